@@ -1,0 +1,47 @@
+#pragma once
+// PortHandle: the one open serial port of the application, or nothing.
+// Operations on nothing fail without effect: purges and settings do nothing,
+// reads and writes give -1, a poll counts zero bytes, close returns false.
+
+#include <cstdint>
+#include <memory>
+
+#include "serial/Clock.h"
+#include "serial/SerialPort.h"
+
+namespace kkm::serial {
+
+class PortHandle {
+ public:
+  explicit PortHandle(Clock& clock) : clock_(&clock) {}
+
+  bool isOpen() const { return port_ != nullptr; }
+  Clock& clock() const { return *clock_; }
+
+  // Takes a newly opened port, or nullptr for the invalid handle of a failed open.
+  void assign(std::unique_ptr<SerialPort> port) { port_ = std::move(port); }
+
+  bool setBufferSizes(std::uint32_t input, std::uint32_t output);
+  bool getSettings(LineSettings& settings);
+  bool setSettings(const LineSettings& settings);
+  bool getTimeouts(Timeouts& timeouts);
+  bool setTimeouts(const Timeouts& timeouts);
+  bool purge(std::uint32_t mask);
+  bool clearDtr();
+  // Queued input bytes; a failed count counts as zero.
+  std::uint32_t queuedInput();
+  std::int32_t read(std::uint8_t* buffer, std::uint32_t count);
+  std::int32_t write(const std::uint8_t* data, std::uint32_t count);
+  // Reads one byte; false when none came.
+  bool readByte(std::uint8_t& value);
+  bool writeByte(std::uint8_t value);
+  // Closes the device. The handle is kept in the invalid state afterwards
+  // (a closed port accepts no further operation).
+  bool close();
+
+ private:
+  Clock* clock_;
+  std::unique_ptr<SerialPort> port_;
+};
+
+}  // namespace kkm::serial

@@ -1,0 +1,252 @@
+// The serial line on POSIX terminals. COMn is the device named by the
+// environment variable KKM_COMn when it is set, else /dev/ttyS(n-1). Only
+// terminal devices are accepted, opened exclusively, in raw mode; MARK and
+// SPACE parity use CMSPAR.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+#include "serial/Platform.h"
+#include "serial/PosixPort.h"
+
+namespace kkm::serial {
+
+namespace {
+
+// Half a millisecond between polls: a wait still ends within a millisecond of
+// its limit, and the core sleeps in between instead of spinning.
+constexpr long kPollPauseNs = 500'000;
+
+class SteadyClock : public Clock {
+ public:
+  std::uint32_t tickMs() override {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+  }
+  void letTimePass() override {
+    timespec pause{0, kPollPauseNs};
+    nanosleep(&pause, nullptr);
+  }
+};
+
+std::uint64_t NowMs() {
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
+
+class PosixPlatform : public Platform {
+ public:
+  std::unique_ptr<SerialPort> openPort(const std::string& name) override { return OpenPosixPort(DevicePathFor(name)); }
+  Clock& clock() override { return clock_; }
+
+ private:
+  SteadyClock clock_;
+};
+
+}  // namespace
+
+std::string DevicePathFor(const std::string& portName) {
+  if (portName.size() != 4 || portName.compare(0, 3, "COM") != 0 || portName[3] < '1' || portName[3] > '9')
+    return {};
+  if (const char* mapped = std::getenv(("KKM_" + portName).c_str()); mapped != nullptr && *mapped != '\0')
+    return mapped;
+  return "/dev/ttyS" + std::to_string(portName[3] - '1');
+}
+
+PosixPort::PosixPort(int fd) : fd_(fd) {}
+
+PosixPort::~PosixPort() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool PosixPort::setBufferSizes(std::uint32_t, std::uint32_t) {
+  // The terminal driver's buffers are fixed; the request is advisory.
+  return fd_ >= 0;
+}
+
+bool PosixPort::getSettings(LineSettings& settings) {
+  termios tio{};
+  if (fd_ < 0 || tcgetattr(fd_, &tio) != 0) return false;
+  settings = flags_;
+  settings.baudRate = cfgetospeed(&tio) == B9600 ? 9600 : settings.baudRate;
+  switch (tio.c_cflag & CSIZE) {
+    case CS5: settings.byteSize = 5; break;
+    case CS6: settings.byteSize = 6; break;
+    case CS7: settings.byteSize = 7; break;
+    default: settings.byteSize = 8; break;
+  }
+  settings.parity = ParityOf(tio.c_cflag);
+  settings.stopBits = (tio.c_cflag & CSTOPB) ? 2 : 0;
+  return true;
+}
+
+Parity PosixPort::ParityOf(tcflag_t cflag) {
+  // A pseudo-terminal clears PARENB itself, so CMSPAR alone still tells MARK
+  // from SPACE.
+  if (cflag & CMSPAR) return (cflag & PARODD) ? Parity::Mark : Parity::Space;
+  if (!(cflag & PARENB)) return Parity::None;
+  return (cflag & PARODD) ? Parity::Odd : Parity::Even;
+}
+
+bool PosixPort::setSettings(const LineSettings& settings) {
+  termios tio{};
+  if (fd_ < 0) return false;
+  tcgetattr(fd_, &tio);
+  cfmakeraw(&tio);
+  cfsetispeed(&tio, settings.baudRate == 9600 ? B9600 : cfgetispeed(&tio));
+  cfsetospeed(&tio, settings.baudRate == 9600 ? B9600 : cfgetospeed(&tio));
+  tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  tio.c_cflag |= CS8 | CLOCAL | CREAD;
+  switch (settings.parity) {
+    case Parity::Mark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case Parity::Space: tio.c_cflag |= PARENB | CMSPAR; break;
+    case Parity::Odd: tio.c_cflag |= PARENB | PARODD; break;
+    case Parity::Even: tio.c_cflag |= PARENB; break;
+    case Parity::None: break;
+  }
+  if (settings.stopBits != 0) tio.c_cflag |= CSTOPB;
+  // Received bytes are delivered whatever their parity bit.
+  tio.c_iflag &= ~(INPCK | PARMRK | ISTRIP | IXON | IXOFF | IXANY);
+  tio.c_iflag |= IGNBRK;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  flags_ = settings;
+  // TCSADRAIN: bytes already written go out with the parity they were written with.
+  const bool applied = tcsetattr(fd_, TCSADRAIN, &tio) == 0;
+  if ((settings.flags & kFlagRtsControlMask) != 0) {
+    int rts = TIOCM_RTS;
+    ioctl(fd_, TIOCMBIS, &rts);
+  }
+  return applied;
+}
+
+bool PosixPort::getTimeouts(Timeouts& timeouts) {
+  if (fd_ < 0) return false;
+  timeouts = timeouts_;
+  return true;
+}
+
+bool PosixPort::setTimeouts(const Timeouts& timeouts) {
+  if (fd_ < 0) return false;
+  timeouts_ = timeouts;
+  return true;
+}
+
+bool PosixPort::purge(std::uint32_t mask) {
+  if (fd_ < 0) return false;
+  const bool tx = (mask & kPurgeTxClear) != 0;
+  const bool rx = (mask & kPurgeRxClear) != 0;
+  // I/O here is synchronous, so the abort bits have nothing to abort.
+  if (tx && rx) return tcflush(fd_, TCIOFLUSH) == 0;
+  if (tx) return tcflush(fd_, TCOFLUSH) == 0;
+  if (rx) return tcflush(fd_, TCIFLUSH) == 0;
+  return true;
+}
+
+bool PosixPort::clearDtr() {
+  int dtr = TIOCM_DTR;
+  return fd_ >= 0 && ioctl(fd_, TIOCMBIC, &dtr) == 0;
+}
+
+std::int32_t PosixPort::queuedInput() {
+  int count = 0;
+  if (fd_ < 0 || ioctl(fd_, FIONREAD, &count) != 0) return -1;
+  return count;
+}
+
+// Waits until the descriptor is readable (or writable) for at most `ms`.
+static int PollFor(int fd, short events, std::uint64_t ms) {
+  pollfd p{fd, events, 0};
+  const int r = ::poll(&p, 1, static_cast<int>(ms));
+  if (r > 0 && (p.revents & (POLLERR | POLLNVAL))) return -1;
+  if (r > 0 && (p.revents & POLLHUP) && !(p.revents & events)) return -1;
+  return r;
+}
+
+std::int32_t PosixPort::read(std::uint8_t* buffer, std::uint32_t count) {
+  if (fd_ < 0) return -1;
+  const std::uint64_t start = NowMs();
+  const std::uint64_t total = timeouts_.readTotalConstant + std::uint64_t{timeouts_.readTotalMultiplier} * count;
+  // A gap counts from the end of one byte to the start of the next, so bytes
+  // sent back to back (about 1.1 ms apart at 9600 bit/s) never end a read.
+  const std::uint64_t interval = timeouts_.readInterval == 0 ? 0 : timeouts_.readInterval + 2;
+  std::uint32_t got = 0;
+  while (got < count) {
+    const ssize_t n = ::read(fd_, buffer + got, count - got);
+    if (n > 0) {
+      got += static_cast<std::uint32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return got > 0 ? std::int32_t(got) : -1;
+    const std::uint64_t elapsed = NowMs() - start;
+    if (elapsed >= total) break;
+    std::uint64_t wait = total - elapsed;
+    if (got > 0 && interval != 0) wait = std::min(wait, interval);
+    const int r = PollFor(fd_, POLLIN, wait);
+    if (r < 0) return got > 0 ? static_cast<std::int32_t>(got) : -1;
+    if (r == 0 && got > 0 && interval != 0) break;
+  }
+  return static_cast<std::int32_t>(got);
+}
+
+std::int32_t PosixPort::write(const std::uint8_t* data, std::uint32_t count) {
+  if (fd_ < 0) return -1;
+  const std::uint64_t start = NowMs();
+  const std::uint64_t total = timeouts_.writeTotalConstant + std::uint64_t{timeouts_.writeTotalMultiplier} * count;
+  std::uint32_t sent = 0;
+  while (sent < count) {
+    const ssize_t n = ::write(fd_, data + sent, count - sent);
+    if (n > 0) {
+      sent += static_cast<std::uint32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return sent > 0 ? std::int32_t(sent) : -1;
+    const std::uint64_t elapsed = NowMs() - start;
+    if (elapsed >= total) break;
+    if (PollFor(fd_, POLLOUT, total - elapsed) < 0) return sent > 0 ? static_cast<std::int32_t>(sent) : -1;
+  }
+  return static_cast<std::int32_t>(sent);
+}
+
+bool PosixPort::close() {
+  if (fd_ < 0) return false;
+  const int fd = fd_;
+  fd_ = -1;
+  return ::close(fd) == 0;
+}
+
+std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path) {
+  if (path.empty()) return nullptr;
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  // Only a terminal device: a frame must never be written into a file.
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !isatty(fd)) {
+    ::close(fd);
+    return nullptr;
+  }
+  // Exclusive: TIOCEXCL refuses later opens by others, the lock refuses a
+  // second open by anyone who also locks (this tool, even as root).
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  ioctl(fd, TIOCEXCL);
+  return std::make_unique<PosixPort>(fd);
+}
+
+std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<PosixPlatform>(); }
+
+}  // namespace kkm::serial

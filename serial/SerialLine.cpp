@@ -1,0 +1,74 @@
+#include "serial/SerialLine.h"
+
+namespace kkm::serial {
+
+std::string ComPortName(std::uint8_t portNumber) {
+  std::string name = "COM";
+  name.push_back(static_cast<char>(0x30 + portNumber));
+  return name;
+}
+
+bool OpenComPort(Platform& platform, std::uint8_t portNumber, PortHandle& port) {
+  // 1-2. Open by name and keep the result, a port or the invalid handle.
+  port.assign(platform.openPort(ComPortName(portNumber)));
+  // 3. A port that does not exist or is in use.
+  if (!port.isOpen()) return false;
+  // 4. Driver buffers.
+  port.setBufferSizes(kDriverBufferSize, kDriverBufferSize);
+  // 5. Line settings: every field not listed keeps the platform's value.
+  LineSettings settings;
+  port.getSettings(settings);
+  settings.baudRate = kBaudRate;
+  settings.byteSize = 8;
+  settings.parity = Parity::None;
+  settings.stopBits = 0;
+  settings.xonLim = 1;
+  settings.xoffLim = 1;
+  settings.flags = kLineFlagWord;
+  port.setSettings(settings);
+  // 6. Time-outs.
+  Timeouts timeouts;
+  port.getTimeouts(timeouts);
+  timeouts = kPortTimeouts;
+  port.setTimeouts(timeouts);
+  // 7-8. Empty both buffers, lower DTR.
+  port.purge(kPurgeClearBoth);
+  port.clearDtr();
+  return true;
+}
+
+bool CloseComPort(PortHandle& port) {
+  port.purge(kPurgeAbortAndClear);
+  return port.close();
+}
+
+void SetAddressParity(PortHandle& port, bool mark) {
+  LineSettings settings;
+  port.getSettings(settings);
+  settings.parity = mark ? Parity::Mark : Parity::Space;
+  port.setSettings(settings);
+}
+
+bool WaitForInput(PortHandle& port, std::uint32_t count, std::uint32_t timeoutMs) {
+  Clock& clock = port.clock();
+  const std::uint32_t start = clock.tickMs();
+  std::uint32_t queued = port.queuedInput();
+  while (ElapsedMs(start, clock.tickMs()) <= timeoutMs && queued < count) {
+    clock.letTimePass();
+    queued = port.queuedInput();
+  }
+  return queued >= count;
+}
+
+namespace {
+void SpinUntilPast(Clock& clock, std::uint32_t limitMs) {
+  const std::uint32_t start = clock.tickMs();
+  while (ElapsedMs(start, clock.tickMs()) <= limitMs) clock.letTimePass();
+}
+}  // namespace
+
+void DelayMs(Clock& clock, std::uint32_t durationMs) { SpinUntilPast(clock, durationMs); }
+
+void PauseMs(Clock& clock, std::uint32_t durationMs) { SpinUntilPast(clock, durationMs + 1); }
+
+}  // namespace kkm::serial

@@ -1,0 +1,122 @@
+#pragma once
+// The in-process virtual serial line: the host side implements the port
+// interface in virtual time; devices attached to the line hear every byte the
+// host writes, with its parity and the time it finished crossing the line, and
+// their answers land in the host's input queue when their last bit has
+// arrived. Time moves only when the host waits (Clock::letTimePass) or a test
+// advances it, and every attached device is run up to each new moment, so the
+// host's busy waits and the devices' work interleave as on a wire.
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "serial/Clock.h"
+#include "serial/SerialPort.h"
+#include "sim/line/LineDevice.h"
+
+namespace kkm::sim {
+
+enum class Direction : std::uint8_t { HostToDevice, DeviceToHost };
+
+// One byte that crossed the line.
+struct TraceEntry {
+  Direction direction;
+  std::uint8_t byte;
+  Parity parity;
+  SimTime start;  // first bit on the line
+  SimTime end;    // stop bit done: delivered to the other side
+  bool operator==(const TraceEntry&) const = default;
+};
+
+class VirtualLine {
+ public:
+  // `startTick` is the millisecond tick counter's reading at time 0 (set it
+  // near 0xFFFFFFFF to test a wrap); `step` is how far time moves each time a
+  // wait lets time pass.
+  explicit VirtualLine(std::uint32_t startTick = 0, SimTime step = 100 * kNsPerUs);
+  ~VirtualLine();
+  VirtualLine(const VirtualLine&) = delete;
+  VirtualLine& operator=(const VirtualLine&) = delete;
+
+  serial::Clock& clock();
+  SimTime now() const { return now_; }
+  void advanceTo(SimTime until);
+  void advanceBy(SimTime duration) { advanceTo(now_ + duration); }
+
+  // Devices are not owned; they must outlive the line's use.
+  void attach(LineDevice& device);
+
+  // The host side: one port at a time (a second open while one is open gives
+  // nullptr, like an exclusively opened device).
+  std::unique_ptr<serial::SerialPort> openPort();
+  bool portOpen() const { return portOpen_; }
+
+  // The port disappears (a cable pulled, an adapter unplugged): every further
+  // operation on the open port fails.
+  void vanish() { vanished_ = true; }
+  bool vanished() const { return vanished_; }
+
+  // What the host side has set, for tests.
+  const serial::LineSettings& hostSettings() const { return settings_; }
+  const serial::Timeouts& hostTimeouts() const { return timeouts_; }
+  bool dtr() const { return dtr_; }
+  bool rts() const { return rts_; }
+  std::uint32_t inputBufferSize() const { return inputBufferSize_; }
+  std::size_t queuedForHost() const { return hostInput_.size(); }
+
+  const std::vector<TraceEntry>& trace() const { return trace_; }
+  void clearTrace() { trace_.clear(); }
+  // The trace of one direction only.
+  std::vector<TraceEntry> traceOf(Direction direction) const;
+
+ private:
+  class HostPort;
+  class LineClock;
+  class DeviceSide;
+  friend class HostPort;
+  friend class DeviceSide;
+
+  struct Pending {
+    std::uint8_t byte;
+    Parity parity;
+    SimTime start;
+    SimTime end;
+  };
+
+  void deliverUpTo(SimTime until);
+  void runDevicesTo(SimTime until);
+  void hostWrite(std::uint8_t byte);
+  void deviceTransmit(std::size_t device, std::uint8_t byte, Parity parity, SimTime notBefore);
+
+  SimTime now_ = 0;
+  SimTime step_;
+  std::uint32_t startTick_;
+  std::unique_ptr<LineClock> clock_;
+  std::vector<LineDevice*> devices_;
+  std::vector<std::unique_ptr<DeviceSide>> deviceSides_;
+
+  bool portOpen_ = false;
+  bool vanished_ = false;
+  serial::LineSettings settings_{};
+  serial::Timeouts timeouts_{};
+  bool dtr_ = true;
+  bool rts_ = true;
+  std::uint32_t inputBufferSize_ = 4096;
+
+  SimTime hostTxFreeAt_ = 0;
+  std::deque<Pending> hostToDevice_;  // written, not yet delivered
+  std::deque<Pending> deviceToHost_;  // sent by devices, not yet arrived (ordered by end)
+  struct Arrived {
+    std::uint8_t byte;
+    SimTime at;
+  };
+  std::deque<Arrived> hostInput_;
+  std::vector<TraceEntry> trace_;
+};
+
+// A Platform whose ports are virtual lines: "COMn" opens the line registered
+// under that name.
+}  // namespace kkm::sim
