@@ -41,14 +41,16 @@ class SteadyClock : public Clock {
 };
 
 std::uint64_t NowMs() {
-  return static_cast<std::uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-          .count());
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now().time_since_epoch())
+                                        .count());
 }
 
 class PosixPlatform : public Platform {
  public:
-  std::unique_ptr<SerialPort> openPort(const std::string& name) override { return OpenPosixPort(DevicePathFor(name)); }
+  std::unique_ptr<SerialPort> openPort(const std::string& name) override {
+    return OpenPosixPort(DevicePathFor(name));
+  }
   Clock& clock() override { return clock_; }
 
  private:
@@ -82,10 +84,18 @@ bool PosixPort::getSettings(LineSettings& settings) {
   settings = flags_;
   settings.baudRate = cfgetospeed(&tio) == B9600 ? 9600 : settings.baudRate;
   switch (tio.c_cflag & CSIZE) {
-    case CS5: settings.byteSize = 5; break;
-    case CS6: settings.byteSize = 6; break;
-    case CS7: settings.byteSize = 7; break;
-    default: settings.byteSize = 8; break;
+    case CS5:
+      settings.byteSize = 5;
+      break;
+    case CS6:
+      settings.byteSize = 6;
+      break;
+    case CS7:
+      settings.byteSize = 7;
+      break;
+    default:
+      settings.byteSize = 8;
+      break;
   }
   settings.parity = ParityOf(tio.c_cflag);
   settings.stopBits = (tio.c_cflag & CSTOPB) ? 2 : 0;
@@ -110,11 +120,20 @@ bool PosixPort::setSettings(const LineSettings& settings) {
   tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
   tio.c_cflag |= CS8 | CLOCAL | CREAD;
   switch (settings.parity) {
-    case Parity::Mark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case Parity::Space: tio.c_cflag |= PARENB | CMSPAR; break;
-    case Parity::Odd: tio.c_cflag |= PARENB | PARODD; break;
-    case Parity::Even: tio.c_cflag |= PARENB; break;
-    case Parity::None: break;
+    case Parity::Mark:
+      tio.c_cflag |= PARENB | CMSPAR | PARODD;
+      break;
+    case Parity::Space:
+      tio.c_cflag |= PARENB | CMSPAR;
+      break;
+    case Parity::Odd:
+      tio.c_cflag |= PARENB | PARODD;
+      break;
+    case Parity::Even:
+      tio.c_cflag |= PARENB;
+      break;
+    case Parity::None:
+      break;
   }
   if (settings.stopBits != 0) tio.c_cflag |= CSTOPB;
   // Received bytes are delivered whatever their parity bit.
@@ -178,7 +197,8 @@ static int PollFor(int fd, short events, std::uint64_t ms) {
 std::int32_t PosixPort::read(std::uint8_t* buffer, std::uint32_t count) {
   if (fd_ < 0) return -1;
   const std::uint64_t start = NowMs();
-  const std::uint64_t total = timeouts_.readTotalConstant + std::uint64_t{timeouts_.readTotalMultiplier} * count;
+  const std::uint64_t total =
+      timeouts_.readTotalConstant + std::uint64_t{timeouts_.readTotalMultiplier} * count;
   // A gap counts from the end of one byte to the start of the next, so bytes
   // sent back to back (about 1.1 ms apart at 9600 bit/s) never end a read.
   const std::uint64_t interval = timeouts_.readInterval == 0 ? 0 : timeouts_.readInterval + 2;
@@ -189,7 +209,8 @@ std::int32_t PosixPort::read(std::uint8_t* buffer, std::uint32_t count) {
       got += static_cast<std::uint32_t>(n);
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return got > 0 ? std::int32_t(got) : -1;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+      return got > 0 ? std::int32_t(got) : -1;
     const std::uint64_t elapsed = NowMs() - start;
     if (elapsed >= total) break;
     std::uint64_t wait = total - elapsed;
@@ -204,7 +225,8 @@ std::int32_t PosixPort::read(std::uint8_t* buffer, std::uint32_t count) {
 std::int32_t PosixPort::write(const std::uint8_t* data, std::uint32_t count) {
   if (fd_ < 0) return -1;
   const std::uint64_t start = NowMs();
-  const std::uint64_t total = timeouts_.writeTotalConstant + std::uint64_t{timeouts_.writeTotalMultiplier} * count;
+  const std::uint64_t total =
+      timeouts_.writeTotalConstant + std::uint64_t{timeouts_.writeTotalMultiplier} * count;
   std::uint32_t sent = 0;
   while (sent < count) {
     const ssize_t n = ::write(fd_, data + sent, count - sent);
@@ -212,7 +234,8 @@ std::int32_t PosixPort::write(const std::uint8_t* data, std::uint32_t count) {
       sent += static_cast<std::uint32_t>(n);
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return sent > 0 ? std::int32_t(sent) : -1;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+      return sent > 0 ? std::int32_t(sent) : -1;
     const std::uint64_t elapsed = NowMs() - start;
     if (elapsed >= total) break;
     if (PollFor(fd_, POLLOUT, total - elapsed) < 0) return sent > 0 ? static_cast<std::int32_t>(sent) : -1;

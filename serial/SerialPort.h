@@ -46,7 +46,7 @@ inline constexpr std::uint32_t kPurgeTxAbort = 0x01;
 inline constexpr std::uint32_t kPurgeRxAbort = 0x02;
 inline constexpr std::uint32_t kPurgeTxClear = 0x04;
 inline constexpr std::uint32_t kPurgeRxClear = 0x08;
-inline constexpr std::uint32_t kPurgeClearBoth = kPurgeTxClear | kPurgeRxClear;               // 0x0C
+inline constexpr std::uint32_t kPurgeClearBoth = kPurgeTxClear | kPurgeRxClear;                        // 0x0C
 inline constexpr std::uint32_t kPurgeAbortAndClear = kPurgeClearBoth | kPurgeTxAbort | kPurgeRxAbort;  // 0x0F
 
 class SerialPort {

@@ -6,7 +6,8 @@ namespace kkm::sim {
 
 ScriptedDevice& ScriptedDevice::on(std::vector<std::uint8_t> expect, std::vector<std::uint8_t> reply,
                                    double delayMs, Parity replyParity) {
-  steps_.push_back({std::move(expect), std::move(reply), static_cast<SimTime>(delayMs * kNsPerMs), replyParity});
+  steps_.push_back(
+      {std::move(expect), std::move(reply), static_cast<SimTime>(delayMs * kNsPerMs), replyParity});
   return *this;
 }
 

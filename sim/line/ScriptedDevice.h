@@ -16,13 +16,13 @@ class ScriptedDevice : public LineDevice {
   struct Step {
     std::vector<std::uint8_t> expect;  // empty: fire `delay` after the previous step fired
     std::vector<std::uint8_t> reply;
-    SimTime delay = 0;                 // from the last expected byte's arrival
+    SimTime delay = 0;  // from the last expected byte's arrival
     Parity replyParity = Parity::None;
   };
 
   // Fluent helper: on(expect).reply(bytes, delayMs).
-  ScriptedDevice& on(std::vector<std::uint8_t> expect, std::vector<std::uint8_t> reply,
-                     double delayMs = 1.0, Parity replyParity = Parity::None);
+  ScriptedDevice& on(std::vector<std::uint8_t> expect, std::vector<std::uint8_t> reply, double delayMs = 1.0,
+                     Parity replyParity = Parity::None);
   // Sends `bytes` at an absolute moment, whatever arrives.
   void sendAt(SimTime at, std::vector<std::uint8_t> bytes, Parity parity = Parity::None);
 

@@ -78,9 +78,9 @@ class VirtualLine::HostPort : public serial::SerialPort {
     if (mask & serial::kPurgeTxClear) {
       // Bytes whose first bit has not gone out yet are dropped.
       auto& queue = line_.hostToDevice_;
-      queue.erase(std::remove_if(queue.begin(), queue.end(),
-                                 [&](const Pending& p) { return p.start > line_.now_; }),
-                  queue.end());
+      queue.erase(
+          std::remove_if(queue.begin(), queue.end(), [&](const Pending& p) { return p.start > line_.now_; }),
+          queue.end());
       line_.hostTxFreeAt_ = queue.empty() ? line_.now_ : queue.back().end;
     }
     if (mask & serial::kPurgeRxClear) line_.hostInput_.clear();
@@ -99,9 +99,9 @@ class VirtualLine::HostPort : public serial::SerialPort {
     if (!usable()) return -1;
     const Timeouts& t = line_.timeouts_;
     const SimTime start = line_.now_;
-    const SimTime total = (static_cast<SimTime>(t.readTotalConstant) +
-                           static_cast<SimTime>(t.readTotalMultiplier) * count) *
-                          kNsPerMs;
+    const SimTime total =
+        (static_cast<SimTime>(t.readTotalConstant) + static_cast<SimTime>(t.readTotalMultiplier) * count) *
+        kNsPerMs;
     // A gap between two bytes counts from the end of one to the start of the
     // next: bytes sent back to back never end a read.
     const SimTime interval = static_cast<SimTime>(t.readInterval) * kNsPerMs + CharacterTime(Parity::Mark);
@@ -208,7 +208,8 @@ void VirtualLine::advanceTo(SimTime until) {
       const Pending p = deviceToHost_.front();
       deviceToHost_.pop_front();
       trace_.push_back({Direction::DeviceToHost, p.byte, p.parity, p.start, p.end});
-      if (portOpen_ && !vanished_ && hostInput_.size() < inputBufferSize_) hostInput_.push_back({p.byte, p.end});
+      if (portOpen_ && !vanished_ && hostInput_.size() < inputBufferSize_)
+        hostInput_.push_back({p.byte, p.end});
     }
   }
   runDevicesTo(until);

@@ -1,0 +1,174 @@
+// The POSIX back end on a real pseudo-terminal: the settings as the master side
+// sees them, the queue count, purges, exclusive opening and the refusal of
+// anything that is not a terminal. These tests use the real clock with
+// generous bounds.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "serial/PosixPort.h"
+#include "serial/SerialLine.h"
+
+namespace kkm::serial {
+namespace {
+
+class PseudoTerminal {
+ public:
+  PseudoTerminal() {
+    char name[256] = {};
+    if (openpty(&master_, &slave_, name, nullptr, nullptr) == 0) path_ = name;
+    // Only the port under test keeps the slave open.
+    if (slave_ >= 0) ::close(slave_);
+  }
+  ~PseudoTerminal() {
+    if (master_ >= 0) ::close(master_);
+  }
+  int master() const { return master_; }
+  const std::string& path() const { return path_; }
+  termios slaveSettings() const {
+    termios tio{};
+    tcgetattr(master_, &tio);
+    return tio;
+  }
+  void send(const std::string& bytes) const {
+    ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+  }
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;
+  std::string path_;
+};
+
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) { setenv(name, value.c_str(), 1); }
+  ~ScopedEnv() { unsetenv(name_); }
+
+ private:
+  const char* name_;
+};
+
+void WaitUntilQueued(PortHandle& port, std::uint32_t count) {
+  // Bytes written on the master reach the slave's queue within milliseconds.
+  ASSERT_TRUE(WaitForInput(port, count, 2000));
+}
+
+TEST(PosixPort, PortNumbersMapToEnvironmentOrSerialDevices) {
+  EXPECT_EQ(DevicePathFor("COM1"), "/dev/ttyS0");
+  EXPECT_EQ(DevicePathFor("COM4"), "/dev/ttyS3");
+  ScopedEnv env("KKM_COM3", "/dev/pts/77");
+  EXPECT_EQ(DevicePathFor("COM3"), "/dev/pts/77");
+  EXPECT_EQ(DevicePathFor("LPT1"), "");
+}
+
+TEST(PosixPort, OpensWithRawNinetySixHundredAndSwitchesMarkAndSpace) {
+  PseudoTerminal pty;
+  ASSERT_FALSE(pty.path().empty());
+  ScopedEnv env("KKM_COM3", pty.path());
+  auto platform = MakeNativePlatform();
+  PortHandle port(platform->clock());
+  ASSERT_TRUE(OpenComPort(*platform, 3, port));
+
+  termios tio = pty.slaveSettings();
+  EXPECT_EQ(cfgetospeed(&tio), B9600);
+  EXPECT_EQ(tio.c_cflag & CSIZE, tcflag_t(CS8));
+  EXPECT_EQ(tio.c_cflag & (CMSPAR | PARODD | CSTOPB), tcflag_t(0));
+  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(0)) << "raw mode";
+  EXPECT_EQ(tio.c_iflag & (INPCK | IXON | IXOFF | ICRNL), tcflag_t(0));
+  EXPECT_EQ(tio.c_oflag & OPOST, tcflag_t(0));
+
+  SetAddressParity(port, true);
+  tio = pty.slaveSettings();
+  EXPECT_EQ(tio.c_cflag & (CMSPAR | PARODD), tcflag_t(CMSPAR | PARODD));
+  EXPECT_EQ(cfgetospeed(&tio), B9600);
+  SetAddressParity(port, false);
+  tio = pty.slaveSettings();
+  EXPECT_EQ(tio.c_cflag & (CMSPAR | PARODD), tcflag_t(CMSPAR));
+  EXPECT_EQ(PosixPort::ParityOf(tio.c_cflag), Parity::Space);
+
+  // Bytes written by the port arrive unchanged at the master.
+  ASSERT_TRUE(port.writeByte(0x0A));
+  std::uint8_t byte = 0;
+  pollfd p{pty.master(), POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 2000), 1);
+  ASSERT_EQ(::read(pty.master(), &byte, 1), 1);
+  EXPECT_EQ(byte, 0x0A) << "no newline translation";
+  EXPECT_TRUE(CloseComPort(port));
+}
+
+TEST(PosixPort, CountsQueuedInputWithoutConsumingAndPurgesEmptyIt) {
+  PseudoTerminal pty;
+  ScopedEnv env("KKM_COM2", pty.path());
+  auto platform = MakeNativePlatform();
+  PortHandle port(platform->clock());
+  ASSERT_TRUE(OpenComPort(*platform, 2, port));
+  for (std::uint32_t mask : {kPurgeClearBoth, kPurgeAbortAndClear}) {
+    pty.send("\x01\x02\x03");
+    WaitUntilQueued(port, 3);
+    EXPECT_EQ(port.queuedInput(), 3u);
+    EXPECT_EQ(port.queuedInput(), 3u);
+    EXPECT_TRUE(port.purge(mask));
+    EXPECT_EQ(port.queuedInput(), 0u);
+  }
+  pty.send("\x41\x42");
+  WaitUntilQueued(port, 2);
+  std::uint8_t bytes[4] = {};
+  EXPECT_EQ(port.read(bytes, 4), 2) << "the read ends at the gap after the queued bytes";
+  EXPECT_EQ(bytes[0], 0x41);
+  EXPECT_EQ(bytes[1], 0x42);
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(port.read(bytes, 1), 0);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(100));
+  EXPECT_LT(took, std::chrono::milliseconds(1000));
+}
+
+TEST(PosixPort, ASecondOpenOfTheSamePortFails) {
+  PseudoTerminal pty;
+  ScopedEnv env("KKM_COM1", pty.path());
+  auto platform = MakeNativePlatform();
+  PortHandle first(platform->clock());
+  PortHandle second(platform->clock());
+  ASSERT_TRUE(OpenComPort(*platform, 1, first));
+  EXPECT_FALSE(OpenComPort(*platform, 1, second));
+  EXPECT_FALSE(second.isOpen());
+  EXPECT_TRUE(CloseComPort(first));
+  EXPECT_TRUE(OpenComPort(*platform, 1, second));
+}
+
+TEST(PosixPort, RefusesRegularFilesAndMissingPaths) {
+  char file[] = "/tmp/kkm-not-a-port-XXXXXX";
+  const int fd = mkstemp(file);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  auto platform = MakeNativePlatform();
+  PortHandle port(platform->clock());
+  {
+    ScopedEnv env("KKM_COM4", file);
+    EXPECT_FALSE(OpenComPort(*platform, 4, port));
+  }
+  {
+    ScopedEnv env("KKM_COM4", "/nonexistent/kkm-port");
+    EXPECT_FALSE(OpenComPort(*platform, 4, port));
+  }
+  FILE* f = std::fopen(file, "rb");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(std::fgetc(f), EOF) << "nothing was written into the file";
+  std::fclose(f);
+  std::remove(file);
+}
+
+}  // namespace
+}  // namespace kkm::serial
