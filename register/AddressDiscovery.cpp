@@ -1,0 +1,82 @@
+#include "register/AddressDiscovery.h"
+
+#include <array>
+
+#include "register/RegisterFrame.h"
+#include "serial/SerialLine.h"
+
+namespace kkm::reg {
+
+using serial::PortHandle;
+
+namespace {
+constexpr std::uint32_t kScanAnswerTimeoutMs = 10;
+constexpr std::uint32_t kVersionEchoDelayMs = 40;
+constexpr std::uint32_t kVersionReplyDelayMs = 400;
+
+// The version reply: L, D0..D8, C.
+constexpr std::size_t kVersionReplySize = 11;
+constexpr std::size_t kVersionD5Offset = 6;
+constexpr std::size_t kVersionD6Offset = 7;
+}  // namespace
+
+bool FindRegisterAddress(PortHandle& port, std::uint8_t& registerAddress) {
+  // 1. Empty the buffers; every candidate goes out as an address byte.
+  port.purge(serial::kPurgeClearBoth);
+  serial::SetAddressParity(port, true);
+  // 2. Candidates 0xFF down to 0x00.
+  for (int candidate = 0xFF; candidate >= 0; --candidate) {
+    const auto address = static_cast<std::uint8_t>(candidate);
+    // 2.1-2.3 Send the candidate and give the register 10 ms to answer.
+    port.purge(serial::kPurgeClearBoth);
+    port.writeByte(address);
+    serial::WaitForInput(port, 1, kScanAnswerTimeoutMs);
+    // 2.4-2.6 An answer ends the scan: its own address is success, anything
+    // else a foreign device or noise, which ends it as failed.
+    if (port.queuedInput() == 0) continue;
+    std::uint8_t answer = 0;
+    if (!port.readByte(answer) || answer != address) return false;
+    registerAddress = address;
+    return true;
+  }
+  // 3. Nobody answered.
+  return false;
+}
+
+bool ReadFirmwareVersion(PortHandle& port, std::uint8_t address, std::int32_t& firmwareVersion) {
+  // 1. Abort anything pending and empty the buffers.
+  port.purge(serial::kPurgeAbortAndClear);
+  // 2. Address phase: the echo must be there 40 ms later.
+  serial::SetAddressParity(port, true);
+  port.writeByte(address);
+  serial::DelayMs(port.clock(), kVersionEchoDelayMs);
+  std::uint8_t echo = 0;
+  if (!port.readByte(echo) || echo != address) return false;
+  // 3. The query frame in one write; acknowledgement and reply within 400 ms.
+  serial::SetAddressParity(port, false);
+  port.write(kVersionQueryFrame.data(), kVersionQueryFrame.size());
+  serial::DelayMs(port.clock(), kVersionReplyDelayMs);
+  std::uint8_t ack = 0;
+  if (!port.readByte(ack) || ack != kVersionQueryFrame.back()) return false;
+  // 4. L, then D0..D8 and C: whatever has arrived, missing bytes stay 0.
+  std::array<std::uint8_t, kVersionReplySize> reply{};
+  port.read(reply.data(), 1);
+  port.read(reply.data() + 1, kVersionReplySize - 1);
+  // 5. A reply that fails its checksum gives the code 0.
+  if (!ReplyChecksumHolds(reply.front(), std::span(reply).subspan(1, kVersionReplySize - 2), reply.back())) {
+    firmwareVersion = 0;
+    return true;
+  }
+  // 6. The code of D5 and D6.
+  firmwareVersion = VersionCode(reply[kVersionD5Offset], reply[kVersionD6Offset]);
+  return true;
+}
+
+std::int32_t VersionCode(std::uint8_t d5, std::uint8_t d6) {
+  const std::array<int, 4> nibbles{d5 >> 4, d5 & 0x0F, d6 >> 4, d6 & 0x0F};
+  std::int32_t code = 0;
+  for (int nibble : nibbles) code = code * (nibble >= 10 ? 100 : 10) + nibble;
+  return code;
+}
+
+}  // namespace kkm::reg

@@ -1,0 +1,30 @@
+#pragma once
+// Finding the register on the line and asking its firmware version.
+
+#include <cstdint>
+
+#include "serial/PortHandle.h"
+
+namespace kkm::reg {
+
+// Tries the address bytes 0xFF down to 0x00 in MARK parity, each with a 10 ms
+// wait for an answer. True when a register echoes the candidate just sent:
+// `registerAddress` then holds it. False, with `registerAddress` unchanged,
+// after 256 unanswered candidates or at once when a byte other than the
+// candidate comes back. The line is left in MARK parity.
+bool FindRegisterAddress(serial::PortHandle& port, std::uint8_t& registerAddress);
+
+// Sends `address` in MARK parity (40 ms for the echo), then the query frame
+// 01 14 EA in SPACE parity (400 ms for the acknowledgement EA and the
+// eleven-byte reply). False, with `firmwareVersion` unchanged, when the echo
+// or the acknowledgement is missing or wrong. True otherwise: `firmwareVersion`
+// holds the version code of the reply, or 0 when the reply is missing or its
+// checksum fails (missing bytes count as 0).
+bool ReadFirmwareVersion(serial::PortHandle& port, std::uint8_t address, std::int32_t& firmwareVersion);
+
+// The version code of the two BCD version bytes: the four nibbles written in
+// decimal one after another (10..15 give two digits), read as a decimal
+// number. 0x01 0x05 gives 105, 0x0A 0x05 gives 1005.
+std::int32_t VersionCode(std::uint8_t d5, std::uint8_t d6);
+
+}  // namespace kkm::reg

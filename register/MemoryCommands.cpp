@@ -1,0 +1,170 @@
+#include "register/MemoryCommands.h"
+
+#include <array>
+
+#include "register/RegisterFrame.h"
+#include "serial/SerialLine.h"
+
+namespace kkm::reg {
+
+using serial::PortHandle;
+
+namespace {
+constexpr std::uint32_t kByteEchoTimeoutMs = 500;
+constexpr std::uint32_t kByteAckTimeoutMs = 700;
+constexpr std::uint32_t kByteReplyTimeoutMs = 700;
+constexpr std::uint32_t kBlockEchoTimeoutMs = 20;
+constexpr std::uint32_t kBusyEchoTimeoutMs = 1650;
+constexpr std::uint32_t kSecondEchoTimeoutMs = 20;
+constexpr std::uint32_t kBlockAckTimeoutMs = 200;
+constexpr std::uint32_t kBlockLengthTimeoutMs = 200;
+constexpr std::uint32_t kBlockReplyTimeoutMs = 200;  // plus 1 ms per data byte
+
+constexpr std::uint8_t kBusyAnswer = 0x65;
+constexpr std::int32_t kFirstEchoingVersion = 100;
+constexpr std::int32_t kBusyAnsweringVersion = 105;
+constexpr std::size_t kByteReplySize = 3;  // L, value, C
+
+// The frame of the two byte commands, rebuilt by every call.
+std::array<std::uint8_t, kMemoryFrameOverhead + 1> byteCommandFrame;
+
+// Waits up to `timeoutMs` for one byte, reads it and compares it.
+bool ExpectByte(PortHandle& port, std::uint8_t expected, std::uint32_t timeoutMs) {
+  std::uint8_t received = 0;
+  return serial::WaitForInput(port, 1, timeoutMs) && port.readByte(received) && received == expected;
+}
+
+// Version 105: the register may answer 0x65 (busy) in place of its echo.
+bool SelectBusyAnsweringRegister(PortHandle& port, std::uint8_t lineAddress) {
+  serial::Clock& clock = port.clock();
+  const std::uint32_t start = clock.tickMs();
+  for (;;) {
+    // 1. The address byte and a long wait for the answer.
+    port.writeByte(lineAddress);
+    if (!serial::WaitForInput(port, 1, kBusyEchoTimeoutMs)) {
+      // 2. Nothing came: the address byte once more, with a short wait.
+      port.writeByte(lineAddress);
+      if (!serial::WaitForInput(port, 1, kSecondEchoTimeoutMs)) return false;
+    }
+    // 3. A busy answer sends the address byte again, within the bound.
+    std::uint8_t answer = 0;
+    if (!port.readByte(answer)) return false;
+    if (answer == kBusyAnswer) {
+      if (serial::ElapsedMs(start, clock.tickMs()) > kBusyLimitMs) return false;
+      continue;
+    }
+    // 4. Anything else must be the echo.
+    return answer == lineAddress;
+  }
+}
+
+// Address phase of the byte commands, the same for every version.
+bool SelectForByteCommand(PortHandle& port, std::uint8_t registerAddress) {
+  port.purge(serial::kPurgeClearBoth);
+  serial::SetAddressParity(port, true);
+  port.writeByte(registerAddress);
+  if (!ExpectByte(port, registerAddress, kByteEchoTimeoutMs)) return false;
+  serial::SetAddressParity(port, false);
+  return true;
+}
+
+// Writes a frame one byte per write, as the block commands send it.
+void WriteBytewise(PortHandle& port, std::span<const std::uint8_t> frame) {
+  for (std::uint8_t b : frame) port.writeByte(b);
+}
+}  // namespace
+
+bool SelectRegister(PortHandle& port, std::uint8_t lineAddress, std::int32_t version) {
+  // 1-2. Abort and empty, address parity.
+  port.purge(serial::kPurgeAbortAndClear);
+  serial::SetAddressParity(port, true);
+  // 3. The address phase of the firmware version.
+  if (version >= kFirstEchoingVersion && version < kBusyAnsweringVersion) {
+    port.writeByte(lineAddress);
+    if (!ExpectByte(port, lineAddress, kBlockEchoTimeoutMs)) return false;
+  } else if (version == kBusyAnsweringVersion) {
+    if (!SelectBusyAnsweringRegister(port, lineAddress)) return false;
+  }
+  // 4. Data parity for the frame.
+  serial::SetAddressParity(port, false);
+  return true;
+}
+
+bool ReadRegisterByte(PortHandle& port, std::uint8_t registerAddress, std::uint16_t address,
+                      std::uint8_t& value) {
+  // 1. Address phase.
+  if (!SelectForByteCommand(port, registerAddress)) return false;
+  // 2. The six-byte frame in one write.
+  const std::size_t size = BuildMemoryFrame(byteCommandFrame, kCmdReadByte, address, 1, {});
+  port.write(byteCommandFrame.data(), static_cast<std::uint32_t>(size));
+  // 3. Acknowledgement.
+  if (!ExpectByte(port, byteCommandFrame[size - 1], kByteAckTimeoutMs)) return false;
+  // 4-5. Exactly three reply bytes, whatever L says.
+  if (!serial::WaitForInput(port, kByteReplySize, kByteReplyTimeoutMs)) return false;
+  std::uint8_t length = 0;
+  std::uint8_t checksum = 0;
+  if (!port.readByte(length) || !port.readByte(value) || !port.readByte(checksum)) return false;
+  // 6. The reply's checksum.
+  return ReplyChecksumHolds(length, std::span(&value, 1), checksum);
+}
+
+bool WriteRegisterByte(PortHandle& port, std::uint8_t registerAddress, std::uint16_t address,
+                       std::uint8_t value) {
+  // 1. Address phase.
+  if (!SelectForByteCommand(port, registerAddress)) return false;
+  // 2. The seven-byte frame in one write.
+  const std::size_t size =
+      BuildMemoryFrame(byteCommandFrame, kCmdWriteByte, address, 1, std::span(&value, 1));
+  port.write(byteCommandFrame.data(), static_cast<std::uint32_t>(size));
+  // 3. Acknowledgement.
+  return ExpectByte(port, byteCommandFrame[size - 1], kByteAckTimeoutMs);
+}
+
+bool ReadRegisterBlock(PortHandle& port, std::uint8_t lineAddress, std::uint16_t address, std::uint8_t count,
+                       std::span<std::uint8_t> buffer, std::int32_t version) {
+  // 1-2. Empty the buffers and select the register.
+  port.purge(serial::kPurgeClearBoth);
+  if (!SelectRegister(port, lineAddress, version)) return false;
+  // 3. The six-byte frame, one byte per write.
+  std::array<std::uint8_t, kMemoryFrameOverhead> frame{};
+  BuildMemoryFrame(frame, kCmdReadBlock, address, count, {});
+  WriteBytewise(port, frame);
+  // 4. Acknowledgement.
+  if (!ExpectByte(port, frame.back(), kBlockAckTimeoutMs)) return false;
+  // 5. The length byte; a reply that would not fit the buffer is refused.
+  std::uint8_t length = 0;
+  if (!serial::WaitForInput(port, 1, kBlockLengthTimeoutMs) || !port.readByte(length)) return false;
+  if (length > buffer.size()) return false;
+  // 6. The data bytes and the checksum.
+  if (!serial::WaitForInput(port, length + 1u, kBlockReplyTimeoutMs + length)) return false;
+  // 7. The data in one read, then C.
+  const auto data = buffer.first(length);
+  if (length > 0 && port.read(data.data(), length) != length) return false;
+  std::uint8_t checksum = 0;
+  if (!port.readByte(checksum)) return false;
+  // 8. The reply's checksum.
+  return ReplyChecksumHolds(length, data, checksum);
+}
+
+bool WriteRegisterBlock(PortHandle& port, std::uint8_t lineAddress, std::uint16_t address,
+                        std::span<const std::uint8_t> data, std::int32_t count, std::int32_t version) {
+  // 1. Refuse, before touching the port, a start above the writable area and
+  // a count the length byte cannot carry or the data do not hold.
+  if (address > kHighestBlockWriteAddress) return false;
+  if (count < 0 || static_cast<std::size_t>(count) > kMaxFrameData ||
+      static_cast<std::size_t>(count) > data.size())
+    return false;
+  // 2-3. Empty the buffers and select the register.
+  port.purge(serial::kPurgeClearBoth);
+  if (!SelectRegister(port, lineAddress, version)) return false;
+  // 4. The frame, one byte per write.
+  std::array<std::uint8_t, kMaxMemoryFrameSize> frame{};
+  const auto written = data.first(static_cast<std::size_t>(count));
+  const std::size_t size =
+      BuildMemoryFrame(frame, kCmdWriteBlock, address, static_cast<std::uint8_t>(count), written);
+  WriteBytewise(port, std::span(frame).first(size));
+  // 5. Acknowledgement.
+  return ExpectByte(port, frame[size - 1], kBlockAckTimeoutMs);
+}
+
+}  // namespace kkm::reg
