@@ -1,0 +1,71 @@
+#include "ui/RegisterMemory.h"
+
+#include <array>
+
+#include "kia/KiaUnit.h"
+#include "register/MemoryCommands.h"
+
+namespace kkm::ui {
+
+namespace {
+
+class ProcessorMemory : public RegisterMemory {
+ public:
+  explicit ProcessorMemory(AppState& state) : state_(state) {}
+
+  bool readData(std::uint16_t address, std::uint8_t& value) override {
+    std::uint8_t received = 0;
+    if (!reg::ReadRegisterByte(state_.port, state_.registerAddress, address, received)) return false;
+    value = received;
+    return true;
+  }
+  bool writeData(std::uint16_t address, std::uint8_t value) override {
+    return reg::WriteRegisterByte(state_.port, state_.registerAddress, address, value);
+  }
+  bool readNonVolatile(std::uint16_t address, std::uint8_t& value) override {
+    std::array<std::uint8_t, 1> buffer{};
+    if (!reg::ReadRegisterBlock(state_.port, state_.registerAddress, address, 1, buffer,
+                                state_.firmwareVersion))
+      return false;
+    value = buffer[0];
+    return true;
+  }
+  bool writeNonVolatile(std::uint16_t address, std::uint8_t value) override {
+    const std::array<std::uint8_t, 1> data{value};
+    return reg::WriteRegisterBlock(state_.port, state_.registerAddress, address, data, 1,
+                                   state_.firmwareVersion);
+  }
+
+ private:
+  AppState& state_;
+};
+
+class KiaMemory : public RegisterMemory {
+ public:
+  explicit KiaMemory(AppState& state) : state_(state) {}
+
+  bool readData(std::uint16_t address, std::uint8_t& value) override {
+    return kia::KiaReadMemory(state_.port, address, value);
+  }
+  bool writeData(std::uint16_t address, std::uint8_t value) override {
+    return kia::KiaWriteMemory(state_.port, address, value);
+  }
+  bool readNonVolatile(std::uint16_t address, std::uint8_t& value) override {
+    return kia::KiaReadEeprom(state_.port, address, value);
+  }
+  bool writeNonVolatile(std::uint16_t address, std::uint8_t value) override {
+    return kia::KiaWriteEeprom(state_.port, address, value);
+  }
+
+ private:
+  AppState& state_;
+};
+
+}  // namespace
+
+std::unique_ptr<RegisterMemory> MemoryThrough(Link link, AppState& state) {
+  if (link == Link::Processor) return std::make_unique<ProcessorMemory>(state);
+  return std::make_unique<KiaMemory>(state);
+}
+
+}  // namespace kkm::ui

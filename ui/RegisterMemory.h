@@ -1,0 +1,30 @@
+#pragma once
+// The four memory operations the network number commands use, through the link
+// chosen at the press: the register's processor (byte commands for data
+// memory, block commands for non-volatile memory) or the KIA controller
+// (memory frames and EEPROM frames). Each tries its exchange once and reports
+// failure as false; a read stores exactly one byte, and only on success.
+
+#include <cstdint>
+#include <memory>
+
+#include "ui/AppState.h"
+
+namespace kkm::ui {
+
+enum class Link { Processor, Kia };
+
+class RegisterMemory {
+ public:
+  virtual ~RegisterMemory() = default;
+  virtual bool readData(std::uint16_t address, std::uint8_t& value) = 0;
+  virtual bool writeData(std::uint16_t address, std::uint8_t value) = 0;
+  virtual bool readNonVolatile(std::uint16_t address, std::uint8_t& value) = 0;
+  virtual bool writeNonVolatile(std::uint16_t address, std::uint8_t value) = 0;
+};
+
+// The operations over `link` on the shared port, addressing the register by
+// the shared line address and firmware version as they stand at each call.
+std::unique_ptr<RegisterMemory> MemoryThrough(Link link, AppState& state);
+
+}  // namespace kkm::ui
