@@ -1,0 +1,120 @@
+#pragma once
+// Serves simulated devices on a pseudo-terminal in real time. The host opens
+// the slave side like any serial port. Every byte it writes is handed to the
+// devices at the moment it would have finished crossing a 9600 bit/s line
+// (bytes read together go back to back), with the parity the slave was set to
+// when the byte was read: CMSPAR with PARODD is MARK, CMSPAR alone is SPACE
+// (the driver drops PARENB itself), anything else None. Device bytes are paced
+// the same way: a byte starts when the device asks and its side of the line is
+// free, and is written to the master when its last bit would have arrived.
+//
+// run() returns on requestStop(), when a stop descriptor becomes readable, or,
+// when asked, once the host has closed the slave after having opened it. A
+// slave that nobody holds open is the normal state between two connections:
+// the server then sleeps in short pauses and serves again on the next open.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/line/LineDevice.h"
+#include "sim/line/VirtualLine.h"
+
+namespace kkm::sim {
+
+// One trace line: "<end time in ms, 3 decimals> <host>dev|dev>host> <hex> <none|mark|space>".
+std::string FormatTraceEntry(const TraceEntry& entry);
+
+// The parity a slave's termios control word encodes on a pseudo-terminal.
+Parity ParityOfSlaveFlags(std::uint32_t cflag);
+
+class PtyServer {
+ public:
+  enum class StopReason { Requested, HostClosed };
+
+  // Opens the pseudo-terminal pair (master raw and non-blocking, slave raw at
+  // 9600 bit/s). Throws std::system_error when the platform refuses.
+  PtyServer();
+  // Closes the pair and removes the symlink made by linkAt().
+  ~PtyServer();
+  PtyServer(const PtyServer&) = delete;
+  PtyServer& operator=(const PtyServer&) = delete;
+
+  // The path the host opens.
+  const std::string& slavePath() const { return slavePath_; }
+  // Places a symlink to the slave at `path`, replacing a stale symlink but
+  // never any other file. False (errno set) when that is not possible.
+  bool linkAt(const std::string& path);
+
+  // Devices are not owned; they must outlive run(). Attach before run().
+  void attach(LineDevice& device);
+
+  // Every byte that crosses the line is passed to `sink` (on run()'s thread).
+  void setTraceSink(std::function<void(const TraceEntry&)> sink) { traceSink_ = std::move(sink); }
+  // Keeps the trace in memory for trace(); on by default.
+  void keepTrace(bool keep) { keepTrace_ = keep; }
+  // What crossed the line so far; read it after run() has returned.
+  const std::vector<TraceEntry>& trace() const { return trace_; }
+
+  // Makes run() return once the host closes the slave after having opened it.
+  void stopWhenHostCloses(bool stop) { stopWhenHostCloses_ = stop; }
+  // run() returns when `fd` becomes readable (a signalfd, a pipe).
+  void addStopDescriptor(int fd) { stopDescriptors_.push_back(fd); }
+  // Safe from any thread and from a signal handler.
+  void requestStop();
+
+  // Serves until one of the stop conditions above.
+  StopReason run();
+
+  // Real time since the server was made, the time base of devices and trace.
+  SimTime now() const;
+
+ private:
+  class DeviceSide;
+  struct Pending {
+    std::uint8_t byte;
+    Parity parity;
+    SimTime start;
+    SimTime end;
+  };
+
+  void queueForHost(const Pending& pending);
+  void deliverHostBytes(SimTime until);
+  void advanceDevices(SimTime until);
+  void sendDueDeviceBytes(SimTime until);
+  SimTime nextDue(SimTime now) const;
+  // Waits for the master, a stop or `deadline`; false when a stop came.
+  bool waitUntil(SimTime deadline);
+  void readFromHost();
+  void noteHostGone();
+  Parity slaveParity() const;
+  void record(Direction direction, const Pending& pending);
+
+  std::chrono::steady_clock::time_point origin_;
+  int master_ = -1;
+  int stopPipe_[2] = {-1, -1};
+  std::string slavePath_;
+  std::string linkPath_;
+
+  std::vector<LineDevice*> devices_;
+  std::vector<std::unique_ptr<DeviceSide>> deviceSides_;
+  SimTime deviceTime_ = 0;    // the devices have run up to here
+  SimTime lastActivity_ = 0;  // last byte in either direction
+  SimTime hostLineFreeAt_ = 0;
+  std::vector<Pending> fromHost_;  // read from the master, not yet delivered (in order)
+  std::vector<Pending> toHost_;    // sent by devices, not yet written (ordered by end)
+
+  bool hostHungUp_ = false;
+  bool hostClosed_ = false;
+  bool stopWhenHostCloses_ = false;
+  std::vector<int> stopDescriptors_;
+
+  bool keepTrace_ = true;
+  std::vector<TraceEntry> trace_;
+  std::function<void(const TraceEntry&)> traceSink_;
+};
+
+}  // namespace kkm::sim
