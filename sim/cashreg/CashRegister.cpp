@@ -2,6 +2,7 @@
 
 #include <numeric>
 #include <stdexcept>
+#include <utility>
 
 namespace kkm::sim {
 
@@ -81,15 +82,19 @@ void CashRegister::setFirmwareVersion(std::uint8_t d5, std::uint8_t d6) {
   versionData_[kVersionD6] = d6;
 }
 
-void CashRegister::faultOnExchange(std::uint32_t exchange, RegisterFault fault) {
+void CashRegister::faultOnExchange(std::uint32_t exchange, RegisterFault fault,
+                                   std::vector<std::uint8_t> bytes) {
   FaultRule rule;
   rule.fault = fault;
   rule.exchange = exchange;
+  rule.bytes = std::move(bytes);
   addFault(rule);
 }
 
-void CashRegister::faultOnCommand(std::uint8_t command, RegisterFault fault, std::uint32_t occurrence) {
+void CashRegister::faultOnCommand(std::uint8_t command, RegisterFault fault, std::uint32_t occurrence,
+                                  std::vector<std::uint8_t> bytes) {
   FaultRule rule;
+  rule.bytes = std::move(bytes);
   rule.fault = fault;
   rule.command = command;
   rule.occurrence = occurrence;

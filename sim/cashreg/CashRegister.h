@@ -128,9 +128,10 @@ class CashRegister : public LineDevice {
 
   void addFault(const FaultRule& rule) { faults_.push_back({rule}); }
   // Shorthands: `fault` in exchange `exchange`; in the `occurrence`-th frame
-  // carrying `command` (0: every such frame).
-  void faultOnExchange(std::uint32_t exchange, RegisterFault fault);
-  void faultOnCommand(std::uint8_t command, RegisterFault fault, std::uint32_t occurrence = 1);
+  // carrying `command` (0: every such frame). `bytes` as in FaultRule.
+  void faultOnExchange(std::uint32_t exchange, RegisterFault fault, std::vector<std::uint8_t> bytes = {});
+  void faultOnCommand(std::uint8_t command, RegisterFault fault, std::uint32_t occurrence = 1,
+                      std::vector<std::uint8_t> bytes = {});
   void clearFaults() { faults_.clear(); }
 
   const std::vector<ExecutedCommand>& log() const { return log_; }

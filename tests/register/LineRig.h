@@ -1,0 +1,125 @@
+#pragma once
+// Test rig: a virtual line and the host's port, opened as COM1 through a
+// wrapper that notes every purge, parity switch, write and read in order, and
+// a compact text form of the line's trace for whole-exchange comparisons.
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "serial/SerialLine.h"
+#include "sim/line/VirtualLine.h"
+#include "sim/line/VirtualPlatform.h"
+
+namespace kkm::test {
+
+using serial::Parity;
+using sim::SimTime;
+
+inline constexpr SimTime kPollStep = 100 * sim::kNsPerUs;  // how far time moves per poll
+inline constexpr SimTime kMs = sim::kNsPerMs;
+
+inline std::string Hex(std::uint8_t byte) {
+  char text[3];
+  std::snprintf(text, sizeof text, "%02X", byte);
+  return text;
+}
+
+// "purge 0C", "mark", "space", "write 04 06 40 11 01 A3", "read 1".
+class RecordingPort : public serial::SerialPort {
+ public:
+  RecordingPort(std::unique_ptr<serial::SerialPort> inner, std::vector<std::string>& ops)
+      : inner_(std::move(inner)), ops_(ops) {}
+  bool setBufferSizes(std::uint32_t in, std::uint32_t out) override {
+    return inner_->setBufferSizes(in, out);
+  }
+  bool getSettings(serial::LineSettings& s) override { return inner_->getSettings(s); }
+  bool setSettings(const serial::LineSettings& s) override {
+    if (s.parity == Parity::Mark || s.parity == Parity::Space)
+      ops_.push_back(s.parity == Parity::Mark ? "mark" : "space");
+    return inner_->setSettings(s);
+  }
+  bool getTimeouts(serial::Timeouts& t) override { return inner_->getTimeouts(t); }
+  bool setTimeouts(const serial::Timeouts& t) override { return inner_->setTimeouts(t); }
+  bool purge(std::uint32_t mask) override {
+    ops_.push_back("purge " + Hex(static_cast<std::uint8_t>(mask)));
+    return inner_->purge(mask);
+  }
+  bool clearDtr() override { return inner_->clearDtr(); }
+  std::int32_t queuedInput() override { return inner_->queuedInput(); }
+  std::int32_t read(std::uint8_t* buffer, std::uint32_t count) override {
+    ops_.push_back("read " + std::to_string(count));
+    return inner_->read(buffer, count);
+  }
+  std::int32_t write(const std::uint8_t* data, std::uint32_t count) override {
+    std::string op = "write";
+    for (std::uint32_t i = 0; i < count; ++i) op += " " + Hex(data[i]);
+    ops_.push_back(op);
+    return inner_->write(data, count);
+  }
+  bool close() override { return inner_->close(); }
+
+ private:
+  std::unique_ptr<serial::SerialPort> inner_;
+  std::vector<std::string>& ops_;
+};
+
+class RecordingPlatform : public serial::Platform {
+ public:
+  RecordingPlatform(sim::VirtualPlatform& inner, std::vector<std::string>& ops) : inner_(inner), ops_(ops) {}
+  std::unique_ptr<serial::SerialPort> openPort(const std::string& name) override {
+    auto port = inner_.openPort(name);
+    return port ? std::make_unique<RecordingPort>(std::move(port), ops_) : nullptr;
+  }
+  serial::Clock& clock() override { return inner_.clock(); }
+
+ private:
+  sim::VirtualPlatform& inner_;
+  std::vector<std::string>& ops_;
+};
+
+struct LineRig {
+  LineRig() {
+    platform.addPort("COM1", line);
+    serial::OpenComPort(recording, 1, port);
+    ops.clear();
+  }
+
+  // The port calls since the port was opened, joined by ", ".
+  std::string calls() const {
+    std::string text;
+    for (const auto& op : ops) text += (text.empty() ? "" : ", ") + op;
+    return text;
+  }
+  // The trace as text: host bytes "BAm" / "04s" (parity m, s or n),
+  // device bytes "<BA".
+  std::string wire() const {
+    std::string text;
+    for (const auto& e : line.trace()) {
+      if (!text.empty()) text += ' ';
+      if (e.direction == sim::Direction::DeviceToHost) {
+        text += "<" + Hex(e.byte);
+      } else {
+        text += Hex(e.byte) + (e.parity == Parity::Mark ? "m" : e.parity == Parity::Space ? "s" : "n");
+      }
+    }
+    return text;
+  }
+  const sim::TraceEntry& at(std::size_t i) const { return line.trace().at(i); }
+  Parity parity() const { return line.hostSettings().parity; }
+  // Sends `bytes` in one write with the given parity (for raw device tests).
+  void send(Parity parity, std::vector<std::uint8_t> bytes) {
+    serial::SetAddressParity(port, parity == Parity::Mark);
+    port.write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  }
+
+  sim::VirtualLine line;
+  sim::VirtualPlatform platform{line};
+  std::vector<std::string> ops;
+  RecordingPlatform recording{platform, ops};
+  serial::PortHandle port{platform.clock()};
+};
+
+}  // namespace kkm::test
