@@ -1,0 +1,31 @@
+// kkm-netnum: reads and writes the network number of a ТИМ-31Ц cash register
+// over a serial port. One main window, one modal setup dialog, one thread.
+
+#include <memory>
+
+#include "serial/Platform.h"
+#include "ui/AppState.h"
+#include "ui/Application.h"
+#include "ui/InitComm.h"
+#include "ui/MainForm.h"
+#include "ui/MessageBoxes.h"
+
+int main(int argc, char** argv) {
+  // 1. The toolkit and the application title (set by Application).
+  kkm::ui::QtMessageBoxes boxes;
+  kkm::ui::Application app(argc, argv, boxes);
+
+  // 2. The state shared by the windows, on the machine's serial ports.
+  const std::unique_ptr<kkm::serial::Platform> platform = kkm::serial::MakeNativePlatform();
+  kkm::ui::AppState state(*platform);
+
+  // 3. The setup dialog, then the main window that shows it; the dialog asks
+  // the main window which link is selected.
+  kkm::ui::TInit_Com initCom(state);
+  kkm::ui::TMainForm mainForm(state, boxes, initCom);
+  initCom.setProcessorLinkQuery([&mainForm] { return mainForm.processorLinkSelected(); });
+
+  // 4. Run until the main window closes; destroying it closes the port.
+  mainForm.show();
+  return app.exec();
+}

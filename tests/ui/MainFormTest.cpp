@@ -1,0 +1,275 @@
+// The main window and the setup dialog's face, driven through their controls:
+// start state, the connect button's report for each outcome and link, the
+// focus staying put on toolbar presses, errors escaping a click handler, and
+// the port closed at the end.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <memory>
+#include <stdexcept>
+
+#include "serial/SerialLine.h"
+#include "sim/line/VirtualLine.h"
+#include "sim/line/VirtualPlatform.h"
+#include "tests/ui/RecordingMessageBoxes.h"
+#include "ui/AppState.h"
+#include "ui/Application.h"
+#include "ui/InitComm.h"
+#include "ui/MainForm.h"
+#include "ui/StationNoSpinEdit.h"
+
+namespace kkm::ui {
+namespace {
+
+using test::RecordingMessageBoxes;
+using Icon = MessageBoxes::Icon;
+
+// The status texts after the dialog, spelt with the Cyrillic letter "с"
+// (U+0441) before the link word.
+const QString kNoLinkWith = QString::fromUtf8("Нет связи \u0441 ");
+const QString kLinkWith = QString::fromUtf8("Установлен интерфейс \u0441 ");
+
+Application& App() { return static_cast<Application&>(*QApplication::instance()); }
+
+template <typename Control>
+Control* Find(const QWidget& window, const char* name) {
+  auto* control = window.findChild<Control*>(name);
+  EXPECT_NE(control, nullptr) << name;
+  return control;
+}
+
+void Click(QAbstractButton* button) {
+  QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+}
+
+class MainFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform_.addPort("COM1", line_);
+    previousBoxes_ = &App().messageBoxes();
+    App().setMessageBoxes(boxes_);
+    form_ = std::make_unique<TMainForm>(state_, boxes_, initCom_);
+    initCom_.setProcessorLinkQuery([this] { return form_->processorLinkSelected(); });
+    form_->show();
+    form_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+  }
+  void TearDown() override { App().setMessageBoxes(*previousBoxes_); }
+
+  template <typename Control>
+  Control* control(const char* name) const {
+    return Find<Control>(*form_, name);
+  }
+  QToolButton* button(const char* name) const { return control<QToolButton>(name); }
+  QLineEdit* numberEdit() const { return form_->stationNoSpinEdit().lineEdit(); }
+  bool commandsEnabled() const {
+    EXPECT_EQ(button("tbRead")->isEnabled(), button("tbWrite")->isEnabled());
+    return button("tbRead")->isEnabled();
+  }
+
+  // Runs the connect button; once the dialog's modal loop runs, presses its
+  // "Установить интерфейс" (Button1) or "Закрыть" (Button3).
+  void connectVia(const char* dialogButton) {
+    bool pressed = false;
+    QTimer::singleShot(0, &initCom_, [this, dialogButton, &pressed] {
+      pressed = initCom_.isVisible();
+      Click(Find<QPushButton>(initCom_, dialogButton));
+      if (initCom_.isVisible()) initCom_.reject();  // never leave a test hanging in the dialog
+    });
+    Click(button("tbConnect"));
+    EXPECT_TRUE(pressed);
+    EXPECT_FALSE(initCom_.isVisible());
+  }
+  // A connection procedure that succeeds, as the real one does: it sets the
+  // flag and closes the dialog.
+  void connectionSucceeds() {
+    initCom_.setConnectProcedure([this] {
+      state_.interfaceReady = true;
+      initCom_.accept();
+    });
+  }
+
+  sim::VirtualLine line_;
+  sim::VirtualPlatform platform_{line_};
+  AppState state_{platform_};
+  RecordingMessageBoxes boxes_;
+  MessageBoxes* previousBoxes_ = nullptr;
+  TInit_Com initCom_{state_};
+  std::unique_ptr<TMainForm> form_;
+};
+
+TEST_F(MainFormTest, StartsWithCommandsDisabledTheProcessorLinkAndNumberOne) {
+  EXPECT_FALSE(commandsEnabled());
+  EXPECT_TRUE(button("tbConnect")->isEnabled());
+  EXPECT_TRUE(button("tbExit")->isEnabled());
+  EXPECT_EQ(form_->statusText(), "");
+  EXPECT_EQ(form_->stationNoSpinEdit().text(), "1");
+  EXPECT_TRUE(control<QRadioButton>("KKM_RadioButton")->isChecked());
+  EXPECT_FALSE(control<QRadioButton>("Micro_RadioButton")->isChecked());
+  EXPECT_TRUE(control<QRadioButton>("KKM_RadioButton")->hasFocus());
+  EXPECT_EQ(form_->windowTitle(), "Сетевой номер ККМ ТИМ-31Ц");
+  EXPECT_EQ(form_->size(), QSize(278, 224));
+  EXPECT_EQ(form_->minimumSize(), form_->maximumSize());
+  EXPECT_FALSE(form_->windowFlags() & Qt::WindowMaximizeButtonHint);
+
+  // The instructions, trailing blanks of the first and third lines included.
+  auto* memo = control<QPlainTextEdit>("Memo1");
+  EXPECT_TRUE(memo->isReadOnly());
+  EXPECT_EQ(memo->toPlainText(),
+            "Для изменения сетевого номера выберите тип \n"
+            "связи и установите последовательный интерфейс\n"
+            "с процессором. Далее установите необходимый \n"
+            "сетевой номер в диапазоне 1-99 и запишите его.");
+}
+
+TEST_F(MainFormTest, TheSetupDialogStartsOnCom1WithNoTitleBarButtons) {
+  EXPECT_TRUE(Find<QRadioButton>(initCom_, "RadioButton1")->isChecked());
+  EXPECT_EQ(initCom_.selectedPortNumber(), 1);
+  Find<QRadioButton>(initCom_, "RadioButton3")->setChecked(true);
+  EXPECT_EQ(initCom_.selectedPortNumber(), 3);
+  EXPECT_FALSE(Find<QRadioButton>(initCom_, "RadioButton1")->isChecked());
+  EXPECT_EQ(initCom_.size(), QSize(340, 83));
+  const Qt::WindowFlags flags = initCom_.windowFlags();
+  EXPECT_FALSE(flags & (Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint |
+                        Qt::WindowMaximizeButtonHint));
+}
+
+TEST_F(MainFormTest, TheStatusStripReportsEachOutcomeForTheLinkSelected) {
+  // Closing without connecting, processor link: nothing enabled.
+  connectVia("Button3");
+  EXPECT_EQ(form_->statusText(), kNoLinkWith + "ККМ");
+  EXPECT_FALSE(commandsEnabled());
+
+  // A connection enables the commands.
+  connectionSucceeds();
+  connectVia("Button1");
+  EXPECT_EQ(form_->statusText(), kLinkWith + "ККМ");
+  EXPECT_TRUE(commandsEnabled());
+
+  // Showing the dialog again clears the flag: closing it now reports no link
+  // and leaves the commands as they were.
+  Click(control<QRadioButton>("Micro_RadioButton"));
+  connectVia("Button3");
+  EXPECT_FALSE(state_.interfaceReady);
+  EXPECT_EQ(form_->statusText(), kNoLinkWith + "микроконтроллером");
+  EXPECT_TRUE(commandsEnabled());
+
+  connectVia("Button1");
+  EXPECT_EQ(form_->statusText(), kLinkWith + "микроконтроллером");
+  EXPECT_TRUE(boxes_.boxes.empty());
+}
+
+TEST_F(MainFormTest, TheConnectionProcedureSeesTheChosenPortAndLink) {
+  std::vector<std::pair<int, bool>> seen;
+  initCom_.setConnectProcedure([this, &seen] {
+    seen.emplace_back(initCom_.selectedPortNumber(), initCom_.processorLinkSelected());
+    initCom_.accept();
+  });
+  connectVia("Button1");
+  Click(control<QRadioButton>("Micro_RadioButton"));
+  Find<QRadioButton>(initCom_, "RadioButton4")->setChecked(true);
+  connectVia("Button1");
+  EXPECT_EQ(seen, (std::vector<std::pair<int, bool>>{{1, true}, {4, false}}));
+  // The port chosen stays chosen for the next showing.
+  EXPECT_EQ(initCom_.selectedPortNumber(), 4);
+}
+
+TEST_F(MainFormTest, WithoutAProcedureInstalledTheConnectButtonOnlyClosesTheDialog) {
+  state_.interfaceReady = true;
+  connectVia("Button1");
+  EXPECT_FALSE(state_.interfaceReady);
+  EXPECT_EQ(form_->statusText(), kNoLinkWith + "ККМ");
+}
+
+TEST_F(MainFormTest, ToolbarButtonsLeaveTheFocusSoTheCommandGetsTheTextUnclamped) {
+  QString written;
+  int reads = 0;
+  form_->setWriteCommand([this, &written] { written = form_->stationNoSpinEdit().text(); });
+  form_->setReadCommand([&reads] { ++reads; });
+  form_->ButtonEnabled();
+
+  numberEdit()->setFocus(Qt::MouseFocusReason);
+  numberEdit()->clear();
+  QTest::keyClicks(numberEdit(), "150");
+  Click(button("tbWrite"));
+  EXPECT_EQ(written, "150");
+  EXPECT_TRUE(numberEdit()->hasFocus());
+  Click(button("tbRead"));
+  EXPECT_EQ(reads, 1);
+
+  // Tab moves on to the instructions and clamps.
+  QTest::keyClick(numberEdit(), Qt::Key_Tab);
+  EXPECT_TRUE(control<QPlainTextEdit>("Memo1")->hasFocus());
+  EXPECT_EQ(form_->stationNoSpinEdit().text(), "99");
+}
+
+TEST_F(MainFormTest, DisabledCommandsAreNotRun) {
+  int runs = 0;
+  form_->setReadCommand([&runs] { ++runs; });
+  form_->setWriteCommand([&runs] { ++runs; });
+  Click(button("tbRead"));
+  Click(button("tbWrite"));
+  form_->ButtonEnabled();
+  form_->ButtonDisabled();
+  Click(button("tbWrite"));
+  EXPECT_EQ(runs, 0);
+}
+
+TEST_F(MainFormTest, AnErrorEscapingAClickHandlerShowsTheStandardBoxAndTheWindowGoesOn) {
+  int reads = 0;
+  form_->setWriteCommand([] { throw std::invalid_argument("'$1.' is not a valid integer value"); });
+  form_->setReadCommand([&reads] { ++reads; });
+  form_->ButtonEnabled();
+
+  Click(button("tbWrite"));
+  const RecordingMessageBoxes::Box standard{"'$1.' is not a valid integer value.",
+                                            "Сетевой номер ККМ ТИМ-31Ц", Icon::Error};
+  ASSERT_EQ(boxes_.boxes.size(), 1u);
+  EXPECT_EQ(boxes_.boxes[0], standard);
+
+  // Everything still answers, and a second error is reported the same way.
+  Click(button("tbRead"));
+  EXPECT_EQ(reads, 1);
+  numberEdit()->setFocus(Qt::MouseFocusReason);
+  QTest::keyClick(numberEdit(), Qt::Key_Up);
+  EXPECT_EQ(form_->stationNoSpinEdit().text(), "2");
+  Click(button("tbWrite"));
+  EXPECT_EQ(boxes_.boxes.size(), 2u);
+}
+
+TEST(StandardErrorText, AddsAFullStopOnlyAfterALetterOrDigit) {
+  EXPECT_EQ(StandardErrorText("bad value"), "bad value.");
+  EXPECT_EQ(StandardErrorText("code 7"), "code 7.");
+  EXPECT_EQ(StandardErrorText("ошибка"), "ошибка.");
+  EXPECT_EQ(StandardErrorText("done."), "done.");
+  EXPECT_EQ(StandardErrorText("'$x'"), "'$x'");
+  EXPECT_EQ(StandardErrorText("what?"), "what?");
+  EXPECT_EQ(StandardErrorText(""), "");
+}
+
+TEST_F(MainFormTest, LeavingWithoutConnectingShowsNothing) {
+  Click(button("tbExit"));
+  EXPECT_FALSE(form_->isVisible());
+  form_.reset();
+  EXPECT_TRUE(boxes_.boxes.empty());
+}
+
+TEST_F(MainFormTest, DestroyingTheWindowClosesThePort) {
+  ASSERT_TRUE(serial::OpenComPort(platform_, 1, state_.port));
+  ASSERT_TRUE(line_.portOpen());
+  form_->close();
+  form_.reset();
+  EXPECT_FALSE(line_.portOpen());
+  EXPECT_FALSE(state_.port.isOpen());
+}
+
+}  // namespace
+}  // namespace kkm::ui

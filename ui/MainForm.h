@@ -1,0 +1,100 @@
+#pragma once
+// The main window: a toolbar (connect, read, write, exit), the instructions,
+// the link selector (processor or KIA microcontroller), the network number
+// field, a status strip and a notice strip.
+//
+// The read and write buttons start disabled and are only ever enabled by
+// ButtonEnabled(): after a connection (tbConnectClick) or by the read and
+// write commands, which are hooks set from outside (setReadCommand,
+// setWriteCommand). Destroying the window closes the shared serial port.
+
+#include <QWidget>
+#include <functional>
+
+#include "ui/AppState.h"
+#include "ui/InitComm.h"
+#include "ui/MessageBoxes.h"
+
+class QFrame;
+class QLabel;
+class QPlainTextEdit;
+class QRadioButton;
+class QToolButton;
+
+namespace kkm::ui {
+
+class ShadowLabel;
+class TStationNoSpinEdit;
+
+class TMainForm : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kClientWidth = 278;
+  static constexpr int kClientHeight = 224;
+
+  using Command = std::function<void()>;
+
+  TMainForm(AppState& state, MessageBoxes& boxes, TInit_Com& initCom, QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  AppState& state() const { return state_; }
+  MessageBoxes& messageBoxes() const { return boxes_; }
+
+  // What the read and write buttons run; nothing until set.
+  void setReadCommand(Command command);
+  void setWriteCommand(Command command);
+
+  // True when KKM_RadioButton (the link through the register's processor) is
+  // checked; otherwise Micro_RadioButton is and the KIA link is chosen.
+  bool processorLinkSelected() const;
+
+  QString statusText() const;
+  void setStatusText(const QString& text);
+  TStationNoSpinEdit& stationNoSpinEdit() const { return *StationNoSpinEdit; }
+
+ public slots:
+  void tbExitClick();
+  void tbConnectClick();
+  void ButtonEnabled();
+  void ButtonDisabled();
+  void FormCreate();
+  void FormDestroy();
+  void tbReadClick();
+  void tbWriteClick();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void buildToolBar();
+  void buildPanel();
+  void buildStrips();
+
+  AppState& state_;
+  MessageBoxes& boxes_;
+  TInit_Com& initCom_;
+  Command readCommand_;
+  Command writeCommand_;
+  bool shownBefore_ = false;
+
+  QFrame* ToolPanel;
+  QWidget* ToolBar;
+  QToolButton* tbConnect;
+  QFrame* ToolButton8;
+  QToolButton* tbRead;
+  QToolButton* tbWrite;
+  QFrame* ToolButton9;
+  QToolButton* tbExit;
+  QFrame* Panel;
+  QLabel* PanelStatus;
+  QFrame* Panel1;
+  ShadowLabel* RxLabel1;
+  QRadioButton* KKM_RadioButton;
+  QRadioButton* Micro_RadioButton;
+  TStationNoSpinEdit* StationNoSpinEdit;
+  QPlainTextEdit* Memo1;
+  QLabel* Label1;
+};
+
+}  // namespace kkm::ui

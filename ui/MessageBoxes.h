@@ -1,0 +1,24 @@
+#pragma once
+// How the windows report to the operator: a modal box with a text, a title, an
+// icon and one OK button. show() returns when the operator has closed the box.
+// QtMessageBoxes is the real one; tests substitute a recorder.
+
+#include <QString>
+
+namespace kkm::ui {
+
+class MessageBoxes {
+ public:
+  enum class Icon { Error, Warning, Information };
+
+  virtual ~MessageBoxes() = default;
+  virtual void show(const QString& text, const QString& title, Icon icon) = 0;
+};
+
+// A QMessageBox over the active window; the text is shown as plain text.
+class QtMessageBoxes : public MessageBoxes {
+ public:
+  void show(const QString& text, const QString& title, Icon icon) override;
+};
+
+}  // namespace kkm::ui
