@@ -27,51 +27,50 @@ inline std::string Hex(std::uint8_t byte) {
   return text;
 }
 
-// "purge 0C", "mark", "space", "write 04 06 40 11 01 A3", "read 1".
+// Forwards to the virtual port and notes "purge 0C", "mark", "space",
+// "write 04 06 40 11 01 A3" (one platform write) and "read 1".
 class RecordingPort : public serial::SerialPort {
  public:
   RecordingPort(std::unique_ptr<serial::SerialPort> inner, std::vector<std::string>& ops)
-      : inner_(std::move(inner)), ops_(ops) {}
-  bool setBufferSizes(std::uint32_t in, std::uint32_t out) override {
-    return inner_->setBufferSizes(in, out);
-  }
-  bool getSettings(serial::LineSettings& s) override { return inner_->getSettings(s); }
+      : in_(std::move(inner)), ops_(ops) {}
+  bool setBufferSizes(std::uint32_t i, std::uint32_t o) override { return in_->setBufferSizes(i, o); }
+  bool getSettings(serial::LineSettings& s) override { return in_->getSettings(s); }
   bool setSettings(const serial::LineSettings& s) override {
     if (s.parity == Parity::Mark || s.parity == Parity::Space)
       ops_.push_back(s.parity == Parity::Mark ? "mark" : "space");
-    return inner_->setSettings(s);
+    return in_->setSettings(s);
   }
-  bool getTimeouts(serial::Timeouts& t) override { return inner_->getTimeouts(t); }
-  bool setTimeouts(const serial::Timeouts& t) override { return inner_->setTimeouts(t); }
+  bool getTimeouts(serial::Timeouts& t) override { return in_->getTimeouts(t); }
+  bool setTimeouts(const serial::Timeouts& t) override { return in_->setTimeouts(t); }
   bool purge(std::uint32_t mask) override {
     ops_.push_back("purge " + Hex(static_cast<std::uint8_t>(mask)));
-    return inner_->purge(mask);
+    return in_->purge(mask);
   }
-  bool clearDtr() override { return inner_->clearDtr(); }
-  std::int32_t queuedInput() override { return inner_->queuedInput(); }
+  bool clearDtr() override { return in_->clearDtr(); }
+  std::int32_t queuedInput() override { return in_->queuedInput(); }
   std::int32_t read(std::uint8_t* buffer, std::uint32_t count) override {
     ops_.push_back("read " + std::to_string(count));
-    return inner_->read(buffer, count);
+    return in_->read(buffer, count);
   }
   std::int32_t write(const std::uint8_t* data, std::uint32_t count) override {
     std::string op = "write";
     for (std::uint32_t i = 0; i < count; ++i) op += " " + Hex(data[i]);
     ops_.push_back(op);
-    return inner_->write(data, count);
+    return in_->write(data, count);
   }
-  bool close() override { return inner_->close(); }
+  bool close() override { return in_->close(); }
 
  private:
-  std::unique_ptr<serial::SerialPort> inner_;
+  std::unique_ptr<serial::SerialPort> in_;
   std::vector<std::string>& ops_;
 };
 
+// Opens the virtual line's ports wrapped in a RecordingPort.
 class RecordingPlatform : public serial::Platform {
  public:
   RecordingPlatform(sim::VirtualPlatform& inner, std::vector<std::string>& ops) : inner_(inner), ops_(ops) {}
   std::unique_ptr<serial::SerialPort> openPort(const std::string& name) override {
-    auto port = inner_.openPort(name);
-    return port ? std::make_unique<RecordingPort>(std::move(port), ops_) : nullptr;
+    return std::make_unique<RecordingPort>(inner_.openPort(name), ops_);
   }
   serial::Clock& clock() override { return inner_.clock(); }
 

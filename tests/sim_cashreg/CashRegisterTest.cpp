@@ -116,17 +116,5 @@ TEST(CashRegister, InjectsFaultsByExchangeAndByCommand) {
   EXPECT_EQ(reg.log().size(), 3u);  // a wrong acknowledgement still executes
 }
 
-TEST(CashRegister, CanStayBusyForever) {
-  LineRig rig;
-  CashRegister reg(45);
-  reg.setBusyForever(true);
-  rig.line.attach(reg);
-  for (int i = 0; i < 5; ++i) Exchange(rig, 0xBA, kReadNumber);
-  for (const auto& e : rig.line.traceOf(Direction::DeviceToHost)) EXPECT_EQ(e.byte, kBusyAnswer);
-  EXPECT_EQ(rig.line.traceOf(Direction::DeviceToHost).size(), 5u);
-  EXPECT_EQ(reg.exchangeCount(), 1u);
-  EXPECT_TRUE(reg.log().empty());
-}
-
 }  // namespace
 }  // namespace kkm::sim
