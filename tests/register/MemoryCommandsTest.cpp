@@ -60,8 +60,9 @@ TEST(ByteCommands, FailOnEveryMissingOrWrongAnswer) {
     std::uint8_t value = kUntouched;
     EXPECT_FALSE(ReadRegisterByte(rig.port, kAddress45, 0x1140, value));
     EXPECT_EQ(rig.parity(), addressPhase ? Parity::Mark : Parity::Space);
-    if (addressPhase && fault == RegisterFault::Silent)
-      EXPECT_EQ(rig.line.now(), 501 * kMs);  // 500 ms echo wait
+    if (addressPhase && fault == RegisterFault::Silent) {
+      EXPECT_EQ(rig.line.now(), 501 * kMs);  // the 500 ms echo wait
+    }
   }
 }
 
