@@ -58,9 +58,10 @@ enum class RegisterFault : std::uint8_t {
   StrayBytes,        // `bytes` (default 0x00 0x55) follow the exchange's last answer
 };
 
-// Which exchanges a fault hits. Silent, Busy and WrongEcho act in the address
-// phase and so ignore `command` rules (Silent keyed by command silences the
-// frame phase only: no acknowledgement, nothing executed).
+// Which exchanges a fault hits. Busy and WrongEcho act in the address phase,
+// before the command is known: with `command` set they have no effect. Silent
+// with `command` set silences the frame phase only (the echo went out; no
+// acknowledgement, nothing executed). StrayBytes needs an executed frame.
 struct FaultRule {
   RegisterFault fault = RegisterFault::Silent;
   std::uint32_t exchange = 0;           // the exchange number it hits; 0: any
