@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
 
   // 3. The setup dialog, then the main window that shows it; the dialog asks
   // the main window which link is selected.
-  kkm::ui::TInit_Com initCom(state);
+  kkm::ui::TInit_Com initCom(state, boxes);
   kkm::ui::TMainForm mainForm(state, boxes, initCom);
   initCom.setProcessorLinkQuery([&mainForm] { return mainForm.processorLinkSelected(); });
 

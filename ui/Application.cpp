@@ -1,12 +1,23 @@
 #include "ui/Application.h"
 
-#include <exception>
-
 namespace kkm::ui {
 
 QString StandardErrorText(const QString& message) {
   if (!message.isEmpty() && message.back().isLetterOrNumber()) return message + u'.';
   return message;
+}
+
+void ShowStandardError(MessageBoxes& boxes, const std::exception& error) {
+  boxes.show(StandardErrorText(QString::fromUtf8(error.what())), kApplicationTitle,
+             MessageBoxes::Icon::Error);
+}
+
+void RunHandler(MessageBoxes& boxes, const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    ShowStandardError(boxes, error);
+  }
 }
 
 Application::Application(int& argc, char** argv, MessageBoxes& boxes)
@@ -18,8 +29,7 @@ bool Application::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::exception& error) {
-    boxes_->show(StandardErrorText(QString::fromUtf8(error.what())), kApplicationTitle,
-                 MessageBoxes::Icon::Error);
+    ShowStandardError(*boxes_, error);
     return false;
   }
 }

@@ -1,12 +1,19 @@
 #pragma once
-// The application object. Its notify() catches a std::exception that escapes
-// an event handler (a click handler, say) and shows the standard error box:
-// the error's text, with a full stop appended when it ends in a letter or a
-// digit, titled with the application title, error icon, one OK button. The
-// event loop then goes on running.
+// The application object and its standard error box: the error's text, with a
+// full stop appended when it ends in a letter or a digit, titled with the
+// application title, error icon, one OK button. After the box the event loop
+// goes on running.
+//
+// The windows run their click handlers through RunHandler(), which shows the
+// box for an error escaping the handler right there, before it could unwind
+// through the toolkit's own frames (they are not built to pass exceptions and
+// would be left half-done). Application::notify() catches whatever else
+// escapes an event handler and shows the same box.
 
 #include <QApplication>
 #include <QString>
+#include <exception>
+#include <functional>
 
 #include "ui/MessageBoxes.h"
 
@@ -16,6 +23,12 @@ inline constexpr const char* kApplicationTitle = "Сетевой номер КК
 
 // The text of the standard error box for an error's message.
 QString StandardErrorText(const QString& message);
+
+void ShowStandardError(MessageBoxes& boxes, const std::exception& error);
+
+// Runs `handler`; a std::exception escaping it ends it and is shown in the
+// standard error box.
+void RunHandler(MessageBoxes& boxes, const std::function<void()>& handler);
 
 class Application : public QApplication {
  public:

@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <array>
 
+#include "ui/Application.h"
 #include "ui/Fonts.h"
 
 namespace kkm::ui {
@@ -20,8 +21,10 @@ Control* Place(Control* control, const char* name, int left, int top, int width,
 
 }  // namespace
 
-TInit_Com::TInit_Com(AppState& state, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), state_(state) {
+TInit_Com::TInit_Com(AppState& state, MessageBoxes& boxes, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      state_(state),
+      boxes_(boxes) {
   // 1. The window: a fixed client area, no buttons in the title bar.
   setObjectName("Init_Com");
   setWindowTitle("Настройка последовательного интерфейса");
@@ -42,8 +45,8 @@ TInit_Com::TInit_Com(AppState& state, QWidget* parent)
   setTabOrder(RadioButton3, RadioButton4);
   RadioButton1->setChecked(true);
 
-  connect(Button1, &QPushButton::clicked, this, &TInit_Com::Button1Click);
-  connect(Button3, &QPushButton::clicked, this, &TInit_Com::Button3Click);
+  connect(Button1, &QPushButton::clicked, this, [this] { RunHandler(boxes_, [this] { Button1Click(); }); });
+  connect(Button3, &QPushButton::clicked, this, [this] { RunHandler(boxes_, [this] { Button3Click(); }); });
   FormCreate();
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "ui/AppState.h"
+#include "ui/MessageBoxes.h"
 
 class QPushButton;
 class QRadioButton;
@@ -23,9 +24,11 @@ class TInit_Com : public QDialog {
   static constexpr int kClientWidth = 340;
   static constexpr int kClientHeight = 83;
 
-  explicit TInit_Com(AppState& state, QWidget* parent = nullptr);
+  // Errors escaping the click handlers are shown through `boxes`.
+  TInit_Com(AppState& state, MessageBoxes& boxes, QWidget* parent = nullptr);
 
   AppState& state() const { return state_; }
+  MessageBoxes& messageBoxes() const { return boxes_; }
 
   // The connection procedure behind "Установить интерфейс". It closes the
   // dialog itself on success; without one the button only closes the dialog.
@@ -52,6 +55,7 @@ class TInit_Com : public QDialog {
 
  private:
   AppState& state_;
+  MessageBoxes& boxes_;
   std::function<void()> connectProcedure_;
   std::function<bool()> processorLinkQuery_;
 

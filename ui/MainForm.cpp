@@ -70,10 +70,14 @@ TMainForm::TMainForm(AppState& state, MessageBoxes& boxes, TInit_Com& initCom, Q
   buildPanel();
   buildStrips();
 
-  connect(tbConnect, &QToolButton::clicked, this, &TMainForm::tbConnectClick);
-  connect(tbRead, &QToolButton::clicked, this, &TMainForm::tbReadClick);
-  connect(tbWrite, &QToolButton::clicked, this, &TMainForm::tbWriteClick);
-  connect(tbExit, &QToolButton::clicked, this, &TMainForm::tbExitClick);
+  const auto onClick = [this](QToolButton* button, void (TMainForm::*handler)()) {
+    connect(button, &QToolButton::clicked, this,
+            [this, handler] { RunHandler(boxes_, [&] { (this->*handler)(); }); });
+  };
+  onClick(tbConnect, &TMainForm::tbConnectClick);
+  onClick(tbRead, &TMainForm::tbReadClick);
+  onClick(tbWrite, &TMainForm::tbWriteClick);
+  onClick(tbExit, &TMainForm::tbExitClick);
 
   // 3. The first control of the keyboard order starts with the focus.
   KKM_RadioButton->setFocus();

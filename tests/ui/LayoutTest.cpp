@@ -62,7 +62,7 @@ class LayoutTest : public ::testing::Test {
   sim::VirtualPlatform platform_{line_};
   AppState state_{platform_};
   test::RecordingMessageBoxes boxes_;
-  TInit_Com initCom_{state_};
+  TInit_Com initCom_{state_, boxes_};
   TMainForm form_{state_, boxes_, initCom_};
 
   void SetUp() override {

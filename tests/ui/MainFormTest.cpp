@@ -102,7 +102,7 @@ class MainFormTest : public ::testing::Test {
   AppState state_{platform_};
   RecordingMessageBoxes boxes_;
   MessageBoxes* previousBoxes_ = nullptr;
-  TInit_Com initCom_{state_};
+  TInit_Com initCom_{state_, boxes_};
   std::unique_ptr<TMainForm> form_;
 };
 
@@ -243,6 +243,41 @@ TEST_F(MainFormTest, AnErrorEscapingAClickHandlerShowsTheStandardBoxAndTheWindow
   EXPECT_EQ(form_->stationNoSpinEdit().text(), "2");
   Click(button("tbWrite"));
   EXPECT_EQ(boxes_.boxes.size(), 2u);
+}
+
+TEST_F(MainFormTest, AnErrorEscapingTheConnectionProcedureLeavesTheDialogOpen) {
+  bool openAfterError = false;
+  initCom_.setConnectProcedure([] { throw std::runtime_error("port gone"); });
+  QTimer::singleShot(0, &initCom_, [this, &openAfterError] {
+    Click(Find<QPushButton>(initCom_, "Button1"));
+    openAfterError = initCom_.isVisible();
+    Click(Find<QPushButton>(initCom_, "Button3"));
+  });
+  Click(button("tbConnect"));
+  EXPECT_TRUE(openAfterError);
+  EXPECT_EQ(
+      boxes_.boxes,
+      (std::vector<RecordingMessageBoxes::Box>{{"port gone.", "Сетевой номер ККМ ТИМ-31Ц", Icon::Error}}));
+  EXPECT_EQ(form_->statusText(), kNoLinkWith + "ККМ");
+}
+
+// Any other event handler: the application object catches the error.
+TEST(ApplicationTest, AnErrorEscapingAnyEventHandlerShowsTheStandardBox) {
+  class Faulty : public QObject {
+    bool event(QEvent* event) override {
+      if (event->type() == QEvent::User) throw std::runtime_error("Ошибка 5");
+      return QObject::event(event);
+    }
+  } faulty;
+  RecordingMessageBoxes boxes;
+  MessageBoxes& previous = App().messageBoxes();
+  App().setMessageBoxes(boxes);
+  QEvent event(QEvent::User);
+  QCoreApplication::sendEvent(&faulty, &event);
+  QCoreApplication::sendEvent(&faulty, &event);
+  App().setMessageBoxes(previous);
+  const RecordingMessageBoxes::Box standard{"Ошибка 5.", "Сетевой номер ККМ ТИМ-31Ц", Icon::Error};
+  EXPECT_EQ(boxes.boxes, (std::vector<RecordingMessageBoxes::Box>{standard, standard}));
 }
 
 TEST(StandardErrorText, AddsAFullStopOnlyAfterALetterOrDigit) {

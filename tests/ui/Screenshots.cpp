@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
   kkm::sim::VirtualLine line;
   kkm::sim::VirtualPlatform platform(line);
   kkm::ui::AppState state(platform);
-  kkm::ui::TInit_Com initCom(state);
+  kkm::ui::TInit_Com initCom(state, boxes);
   kkm::ui::TMainForm mainForm(state, boxes, initCom);
   mainForm.show();
   initCom.show();
