@@ -7,19 +7,9 @@
 
 #include "ui/Application.h"
 #include "ui/Fonts.h"
+#include "ui/Place.h"
 
 namespace kkm::ui {
-
-namespace {
-
-template <typename Control>
-Control* Place(Control* control, const char* name, int left, int top, int width, int height) {
-  control->setObjectName(name);
-  control->setGeometry(left, top, width, height);
-  return control;
-}
-
-}  // namespace
 
 TInit_Com::TInit_Com(AppState& state, MessageBoxes& boxes, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),

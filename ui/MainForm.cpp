@@ -11,6 +11,7 @@
 #include "serial/SerialLine.h"
 #include "ui/Application.h"
 #include "ui/Fonts.h"
+#include "ui/Place.h"
 #include "ui/ShadowLabel.h"
 #include "ui/StationNoSpinEdit.h"
 
@@ -36,13 +37,6 @@ constexpr const char* kInstructions[] = {
 };
 
 constexpr const char* kNotice = "Подключите ККМ к порту COM1-COM4";
-
-template <typename Control>
-Control* Place(Control* control, const char* name, int left, int top, int width, int height) {
-  control->setObjectName(name);
-  control->setGeometry(left, top, width, height);
-  return control;
-}
 
 QFrame* RaisedPanel(QWidget* parent, const char* name, int left, int top, int width, int height) {
   auto* panel = Place(new QFrame(parent), name, left, top, width, height);
