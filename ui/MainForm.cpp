@@ -150,6 +150,7 @@ void TMainForm::buildStrips() {
   PanelStatus = Place(new QLabel(this), "PanelStatus", 0, 178, kClientWidth, 22);
   PanelStatus->setFrameStyle(QFrame::Panel | QFrame::Raised);
   PanelStatus->setLineWidth(1);
+  PanelStatus->setTextFormat(Qt::PlainText);
   PanelStatus->setAlignment(Qt::AlignCenter);
   PanelStatus->setFont(StatusFont());
   QPalette statusColours = PanelStatus->palette();
