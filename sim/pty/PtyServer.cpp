@@ -89,7 +89,8 @@ PtyServer::PtyServer() : origin_(std::chrono::steady_clock::now()) {
   }
   fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
   fcntl(master_, F_SETFD, FD_CLOEXEC);
-  if (const char* name = ptsname(master_); name != nullptr) slavePath_ = name;
+  char name[128] = {};
+  if (ptsname_r(master_, name, sizeof name) == 0) slavePath_ = name;
 
   // 2. The slave raw at 9600 bit/s (the settings on the master are the
   //    slave's), so that even a host that sets nothing gets bytes unchanged

@@ -1,0 +1,186 @@
+// kkm-sim: its option grammar, and the program driven as a test drives it
+// (path on stdout, exchanges on the slave, a signal or a close, and the dump
+// and trace it leaves behind). The program runs in real time.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "tests/sim_pty/PtyHost.h"
+#include "tools/kkm-sim/SimOptions.h"
+
+extern char** environ;
+
+namespace kkm::sim::tool {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+TEST(SimOptions, VersionPartsFillTheNibblesOfD5AndD6) {
+  std::uint8_t d5 = 0, d6 = 0;
+  ParseVersion("1.0.5", d5, d6);
+  EXPECT_EQ((Bytes{d5, d6}), (Bytes{0x01, 0x05}));
+  ParseVersion("0.10.0.5", d5, d6);
+  EXPECT_EQ((Bytes{d5, d6}), (Bytes{0x0A, 0x05}));
+  for (const char* bad : {"105", "1.0", "1.0.16", "1..5", "1.0.5.0.0", "1.0.-1"})
+    EXPECT_THROW(ParseVersion(bad, d5, d6), std::invalid_argument) << bad;
+}
+
+TEST(SimOptions, FaultsChooseTheirExchangeKindAndValue) {
+  FaultRule rule = ParseFault("3:silence");
+  EXPECT_EQ(rule.fault, RegisterFault::Silent);
+  EXPECT_EQ(rule.exchange, 3u);
+  EXPECT_EQ(rule.times, 1u);
+
+  rule = ParseFault("all:busy=4");
+  EXPECT_EQ(rule.fault, RegisterFault::Busy);
+  EXPECT_EQ(rule.exchange, 0u);
+  EXPECT_EQ(rule.times, 0u) << "every exchange";
+  EXPECT_EQ(rule.count, 4u);
+
+  rule = ParseFault("cmd0x17#2:stray-bytes=00,55,aa");
+  EXPECT_EQ(rule.fault, RegisterFault::StrayBytes);
+  EXPECT_EQ(rule.command, std::optional<std::uint8_t>(0x17));
+  EXPECT_EQ(rule.occurrence, 2u);
+  EXPECT_EQ(rule.bytes, (Bytes{0x00, 0x55, 0xAA}));
+  EXPECT_EQ(ParseFault("cmd0x06#0:wrong-ack").times, 0u) << "every frame of the command";
+
+  for (const char* bad : {"silence", "0:silence", "3:loud", "3:silence=1", "cmd0x100:silence",
+                          "2:wrong-ack=1FF", "2:stray-bytes=00,,01", "-1:silence"})
+    EXPECT_THROW(ParseFault(bad), std::invalid_argument) << bad;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// kkm-sim started with its stdout on a pipe; killed at the end if still running.
+class SimProcess {
+ public:
+  explicit SimProcess(std::vector<std::string> args) {
+    args.insert(args.begin(), KKM_SIM_PATH);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    if (posix_spawn(&pid_, KKM_SIM_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    stdout_ = fdopen(out[0], "r");
+  }
+  ~SimProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    fclose(stdout_);
+  }
+  // The first line on stdout: the slave's path.
+  std::string slavePath() {
+    char line[256] = {};
+    if (fgets(line, sizeof line, stdout_) == nullptr) return {};
+    std::string path(line);
+    if (!path.empty() && path.back() == '\n') path.pop_back();
+    return path;
+  }
+  void signal(int number) { kill(pid_, number); }
+  // The exit status of a normal exit; -1 for anything else or after 5 s.
+  int wait() {
+    for (int i = 0; i < 500; ++i) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  FILE* stdout_ = nullptr;
+};
+
+class SimToolRun : public testing::Test {
+ protected:
+  static std::string File(const std::string& name) {
+    return testing::TempDir() + "kkm-sim-" + std::to_string(getpid()) + "-" + name;
+  }
+  void TearDown() override {
+    for (const char* name : {"link", "cells", "data", "trace"}) std::remove(File(name).c_str());
+  }
+};
+
+TEST_F(SimToolRun, ServesTheRegisterAndLeavesItsMemoryBehindOnSigterm) {
+  SimProcess sim({"--number", "45", "--link-path", File("link"), "--dump-memory", File("cells"),
+                  "--dump-data", File("data"), "--trace", File("trace")});
+  ASSERT_FALSE(sim.slavePath().empty());
+  PtyHost host(File("link"));
+  ASSERT_TRUE(host.open());
+
+  // Network number 45 answers to 0xBA; then 0x88 (number 77) goes into 0x1140.
+  host.setParity(serial::Parity::Mark);
+  EXPECT_EQ(host.exchange({0xBA}, 1), Bytes{0xBA});
+  host.setParity(serial::Parity::Space);
+  EXPECT_EQ(host.exchange({0x05, 0x05, 0x40, 0x11, 0x01, 0x88, 0x1B}, 1), Bytes{0x1B});
+  host.close();
+
+  sim.signal(SIGTERM);
+  EXPECT_EQ(sim.wait(), 0);
+  EXPECT_FALSE(Exists(File("link"))) << "the symlink is removed";
+  // The stored copy and its checksum (the block holds nothing else) are untouched.
+  EXPECT_EQ(ReadFile(File("cells")), "0x1140=88\n0x020F=BA\n0x073E=BA\n0x0740=BA\n");
+  const std::string data = ReadFile(File("data"));
+  ASSERT_EQ(data.size(), 65536u);
+  EXPECT_EQ(static_cast<std::uint8_t>(data[0x1140]), 0x88);
+  const std::string trace = ReadFile(File("trace"));
+  EXPECT_NE(trace.find(" host>dev BA mark\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find(" dev>host BA space\n"), std::string::npos) << trace;
+}
+
+TEST_F(SimToolRun, AnswersThroughTheKiaBoardAndEndsWhenTheHostCloses) {
+  SimProcess sim({"--link", "kia", "--number", "1", "--exit-on-close"});
+  PtyHost host(sim.slavePath());
+  ASSERT_TRUE(host.open());
+  // The memory read frame for 0x1140: acknowledgement 0x01, then number 1's 0xFE.
+  const Bytes readFrame{0x00, 0x01, 0x75, 0x83, 0x11, 0x75, 0x82, 0x40, 0xE0, 0xC2,
+                        0x99, 0xF5, 0x99, 0x30, 0x99, 0xFD, 0x22, 0x00, 0x00, 0xF2};
+  EXPECT_EQ(host.exchange(readFrame, 2), (Bytes{0x01, 0xFE}));
+  host.close();
+  EXPECT_EQ(sim.wait(), 0);
+}
+
+TEST_F(SimToolRun, RefusesBadOptionsAndAFileInPlaceOfTheLink) {
+  EXPECT_NE(SimProcess({"--number", "100"}).wait(), 0);
+  EXPECT_NE(SimProcess({"--link", "kia", "--fault", "1:silence"}).wait(), 0);
+  std::fclose(std::fopen(File("cells").c_str(), "w"));
+  EXPECT_NE(SimProcess({"--link-path", File("cells")}).wait(), 0);
+  EXPECT_TRUE(Exists(File("cells")));
+}
+
+}  // namespace
+}  // namespace kkm::sim::tool

@@ -1,0 +1,180 @@
+#include "tools/kkm-sim/SimOptions.h"
+
+#include <CLI/CLI.hpp>
+#include <charconv>
+#include <map>
+#include <stdexcept>
+
+namespace kkm::sim::tool {
+
+namespace {
+
+constexpr int kMaxNibble = 15;
+
+// A whole decimal or "0x" hexadecimal number within [low, high].
+std::uint32_t ParseNumber(std::string_view text, std::uint32_t low, std::uint32_t high,
+                          const std::string& what) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  std::uint32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < low || value > high)
+    throw std::invalid_argument("bad " + what + ": \"" + std::string(text) + "\"");
+  return value;
+}
+
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  for (;;) {
+    const auto at = text.find(separator);
+    parts.push_back(text.substr(0, at));
+    if (at == std::string_view::npos) return parts;
+    text.remove_prefix(at + 1);
+  }
+}
+
+std::vector<std::uint8_t> ParseBytes(std::string_view text) {
+  std::vector<std::uint8_t> bytes;
+  for (std::string_view part : Split(text, ',')) {
+    if (part.size() > 2 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X')) part.remove_prefix(2);
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value, 16);
+    if (part.empty() || error != std::errc() || end != part.data() + part.size() || value > 0xFF)
+      throw std::invalid_argument("bad byte list: \"" + std::string(text) + "\"");
+    bytes.push_back(static_cast<std::uint8_t>(value));
+  }
+  return bytes;
+}
+
+const std::map<std::string, RegisterFault, std::less<>>& FaultKinds() {
+  static const std::map<std::string, RegisterFault, std::less<>> kinds{
+      {"silence", RegisterFault::Silent},         {"busy", RegisterFault::Busy},
+      {"wrong-echo", RegisterFault::WrongEcho},   {"wrong-ack", RegisterFault::WrongAck},
+      {"no-reply", RegisterFault::NoReply},       {"bad-checksum", RegisterFault::BadReplyChecksum},
+      {"short-reply", RegisterFault::ShortReply}, {"stray-bytes", RegisterFault::StrayBytes},
+  };
+  return kinds;
+}
+
+}  // namespace
+
+void ParseVersion(const std::string& text, std::uint8_t& d5, std::uint8_t& d6) {
+  const auto parts = Split(text, '.');
+  if (parts.size() < 3 || parts.size() > 4) throw std::invalid_argument("bad version: \"" + text + "\"");
+  std::uint32_t nibbles[4] = {};
+  const std::size_t skipped = 4 - parts.size();
+  for (std::size_t i = 0; i < parts.size(); ++i)
+    nibbles[skipped + i] = ParseNumber(parts[i], 0, kMaxNibble, "version part");
+  d5 = static_cast<std::uint8_t>(nibbles[0] << 4 | nibbles[1]);
+  d6 = static_cast<std::uint8_t>(nibbles[2] << 4 | nibbles[3]);
+}
+
+FaultRule ParseFault(const std::string& text) {
+  // 1. EXCHANGE and KIND[=VALUE].
+  const auto colon = text.find(':');
+  if (colon == std::string::npos) throw std::invalid_argument("bad fault \"" + text + "\": EXCHANGE:KIND");
+  const std::string_view exchange = std::string_view(text).substr(0, colon);
+  std::string_view kind = std::string_view(text).substr(colon + 1);
+  std::string_view value;
+  if (const auto equals = kind.find('='); equals != std::string_view::npos) {
+    value = kind.substr(equals + 1);
+    kind = kind.substr(0, equals);
+  }
+
+  // 2. Which exchanges.
+  FaultRule rule;
+  if (exchange == "all") {
+    rule.times = 0;
+  } else if (exchange.starts_with("cmd")) {
+    const auto parts = Split(exchange.substr(3), '#');
+    if (parts.size() > 2)
+      throw std::invalid_argument("bad fault exchange: \"" + std::string(exchange) + "\"");
+    rule.command = static_cast<std::uint8_t>(ParseNumber(parts[0], 0, 0xFF, "command"));
+    rule.occurrence = parts.size() == 2 ? ParseNumber(parts[1], 0, UINT32_MAX, "occurrence") : 1;
+    rule.times = rule.occurrence == 0 ? 0 : 1;
+  } else {
+    rule.exchange = ParseNumber(exchange, 1, UINT32_MAX, "exchange number");
+  }
+
+  // 3. What goes wrong, and its value.
+  const auto found = FaultKinds().find(kind);
+  if (found == FaultKinds().end())
+    throw std::invalid_argument("unknown fault kind: \"" + std::string(kind) + "\"");
+  rule.fault = found->second;
+  if (!value.empty()) {
+    if (rule.fault == RegisterFault::Busy)
+      rule.count = ParseNumber(value, 0, UINT32_MAX, "busy count");
+    else if (rule.fault == RegisterFault::WrongEcho || rule.fault == RegisterFault::WrongAck ||
+             rule.fault == RegisterFault::StrayBytes)
+      rule.bytes = ParseBytes(value);
+    else
+      throw std::invalid_argument("fault \"" + std::string(kind) + "\" takes no value");
+  }
+  return rule;
+}
+
+BusFault ParseBusFault(const std::string& text) {
+  static const std::map<std::string, BusFault, std::less<>> kinds{{"data-low", BusFault::DataLow},
+                                                                  {"clock-low", BusFault::ClockLow},
+                                                                  {"no-eeprom-51", BusFault::NoReadDevice},
+                                                                  {"no-eeprom-53", BusFault::NoWriteDevice}};
+  const auto found = kinds.find(text);
+  if (found == kinds.end()) throw std::invalid_argument("unknown bus fault: \"" + text + "\"");
+  return found->second;
+}
+
+int ParseCommandLine(int argc, char** argv, SimOptions& options) {
+  CLI::App app{
+      "Serves a simulated cash register on a pseudo-terminal in real time and prints the path to use\n"
+      "as KKM_COM1. Ends on SIGINT or SIGTERM."};
+  std::string link = "cpu";
+  std::string version = "1.0.5";
+  std::vector<std::string> faults;
+  std::vector<std::string> busFaults;
+  app.add_option("--link", link, "cpu: the register's processor link; kia: a KIA board wired to the register")
+      ->check(CLI::IsMember({"cpu", "kia"}))
+      ->capture_default_str();
+  app.add_option("--number", options.number, "network number 1..99")
+      ->check(CLI::Range(1, 99))
+      ->capture_default_str();
+  app.add_option("--version", version, "firmware version A.B.C[.D], each part 0..15 (D5, D6 nibbles)")
+      ->capture_default_str();
+  app.add_option("--busy", options.busy, "busy answers 0x65 before each echo (processor link)");
+  app.add_option("--fault", faults,
+                 "EXCHANGE:KIND[=VALUE], repeatable (processor link). EXCHANGE: N, all, cmd0xHH[#N];\n"
+                 "KIND: silence, busy[=N], wrong-echo[=HH], wrong-ack[=HH], no-reply, bad-checksum,\n"
+                 "short-reply, stray-bytes[=HH,HH...]");
+  app.add_option("--bus-fault", busFaults,
+                 "data-low, clock-low, no-eeprom-51, no-eeprom-53, repeatable (KIA link)");
+  app.add_option("--trace", options.tracePath,
+                 "every byte as \"<ms> host>dev|dev>host <hex> <parity>\" to FILE, or - for stderr");
+  app.add_option("--link-path", options.linkPath, "a symlink to the slave, removed on exit");
+  app.add_option("--dump-memory", options.dumpMemoryPath,
+                 "on exit: lines 0xAAAA=HH for data memory 0x1140, 0x020F and non-volatile 0x073E, 0x0740");
+  app.add_option("--dump-data", options.dumpDataPath, "on exit: the 64-KB data memory, binary");
+  app.add_option("--dump-nonvolatile", options.dumpNonVolatilePath,
+                 "on exit: the 8-KB non-volatile memory, binary");
+  app.add_flag("--exit-on-close", options.exitOnClose, "end once the host closes the port after opening it");
+
+  try {
+    app.parse(argc, argv);
+    options.link = link == "kia" ? Link::Kia : Link::Cpu;
+    ParseVersion(version, options.versionD5, options.versionD6);
+    for (const std::string& fault : faults) options.faults.push_back(ParseFault(fault));
+    for (const std::string& fault : busFaults) options.busFaults.push_back(ParseBusFault(fault));
+    if (options.link == Link::Kia && (options.busy != 0 || !options.faults.empty()))
+      throw CLI::ValidationError("--busy and --fault", "apply to the processor link (--link cpu) only");
+    if (options.link == Link::Cpu && !options.busFaults.empty())
+      throw CLI::ValidationError("--bus-fault", "applies to the KIA link (--link kia) only");
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error);
+  } catch (const std::invalid_argument& error) {
+    return app.exit(CLI::ValidationError(error.what()));
+  }
+  return -1;
+}
+
+}  // namespace kkm::sim::tool

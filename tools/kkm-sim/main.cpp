@@ -1,0 +1,169 @@
+// kkm-sim: a simulated cash register on a pseudo-terminal, in real time.
+// With --link cpu the register answers on its processor link; with --link kia
+// a KIA board wired to the register answers instead. The slave's path goes to
+// stdout as soon as the line is served; SIGINT and SIGTERM end the run
+// cleanly (exit 0, symlink removed, dumps written).
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <system_error>
+
+#include "sim/cashreg/CashRegister.h"
+#include "sim/kia/KiaBoard.h"
+#include "sim/pty/PtyServer.h"
+#include "tools/kkm-sim/MemoryDump.h"
+#include "tools/kkm-sim/SimOptions.h"
+
+namespace kkm::sim::tool {
+namespace {
+
+constexpr int kExitFailure = 1;
+
+// The stop signals arrive on a descriptor the server watches, not in a handler.
+class StopSignals {
+ public:
+  StopSignals() {
+    sigemptyset(&set_);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set_, signal);
+    pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+    fd_ = signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "signalfd");
+  }
+  ~StopSignals() { ::close(fd_); }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  sigset_t set_{};
+  int fd_ = -1;
+};
+
+// The trace sink: one flushed line per byte, so a reader sees it at once.
+class TraceFile {
+ public:
+  explicit TraceFile(const std::string& path) {
+    if (path == "-") {
+      file_ = stderr;
+    } else {
+      file_ = std::fopen(path.c_str(), "w");
+      owned_ = file_ != nullptr;
+    }
+  }
+  ~TraceFile() {
+    if (owned_) std::fclose(file_);
+  }
+  TraceFile(const TraceFile&) = delete;
+  TraceFile& operator=(const TraceFile&) = delete;
+  bool ok() const { return file_ != nullptr; }
+  void write(const TraceEntry& entry) {
+    std::fprintf(file_, "%s\n", FormatTraceEntry(entry).c_str());
+    std::fflush(file_);
+  }
+
+ private:
+  std::FILE* file_ = nullptr;
+  bool owned_ = false;
+};
+
+void ApplyBusFault(kia::KiaBoard& board, BusFault fault) {
+  switch (fault) {
+    case BusFault::DataLow:
+      board.holdDataLow(true);
+      break;
+    case BusFault::ClockLow:
+      board.holdClockLow(true);
+      break;
+    case BusFault::NoReadDevice:
+      board.setDevicePresent(kia::kReadBusAddress, false);
+      break;
+    case BusFault::NoWriteDevice:
+      board.setDevicePresent(kia::kWriteBusAddress, false);
+      break;
+  }
+}
+
+bool WriteDumps(const SimOptions& options, const CashRegister& reg) {
+  bool ok = true;
+  const auto dump = [&ok](const std::string& path, std::span<const std::uint8_t> bytes) {
+    if (path.empty() || WriteFileWhole(path, bytes)) return;
+    std::fprintf(stderr, "kkm-sim: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+    ok = false;
+  };
+  const std::string cells = NumberCellsText(reg.dataMemory(), reg.nonVolatile());
+  dump(options.dumpMemoryPath, std::span(reinterpret_cast<const std::uint8_t*>(cells.data()), cells.size()));
+  dump(options.dumpDataPath, reg.dataMemory());
+  dump(options.dumpNonVolatilePath, reg.nonVolatile());
+  return ok;
+}
+
+int Run(const SimOptions& options) {
+  // 1. Stop signals first, so none is lost once the line is announced;
+  //    a trace reader that goes away must not end the run.
+  StopSignals signals;
+  ::signal(SIGPIPE, SIG_IGN);
+
+  // 2. The register, and on the KIA link the board wired to its memories.
+  CashRegister reg(options.number);
+  reg.setFirmwareVersion(options.versionD5, options.versionD6);
+  reg.setBusyAnswers(options.busy);
+  for (const FaultRule& rule : options.faults) reg.addFault(rule);
+  std::unique_ptr<kia::KiaBoard> board;
+  if (options.link == Link::Kia) {
+    board = std::make_unique<kia::KiaBoard>(reg.dataMemory(), reg.nonVolatile());
+    for (BusFault fault : options.busFaults) ApplyBusFault(*board, fault);
+  }
+
+  // 3. The line, its trace and its symlink.
+  PtyServer server;
+  server.keepTrace(false);
+  if (board)
+    server.attach(*board);
+  else
+    server.attach(reg);
+  server.addStopDescriptor(signals.fd());
+  server.stopWhenHostCloses(options.exitOnClose);
+  std::unique_ptr<TraceFile> trace;
+  if (!options.tracePath.empty()) {
+    trace = std::make_unique<TraceFile>(options.tracePath);
+    if (!trace->ok()) {
+      std::fprintf(stderr, "kkm-sim: cannot write %s: %s\n", options.tracePath.c_str(), std::strerror(errno));
+      return kExitFailure;
+    }
+    server.setTraceSink([&trace](const TraceEntry& entry) { trace->write(entry); });
+  }
+  if (!options.linkPath.empty() && !server.linkAt(options.linkPath)) {
+    std::fprintf(stderr, "kkm-sim: cannot place a link at %s: %s\n", options.linkPath.c_str(),
+                 std::strerror(errno));
+    return kExitFailure;
+  }
+
+  // 4. Announce the line and serve it until a stop.
+  std::printf("%s\n", server.slavePath().c_str());
+  std::fflush(stdout);
+  server.run();
+
+  // 5. Leave the memories behind for whoever drove the run.
+  return WriteDumps(options, reg) ? 0 : kExitFailure;
+}
+
+}  // namespace
+}  // namespace kkm::sim::tool
+
+int main(int argc, char** argv) {
+  kkm::sim::tool::SimOptions options;
+  if (const int exitCode = kkm::sim::tool::ParseCommandLine(argc, argv, options); exitCode >= 0)
+    return exitCode;
+  try {
+    return kkm::sim::tool::Run(options);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "kkm-sim: %s\n", error.what());
+    return kkm::sim::tool::kExitFailure;
+  }
+}
