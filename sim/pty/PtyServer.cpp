@@ -242,7 +242,7 @@ bool PtyServer::waitUntil(SimTime deadline) {
   } else {
     const short revents = fds.back().revents;
     // POLLIN with POLLHUP: the host's last bytes are still to be read first.
-    if ((revents & POLLHUP) != 0 && (revents & POLLIN) == 0)
+    if ((revents & (POLLHUP | POLLERR)) != 0 && (revents & POLLIN) == 0)
       noteHostGone();
     else
       hostHungUp_ = false;

@@ -63,7 +63,8 @@ class PtyServer {
   void stopWhenHostCloses(bool stop) { stopWhenHostCloses_ = stop; }
   // run() returns when `fd` becomes readable (a signalfd, a pipe).
   void addStopDescriptor(int fd) { stopDescriptors_.push_back(fd); }
-  // Safe from any thread and from a signal handler.
+  // Safe from any thread and from a signal handler. The request stays: a
+  // later run() returns at once.
   void requestStop();
 
   // Serves until one of the stop conditions above.
