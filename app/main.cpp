@@ -9,6 +9,7 @@
 #include "ui/InitComm.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBoxes.h"
+#include "ui/Wiring.h"
 
 int main(int argc, char** argv) {
   // 1. The toolkit and the application title (set by Application).
@@ -19,11 +20,11 @@ int main(int argc, char** argv) {
   const std::unique_ptr<kkm::serial::Platform> platform = kkm::serial::MakeNativePlatform();
   kkm::ui::AppState state(*platform);
 
-  // 3. The setup dialog, then the main window that shows it; the dialog asks
-  // the main window which link is selected.
+  // 3. The main window, then the setup dialog it shows, and the work behind
+  // their buttons.
+  kkm::ui::TMainForm mainForm(state, boxes);
   kkm::ui::TInit_Com initCom(state, boxes);
-  kkm::ui::TMainForm mainForm(state, boxes, initCom);
-  initCom.setProcessorLinkQuery([&mainForm] { return mainForm.processorLinkSelected(); });
+  kkm::ui::WireWindows(mainForm, initCom);
 
   // 4. Run until the main window closes; destroying it closes the port.
   mainForm.show();

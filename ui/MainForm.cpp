@@ -47,12 +47,11 @@ QFrame* RaisedPanel(QWidget* parent, const char* name, int left, int top, int wi
 
 }  // namespace
 
-TMainForm::TMainForm(AppState& state, MessageBoxes& boxes, TInit_Com& initCom, QWidget* parent)
+TMainForm::TMainForm(AppState& state, MessageBoxes& boxes, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       state_(state),
-      boxes_(boxes),
-      initCom_(initCom) {
+      boxes_(boxes) {
   // 1. The window: fixed client area, the application's title.
   setObjectName("MainForm");
   setWindowTitle(kApplicationTitle);
@@ -180,7 +179,7 @@ void TMainForm::tbConnectClick() {
   ToolBar->repaint();
 
   // 2. The dialog, modally; its result is not used.
-  initCom_.exec();
+  if (initCom_ != nullptr) initCom_->exec();
 
   // 3. Report the outcome for the link selected (it cannot change meanwhile).
   const QString linkWord = processorLinkSelected() ? "ККМ" : "микроконтроллером";

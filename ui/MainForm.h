@@ -35,7 +35,10 @@ class TMainForm : public QWidget {
 
   using Command = std::function<void()>;
 
-  TMainForm(AppState& state, MessageBoxes& boxes, TInit_Com& initCom, QWidget* parent = nullptr);
+  TMainForm(AppState& state, MessageBoxes& boxes, QWidget* parent = nullptr);
+
+  // The setup dialog the connect button shows; created after this window.
+  void setSetupDialog(TInit_Com& initCom) { initCom_ = &initCom; }
   ~TMainForm() override;
 
   AppState& state() const { return state_; }
@@ -73,7 +76,7 @@ class TMainForm : public QWidget {
 
   AppState& state_;
   MessageBoxes& boxes_;
-  TInit_Com& initCom_;
+  TInit_Com* initCom_ = nullptr;
   Command readCommand_;
   Command writeCommand_;
   bool shownBefore_ = false;

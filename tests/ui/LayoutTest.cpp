@@ -63,7 +63,7 @@ class LayoutTest : public ::testing::Test {
   AppState state_{platform_};
   test::RecordingMessageBoxes boxes_;
   TInit_Com initCom_{state_, boxes_};
-  TMainForm form_{state_, boxes_, initCom_};
+  TMainForm form_{state_, boxes_};
 
   void SetUp() override {
     // Shown, so that the controls have laid out their insides.

@@ -56,7 +56,8 @@ class MainFormTest : public ::testing::Test {
     platform_.addPort("COM1", line_);
     previousBoxes_ = &App().messageBoxes();
     App().setMessageBoxes(boxes_);
-    form_ = std::make_unique<TMainForm>(state_, boxes_, initCom_);
+    form_ = std::make_unique<TMainForm>(state_, boxes_);
+    form_->setSetupDialog(initCom_);
     initCom_.setProcessorLinkQuery([this] { return form_->processorLinkSelected(); });
     form_->show();
     form_->activateWindow();

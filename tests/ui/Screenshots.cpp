@@ -66,7 +66,8 @@ int main(int argc, char** argv) {
   kkm::sim::VirtualPlatform platform(line);
   kkm::ui::AppState state(platform);
   kkm::ui::TInit_Com initCom(state, boxes);
-  kkm::ui::TMainForm mainForm(state, boxes, initCom);
+  kkm::ui::TMainForm mainForm(state, boxes);
+  mainForm.setSetupDialog(initCom);
   mainForm.show();
   initCom.show();
 
