@@ -122,7 +122,7 @@ class CashRegister : public LineDevice {
   // Busy answers 0x65 before the echo, in every exchange; or in every one
   // without end.
   void setBusyAnswers(std::uint32_t count) { busyAnswers_ = count; }
-  void setBusyForever(bool forever) { busyForever_ = forever; }
+  void setBusyForever(bool endless) { busyForever_ = endless; }
   // False: frames in SPACE parity are taken without an address byte first
   // (a point-to-point register). True by default.
   void setAddressPhaseRequired(bool required) { addressPhaseRequired_ = required; }

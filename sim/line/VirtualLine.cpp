@@ -83,7 +83,10 @@ class VirtualLine::HostPort : public serial::SerialPort {
           queue.end());
       line_.hostTxFreeAt_ = queue.empty() ? line_.now_ : queue.back().end;
     }
-    if (mask & serial::kPurgeRxClear) line_.hostInput_.clear();
+    if (mask & serial::kPurgeRxClear) {
+      line_.hostInput_.clear();
+      line_.receiveFifo_.clear();
+    }
     return true;
   }
   bool clearDtr() override {
@@ -167,7 +170,19 @@ std::unique_ptr<serial::SerialPort> VirtualLine::openPort() {
   dtr_ = true;
   rts_ = true;
   hostInput_.clear();
+  receiveFifo_.clear();
   return std::make_unique<HostPort>(*this);
+}
+
+void VirtualLine::setHostReceiveFifo(unsigned triggerLevel, unsigned timeoutCharacters) {
+  fifoTrigger_ = triggerLevel;
+  fifoTimeout_ = timeoutCharacters * CharacterTime(Parity::None);
+}
+
+void VirtualLine::flushReceiveFifo(SimTime at) {
+  for (std::uint8_t byte : receiveFifo_)
+    if (hostInput_.size() < inputBufferSize_) hostInput_.push_back({byte, at});
+  receiveFifo_.clear();
 }
 
 std::vector<TraceEntry> VirtualLine::traceOf(Direction direction) const {
@@ -195,11 +210,14 @@ void VirtualLine::advanceTo(SimTime until) {
   for (;;) {
     const SimTime hostNext = hostToDevice_.empty() ? ~SimTime{0} : hostToDevice_.front().end;
     const SimTime deviceNext = deviceToHost_.empty() ? ~SimTime{0} : deviceToHost_.front().end;
-    const SimTime next = std::min(hostNext, deviceNext);
+    const SimTime fifoNext = receiveFifo_.empty() ? ~SimTime{0} : receiveFifoLastArrival_ + fifoTimeout_;
+    const SimTime next = std::min({hostNext, deviceNext, fifoNext});
     if (next > until) break;
     runDevicesTo(next);
     now_ = std::max(now_, next);
-    if (hostNext <= deviceNext) {
+    if (fifoNext < hostNext && fifoNext < deviceNext) {
+      flushReceiveFifo(fifoNext);
+    } else if (hostNext <= deviceNext) {
       const Pending p = hostToDevice_.front();
       hostToDevice_.pop_front();
       trace_.push_back({Direction::HostToDevice, p.byte, p.parity, p.start, p.end});
@@ -208,8 +226,14 @@ void VirtualLine::advanceTo(SimTime until) {
       const Pending p = deviceToHost_.front();
       deviceToHost_.pop_front();
       trace_.push_back({Direction::DeviceToHost, p.byte, p.parity, p.start, p.end});
-      if (portOpen_ && !vanished_ && hostInput_.size() < inputBufferSize_)
-        hostInput_.push_back({p.byte, p.end});
+      if (!portOpen_ || vanished_) continue;
+      if (fifoTrigger_ == 0) {
+        if (hostInput_.size() < inputBufferSize_) hostInput_.push_back({p.byte, p.end});
+        continue;
+      }
+      receiveFifo_.push_back(p.byte);
+      receiveFifoLastArrival_ = p.end;
+      if (receiveFifo_.size() >= fifoTrigger_) flushReceiveFifo(p.end);
     }
   }
   runDevicesTo(until);

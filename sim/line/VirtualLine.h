@@ -59,6 +59,13 @@ class VirtualLine {
   void vanish() { vanished_ = true; }
   bool vanished() const { return vanished_; }
 
+  // Models the receive FIFO of the host's UART (a 16550 hands received bytes
+  // to its driver when `triggerLevel` bytes have gathered, or when the line
+  // has been quiet for `timeoutCharacters` character times after the last
+  // one): bytes reach the host's input queue in such batches instead of one
+  // by one. Off (0) by default: bytes are queued the moment they arrive.
+  void setHostReceiveFifo(unsigned triggerLevel, unsigned timeoutCharacters);
+
   // What the host side has set, for tests.
   const serial::LineSettings& hostSettings() const { return settings_; }
   const serial::Timeouts& hostTimeouts() const { return timeouts_; }
@@ -114,6 +121,11 @@ class VirtualLine {
     SimTime at;
   };
   std::deque<Arrived> hostInput_;
+  void flushReceiveFifo(SimTime at);
+  unsigned fifoTrigger_ = 0;
+  SimTime fifoTimeout_ = 0;
+  std::deque<std::uint8_t> receiveFifo_;
+  SimTime receiveFifoLastArrival_ = 0;
   std::vector<TraceEntry> trace_;
 };
 

@@ -195,15 +195,30 @@ void PtyServer::advanceDevices(SimTime until) {
   for (LineDevice* device : devices_) device->advanceTo(deviceTime_);
 }
 
+void PtyServer::setHostReceiveFifo(unsigned triggerLevel, unsigned timeoutCharacters) {
+  fifoTrigger_ = triggerLevel;
+  fifoTimeout_ = timeoutCharacters * CharacterTime(Parity::None);
+}
+
+void PtyServer::flushReceiveFifo() {
+  // A byte the host is not there to take is lost, as on a wire.
+  if (receiveFifo_.empty()) return;
+  [[maybe_unused]] const ssize_t n = ::write(master_, receiveFifo_.data(), receiveFifo_.size());
+  receiveFifo_.clear();
+}
+
 void PtyServer::sendDueDeviceBytes(SimTime until) {
   std::size_t done = 0;
   for (; done < toHost_.size() && toHost_[done].end <= until; ++done) {
     const Pending& p = toHost_[done];
-    // A byte the host is not there to take is lost, as on a wire.
-    [[maybe_unused]] const ssize_t n = ::write(master_, &p.byte, 1);
+    if (!receiveFifo_.empty() && receiveFifoLastArrival_ + fifoTimeout_ < p.end) flushReceiveFifo();
+    receiveFifo_.push_back(p.byte);
+    receiveFifoLastArrival_ = p.end;
+    if (fifoTrigger_ == 0 || receiveFifo_.size() >= fifoTrigger_) flushReceiveFifo();
     record(Direction::DeviceToHost, p);
   }
   toHost_.erase(toHost_.begin(), toHost_.begin() + static_cast<std::ptrdiff_t>(done));
+  if (!receiveFifo_.empty() && receiveFifoLastArrival_ + fifoTimeout_ <= until) flushReceiveFifo();
 }
 
 SimTime PtyServer::nextDue(SimTime now) const {
@@ -211,6 +226,7 @@ SimTime PtyServer::nextDue(SimTime now) const {
   SimTime due = deviceTime_ + (active ? kActiveServiceNs : kIdleServiceNs);
   if (!fromHost_.empty()) due = std::min(due, fromHost_.front().end);
   if (!toHost_.empty()) due = std::min(due, toHost_.front().end);
+  if (!receiveFifo_.empty()) due = std::min(due, receiveFifoLastArrival_ + fifoTimeout_);
   return due;
 }
 

@@ -59,6 +59,11 @@ class PtyServer {
   // What crossed the line so far; read it after run() has returned.
   const std::vector<TraceEntry>& trace() const { return trace_; }
 
+  // Models the receive FIFO of the host's UART, as VirtualLine does: device
+  // bytes reach the slave in batches, when `triggerLevel` have gathered or the
+  // line has been quiet for `timeoutCharacters` character times. 0: off.
+  void setHostReceiveFifo(unsigned triggerLevel, unsigned timeoutCharacters);
+
   // Makes run() return once the host closes the slave after having opened it.
   void stopWhenHostCloses(bool stop) { stopWhenHostCloses_ = stop; }
   // run() returns when `fd` becomes readable (a signalfd, a pipe).
@@ -107,6 +112,11 @@ class PtyServer {
   SimTime hostLineFreeAt_ = 0;
   std::vector<Pending> fromHost_;  // read from the master, not yet delivered (in order)
   std::vector<Pending> toHost_;    // sent by devices, not yet written (ordered by end)
+  void flushReceiveFifo();
+  unsigned fifoTrigger_ = 0;
+  SimTime fifoTimeout_ = 0;
+  std::vector<std::uint8_t> receiveFifo_;  // arrived at the host's UART, not yet handed over
+  SimTime receiveFifoLastArrival_ = 0;
 
   bool hostHungUp_ = false;
   bool hostClosed_ = false;

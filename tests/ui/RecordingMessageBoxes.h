@@ -4,9 +4,13 @@
 
 #include <QString>
 #include <functional>
+#include <ostream>
 #include <vector>
 
 #include "ui/MessageBoxes.h"
+
+// Readable texts in test failures.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace kkm::test {
 
@@ -17,6 +21,10 @@ class RecordingMessageBoxes : public ui::MessageBoxes {
     QString title;
     Icon icon;
     bool operator==(const Box&) const = default;
+    friend void PrintTo(const Box& box, std::ostream* os) {
+      *os << "{\"" << box.text.toStdString() << "\", \"" << box.title.toStdString() << "\", icon "
+          << static_cast<int>(box.icon) << "}";
+    }
   };
 
   void show(const QString& text, const QString& title, Icon icon) override {

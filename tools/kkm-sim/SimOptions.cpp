@@ -157,6 +157,11 @@ int ParseCommandLine(int argc, char** argv, SimOptions& options) {
   app.add_option("--dump-data", options.dumpDataPath, "on exit: the 64-KB data memory, binary");
   app.add_option("--dump-nonvolatile", options.dumpNonVolatilePath,
                  "on exit: the 8-KB non-volatile memory, binary");
+  app.add_option(
+         "--uart-fifo", options.uartFifo,
+         "receive FIFO of the PC's UART: bytes reach the port in batches of this many, or after 4 quiet "
+         "character times (0: one by one)")
+      ->capture_default_str();
   app.add_flag("--exit-on-close", options.exitOnClose, "end once the host closes the port after opening it");
 
   try {

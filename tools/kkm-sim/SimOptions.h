@@ -29,6 +29,8 @@ struct SimOptions {
   std::string dumpDataPath;
   std::string dumpNonVolatilePath;
   bool exitOnClose = false;
+  // The host UART's receive FIFO trigger level (0: bytes handed over one by one).
+  unsigned uartFifo = 14;
 };
 
 // "A.B.C" or "A.B.C.D", each part a nibble 0..15 written in decimal; missing

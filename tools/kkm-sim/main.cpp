@@ -129,6 +129,9 @@ int Run(const SimOptions& options) {
     server.attach(reg);
   server.addStopDescriptor(signals.fd());
   server.stopWhenHostCloses(options.exitOnClose);
+  // A PC's UART delivers received bytes in FIFO batches; the KIA link relies
+  // on it (a memory write's echo must be queued before the next frame's purge).
+  server.setHostReceiveFifo(options.uartFifo, 4);
   std::unique_ptr<TraceFile> trace;
   if (!options.tracePath.empty()) {
     trace = std::make_unique<TraceFile>(options.tracePath);
