@@ -1,0 +1,75 @@
+#pragma once
+// What every fuzz target shares: a reader for the input's leading argument
+// bytes, the time bounds of the waits, and the rig of one run: a fresh
+// virtual line with a FuzzDevice playing the rest of the input, and COM1
+// opened on it.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "serial/PortHandle.h"
+#include "sim/line/VirtualLine.h"
+#include "sim/line/VirtualPlatform.h"
+#include "tests/fuzz/FuzzDevice.h"
+
+namespace kkm::fuzz {
+
+// Takes the input's bytes from the front; past the end every byte reads 0.
+class ByteReader {
+ public:
+  explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  std::uint8_t next() { return cursor_ < bytes_.size() ? bytes_[cursor_++] : 0; }
+  std::uint16_t next16() {
+    const std::uint8_t low = next();
+    return static_cast<std::uint16_t>(low | next() << 8);
+  }
+  std::span<const std::uint8_t> rest() const { return bytes_.subspan(std::min(cursor_, bytes_.size())); }
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+  std::size_t cursor_ = 0;
+};
+
+// The trace of the run since `since` (exclusive): what arrived after that
+// moment, in the order of arrival.
+std::vector<std::uint8_t> BytesSince(const sim::VirtualLine& line, sim::Direction direction,
+                                     sim::SimTime since);
+std::vector<sim::TraceEntry> HostEntriesSince(const sim::VirtualLine& line, sim::SimTime since);
+
+// The multi-drop safety rule of the register link: every address byte the
+// host sent since `since` is `address`, and no data byte (SPACE) went out
+// before the register had echoed `address`.
+bool FramesOnlyAfterEcho(const sim::VirtualLine& line, sim::SimTime since, std::uint8_t address);
+
+// One run: the device plays `script`; COM1 is the line.
+struct FuzzLine {
+  explicit FuzzLine(std::span<const std::uint8_t> script);
+
+  // The line vanishes (cable pulled) `code` * 50 ms after now; 0 never.
+  void vanishLater(std::uint8_t code);
+  // Marks now as the start of an operation that must end within `boundMs`.
+  void startOperation(std::uint32_t boundMs);
+  // Checks the bound once the operation has returned. With KKM_FUZZ_TRACE set
+  // in the environment it also prints `what`, the result, the time taken and
+  // the bytes on the line, for reading a reproducer.
+  void endOperation(const char* what, bool result) const;
+  sim::SimTime operationStart() const { return start_; }
+
+  FuzzDevice device;
+  sim::VirtualLine line;
+  sim::VirtualPlatform platform{line};
+
+ private:
+  sim::SimTime start_ = 0;
+  sim::SimTime bound_ = 0;
+};
+
+// A run on one link operation: COM1 opened with OpenComPort.
+struct FuzzPort : FuzzLine {
+  explicit FuzzPort(std::span<const std::uint8_t> script);
+  serial::PortHandle port{platform.clock()};
+};
+
+}  // namespace kkm::fuzz
