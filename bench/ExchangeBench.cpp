@@ -1,0 +1,124 @@
+// Exchange overhead of every link operation: its real duration over kkm-sim on
+// a pseudo-terminal with the real POSIX back end, against its floor (the same
+// operation on the virtual line with a host that costs nothing, Floor.h).
+// The simulated register has network number 1, so its line address is 0xFE
+// and the address scan finds it with the second candidate. Writes store the
+// value already there, so every run meets the same register.
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <memory>
+#include <stdexcept>
+
+#include "bench/Overhead.h"
+#include "kia/KiaUnit.h"
+#include "register/AddressDiscovery.h"
+#include "register/MemoryCommands.h"
+#include "serial/SerialLine.h"
+
+namespace kkm::bench {
+namespace {
+
+constexpr std::uint8_t kLineAddress = 0xFE;  // network number 1
+constexpr std::uint8_t kNumberByte = 0xFE;
+constexpr std::int32_t kVersion = 105;
+constexpr std::uint16_t kNumberCell = 0x1140;    // data memory, firmware 1.0.5
+constexpr std::uint16_t kStoredNumber = 0x073E;  // non-volatile
+constexpr std::uint16_t kChecksumCell = 0x0740;  // non-volatile
+// Long enough for any answer an operation leaves on its way.
+constexpr std::uint32_t kSettleMs = 50;
+
+using PortCall = std::function<bool(serial::PortHandle&)>;
+
+// Opens COM1 of the platform; `call` is the timed run. With `settle`, the
+// byte the operation leaves on its way (the echo of a KIA memory write) is
+// waited for untimed, so that the next run's purge finds it.
+OperationFactory OnCom1(PortCall call, bool settle = false) {
+  return [call, settle](serial::Platform& platform) {
+    auto port = std::make_shared<serial::PortHandle>(platform.clock());
+    if (!serial::OpenComPort(platform, 1, *port)) throw std::runtime_error("COM1 does not open");
+    Operation operation{[port, call] { return call(*port); }, {}};
+    if (settle) operation.settle = [port] { serial::WaitForInput(*port, 1, kSettleMs); };
+    return operation;
+  };
+}
+
+void BM_Exchange(benchmark::State& state, SimLink link, const OperationFactory& make) {
+  MeasureAgainstFloor(state, link, make);
+}
+
+// Register processor link.
+BENCHMARK_CAPTURE(BM_Exchange, ReadRegisterByte, SimLink::Cpu, OnCom1([](serial::PortHandle& port) {
+                    std::uint8_t value = 0;
+                    return reg::ReadRegisterByte(port, kLineAddress, kNumberCell, value);
+                  }))
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(60);
+BENCHMARK_CAPTURE(BM_Exchange, WriteRegisterByte, SimLink::Cpu, OnCom1([](serial::PortHandle& port) {
+                    return reg::WriteRegisterByte(port, kLineAddress, kNumberCell, kNumberByte);
+                  }))
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(60);
+BENCHMARK_CAPTURE(BM_Exchange, ReadRegisterBlock, SimLink::Cpu, OnCom1([](serial::PortHandle& port) {
+                    std::array<std::uint8_t, 1> buffer{};
+                    return reg::ReadRegisterBlock(port, kLineAddress, kChecksumCell, 1, buffer, kVersion);
+                  }))
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(60);
+BENCHMARK_CAPTURE(BM_Exchange, WriteRegisterBlock, SimLink::Cpu, OnCom1([](serial::PortHandle& port) {
+                    const std::array<std::uint8_t, 1> data{kNumberByte};
+                    return reg::WriteRegisterBlock(port, kLineAddress, kStoredNumber, data, 1, kVersion);
+                  }))
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(60);
+BENCHMARK_CAPTURE(BM_Exchange, FindRegisterAddress, SimLink::Cpu, OnCom1([](serial::PortHandle& port) {
+                    std::uint8_t address = 0;
+                    return reg::FindRegisterAddress(port, address) && address == kLineAddress;
+                  }))
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(60);
+BENCHMARK_CAPTURE(BM_Exchange, ReadFirmwareVersion, SimLink::Cpu, OnCom1([](serial::PortHandle& port) {
+                    std::int32_t version = 0;
+                    return reg::ReadFirmwareVersion(port, kLineAddress, version) && version == kVersion;
+                  }))
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(12);
+
+// KIA link.
+BENCHMARK_CAPTURE(BM_Exchange, KiaReadMemory, SimLink::Kia, OnCom1([](serial::PortHandle& port) {
+                    std::uint8_t value = 0;
+                    return kia::KiaReadMemory(port, kNumberCell, value) && value == kNumberByte;
+                  }))
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(40);
+BENCHMARK_CAPTURE(
+    BM_Exchange, KiaWriteMemory, SimLink::Kia,
+    OnCom1([](serial::PortHandle& port) { return kia::KiaWriteMemory(port, kNumberCell, kNumberByte); },
+           true))
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(40);
+BENCHMARK_CAPTURE(BM_Exchange, KiaReadEeprom, SimLink::Kia, OnCom1([](serial::PortHandle& port) {
+                    std::uint8_t value = 0;
+                    return kia::KiaReadEeprom(port, kStoredNumber, value) && value == kNumberByte;
+                  }))
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
+BENCHMARK_CAPTURE(BM_Exchange, KiaWriteEeprom, SimLink::Kia, OnCom1([](serial::PortHandle& port) {
+                    return kia::KiaWriteEeprom(port, kStoredNumber, kNumberByte);
+                  }))
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
+
+}  // namespace
+}  // namespace kkm::bench

@@ -1,0 +1,71 @@
+#pragma once
+// The floor of an operation: how long it lasts on the in-process virtual line
+// against the same simulated devices kkm-sim serves, with a host that costs no
+// time. What remains is exactly
+//   - the line time of every byte at 9600 bit/s (10 bits a character without
+//     parity, 11 with MARK or SPACE),
+//   - the devices' own delays (the register's echo, acknowledgement and reply
+//     delays; on the KIA board the monitor's idle gap, its copying of the
+//     routine and the routine itself, run cycle by cycle on the 8051),
+//   - the receive FIFO of the PC's UART as kkm-sim models it (SimProcess.h):
+//     received bytes reach the port when 14 have gathered or after 4 quiet
+//     character times, so a short answer is handed over about 4.2 ms after
+//     its last byte, and
+//   - the waits the operation prescribes: DelayMs, PauseMs and time-outs that
+//     run out (the address scan's unanswered candidates).
+// The host polls every microsecond of virtual time. A wait of d ms lasts
+// between d and d + 1 ms depending on where in the millisecond it starts, so
+// the operation is run at kFloorPhases evenly spread phases of the tick and
+// the floor is the mean, like the mean of the real runs it is compared with.
+
+#include <functional>
+#include <memory>
+
+#include "bench/SimProcess.h"
+#include "serial/Platform.h"
+#include "sim/cashreg/CashRegister.h"
+#include "sim/kia/KiaBoard.h"
+#include "sim/line/VirtualLine.h"
+
+namespace kkm::bench {
+
+// The operation under measurement: `run` is timed and true when it
+// succeeded; `settle`, when set, runs untimed after each run, for answers the
+// operation leaves on their way (they would otherwise land in the next run).
+struct Operation {
+  std::function<bool()> run;
+  std::function<void()> settle;
+};
+// Prepares the operation on a platform whose COM1 is the simulated register
+// (typically opening COM1) and returns the call to time. The platform
+// outlives the returned operation.
+using OperationFactory = std::function<Operation(serial::Platform&)>;
+
+inline constexpr int kFloorPhases = 10;
+inline constexpr unsigned kUartFifoTimeoutCharacters = 4;  // fixed in kkm-sim
+inline constexpr sim::SimTime kFloorStepNs = 1 * sim::kNsPerUs;
+
+// What kkm-sim serves for a link, attached to a virtual line: the register
+// with network number 1 (firmware 1.0.5, default timing) and, on the KIA
+// link, the board wired to its memories in its place.
+class SimulatedDevices {
+ public:
+  SimulatedDevices(SimLink link, sim::VirtualLine& line);
+  sim::CashRegister& cashRegister() { return register_; }
+
+ private:
+  sim::CashRegister register_{1};
+  std::unique_ptr<sim::kia::KiaBoard> board_;
+};
+
+struct Floor {
+  double meanMs = 0;  // the floor: mean over the tick phases
+  double minMs = 0;
+  double maxMs = 0;
+  double lineMs = 0;  // line time of the bytes that crossed, in either direction, in one run
+};
+
+// Throws std::runtime_error when the operation fails on the virtual line.
+Floor MeasureFloor(SimLink link, const OperationFactory& make);
+
+}  // namespace kkm::bench

@@ -1,0 +1,21 @@
+#pragma once
+// Times an operation over kkm-sim on a pseudo-terminal with the real POSIX
+// back end and sets it against its floor (Floor.h). A fresh kkm-sim child
+// serves the link; COM1 of the native platform is its slave. One untimed run
+// settles the line, then every benchmark iteration is one timed call. Counters:
+//   floor_ms        the floor, from the virtual line
+//   real_ms         mean real duration; real_median_ms, real_max_ms
+//   line_ms         line time of the bytes of one run (part of the floor)
+//   ratio           real_ms / floor_ms (the goal is at most 1.02)
+// A failed call ends the benchmark with an error.
+
+#include <benchmark/benchmark.h>
+
+#include "bench/Floor.h"
+#include "bench/SimProcess.h"
+
+namespace kkm::bench {
+
+void MeasureAgainstFloor(benchmark::State& state, SimLink link, const OperationFactory& make);
+
+}  // namespace kkm::bench
