@@ -1,0 +1,124 @@
+#include "tests/e2e/SimChild.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace kkm::e2e {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kReapPoll = std::chrono::milliseconds(5);
+
+// The exit code of a child that ended normally, -1 otherwise.
+int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+
+}  // namespace
+
+SimChild::SimChild(const std::string& program, std::vector<std::string> args, std::string tracePath,
+                   std::string dumpPath)
+    : tracePath_(std::move(tracePath)), dumpPath_(std::move(dumpPath)) {
+  // 1. The command line.
+  args.insert(args.begin(), program);
+  for (const std::string& extra :
+       {std::string("--trace"), tracePath_, std::string("--dump-memory"), dumpPath_})
+    args.push_back(extra);
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  // 2. Its stdout on a pipe that only the child writes to.
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  stdout_ = out[0];
+}
+
+SimChild::~SimChild() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (stdout_ >= 0) close(stdout_);
+}
+
+std::string SimChild::slavePath(std::chrono::milliseconds timeout) {
+  if (pid_ <= 0) return {};
+  const auto deadline = Clock::now() + timeout;
+  std::string line;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return {};
+    pollfd ready{stdout_, POLLIN, 0};
+    if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
+    char c = 0;
+    if (read(stdout_, &c, 1) != 1) return {};  // the child ended without a line
+    if (c == '\n') return line;
+    line.push_back(c);
+  }
+}
+
+int SimChild::stop(std::chrono::milliseconds timeout) {
+  if (pid_ <= 0) return -1;
+  kill(pid_, SIGTERM);
+  const auto deadline = Clock::now() + timeout;
+  while (Clock::now() < deadline) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return ExitCode(status);
+    }
+    std::this_thread::sleep_for(kReapPoll);
+  }
+  return -1;
+}
+
+std::vector<TraceLine> ReadTrace(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<TraceLine> lines;
+  for (std::string text; std::getline(in, text);) {
+    std::istringstream fields(text);
+    TraceLine line;
+    std::string direction;
+    unsigned byte = 0x100;
+    fields >> line.endMs >> direction >> std::hex >> byte >> line.parity;
+    if (!fields || (direction != "host>dev" && direction != "dev>host") || byte > 0xFF) {
+      lines.push_back({0, false, 0, "unreadable: " + text});
+      break;
+    }
+    line.fromHost = direction == "host>dev";
+    line.byte = static_cast<std::uint8_t>(byte);
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::map<std::uint16_t, std::uint8_t> ReadMemoryDump(const std::string& path) {
+  std::ifstream in(path);
+  std::map<std::uint16_t, std::uint8_t> cells;
+  for (std::string text; std::getline(in, text);) {
+    unsigned address = 0;
+    unsigned byte = 0;
+    if (std::sscanf(text.c_str(), "0x%4x=%2x", &address, &byte) == 2 && address <= 0xFFFF && byte <= 0xFF)
+      cells[static_cast<std::uint16_t>(address)] = static_cast<std::uint8_t>(byte);
+  }
+  return cells;
+}
+
+}  // namespace kkm::e2e
