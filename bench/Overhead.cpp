@@ -47,6 +47,7 @@ void MeasureAgainstFloor(benchmark::State& state, SimLink link, const OperationF
     state.counters["real_median_ms"] = durations[durations.size() / 2];
     state.counters["real_max_ms"] = durations.back();
     state.counters["ratio"] = mean / floor.meanMs;
+    state.counters["ratio_median"] = durations[durations.size() / 2] / floor.meanMs;
   } catch (const std::exception& error) {
     state.SkipWithError(error.what());
   }

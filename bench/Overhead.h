@@ -7,6 +7,8 @@
 //   real_ms         mean real duration; real_median_ms, real_max_ms
 //   line_ms         line time of the bytes of one run (part of the floor)
 //   ratio           real_ms / floor_ms (the goal is at most 1.02)
+//   ratio_median    real_median_ms / floor_ms: the same, less sensitive to
+//                   other people's load on the machine
 // A failed call ends the benchmark with an error.
 
 #include <benchmark/benchmark.h>

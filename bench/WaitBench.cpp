@@ -4,12 +4,26 @@
 // moment the millisecond counter first shows that many: the overshoot is the
 // real time from that moment to the return. Counters: overshoot_median_ms,
 // overshoot_p99_ms and cpu_share (CPU seconds per second waited).
+//
+// BM_WaitForInputArrival measures the other side of a wait: how long after a
+// byte has landed in the port's input queue WaitForInput notices it. A thread
+// writes the byte into the master of a pseudo-terminal whose slave is COM1 of
+// the real POSIX back end, a few milliseconds into the wait; the overshoot is
+// from that write to the wait's return. Every exchange pays this once per
+// answer it waits for.
 
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <stdlib.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <memory>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "serial/Platform.h"
@@ -32,6 +46,12 @@ std::int64_t NowNs() {
 }
 
 // `ticks`: how many counter steps past the start reading end the wait.
+void SetOvershootCounters(benchmark::State& state, std::vector<double>& overshoot) {
+  std::sort(overshoot.begin(), overshoot.end());
+  state.counters["overshoot_median_ms"] = overshoot[overshoot.size() / 2];
+  state.counters["overshoot_p99_ms"] = overshoot[std::min(overshoot.size() - 1, overshoot.size() * 99 / 100)];
+}
+
 template <typename Wait>
 void MeasureWait(benchmark::State& state, std::int64_t ticks, Wait wait) {
   std::vector<double> overshoot;
@@ -50,9 +70,7 @@ void MeasureWait(benchmark::State& state, std::int64_t ticks, Wait wait) {
     overshoot.push_back(static_cast<double>(t1 - limit) * 1e-6);
     state.SetIterationTime(elapsed);
   }
-  std::sort(overshoot.begin(), overshoot.end());
-  state.counters["overshoot_median_ms"] = overshoot[overshoot.size() / 2];
-  state.counters["overshoot_p99_ms"] = overshoot[std::min(overshoot.size() - 1, overshoot.size() * 99 / 100)];
+  SetOvershootCounters(state, overshoot);
   state.counters["cpu_share"] = wall > 0 ? cpu / wall : 0;
 }
 
@@ -78,5 +96,71 @@ void BM_WaitForInputTimeout(benchmark::State& state) {
   MeasureWait(state, ms + 1, [&] { benchmark::DoNotOptimize(kkm::serial::WaitForInput(port, 1, ms)); });
 }
 BENCHMARK(BM_WaitForInputTimeout)->Arg(10)->Arg(20)->UseManualTime()->Iterations(200);
+
+// A pseudo-terminal whose slave is COM1 of the real back end, open.
+class PtyCom1 {
+ public:
+  PtyCom1() : platform_(kkm::serial::MakeNativePlatform()), port_(platform_->clock()) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    setenv("KKM_COM1", ptsname(master_), 1);
+    kkm::serial::OpenComPort(*platform_, 1, port_);
+    unsetenv("KKM_COM1");
+  }
+  ~PtyCom1() {
+    kkm::serial::CloseComPort(port_);
+    if (master_ >= 0) close(master_);
+  }
+  PtyCom1(const PtyCom1&) = delete;
+  PtyCom1& operator=(const PtyCom1&) = delete;
+  bool ok() const { return port_.isOpen(); }
+  int master() const { return master_; }
+  kkm::serial::PortHandle& port() { return port_; }
+
+ private:
+  std::unique_ptr<kkm::serial::Platform> platform_;
+  kkm::serial::PortHandle port_;
+  int master_ = -1;
+};
+
+void BM_WaitForInputArrival(benchmark::State& state) {
+  PtyCom1 pty;
+  if (!pty.ok()) {
+    state.SkipWithError("no pseudo-terminal as COM1");
+    return;
+  }
+  constexpr std::uint32_t kTimeoutMs = 100;
+  std::mt19937 random(1);
+  std::uniform_int_distribution<std::int64_t> delayUs(2000, 5000);  // a few ms into the wait, any phase
+  std::vector<double> overshoot;
+  for (auto _ : state) {
+    // 1. The byte goes in a few milliseconds after the wait has begun.
+    const std::int64_t writeAt = NowNs() + delayUs(random) * 1000;
+    std::atomic<std::int64_t> written{0};
+    std::thread writer([&] {
+      const timespec at{static_cast<time_t>(writeAt / 1'000'000'000),
+                        static_cast<long>(writeAt % 1'000'000'000)};
+      clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
+      const std::uint8_t byte = 0x55;
+      written = NowNs();
+      [[maybe_unused]] const ssize_t n = write(pty.master(), &byte, 1);
+    });
+    // 2. The wait, from its start to its return.
+    const std::int64_t t0 = NowNs();
+    const bool arrived = kkm::serial::WaitForInput(pty.port(), 1, kTimeoutMs);
+    const std::int64_t t1 = NowNs();
+    writer.join();
+    state.SetIterationTime(static_cast<double>(t1 - t0) * 1e-9);
+    if (!arrived) {
+      state.SkipWithError("the byte did not arrive");
+      return;
+    }
+    overshoot.push_back(static_cast<double>(t1 - written) * 1e-6);
+    std::uint8_t byte = 0;
+    pty.port().readByte(byte);
+  }
+  SetOvershootCounters(state, overshoot);
+}
+BENCHMARK(BM_WaitForInputArrival)->UseManualTime()->Iterations(200);
 
 }  // namespace
