@@ -1,0 +1,60 @@
+#include "tests/reliability/CommandExchanges.h"
+
+#include "tests/fuzz/OperationBounds.h"
+
+namespace kkm::test {
+
+namespace {
+using fuzz::WaitMs;
+// The block commands' address phase without busy answers: 1650 ms for the
+// echo, then 20 ms after the second address byte.
+constexpr std::uint32_t kSelectBoundMs = WaitMs(1650) + WaitMs(20);
+constexpr std::uint32_t kPauseBoundMs = WaitMs(ui::kPauseAfterReadMs + 1);
+// The write pauses after each of its two non-volatile reads.
+constexpr bool PausesAfter(std::size_t exchange) { return exchange == 2 || exchange == 3; }
+}  // namespace
+
+std::vector<Exchange> CommandExchanges(bool write) {
+  if (!write) return {kReadExchange};
+  return {kWriteExchanges.begin(), kWriteExchanges.end()};
+}
+
+std::uint32_t ExchangeBoundMs(ui::Link link, Access access, bool busyStorm) {
+  if (link == ui::Link::Kia) {
+    switch (access) {
+      case Access::ReadData:
+        return fuzz::kKiaReadMemoryBoundMs;
+      case Access::WriteData:
+        return fuzz::kKiaWriteMemoryBoundMs;
+      case Access::ReadNonVolatile:
+        return fuzz::kKiaReadEepromBoundMs;
+      case Access::WriteNonVolatile:
+        return fuzz::kKiaWriteEepromBoundMs;
+    }
+  }
+  const std::uint32_t select = busyStorm ? fuzz::kSelectBusyBoundMs : kSelectBoundMs;
+  switch (access) {
+    case Access::ReadData:
+      return fuzz::kReadByteBoundMs;
+    case Access::WriteData:
+      return fuzz::kWriteByteBoundMs;
+    case Access::ReadNonVolatile:
+      return select + fuzz::ReadBlockTailMs(1);
+    case Access::WriteNonVolatile:
+      break;
+  }
+  return select + fuzz::kWriteBlockTailMs;
+}
+
+std::uint32_t CommandBoundMs(ui::Link link, bool write, std::size_t tried, bool failed, std::size_t busyAt) {
+  const std::vector<Exchange> exchanges = CommandExchanges(write);
+  std::uint32_t bound = 0;
+  for (std::size_t i = 1; i <= tried; ++i) {
+    bound += ExchangeBoundMs(link, exchanges[i - 1].access, i == busyAt);
+    const bool succeeded = i < tried || !failed;
+    if (write && PausesAfter(i) && succeeded) bound += kPauseBoundMs;
+  }
+  return bound;
+}
+
+}  // namespace kkm::test

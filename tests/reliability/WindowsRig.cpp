@@ -1,0 +1,76 @@
+#include "tests/reliability/WindowsRig.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include "ui/Application.h"
+#include "ui/StationNoSpinEdit.h"
+#include "ui/Wiring.h"
+
+namespace kkm::test {
+
+namespace {
+ui::Application& App() { return static_cast<ui::Application&>(*QApplication::instance()); }
+}  // namespace
+
+QString CommandLinkWord(ui::Link link) {
+  return link == ui::Link::Processor ? QStringLiteral("ККМ") : QStringLiteral("микроконтроллером КИА");
+}
+
+void Click(QAbstractButton* button) {
+  QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+}
+
+WindowsRig::WindowsRig(serial::Platform& platform, ui::MessageBoxes& boxes)
+    : state_(platform), previousBoxes_(&App().messageBoxes()), form_(state_, boxes), initCom_(state_, boxes) {
+  App().setMessageBoxes(boxes);
+  ui::WireWindows(form_, initCom_);
+  form_.show();
+}
+
+WindowsRig::~WindowsRig() { App().setMessageBoxes(*previousBoxes_); }
+
+void WindowsRig::chooseLink(ui::Link link) {
+  Click(
+      form_.findChild<QRadioButton*>(link == ui::Link::Processor ? "KKM_RadioButton" : "Micro_RadioButton"));
+}
+
+bool WindowsRig::connect(ui::Link link) {
+  chooseLink(link);
+  QTimer::singleShot(0, &initCom_, [this] {
+    Click(initCom_.findChild<QRadioButton*>("RadioButton1"));
+    Click(initCom_.findChild<QPushButton*>("Button1"));
+    if (initCom_.isVisible()) Click(initCom_.findChild<QPushButton*>("Button3"));
+  });
+  Click(form_.findChild<QToolButton*>("tbConnect"));
+  return state_.interfaceReady;
+}
+
+void WindowsRig::read() { Click(form_.findChild<QToolButton*>("tbRead")); }
+
+void WindowsRig::write(const QString& text) {
+  setNumberText(text);
+  pressWrite();
+}
+
+void WindowsRig::pressWrite() { Click(form_.findChild<QToolButton*>("tbWrite")); }
+
+bool WindowsRig::commandsEnabled() const {
+  const bool read = form_.findChild<QToolButton*>("tbRead")->isEnabled();
+  const bool write = form_.findChild<QToolButton*>("tbWrite")->isEnabled();
+  if (read != write)
+    ADD_FAILURE() << "the read and write buttons disagree: read " << read << ", write " << write;
+  return read;
+}
+
+QString WindowsRig::numberText() const { return form_.stationNoSpinEdit().text(); }
+
+void WindowsRig::setNumberText(const QString& text) { form_.stationNoSpinEdit().setText(text); }
+
+}  // namespace kkm::test

@@ -1,0 +1,20 @@
+// One application object for every test of this binary, on the offscreen
+// platform unless the environment chooses another.
+
+#include <gtest/gtest.h>
+
+#include "tests/ui/RecordingMessageBoxes.h"
+#include "ui/Application.h"
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  testing::InitGoogleTest(&argc, argv);
+  kkm::test::RecordingMessageBoxes unexpectedBoxes;
+  kkm::ui::Application app(argc, argv, unexpectedBoxes);
+  const int result = RUN_ALL_TESTS();
+  if (!unexpectedBoxes.boxes.empty()) {
+    ADD_FAILURE() << "message boxes shown outside any test's recorder";
+    return 1;
+  }
+  return result;
+}
