@@ -9,7 +9,9 @@
 //   ratio           real_ms / floor_ms (the goal is at most 1.02)
 //   ratio_median    real_median_ms / floor_ms: the same, less sensitive to
 //                   other people's load on the machine
-// A failed call ends the benchmark with an error.
+//   failed          timed calls that failed (left out of the figures above)
+// The benchmark ends with an error when the untimed run or every timed call
+// fails.
 
 #include <benchmark/benchmark.h>
 
