@@ -1,0 +1,225 @@
+// The port vanishing under the tool in real time: the simulated register or
+// KIA board served on a pseudo-terminal, the tool on the real POSIX back end,
+// and the pseudo-terminal's master closed in the middle of a connection, a
+// read or a write. The operator gets the usual error box within the waits'
+// bounds, the next attempt finds no port, and once a device is served at the
+// same path again the tool connects and reads as before.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "serial/Platform.h"
+#include "sim/cashreg/CashRegister.h"
+#include "sim/kia/KiaBoard.h"
+#include "sim/pty/PtyServer.h"
+#include "tests/fuzz/OperationBounds.h"
+#include "tests/reliability/CommandExchanges.h"
+#include "tests/reliability/FaultTap.h"
+#include "tests/reliability/WindowsRig.h"
+#include "tests/ui/RecordingMessageBoxes.h"
+
+namespace kkm::test {
+namespace {
+
+using ui::Link;
+using Box = RecordingMessageBoxes::Box;
+using Icon = ui::MessageBoxes::Icon;
+using Clock = std::chrono::steady_clock;
+
+constexpr unsigned kFifoTrigger = 14;
+constexpr unsigned kFifoTimeoutCharacters = 4;
+// Real time on a shared machine, with sanitizers: generous on top of the waits.
+constexpr std::uint32_t kSchedulingSlackMs = 2000;
+
+// A device served on a pseudo-terminal from a thread of its own, with the
+// slave reachable at `path`. pull() closes the master, which makes the port
+// vanish for whoever holds the slave, and removes the path; it is safe from
+// any thread, the serving one included.
+class PtyPort {
+ public:
+  PtyPort(const std::string& path, sim::LineDevice& device) {
+    if (pipe2(stop_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::system_error(errno, std::generic_category());
+    auto server = std::make_unique<sim::PtyServer>();
+    server->setHostReceiveFifo(kFifoTrigger, kFifoTimeoutCharacters);
+    server->keepTrace(false);
+    if (!server->linkAt(path)) throw std::system_error(errno, std::generic_category(), path);
+    server->attach(device);
+    server->addStopDescriptor(stop_[0]);
+    thread_ = std::thread([server = std::move(server)]() mutable {
+      server->run();
+      server.reset();
+    });
+  }
+  ~PtyPort() {
+    pull();
+    waitUntilGone();
+    ::close(stop_[0]);
+    ::close(stop_[1]);
+  }
+  PtyPort(const PtyPort&) = delete;
+  PtyPort& operator=(const PtyPort&) = delete;
+
+  void pull() {
+    const char stop = 1;
+    [[maybe_unused]] const ssize_t n = ::write(stop_[1], &stop, 1);
+  }
+  void waitUntilGone() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  int stop_[2] = {-1, -1};
+  std::thread thread_;
+};
+
+enum class Operation { Connect, Read, Write };
+
+struct PtyCase {
+  Link link;
+  Operation operation;
+};
+
+// The frame during which the port vanishes, counted from the connection's
+// first (the version query or the probe; address bytes are no frames), and
+// the bound of the operation that is cut.
+std::uint32_t VanishingFrame(Operation op) {
+  switch (op) {
+    case Operation::Connect:
+      return 1;
+    case Operation::Read:
+      return 2;
+    case Operation::Write:
+      break;
+  }
+  return 5;  // the write's fourth exchange: the new number into non-volatile memory
+}
+constexpr std::size_t kWriteCutAt = 4;
+
+std::uint32_t OperationBoundMs(Link link, Operation op) {
+  switch (op) {
+    case Operation::Connect:
+      return link == Link::Processor ? fuzz::kConnectProcessorBoundMs : fuzz::kConnectKiaBoundMs;
+    case Operation::Read:
+      return CommandBoundMs(link, false, 1, true);
+    case Operation::Write:
+      break;
+  }
+  return CommandBoundMs(link, true, kWriteCutAt, true);
+}
+
+class PortVanishingOnPty : public ::testing::TestWithParam<PtyCase> {
+ protected:
+  // COM1 is the path where the device is served.
+  PortVanishingOnPty() { setenv("KKM_COM1", path_.c_str(), 1); }
+  ~PortVanishingOnPty() override { unsetenv("KKM_COM1"); }
+
+  // The device of the link, fresh for every server: a new server starts its
+  // clock at zero, and the board's processor must not be ahead of it.
+  sim::LineDevice& device(Link link) {
+    register_.powerUp();
+    if (link == Link::Processor) return register_;
+    board_ = std::make_unique<sim::kia::KiaBoard>(register_.dataMemory(), register_.nonVolatile());
+    return *board_;
+  }
+
+  std::string path_ = testing::TempDir() + "kkm-reliability-com1-" + std::to_string(getpid());
+  std::unique_ptr<serial::Platform> platform_ = serial::MakeNativePlatform();
+  sim::CashRegister register_{1};
+  std::unique_ptr<sim::kia::KiaBoard> board_;
+  RecordingMessageBoxes boxes_;
+};
+
+TEST_P(PortVanishingOnPty, TheOperationFailsInTimeAndTheToolConnectsOnceThePortIsBack) {
+  const auto [link, operation] = GetParam();
+  const QString linkWord = CommandLinkWord(link);
+  WindowsRig rig(*platform_, boxes_);
+
+  // 1. Served with a tap that pulls the port as the chosen frame starts.
+  FaultTap tap(device(link));
+  std::unique_ptr<PtyPort> port;
+  FaultTap::Strike strike;
+  strike.frame = VanishingFrame(operation);
+  strike.swallow = true;
+  strike.beforeFrame = [&port] { port->pull(); };
+  tap.arm(strike);
+  port = std::make_unique<PtyPort>(path_, tap);
+
+  // 2. The operation, cut in the middle.
+  if (operation != Operation::Connect) {
+    ASSERT_TRUE(rig.connect(link));
+  }
+  rig.setNumberText("45");
+  const auto start = Clock::now();
+  switch (operation) {
+    case Operation::Connect:
+      EXPECT_FALSE(rig.connect(link));
+      break;
+    case Operation::Read:
+      rig.read();
+      break;
+    case Operation::Write:
+      rig.pressWrite();
+      break;
+  }
+  const auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  port->waitUntilGone();
+  EXPECT_EQ(tap.frames(), strike.frame)
+      << "the port vanished during the chosen frame, and nothing came after";
+
+  // 3. The usual error box and status, in no more time than the waits allow.
+  if (operation == Operation::Connect) {
+    const QString box = link == Link::Processor ? QStringLiteral("Нет связи с ККМ")
+                                                : QStringLiteral("Нет связи с микроконтроллером КИА");
+    EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{box, QStringLiteral("Ошибка"), Icon::Error}}));
+    EXPECT_EQ(rig.statusText(), kNoContactDialog + (link == Link::Processor ? "ККМ" : "микроконтроллером"));
+    EXPECT_FALSE(rig.commandsEnabled());
+  } else {
+    EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{kNoInterface + linkWord, kCommandTitle, Icon::Error}}));
+    EXPECT_EQ(rig.statusText(), kNoContactCommand + linkWord);
+    EXPECT_EQ(rig.commandsEnabled(), operation == Operation::Read) << "a write cut after its first exchange";
+  }
+  EXPECT_LE(elapsedMs, OperationBoundMs(link, operation) + kSchedulingSlackMs);
+
+  // 4. While the port is gone, it cannot be opened.
+  boxes_.boxes.clear();
+  EXPECT_FALSE(rig.connect(link));
+  EXPECT_EQ(boxes_.boxes,
+            (std::vector<Box>{{kPortUnavailable, QStringLiteral("Предупреждение"), Icon::Warning}}));
+
+  // 5. Back at the same path: connect and read as before.
+  boxes_.boxes.clear();
+  FaultTap healthy(device(link));
+  port = std::make_unique<PtyPort>(path_, healthy);
+  ASSERT_TRUE(rig.connect(link));
+  rig.read();
+  EXPECT_TRUE(boxes_.boxes.empty());
+  EXPECT_EQ(rig.statusText(), kReadDone);
+  EXPECT_EQ(rig.numberText(), "01");
+  EXPECT_TRUE(rig.commandsEnabled());
+  port.reset();
+}
+
+std::string PtyCaseName(const PtyCase& c) {
+  const char* op = c.operation == Operation::Connect ? "Connect"
+                   : c.operation == Operation::Read  ? "Read"
+                                                     : "Write";
+  return std::string(c.link == Link::Processor ? "Processor_" : "Kia_") + op;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachOperation, PortVanishingOnPty,
+    ::testing::Values(PtyCase{Link::Processor, Operation::Connect}, PtyCase{Link::Processor, Operation::Read},
+                      PtyCase{Link::Processor, Operation::Write}, PtyCase{Link::Kia, Operation::Connect},
+                      PtyCase{Link::Kia, Operation::Read}, PtyCase{Link::Kia, Operation::Write}),
+    [](const auto& info) { return PtyCaseName(info.param); });
+
+}  // namespace
+}  // namespace kkm::test
