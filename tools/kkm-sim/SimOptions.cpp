@@ -140,7 +140,7 @@ int ParseCommandLine(int argc, char** argv, SimOptions& options) {
   app.add_option("--number", options.number, "network number 1..99")
       ->check(CLI::Range(1, 99))
       ->capture_default_str();
-  app.add_option("--version", version, "firmware version A.B.C[.D], each part 0..15 (D5, D6 nibbles)")
+  app.add_option("--version", version, "firmware version A.B.C[.D], each number 0..15 (the nibbles of D5 and D6)")
       ->capture_default_str();
   app.add_option("--busy", options.busy, "busy answers 0x65 before each echo (processor link)");
   app.add_option("--fault", faults,
