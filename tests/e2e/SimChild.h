@@ -1,7 +1,8 @@
 #pragma once
 // kkm-sim run as a child process: it announces the slave's path on stdout,
 // traces every byte into `tracePath` and, when stopped with SIGTERM, dumps the
-// network number cells into `dumpPath`. The destructor kills a child that is
+// network number cells into `dumpPath`. It runs with real-time scheduling
+// where the machine allows it. The destructor kills a child that is
 // still running, so a failed test leaves no simulator behind.
 
 #include <sys/types.h>
