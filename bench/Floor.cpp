@@ -1,6 +1,5 @@
 #include "bench/Floor.h"
 
-#include <algorithm>
 #include <stdexcept>
 
 #include "sim/line/VirtualPlatform.h"
@@ -38,14 +37,9 @@ Floor MeasureFloor(SimLink link, const OperationFactory& make) {
   platform.addPort("COM1", line);
   const Operation operation = make(platform);
 
-  const auto runOnce = [&operation] {
-    const bool ok = operation.run();
-    if (ok && operation.settle) operation.settle();
-    return ok;
-  };
-
   // 2. One run to settle, like the real measurement's warm-up.
-  if (!runOnce()) throw std::runtime_error("the operation fails on the virtual line");
+  if (!operation.run()) throw std::runtime_error("the operation fails on the virtual line");
+  if (operation.settle) operation.settle();
 
   // 3. One run per phase of the millisecond tick.
   Floor floor;
@@ -60,8 +54,6 @@ Floor MeasureFloor(SimLink link, const OperationFactory& make) {
     if (phase == 0) floor.lineMs = LineTimeMs(line.trace());
     if (operation.settle) operation.settle();
     sum += ms;
-    floor.minMs = phase == 0 ? ms : std::min(floor.minMs, ms);
-    floor.maxMs = std::max(floor.maxMs, ms);
   }
   floor.meanMs = sum / kFloorPhases;
   return floor;

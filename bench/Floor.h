@@ -60,8 +60,6 @@ class SimulatedDevices {
 
 struct Floor {
   double meanMs = 0;  // the floor: mean over the tick phases
-  double minMs = 0;
-  double maxMs = 0;
   double lineMs = 0;  // line time of the bytes that crossed, in either direction, in one run
 };
 
