@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -24,19 +25,48 @@ namespace kkm::serial {
 
 namespace {
 
-// Half a millisecond between polls: a wait still ends within a millisecond of
-// its limit, and the core sleeps in between instead of spinning.
-constexpr long kPollPauseNs = 500'000;
+// A wait ends at the first tick reading past its limit, so waits sleep until
+// just past the next millisecond of the steady clock: one wake-up per tick,
+// and a wait ends within tens of microseconds of its limit.
+constexpr long kNsPerMs = 1'000'000;
+constexpr long kNsPerS = 1'000'000'000;
+constexpr long kPastTickNs = 20'000;
+// The kernel may defer a sleeping thread's wake-up by its timer slack, 50 us
+// by default; the waits need it to be small.
+constexpr unsigned long kTimerSlackNs = 1'000;
+
+// The moment, on CLOCK_MONOTONIC (the steady clock), just past the next tick.
+timespec PastNextTick() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  timespec at{now.tv_sec, (now.tv_nsec / kNsPerMs + 1) * kNsPerMs + kPastTickNs};
+  if (at.tv_nsec >= kNsPerS) {
+    at.tv_sec += 1;
+    at.tv_nsec -= kNsPerS;
+  }
+  return at;
+}
+
+// Time from now until `at`, for ppoll.
+timespec Until(const timespec& at) {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  long ns = (at.tv_sec - now.tv_sec) * kNsPerS + (at.tv_nsec - now.tv_nsec);
+  if (ns < 0) ns = 0;
+  return {static_cast<time_t>(ns / kNsPerS), ns % kNsPerS};
+}
 
 class SteadyClock : public Clock {
  public:
+  // The waits run on the thread that makes the platform.
+  SteadyClock() { prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0); }
   std::uint32_t tickMs() override {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
   }
   void letTimePass() override {
-    timespec pause{0, kPollPauseNs};
-    nanosleep(&pause, nullptr);
+    const timespec at = PastNextTick();
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
   }
 };
 
@@ -183,6 +213,16 @@ std::int32_t PosixPort::queuedInput() {
   int count = 0;
   if (fd_ < 0 || ioctl(fd_, FIONREAD, &count) != 0) return -1;
   return count;
+}
+
+bool PosixPort::awaitInputOrTick() {
+  if (fd_ < 0) return false;
+  const timespec timeout = Until(PastNextTick());
+  pollfd p{fd_, POLLIN, 0};
+  // A hang-up or an error is reported at once and again: sleep to the tick
+  // instead of spinning on it.
+  if (ppoll(&p, 1, &timeout, nullptr) > 0 && (p.revents & POLLIN) == 0) return false;
+  return true;
 }
 
 // Waits until the descriptor is readable (or writable) for at most `ms`.

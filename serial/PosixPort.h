@@ -34,6 +34,7 @@ class PosixPort : public SerialPort {
   bool purge(std::uint32_t mask) override;
   bool clearDtr() override;
   std::int32_t queuedInput() override;
+  bool awaitInputOrTick() override;
   std::int32_t read(std::uint8_t* buffer, std::uint32_t count) override;
   std::int32_t write(const std::uint8_t* data, std::uint32_t count) override;
   bool close() override;

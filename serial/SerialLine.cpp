@@ -54,7 +54,8 @@ bool WaitForInput(PortHandle& port, std::uint32_t count, std::uint32_t timeoutMs
   const std::uint32_t start = clock.tickMs();
   std::uint32_t queued = port.queuedInput();
   while (ElapsedMs(start, clock.tickMs()) <= timeoutMs && queued < count) {
-    clock.letTimePass();
+    // Nothing queued yet: sleep until a byte comes (or the tick moves on).
+    if (queued != 0 || !port.awaitInputOrTick()) clock.letTimePass();
     queued = port.queuedInput();
   }
   return queued >= count;

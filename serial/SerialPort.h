@@ -62,6 +62,10 @@ class SerialPort {
   virtual bool clearDtr() = 0;
   // Number of received bytes waiting, without consuming them; -1 on failure.
   virtual std::int32_t queuedInput() = 0;
+  // Blocks until input arrives or the millisecond tick moves on, whichever
+  // comes first. False when the port cannot wait so: the caller then lets
+  // time pass on its clock instead.
+  virtual bool awaitInputOrTick() { return false; }
   // Reads up to `count` bytes under the read time-outs: the count read, or -1.
   virtual std::int32_t read(std::uint8_t* buffer, std::uint32_t count) = 0;
   // Writes `count` bytes under the write time-outs: the count written, or -1.
