@@ -5,7 +5,8 @@
 // Input: attempts byte (bit 0 link, bits 1-2 port of the first attempt; bit 3
 // a second attempt, bit 4 its link, bits 5-6 its port), the register address
 // and firmware version before the first attempt, the memory map version
-// character loaded before it, vanish code, then the device's script.
+// character loaded before it, vanish code, receive FIFO code, then the
+// device's script.
 
 #include <QString>
 #include <cstddef>
@@ -147,6 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t version = in.next();
   const std::uint8_t mapCharacter = in.next();
   const std::uint8_t vanish = in.next();
+  const std::uint8_t fifo = in.next();
 
   FuzzLine rig(in.rest());
   ui::AppState state(rig.platform);
@@ -154,6 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   state.firmwareVersion = version;
   memmap::LoadMemoryMap(state.memoryMap, mapCharacter);
   rig.vanishLater(vanish);
+  rig.useReceiveFifo(fifo);
 
   RunAttempt(rig, state, AttemptOf(attempts));
   if (attempts & 0x08) RunAttempt(rig, state, AttemptOf(static_cast<std::uint8_t>(attempts >> 4)));

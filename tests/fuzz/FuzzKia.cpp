@@ -2,7 +2,7 @@
 // at any time.
 //
 // Input: op, address (2, low first), value, the caller's out value before the
-// call, vanish code, then the device's script (FuzzDevice.h).
+// call, vanish code, receive FIFO code, then the device's script (FuzzDevice.h).
 
 #include <cstddef>
 #include <cstdint>
@@ -41,8 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t value = in.next();
   const std::uint8_t untouched = in.next();
   const std::uint8_t vanish = in.next();
+  const std::uint8_t fifo = in.next();
   FuzzPort rig(in.rest());
   rig.vanishLater(vanish);
+  rig.useReceiveFifo(fifo);
 
   // 1. The exchange.
   std::uint8_t out = untouched;

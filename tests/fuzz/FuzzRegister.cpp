@@ -3,7 +3,8 @@
 // arguments, the rest is the device's script (FuzzDevice.h).
 //
 // Input: op, address (2, low first), value, line address, version choice,
-// count, buffer or data size, vanish code, then the script.
+// count, buffer or data size, vanish code, receive FIFO code, then the
+// script.
 
 #include <array>
 #include <cstddef>
@@ -57,6 +58,7 @@ struct Args {
   std::uint8_t count;
   std::uint8_t size;
   std::uint8_t vanish;
+  std::uint8_t fifo;
 };
 
 Args ReadArgs(ByteReader& in) {
@@ -69,6 +71,7 @@ Args ReadArgs(ByteReader& in) {
   a.count = in.next();
   a.size = in.next();
   a.vanish = in.next();
+  a.fifo = in.next();
   return a;
 }
 
@@ -196,6 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Args args = ReadArgs(in);
   FuzzPort rig(in.rest());
   rig.vanishLater(args.vanish);
+  rig.useReceiveFifo(args.fifo);
   switch (args.op) {
     case Op::FindAddress:
       FindAddress(rig, args);

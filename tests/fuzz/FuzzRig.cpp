@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #include "serial/SerialLine.h"
 #include "tests/fuzz/FuzzCheck.h"
@@ -10,27 +11,35 @@ namespace kkm::fuzz {
 
 namespace {
 constexpr sim::SimTime kVanishStep = 50 * sim::kNsPerMs;
+constexpr unsigned kFifoTriggerLevels[] = {0, 4, 8, 14};
+constexpr unsigned kFifoTimeoutCharacters = 4;
+// Longer than the longest frame the host writes (257 bytes) takes to cross.
+constexpr sim::SimTime kSettleTime = 400 * sim::kNsPerMs;
 }  // namespace
+
+bool InTraceSince(const sim::TraceEntry& entry, sim::SimTime since) {
+  return entry.direction == sim::Direction::HostToDevice ? entry.start >= since : entry.end > since;
+}
 
 std::vector<std::uint8_t> BytesSince(const sim::VirtualLine& line, sim::Direction direction,
                                      sim::SimTime since) {
   std::vector<std::uint8_t> bytes;
   for (const sim::TraceEntry& e : line.trace())
-    if (e.direction == direction && e.end > since) bytes.push_back(e.byte);
+    if (e.direction == direction && InTraceSince(e, since)) bytes.push_back(e.byte);
   return bytes;
 }
 
 std::vector<sim::TraceEntry> HostEntriesSince(const sim::VirtualLine& line, sim::SimTime since) {
   std::vector<sim::TraceEntry> entries;
   for (const sim::TraceEntry& e : line.trace())
-    if (e.direction == sim::Direction::HostToDevice && e.end > since) entries.push_back(e);
+    if (e.direction == sim::Direction::HostToDevice && InTraceSince(e, since)) entries.push_back(e);
   return entries;
 }
 
 bool FramesOnlyAfterEcho(const sim::VirtualLine& line, sim::SimTime since, std::uint8_t address) {
   sim::SimTime echoedAt = ~sim::SimTime{0};
   for (const sim::TraceEntry& e : line.trace()) {
-    if (e.end <= since) continue;
+    if (!InTraceSince(e, since)) continue;
     if (e.direction == sim::Direction::DeviceToHost) {
       if (e.byte == address && echoedAt == ~sim::SimTime{0}) echoedAt = e.end;
       continue;
@@ -51,18 +60,27 @@ void FuzzLine::vanishLater(std::uint8_t code) {
   device.at(line.now() + code * kVanishStep, [this] { line.vanish(); });
 }
 
+void FuzzLine::useReceiveFifo(std::uint8_t code) {
+  const unsigned trigger = kFifoTriggerLevels[code % std::size(kFifoTriggerLevels)];
+  if (trigger != 0) line.setHostReceiveFifo(trigger, kFifoTimeoutCharacters);
+}
+
 void FuzzLine::startOperation(std::uint32_t boundMs) {
   start_ = line.now();
   bound_ = boundMs * sim::kNsPerMs;
   device.setDeadline(start_ + bound_);
 }
 
-void FuzzLine::endOperation(const char* what, bool result) const {
+void FuzzLine::endOperation(const char* what, bool result) {
+  const sim::SimTime took = line.now() - start_;
+  KKM_FUZZ_CHECK(took <= bound_);
+  device.setDeadline(~sim::SimTime{0});
+  line.advanceBy(kSettleTime);
   if (std::getenv("KKM_FUZZ_TRACE") != nullptr) {
     std::fprintf(stderr, "%s -> %s after %.1f ms\n", what, result ? "true" : "false",
-                 static_cast<double>(line.now() - start_) / sim::kNsPerMs);
+                 static_cast<double>(took) / sim::kNsPerMs);
     for (const sim::TraceEntry& e : line.trace()) {
-      if (e.end <= start_) continue;
+      if (!InTraceSince(e, start_)) continue;
       const bool host = e.direction == sim::Direction::HostToDevice;
       const char parity = e.parity == serial::Parity::Mark    ? 'm'
                           : e.parity == serial::Parity::Space ? 's'
@@ -71,7 +89,6 @@ void FuzzLine::endOperation(const char* what, bool result) const {
                    host ? "host  " : "device", e.byte, parity);
     }
   }
-  KKM_FUZZ_CHECK(line.now() - start_ <= bound_);
 }
 
 FuzzPort::FuzzPort(std::span<const std::uint8_t> script) : FuzzLine(script) {

@@ -32,8 +32,10 @@ class ByteReader {
   std::size_t cursor_ = 0;
 };
 
-// The trace of the run since `since` (exclusive): what arrived after that
-// moment, in the order of arrival.
+// The trace since `since`: the host's bytes that started then or later (so
+// a byte still crossing from an earlier operation is not counted), the
+// device's that arrived later, in the order of arrival.
+bool InTraceSince(const sim::TraceEntry& entry, sim::SimTime since);
 std::vector<std::uint8_t> BytesSince(const sim::VirtualLine& line, sim::Direction direction,
                                      sim::SimTime since);
 std::vector<sim::TraceEntry> HostEntriesSince(const sim::VirtualLine& line, sim::SimTime since);
@@ -49,12 +51,18 @@ struct FuzzLine {
 
   // The line vanishes (cable pulled) `code` * 50 ms after now; 0 never.
   void vanishLater(std::uint8_t code);
+  // The host's UART hands received bytes over as a 16550 does, by `code` % 4:
+  // at once (no FIFO), or at a trigger level of 4, 8 or 14 bytes or after 4
+  // quiet character times.
+  void useReceiveFifo(std::uint8_t code);
   // Marks now as the start of an operation that must end within `boundMs`.
   void startOperation(std::uint32_t boundMs);
-  // Checks the bound once the operation has returned. With KKM_FUZZ_TRACE set
-  // in the environment it also prints `what`, the result, the time taken and
-  // the bytes on the line, for reading a reproducer.
-  void endOperation(const char* what, bool result) const;
+  // Checks the bound once the operation has returned, then lets the line run
+  // on until every byte the host wrote has crossed, so that the trace holds
+  // them all. With KKM_FUZZ_TRACE set in the environment it also prints
+  // `what`, the result, the time taken and the bytes on the line, for
+  // reading a reproducer.
+  void endOperation(const char* what, bool result);
   sim::SimTime operationStart() const { return start_; }
 
   FuzzDevice device;

@@ -61,13 +61,13 @@ VERSIONS = {99: 0, 100: 1, 104: 2, 105: 3, 106: 4}
 FIND, VERSION, READ_BYTE, WRITE_BYTE, READ_BLOCK, WRITE_BLOCK = range(6)
 
 
-def register(op, address=0x1140, value=0xBA, line=0xBA, version=105, count=1, size=1, vanish=0):
-    return bytes([op, address & 0xFF, address >> 8, value, line, VERSIONS[version], count, size, vanish])
+def register(op, address=0x1140, value=0xBA, line=0xBA, version=105, count=1, size=1, vanish=0, fifo=0):
+    return bytes([op, address & 0xFF, address >> 8, value, line, VERSIONS[version], count, size, vanish, fifo])
 
 
 def register_seeds():
-    block_read = lambda v, script, count=1, size=1: register(READ_BLOCK, 0x0740, version=v, count=count,
-                                                               size=size) + script
+    block_read = lambda v, script, count=1, size=1, fifo=0: register(READ_BLOCK, 0x0740, version=v, count=count,
+                                                                       size=size, fifo=fifo) + script
     block_write = lambda v, script, address=0x0740, count=3: register(WRITE_BLOCK, address, version=v,
                                                                        count=count, size=1) + script
     return {
@@ -76,6 +76,7 @@ def register_seeds():
         "scan_foreign": register(FIND) + part(WRONG_ECHO, 3 * MS, [0]),
         "scan_nobody": register(FIND),
         "version_105": register(VERSION) + echo() + echo_and_reply(VERSION_105),
+        "version_1005": register(VERSION) + echo() + echo_and_reply([0, 0, 0, 0, 0, 0x0A, 0x05, 0, 0]),
         "version_bad_sum": register(VERSION) + echo() + echo(more=True) + raw([9] + VERSION_105 + [0], 0),
         "version_no_ack": register(VERSION) + echo(),
         "version_loopback": register(VERSION) + part(ECHO_MESSAGE, 3 * MS, repeat=1),
@@ -97,6 +98,8 @@ def register_seeds():
         "block_write_99": block_write(99, echo()),
         "block_write_count0": block_write(104, echo() + echo(), count=2),
         "block_write_above": block_write(105, echo() + echo(), address=0x0A81),
+        "read_byte_fifo_14": register(READ_BYTE, fifo=3) + echo() + echo_and_reply([0xBA]),
+        "block_read_105_fifo_4": block_read(105, fill(1, 0x65, repeat=2) + echo() + echo_and_reply([0x12]), fifo=1),
         "read_byte_vanish": register(READ_BYTE, vanish=5) + echo() + echo(more=True) + good_reply([1], 1000),
     }
 
@@ -104,8 +107,8 @@ def register_seeds():
 KIA_WRITE_MEMORY, KIA_READ_MEMORY, KIA_READ_EEPROM, KIA_WRITE_EEPROM = range(4)
 
 
-def kia(op, address=0x1140, value=0xBA, untouched=0x5A, vanish=0):
-    return bytes([op, address & 0xFF, address >> 8, value, untouched, vanish])
+def kia(op, address=0x1140, value=0xBA, untouched=0x5A, vanish=0, fifo=0):
+    return bytes([op, address & 0xFF, address >> 8, value, untouched, vanish, fifo])
 
 
 def kia_seeds():
@@ -118,14 +121,15 @@ def kia_seeds():
         "read_eeprom_bus_error": kia(KIA_READ_EEPROM, 0x0740) + raw([0x01, 0x02]),
         "write_eeprom": kia(KIA_WRITE_EEPROM, 0x073E) + raw([0x01, 0x11, 0x00]),
         "write_eeprom_no_final": kia(KIA_WRITE_EEPROM, 0x073E) + raw([0x01, 0x11]),
+        "read_eeprom_fifo_8": kia(KIA_READ_EEPROM, 0x0740, fifo=2) + raw([0x01, 0x11], more=True) + fill(64, 0xBA, 0),
         "loopback": kia(KIA_READ_MEMORY) + part(ECHO_MESSAGE, 2 * MS),
         "slow_eeprom": kia(KIA_READ_EEPROM) + raw([0x01, 0x11], more=True) + part(SLOW_RAW, 0, [64, 20] + [7] * 64),
     }
 
 
-def connection(first, second=None, address=0xFF, version=0, map_character=0, vanish=0):
+def connection(first, second=None, address=0xFF, version=0, map_character=0, vanish=0, fifo=0):
     attempts = first | ((0x08 | second << 4) if second is not None else 0)
-    return bytes([attempts, address, version, map_character, vanish])
+    return bytes([attempts, address, version, map_character, vanish, fifo])
 
 
 PROCESSOR, KIA = 0, 1
@@ -138,6 +142,7 @@ def connection_seeds():
     return {
         "processor": connection(PROCESSOR) + FOUND_AT_FE + version(0x01, 0x05),
         "processor_104": connection(PROCESSOR) + FOUND_AT_FE + version(0x01, 0x04),
+        "processor_106": connection(PROCESSOR) + FOUND_AT_FE + version(0x01, 0x06),
         "processor_no_ack": connection(PROCESSOR) + FOUND_AT_FE + echo(),
         "processor_nobody": connection(PROCESSOR),
         "kia": connection(KIA) + raw([0x01, 0x42]),
@@ -146,6 +151,7 @@ def connection_seeds():
         "kia_then_processor": connection(KIA, PROCESSOR) + raw([0x01, 0x42]),
         "processor_then_kia": connection(PROCESSOR, KIA) + FOUND_AT_FE + version(0x01, 0x05) + raw([0x01, 0]),
         "kia_then_missing": connection(KIA, MISSING_PORT) + raw([0x01, 0x42]),
+        "processor_fifo_14": connection(PROCESSOR, fifo=3) + FOUND_AT_FE + version(0x01, 0x05),
         "kia_map_104": connection(KIA, map_character=104) + raw([0x01, 0x42]),
     }
 
