@@ -10,9 +10,11 @@ using fuzz::WaitMs;
 // echo, then 20 ms after the second address byte.
 constexpr std::uint32_t kSelectBoundMs = WaitMs(1650) + WaitMs(20);
 constexpr std::uint32_t kPauseBoundMs = WaitMs(ui::kPauseAfterReadMs + 1);
-// The write pauses after each of its two non-volatile reads.
-constexpr bool PausesAfter(std::size_t exchange) { return exchange == 2 || exchange == 3; }
 }  // namespace
+
+std::uint32_t PauseBoundMs(bool write, std::size_t exchange) {
+  return write && (exchange == 2 || exchange == 3) ? kPauseBoundMs : 0;
+}
 
 std::vector<Exchange> CommandExchanges(bool write) {
   if (!write) return {kReadExchange};
@@ -52,7 +54,7 @@ std::uint32_t CommandBoundMs(ui::Link link, bool write, std::size_t tried, bool 
   for (std::size_t i = 1; i <= tried; ++i) {
     bound += ExchangeBoundMs(link, exchanges[i - 1].access, i == busyAt);
     const bool succeeded = i < tried || !failed;
-    if (write && PausesAfter(i) && succeeded) bound += kPauseBoundMs;
+    if (succeeded) bound += PauseBoundMs(write, i);
   }
   return bound;
 }

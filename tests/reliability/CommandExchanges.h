@@ -42,6 +42,10 @@ std::vector<Exchange> CommandExchanges(bool write);
 // (0x65) to the address byte until the block commands' bound on that.
 std::uint32_t ExchangeBoundMs(ui::Link link, Access access, bool busyStorm = false);
 
+// The pause the write makes after exchange `exchange` (1-based) when it
+// succeeded: after each of its two non-volatile reads; none in the read.
+std::uint32_t PauseBoundMs(bool write, std::size_t exchange);
+
 // The longest a command may take when it tries exchanges 1..`tried` and the
 // last of them fails (`failed`) or not: their waits, the pauses after the
 // write's reads that succeeded, and busy answers at exchange `busyAt` (0: none).

@@ -12,6 +12,7 @@
 // the line back to back; an address byte (MARK) is no frame but ends one.
 // Frames are counted from 1 since the last arm().
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -36,7 +37,8 @@ class FaultTap : public sim::LineDevice, private sim::DeviceTransmitter {
 
   // Starts counting frames again and sets what happens at the chosen one.
   void arm(Strike strike);
-  // Frames of the host since the last arm().
+  // Frames of the host since the last arm(); safe to ask from another thread
+  // than the one the line runs on.
   std::uint32_t frames() const { return frames_; }
 
   void connect(sim::DeviceTransmitter& transmitter) override;
@@ -50,7 +52,7 @@ class FaultTap : public sim::LineDevice, private sim::DeviceTransmitter {
   sim::LineDevice& device_;
   sim::DeviceTransmitter* line_ = nullptr;
   Strike strike_;
-  std::uint32_t frames_ = 0;
+  std::atomic<std::uint32_t> frames_ = 0;
   bool inFrame_ = false;        // the last host byte was a data byte
   sim::SimTime lastEnd_ = 0;    // when the last host byte arrived
   bool inStruckFrame_ = false;  // the frame being received is the one struck
