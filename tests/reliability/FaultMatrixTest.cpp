@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -73,8 +74,11 @@ std::size_t KiaAnswerCount(Access access) {
 
 // ---- Faults ------------------------------------------------------------------
 
+// On the processor link the simulated register injects them; on the KIA link
+// they happen between the line and the board (WrongAck and StrayBytes strike
+// both links).
 enum class Fault {
-  // Register processor link, injected by the simulated register.
+  // Register processor link.
   EchoSilent,        // no echo to the first address byte
   EchoSilentTwice,   // nor to the second one the block commands send
   WrongEcho,         // the address byte answered with its complement
@@ -86,7 +90,7 @@ enum class Fault {
   StrayBytes,        // bytes after the exchange's last answer
   ShortBusyStorm,    // a few busy answers 0x65 before the echo
   EndlessBusyStorm,  // busy answers for longer than the tool waits
-  // KIA link, injected between the line and the board.
+  // KIA link.
   MonitorSilent,      // the monitor never hears the frame
   BusDataLow,         // the EEPROM routines report bus error 0x01
   BusClockLow,        // ... 0x02
