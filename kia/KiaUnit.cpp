@@ -20,6 +20,11 @@ constexpr std::uint32_t kEepromReadAckTimeoutMs = 400;
 constexpr std::uint32_t kEepromWriteAckTimeoutMs = 300;
 constexpr std::uint32_t kReplyTimeoutMs = 500;
 constexpr std::uint32_t kEepromDataTimeoutMs = 1500;
+// The memory write routine echoes the value right after the acknowledgement.
+// Letting it arrive (unread) means the next frame's purge discards it even on a
+// port that hands bytes over one by one; otherwise the next exchange would
+// take the echo for its acknowledgement.
+constexpr std::uint32_t kEchoGraceMs = 20;
 
 // How many bytes the EEPROM read routine streams to the host.
 constexpr std::uint32_t kEepromReadLength = kEepromReadImage[kEepromReadCountOffset];
@@ -30,6 +35,7 @@ enum class Take {
   Required,     // read them; the first must be `required`
   Result,       // read them; the first is the operation's result
   LeaveQueued,  // do not read: they stay for the next purge
+  LetArrive,    // as LeaveQueued, but their absence is no failure
 };
 
 struct ReplyStep {
@@ -41,6 +47,7 @@ struct ReplyStep {
 
 constexpr std::array kMemoryWriteReplies = {
     ReplyStep{1, kMemoryAckTimeoutMs, Take::Required, kAcknowledge},
+    ReplyStep{1, kEchoGraceMs, Take::LetArrive},
 };
 constexpr std::array kMemoryReadReplies = {
     ReplyStep{1, kMemoryAckTimeoutMs, Take::Required, kAcknowledge},
@@ -78,7 +85,9 @@ bool Exchange(serial::PortHandle& port, const std::vector<std::uint8_t>& frame,
   std::uint8_t taken = 0;
   std::vector<std::uint8_t> reply;
   for (const ReplyStep& step : steps) {
-    if (!serial::WaitForInput(port, step.count, step.timeoutMs)) return false;
+    const bool arrived = serial::WaitForInput(port, step.count, step.timeoutMs);
+    if (step.take == Take::LetArrive) continue;
+    if (!arrived) return false;
     if (step.take == Take::LeaveQueued) continue;
     // A read that does not deliver what was queued must not pass for a reply.
     reply.assign(step.count, 0);

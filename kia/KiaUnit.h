@@ -15,7 +15,8 @@
 namespace kkm::kia {
 
 // Stores `value` at `address` of external data memory: true on the
-// acknowledgement (within 50 ms), whether or not the echo comes.
+// acknowledgement (within 50 ms), whether or not the echo comes. The echo is
+// given up to 20 ms to arrive, and left unread for the next purge.
 bool KiaWriteMemory(serial::PortHandle& port, std::uint16_t address, std::uint8_t value);
 
 // Reads the byte of external data memory at `address`: acknowledgement within

@@ -1,5 +1,7 @@
 #include "ui/Application.h"
 
+#include "ui/OperatorError.h"
+
 namespace kkm::ui {
 
 QString StandardErrorText(const QString& message) {
@@ -8,8 +10,9 @@ QString StandardErrorText(const QString& message) {
 }
 
 void ShowStandardError(MessageBoxes& boxes, const std::exception& error) {
-  boxes.show(StandardErrorText(QString::fromUtf8(error.what())), kApplicationTitle,
-             MessageBoxes::Icon::Error);
+  const auto* forOperator = dynamic_cast<const OperatorError*>(&error);
+  const QString message = forOperator != nullptr ? forOperator->text() : QString::fromUtf8(error.what());
+  boxes.show(StandardErrorText(message), kApplicationTitle, MessageBoxes::Icon::Error);
 }
 
 void RunHandler(MessageBoxes& boxes, const std::function<void()>& handler) {

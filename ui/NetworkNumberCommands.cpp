@@ -36,7 +36,7 @@ bool IsHexInteger(const QString& text) {
 }  // namespace
 
 NotAnIntegerError::NotAnIntegerError(const QString& converted)
-    : std::runtime_error(QStringLiteral("'%1' is not a valid integer value").arg(converted).toStdString()) {}
+    : OperatorError(QStringLiteral("'%1' is not a valid integer value").arg(converted)) {}
 
 std::uint8_t NetworkNumberByte(int number) {
   const int bcd = ((number / 10) << 4) | (number % 10);

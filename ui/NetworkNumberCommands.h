@@ -30,6 +30,7 @@
 
 #include "ui/AppState.h"
 #include "ui/MessageBoxes.h"
+#include "ui/OperatorError.h"
 #include "ui/RegisterMemory.h"
 
 namespace kkm::ui {
@@ -52,7 +53,7 @@ class NetworkNumberView {
 };
 
 // The conversion error of a field text that is no integer at all.
-class NotAnIntegerError : public std::runtime_error {
+class NotAnIntegerError : public OperatorError {
  public:
   explicit NotAnIntegerError(const QString& converted);
 };

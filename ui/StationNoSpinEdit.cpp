@@ -91,6 +91,13 @@ TStationNoSpinEdit::TStationNoSpinEdit(QWidget* parent)
   connect(edit_, &QLineEdit::textEdited, this, [this](const QString& edited) {
     const int limit = std::max(kMaxLength, static_cast<int>(edited.size()));
     if (edit_->maxLength() > limit) edit_->setMaxLength(limit);
+    // The length limit counts UTF-16 units, so a paste cut at the limit can
+    // end in half a character: drop it.
+    if (!edited.isEmpty() && edited.back().isHighSurrogate()) {
+      const int cursor = edit_->cursorPosition();
+      edit_->setText(edited.chopped(1));
+      edit_->setCursorPosition(std::min(cursor, static_cast<int>(edited.size()) - 1));
+    }
   });
   edit_->setTextMargins(0, 0, kArrowButtonWidth, 0);
   edit_->installEventFilter(this);

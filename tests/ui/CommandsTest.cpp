@@ -14,6 +14,8 @@
 #include <QToolButton>
 #include <array>
 #include <memory>
+#include <string>
+#include <tuple>
 
 #include "sim/cashreg/CashRegister.h"
 #include "sim/kia/KiaBoard.h"
@@ -69,9 +71,7 @@ std::ostream& operator<<(std::ostream& os, const Places& p) {
 class CommandsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The PC's UART hands bytes over in FIFO batches, as a 16550 does: the KIA
-    // link relies on it, since the echo of a memory write (sent right after
-    // the acknowledgement) must be in the queue for the next frame's purge.
+    // The PC's UART hands bytes over in FIFO batches, as a 16550 does.
     line_.setHostReceiveFifo(14, 4);
     platform_.addPort("COM1", line_);
     previousBoxes_ = &App().messageBoxes();
@@ -155,10 +155,14 @@ class CommandsTest : public ::testing::Test {
 
 // ---- The whole road -------------------------------------------------------
 
-class WholeRoad : public CommandsTest, public ::testing::WithParamInterface<Link> {};
+// Both with a UART that hands bytes over in FIFO batches and with one that
+// hands them over one by one (where the echo of a KIA memory write arrives
+// only after the acknowledgement has been taken).
+class WholeRoad : public CommandsTest, public ::testing::WithParamInterface<std::tuple<Link, bool>> {};
 
 TEST_P(WholeRoad, ConnectReadWriteFortyFiveAndReadBack) {
-  const Link link = GetParam();
+  const auto [link, fifo] = GetParam();
+  if (!fifo) line_.setHostReceiveFifo(0, 0);
   const QString linkWord = link == Link::Processor ? "ККМ" : "микроконтроллером";
   plug(link == Link::Processor, link == Link::Kia);
   const std::uint8_t checksumBefore = register_.nonVolatile()[kStoredChecksum];
@@ -192,9 +196,12 @@ TEST_P(WholeRoad, ConnectReadWriteFortyFiveAndReadBack) {
   EXPECT_EQ(boxes_.boxes.size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothLinks, WholeRoad, ::testing::Values(Link::Processor, Link::Kia),
+INSTANTIATE_TEST_SUITE_P(BothLinks, WholeRoad,
+                         ::testing::Combine(::testing::Values(Link::Processor, Link::Kia), ::testing::Bool()),
                          [](const auto& info) {
-                           return info.param == Link::Processor ? "Processor" : "Kia";
+                           return std::string(std::get<0>(info.param) == Link::Processor ? "Processor"
+                                                                                         : "Kia") +
+                                  (std::get<1>(info.param) ? "Fifo" : "ByteByByte");
                          });
 
 TEST_F(CommandsTest, KiaConnectionKeepsTheRegisterAddress) {
