@@ -51,8 +51,8 @@ constexpr std::uint32_t ReadBlockTailMs(std::size_t bufferSize) {
 }
 
 // KIA link: the waits of each exchange in turn.
-// Memory write: the acknowledgement, 50 ms.
-inline constexpr std::uint32_t kKiaWriteMemoryBoundMs = WaitMs(50);
+// Memory write: the acknowledgement, 50 ms; then up to 20 ms for the echo.
+inline constexpr std::uint32_t kKiaWriteMemoryBoundMs = WaitMs(50) + WaitMs(20);
 // Memory read: the acknowledgement, 50 ms; the byte, 500 ms.
 inline constexpr std::uint32_t kKiaReadMemoryBoundMs = WaitMs(50) + WaitMs(500);
 // EEPROM read: 400 ms, the marker 500 ms, the 64 bytes 1500 ms.
