@@ -48,8 +48,9 @@ enum class PartKind : std::uint8_t {
 inline constexpr SimTime kQuietGap = 2 * sim::kNsPerMs;
 // The unit of the script's delays and gaps: the virtual line's poll step.
 inline constexpr SimTime kDelayUnit = 100 * sim::kNsPerUs;
-// At most this many bytes go out in one run, so that every run stays short.
-inline constexpr std::size_t kMaxBytesPerRun = 4096;
+// At most this many bytes go out in one run, so that every run stays short;
+// the host's driver holds no more than this either.
+inline constexpr std::size_t kMaxBytesPerRun = 1024;
 
 // The number of later prompts a repeat byte stands for: 0..127 as it is, then
 // steps of 128 up to 16384, enough for a busy storm that outlasts every limit.

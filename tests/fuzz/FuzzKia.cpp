@@ -103,6 +103,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (op == Op::ReadEeprom || op == Op::WriteEeprom) KKM_FUZZ_CHECK(got[1] == kDataMarker);
   if (op == Op::ReadMemory) KKM_FUZZ_CHECK(out == got[1]);
   if (op == Op::ReadEeprom) KKM_FUZZ_CHECK(out == got[2]);
-  if (op == Op::WriteMemory || op == Op::WriteEeprom) KKM_FUZZ_CHECK(out == untouched);
   return 0;
 }

@@ -160,7 +160,11 @@ void ReadBlock(FuzzPort& rig, const Args& a) {
     if (i < kGuard || i >= kGuard + size) KKM_FUZZ_CHECK(storage[i] == kGuardByte);
   if (HasAddressPhase(a.version))
     KKM_FUZZ_CHECK(FramesOnlyAfterEcho(rig.line, rig.operationStart(), a.lineAddress));
-  if (ok) KKM_FUZZ_CHECK(LeftInDataParity(rig));
+  if (!ok) return;
+  // The frame's checksum came back as its acknowledgement.
+  const auto sent = BytesSince(rig.line, Direction::HostToDevice, rig.operationStart());
+  KKM_FUZZ_CHECK(!sent.empty() && rig.arrivedDuringOperation(sent.back()));
+  KKM_FUZZ_CHECK(LeftInDataParity(rig));
 }
 
 void WriteBlock(FuzzPort& rig, const Args& a) {
@@ -182,11 +186,12 @@ void WriteBlock(FuzzPort& rig, const Args& a) {
   if (HasAddressPhase(a.version))
     KKM_FUZZ_CHECK(FramesOnlyAfterEcho(rig.line, rig.operationStart(), a.lineAddress));
   if (!ok) return;
-  // The frame went out whole: count + 6 data-parity bytes, acknowledged by
-  // its checksum.
+  // The frame went out whole, count + 6 data-parity bytes, and its checksum
+  // came back as the acknowledgement.
   std::size_t frameBytes = 0;
   for (const auto& e : sent) frameBytes += e.parity == Parity::Space ? 1 : 0;
   KKM_FUZZ_CHECK(frameBytes == static_cast<std::size_t>(count) + reg::kMemoryFrameOverhead);
+  KKM_FUZZ_CHECK(rig.arrivedDuringOperation(sent.back().byte));
   KKM_FUZZ_CHECK(LeftInDataParity(rig));
 }
 

@@ -72,7 +72,8 @@ void FuzzLine::startOperation(std::uint32_t boundMs) {
 }
 
 void FuzzLine::endOperation(const char* what, bool result) {
-  const sim::SimTime took = line.now() - start_;
+  end_ = line.now();
+  const sim::SimTime took = end_ - start_;
   KKM_FUZZ_CHECK(took <= bound_);
   device.setDeadline(~sim::SimTime{0});
   line.advanceBy(kSettleTime);
@@ -89,6 +90,13 @@ void FuzzLine::endOperation(const char* what, bool result) {
                    host ? "host  " : "device", e.byte, parity);
     }
   }
+}
+
+bool FuzzLine::arrivedDuringOperation(std::uint8_t byte) const {
+  for (const sim::TraceEntry& e : line.trace())
+    if (e.direction == sim::Direction::DeviceToHost && e.byte == byte && e.end > start_ && e.end <= end_)
+      return true;
+  return false;
 }
 
 FuzzPort::FuzzPort(std::span<const std::uint8_t> script) : FuzzLine(script) {

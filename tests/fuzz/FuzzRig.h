@@ -1,9 +1,9 @@
 #pragma once
 // What every fuzz target shares: a reader for the input's leading argument
-// bytes, the time bounds of the waits, and the rig of one run: a fresh
-// virtual line with a FuzzDevice playing the rest of the input, and COM1
-// opened on it.
+// bytes, views of the line's trace, and the rig of one run: a fresh virtual
+// line with a FuzzDevice playing the rest of the input, and COM1 on it.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -64,6 +64,8 @@ struct FuzzLine {
   // reading a reproducer.
   void endOperation(const char* what, bool result);
   sim::SimTime operationStart() const { return start_; }
+  // True when the device sent `byte` and it arrived while the operation ran.
+  bool arrivedDuringOperation(std::uint8_t byte) const;
 
   FuzzDevice device;
   sim::VirtualLine line;
@@ -71,6 +73,7 @@ struct FuzzLine {
 
  private:
   sim::SimTime start_ = 0;
+  sim::SimTime end_ = 0;
   sim::SimTime bound_ = 0;
 };
 

@@ -92,6 +92,8 @@ def register_seeds():
         "block_read_104_4": block_read(104, echo() + echo_and_reply([1, 2, 3, 4]), count=4, size=4),
         "block_read_99": block_read(99, echo_and_reply([0x12])),
         "block_read_106_empty": block_read(106, echo_and_reply([]), count=0, size=0),
+        "block_read_wrong_ack": block_read(100, echo() + part(WRONG_ECHO, 3 * MS, [0], more=True)
+                                          + good_reply([0x12])),
         "block_read_too_long": block_read(105, echo() + echo_and_reply([1, 2, 3, 4]), size=1),
         "block_write_105": block_write(105, echo() + echo()),
         "block_write_100": block_write(100, echo() + echo()),
