@@ -64,10 +64,8 @@ OperationFactory Connection(SimLink link) {
   return [link](serial::Platform& platform) {
     auto session = std::make_shared<Session>(platform, LinkOf(link));
     return Operation{[session, link] {
-                       return ui::RunConnectionProcedure(session->state, session->boxes, kComPort,
-                                                         LinkOf(link));
-                     },
-                     {}};
+      return ui::RunConnectionProcedure(session->state, session->boxes, kComPort, LinkOf(link));
+    }};
   };
 }
 
@@ -77,12 +75,11 @@ OperationFactory WriteCommand(SimLink link) {
     if (!ui::RunConnectionProcedure(session->state, session->boxes, kComPort, LinkOf(link)))
       throw std::runtime_error("the register does not connect");
     return Operation{[session] {
-                       session->view.clearStatus();
-                       ui::WriteNetworkNumber(session->state, session->boxes, session->view);
-                       return session->boxes.lastIcon() == ui::MessageBoxes::Icon::Information &&
-                              session->view.status() == QStringLiteral("Запись завершена");
-                     },
-                     {}};
+      session->view.clearStatus();
+      ui::WriteNetworkNumber(session->state, session->boxes, session->view);
+      return session->boxes.lastIcon() == ui::MessageBoxes::Icon::Information &&
+             session->view.status() == QStringLiteral("Запись завершена");
+    }};
   };
 }
 

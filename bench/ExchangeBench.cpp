@@ -26,21 +26,17 @@ constexpr std::int32_t kVersion = 105;
 constexpr std::uint16_t kNumberCell = 0x1140;    // data memory, firmware 1.0.5
 constexpr std::uint16_t kStoredNumber = 0x073E;  // non-volatile
 constexpr std::uint16_t kChecksumCell = 0x0740;  // non-volatile
-// Long enough for any answer an operation leaves on its way.
-constexpr std::uint32_t kSettleMs = 50;
 
 using PortCall = std::function<bool(serial::PortHandle&)>;
 
-// Opens COM1 of the platform; `call` is the timed run. With `settle`, the
-// byte the operation leaves on its way (the echo of a KIA memory write) is
-// waited for untimed, so that the next run's purge finds it.
-OperationFactory OnCom1(PortCall call, bool settle = false) {
-  return [call, settle](serial::Platform& platform) {
+// Opens COM1 of the platform; `call` is the timed run. Every operation leaves
+// the line quiet when it returns (the KIA memory write lets its echo arrive),
+// so runs follow each other directly.
+OperationFactory OnCom1(PortCall call) {
+  return [call](serial::Platform& platform) {
     auto port = std::make_shared<serial::PortHandle>(platform.clock());
     if (!serial::OpenComPort(platform, 1, *port)) throw std::runtime_error("COM1 does not open");
-    Operation operation{[port, call] { return call(*port); }, {}};
-    if (settle) operation.settle = [port] { serial::WaitForInput(*port, 1, kSettleMs); };
-    return operation;
+    return Operation{[port, call] { return call(*port); }};
   };
 }
 
@@ -99,10 +95,9 @@ BENCHMARK_CAPTURE(BM_Exchange, KiaReadMemory, SimLink::Kia, OnCom1([](serial::Po
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(40);
-BENCHMARK_CAPTURE(
-    BM_Exchange, KiaWriteMemory, SimLink::Kia,
-    OnCom1([](serial::PortHandle& port) { return kia::KiaWriteMemory(port, kNumberCell, kNumberByte); },
-           true))
+BENCHMARK_CAPTURE(BM_Exchange, KiaWriteMemory, SimLink::Kia, OnCom1([](serial::PortHandle& port) {
+                    return kia::KiaWriteMemory(port, kNumberCell, kNumberByte);
+                  }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(40);

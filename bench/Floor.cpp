@@ -39,7 +39,6 @@ Floor MeasureFloor(SimLink link, const OperationFactory& make) {
 
   // 2. One run to settle, like the real measurement's warm-up.
   if (!operation.run()) throw std::runtime_error("the operation fails on the virtual line");
-  if (operation.settle) operation.settle();
 
   // 3. One run per phase of the millisecond tick.
   Floor floor;
@@ -52,7 +51,6 @@ Floor MeasureFloor(SimLink link, const OperationFactory& make) {
     if (!operation.run()) throw std::runtime_error("the operation fails on the virtual line");
     const double ms = Ms(line.now() - start);
     if (phase == 0) floor.lineMs = LineTimeMs(line.trace());
-    if (operation.settle) operation.settle();
     sum += ms;
   }
   floor.meanMs = sum / kFloorPhases;

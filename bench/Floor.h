@@ -30,11 +30,10 @@
 namespace kkm::bench {
 
 // The operation under measurement: `run` is timed and true when it
-// succeeded; `settle`, when set, runs untimed after each run, for answers the
-// operation leaves on their way (they would otherwise land in the next run).
+// succeeded. It must leave no answer on its way when it returns, or that
+// answer would land in the next run.
 struct Operation {
   std::function<bool()> run;
-  std::function<void()> settle;
 };
 // Prepares the operation on a platform whose COM1 is the simulated register
 // (typically opening COM1) and returns the call to time. The platform

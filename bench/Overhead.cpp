@@ -26,7 +26,6 @@ void MeasureAgainstFloor(benchmark::State& state, SimLink link, const OperationF
       state.SkipWithError("the operation fails over kkm-sim");
       return;
     }
-    if (operation.settle) operation.settle();
 
     // 3. Timed calls; a failed one is counted and left out of the figures.
     std::vector<double> durations;
@@ -42,7 +41,6 @@ void MeasureAgainstFloor(benchmark::State& state, SimLink link, const OperationF
         std::this_thread::sleep_for(kQuietAfterFailure);
         continue;
       }
-      if (operation.settle) operation.settle();
       durations.push_back(elapsed.count() * 1e3);
     }
     state.counters["failed"] = failed;
