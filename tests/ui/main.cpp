@@ -1,5 +1,5 @@
-// One application object for every interface test, on the offscreen platform
-// unless the environment chooses another.
+// One application object for every test of a binary that drives the windows,
+// on the offscreen platform unless the environment chooses another.
 
 #include <gtest/gtest.h>
 
