@@ -25,8 +25,8 @@ constexpr std::int32_t kFirstEchoingVersion = 100;
 constexpr std::int32_t kBusyAnsweringVersion = 105;
 constexpr std::size_t kByteReplySize = 3;  // L, value, C
 
-// The frame of the two byte commands, rebuilt by every call.
-std::array<std::uint8_t, kMemoryFrameOverhead + 1> byteCommandFrame;
+// The frame of the two byte commands: the overhead and at most one value byte.
+using ByteCommandFrame = std::array<std::uint8_t, kMemoryFrameOverhead + 1>;
 
 // Waits up to `timeoutMs` for one byte, reads it and compares it.
 bool ExpectByte(PortHandle& port, std::uint8_t expected, std::uint32_t timeoutMs) {
@@ -95,6 +95,7 @@ bool ReadRegisterByte(PortHandle& port, std::uint8_t registerAddress, std::uint1
   // 1. Address phase.
   if (!SelectForByteCommand(port, registerAddress)) return false;
   // 2. The six-byte frame in one write.
+  ByteCommandFrame byteCommandFrame{};
   const std::size_t size = BuildMemoryFrame(byteCommandFrame, kCmdReadByte, address, 1, {});
   port.write(byteCommandFrame.data(), static_cast<std::uint32_t>(size));
   // 3. Acknowledgement.
@@ -113,6 +114,7 @@ bool WriteRegisterByte(PortHandle& port, std::uint8_t registerAddress, std::uint
   // 1. Address phase.
   if (!SelectForByteCommand(port, registerAddress)) return false;
   // 2. The seven-byte frame in one write.
+  ByteCommandFrame byteCommandFrame{};
   const std::size_t size =
       BuildMemoryFrame(byteCommandFrame, kCmdWriteByte, address, 1, std::span(&value, 1));
   port.write(byteCommandFrame.data(), static_cast<std::uint32_t>(size));
