@@ -221,6 +221,18 @@ const CliCase kCases[] = {
      "{\"outcome\": \"port_unavailable\", \"registers\": [], \"conflicts\": [], \"reason\": \"\"}\n"},
 };
 
+// The tool in-process with `args` after its name; both streams collected.
+int RunTool(serial::Platform& platform, std::vector<std::string> args, std::string& out, std::string& err) {
+  args.insert(args.begin(), "kkm-netnum-cli");
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  std::ostringstream outStream, errStream;
+  const int code = RunCli(static_cast<int>(argv.size()), argv.data(), platform, outStream, errStream);
+  out = outStream.str();
+  err = errStream.str();
+  return code;
+}
+
 class CliTest : public ::testing::TestWithParam<CliCase> {
  protected:
   void SetUp() override {
@@ -249,15 +261,8 @@ class CliTest : public ::testing::TestWithParam<CliCase> {
       register_.faultOnCommand(c.fault.command, RegisterFault::Silent, c.fault.occurrence);
   }
 
-  int run(std::vector<std::string> args, std::string& out, std::string& err) {
-    args.insert(args.begin(), "kkm-netnum-cli");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    std::ostringstream outStream, errStream;
-    const int code = RunCli(static_cast<int>(argv.size()), argv.data(), platform_, outStream, errStream);
-    out = outStream.str();
-    err = errStream.str();
-    return code;
+  int run(const std::vector<std::string>& args, std::string& out, std::string& err) {
+    return RunTool(platform_, args, out, err);
   }
 
   sim::VirtualLine line_;
@@ -317,16 +322,11 @@ TEST(CliUsage, HelpVersionAndMalformedCommandLines) {
       {{"read", "--port", "COM007"}, kExitUsage, ""},
   };
   for (const Row& row : rows) {
-    std::vector<std::string> args = row.args;
-    args.insert(args.begin(), "kkm-netnum-cli");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    EXPECT_EQ(RunCli(static_cast<int>(argv.size()), argv.data(), platform, out, err), row.exitCode)
-        << ::testing::PrintToString(row.args);
-    EXPECT_EQ(out.str().rfind(row.outStart, 0), 0u) << out.str();
+    std::string out, err;
+    EXPECT_EQ(RunTool(platform, row.args, out, err), row.exitCode) << ::testing::PrintToString(row.args);
+    EXPECT_EQ(out.rfind(row.outStart, 0), 0u) << out;
     if (row.exitCode == kExitUsage) {
-      EXPECT_FALSE(err.str().empty()) << ::testing::PrintToString(row.args);
+      EXPECT_FALSE(err.empty()) << ::testing::PrintToString(row.args);
     }
   }
   EXPECT_EQ(platform.openCount(), 0);
