@@ -52,12 +52,15 @@ std::string Json(const char* outcome, const char* number, const char* address, c
 }
 
 const std::string kNoCpu = "Не удается установить последовательный интерфейс с ККМ\n";
-const std::string kPartly =
-    "Не удается установить последовательный интерфейс с ККМ\nЗапись прервана на обмене ";
-const std::string kPartlyEnd =
-    " из 6: сетевой номер в энергонезависимой памяти ККМ может быть записан частично. Запишите номер ещё "
-    "раз, пока "
-    "ККМ не выключена.\n";
+// The partly-written message after the exchange number: reads only, or the
+// non-volatile writes.
+const std::string kPartly = kNoCpu + "Запись прервана на обмене ";
+const std::string kReadsOnly =
+    " из 6: сетевой номер записан только в оперативную память ККМ, энергонезависимая память не изменена. "
+    "Восстановите связь и повторите запись.\n";
+const std::string kNonVolatile =
+    " из 6: сетевой номер и контрольная сумма в энергонезависимой памяти ККМ могут не совпадать. Не "
+    "выключайте ККМ: восстановите связь, повторите запись и проверьте ККМ перед работой.\n";
 const std::string kOutOfRange = "Сетевой номер должен быть числом от 1 до 99.\n";
 const std::string kUsageJson = Json("usage", "null", "null", "null", "null");
 
@@ -153,7 +156,7 @@ const CliCase kCases[] = {
      {0x16, 1},
      kExitPartlyWritten,
      "",
-     kPartly + "2" + kPartlyEnd,
+     kPartly + "2" + kReadsOnly,
      Json("partly_written", "null", "0xFE", "1.0.5", "2")},
     {"WriteStopsAt3",
      Write("45"),
@@ -161,7 +164,7 @@ const CliCase kCases[] = {
      {0x16, 2},
      kExitPartlyWritten,
      "",
-     kPartly + "3" + kPartlyEnd,
+     kPartly + "3" + kReadsOnly,
      Json("partly_written", "null", "0xFE", "1.0.5", "3")},
     {"WriteStopsAt4",
      Write("45"),
@@ -169,7 +172,7 @@ const CliCase kCases[] = {
      {0x17, 1},
      kExitPartlyWritten,
      "",
-     kPartly + "4" + kPartlyEnd,
+     kPartly + "4" + kNonVolatile,
      Json("partly_written", "null", "0xFE", "1.0.5", "4")},
     {"WriteStopsAt5",
      Write("45"),
@@ -177,7 +180,7 @@ const CliCase kCases[] = {
      {0x17, 2},
      kExitPartlyWritten,
      "",
-     kPartly + "5" + kPartlyEnd,
+     kPartly + "5" + kNonVolatile,
      Json("partly_written", "null", "0xFE", "1.0.5", "5")},
     {"WriteStopsAt6",
      Write("45"),

@@ -129,6 +129,20 @@ Outcome Read(service::Session& session, const std::string& port, Link link) {
   return outcome;
 }
 
+// What a write stopped at exchange 2..5 has left, and what to do.
+std::string PartlyWrittenText(int failedExchange) {
+  std::string text = "Запись прервана на обмене " + std::to_string(failedExchange) + " из " +
+                     std::to_string(service::kWriteExchanges) + ": ";
+  // Exchanges 2-3 only read; 4-5 write the non-volatile number and checksum.
+  if (failedExchange <= 3)
+    return text +
+           "сетевой номер записан только в оперативную память ККМ, энергонезависимая память не изменена. "
+           "Восстановите связь и повторите запись.";
+  return text +
+         "сетевой номер и контрольная сумма в энергонезависимой памяти ККМ могут не совпадать. "
+         "Не выключайте ККМ: восстановите связь, повторите запись и проверьте ККМ перед работой.";
+}
+
 Outcome Write(service::Session& session, const std::string& port, Link link, int number) {
   Outcome outcome;
   if (!ConnectFor(session, port, link, outcome)) return outcome;
@@ -144,10 +158,7 @@ Outcome Write(service::Session& session, const std::string& port, Link link, int
   if (result.partlyWritten()) {
     outcome.exitCode = kExitPartlyWritten;
     outcome.outcome = "partly_written";
-    outcome.message += "\nЗапись прервана на обмене " + std::to_string(result.failedExchange) + " из " +
-                       std::to_string(service::kWriteExchanges) +
-                       ": сетевой номер в энергонезависимой памяти ККМ может быть записан частично. "
-                       "Запишите номер ещё раз, пока ККМ не выключена.";
+    outcome.message += "\n" + PartlyWrittenText(result.failedExchange);
   } else {
     outcome.exitCode = kExitNoContact;
     outcome.outcome = "write_failed";
