@@ -199,6 +199,7 @@ void TMainForm::ButtonDisabled() {
 
 void TMainForm::FormCreate() { ButtonDisabled(); }
 
+// The port belongs to the service session, which closes it when it ends.
 void TMainForm::FormDestroy() {}
 
 void TMainForm::tbReadClick() {
