@@ -1,8 +1,8 @@
 #include "sim/line/VirtualLine.h"
 
-#include "sim/line/Collision.h"
-
 #include <algorithm>
+
+#include "sim/line/Collision.h"
 
 namespace kkm::sim {
 

@@ -1,7 +1,5 @@
 #include "sim/pty/PtyServer.h"
 
-#include "sim/line/Collision.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -13,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
+
+#include "sim/line/Collision.h"
 
 namespace kkm::sim {
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "register/MemoryCommands.h"
+#include "service/NetworkNumber.h"
 #include "sim/cashreg/CashRegister.h"
 #include "sim/kia/KiaBoard.h"
 #include "sim/line/VirtualLine.h"
@@ -23,7 +24,6 @@
 #include "tests/reliability/FaultTap.h"
 #include "tests/reliability/WindowsRig.h"
 #include "tests/ui/RecordingMessageBoxes.h"
-#include "service/NetworkNumber.h"
 
 namespace kkm::test {
 namespace {
