@@ -4,29 +4,29 @@
 #include <memory>
 
 #include "serial/Platform.h"
-#include "ui/AppState.h"
+#include "service/Session.h"
 #include "ui/Application.h"
 #include "ui/InitComm.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBoxes.h"
-#include "ui/Wiring.h"
+#include "ui/SessionPresenter.h"
 
 int main(int argc, char** argv) {
   // 1. The toolkit and the application title (set by Application).
   kkm::ui::QtMessageBoxes boxes;
   kkm::ui::Application app(argc, argv, boxes);
 
-  // 2. The state shared by the windows, on the machine's serial ports.
+  // 2. The technician's session, on the machine's serial ports.
   const std::unique_ptr<kkm::serial::Platform> platform = kkm::serial::MakeNativePlatform();
-  kkm::ui::AppState state(*platform);
+  kkm::service::Session session(*platform);
 
   // 3. The main window, then the setup dialog it shows, and the work behind
   // their buttons.
-  kkm::ui::TMainForm mainForm(state, boxes);
-  kkm::ui::TInit_Com initCom(state, boxes);
-  kkm::ui::WireWindows(mainForm, initCom);
+  kkm::ui::TMainForm mainForm(boxes);
+  kkm::ui::TInit_Com initCom(boxes);
+  kkm::ui::SessionPresenter presenter(session, boxes, mainForm, initCom);
 
-  // 4. Run until the main window closes; destroying it closes the port.
+  // 4. Run until the main window closes; the session's end closes the port.
   mainForm.show();
   return app.exec();
 }

@@ -1,7 +1,7 @@
-// The serial line on POSIX terminals. COMn is the device named by the
-// environment variable KKM_COMn when it is set, else /dev/ttyS(n-1). Only
-// terminal devices are accepted, opened exclusively, in raw mode; MARK and
-// SPACE parity use CMSPAR.
+// The serial line on POSIX terminals. COMn (1..255) is the device named by the
+// environment variable KKM_COMn when it is set, else /dev/ttyS(n-1); a name
+// starting with '/' is a device path. Only terminal devices are accepted,
+// opened exclusively, in raw mode; MARK and SPACE parity use CMSPAR.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -90,11 +90,16 @@ class PosixPlatform : public Platform {
 }  // namespace
 
 std::string DevicePathFor(const std::string& portName) {
-  if (portName.size() != 4 || portName.compare(0, 3, "COM") != 0 || portName[3] < '1' || portName[3] > '9')
+  // A device path is taken as it is.
+  if (!portName.empty() && portName.front() == '/') return portName;
+  // COM1..COM255: decimal digits without a leading zero.
+  const std::string digits = portName.size() > 3 ? portName.substr(3) : std::string();
+  if (portName.compare(0, 3, "COM") != 0 || digits.empty() || digits.size() > 3 || digits.front() == '0' ||
+      digits.find_first_not_of("0123456789") != std::string::npos || std::stoi(digits) > 255)
     return {};
   if (const char* mapped = std::getenv(("KKM_" + portName).c_str()); mapped != nullptr && *mapped != '\0')
     return mapped;
-  return "/dev/ttyS" + std::to_string(portName[3] - '1');
+  return "/dev/ttyS" + std::to_string(std::stoi(digits) - 1);
 }
 
 PosixPort::PosixPort(int fd) : fd_(fd) {}

@@ -12,8 +12,8 @@
 
 namespace kkm::serial {
 
-// The device path for "COM1".."COM9": $KKM_COMn if set, else /dev/ttyS(n-1);
-// empty for any other name.
+// The device path for "COM1".."COM255": $KKM_COMn if set, else /dev/ttyS(n-1);
+// a name starting with '/' as it is; empty for any other name.
 std::string DevicePathFor(const std::string& portName);
 
 // Opens `path` exclusively if it is a terminal device; nullptr otherwise.

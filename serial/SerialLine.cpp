@@ -9,8 +9,12 @@ std::string ComPortName(std::uint8_t portNumber) {
 }
 
 bool OpenComPort(Platform& platform, std::uint8_t portNumber, PortHandle& port) {
+  return OpenNamedPort(platform, ComPortName(portNumber), port);
+}
+
+bool OpenNamedPort(Platform& platform, const std::string& name, PortHandle& port) {
   // 1-2. Open by name and keep the result, a port or the invalid handle.
-  port.assign(platform.openPort(ComPortName(portNumber)));
+  port.assign(platform.openPort(name));
   // 3. A port that does not exist or is in use.
   if (!port.isOpen()) return false;
   // 4. Driver buffers.

@@ -28,6 +28,8 @@ std::string ComPortName(std::uint8_t portNumber);
 // False when the port does not exist or is in use. Once the port is open the
 // set-up calls are not examined: the result is true.
 bool OpenComPort(Platform& platform, std::uint8_t portNumber, PortHandle& port);
+// The same for a port named as the platform knows it ("COM12", a device path).
+bool OpenNamedPort(Platform& platform, const std::string& name, PortHandle& port);
 
 // Purges (0x0F) and closes the port: true when the close succeeded, false when
 // no port was open.

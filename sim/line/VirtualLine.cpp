@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sim/line/Collision.h"
+
 namespace kkm::sim {
 
 using serial::LineSettings;
@@ -28,9 +30,7 @@ class VirtualLine::DeviceSide : public DeviceTransmitter {
   void transmit(std::uint8_t byte, Parity parity, SimTime notBefore) override {
     const SimTime start = std::max(notBefore, freeAt_);
     freeAt_ = start + CharacterTime(parity);
-    line_.deviceToHost_.push_back({byte, parity, start, freeAt_});
-    std::stable_sort(line_.deviceToHost_.begin(), line_.deviceToHost_.end(),
-                     [](const Pending& a, const Pending& b) { return a.end < b.end; });
+    QueueCharacter(line_.deviceToHost_, Pending{byte, parity, start, freeAt_});
     (void)index_;
   }
   SimTime transmitterFreeAt() const override { return freeAt_; }

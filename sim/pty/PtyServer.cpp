@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "sim/line/Collision.h"
+
 namespace kkm::sim {
 
 namespace {
@@ -173,10 +175,9 @@ PtyServer::StopReason PtyServer::run() {
 }
 
 void PtyServer::queueForHost(const Pending& pending) {
-  // Several devices may talk at once: keep the queue ordered by arrival.
-  const auto at = std::upper_bound(toHost_.begin(), toHost_.end(), pending.end,
-                                   [](SimTime end, const Pending& p) { return end < p.end; });
-  toHost_.insert(at, pending);
+  // Several devices may talk at once: their overlapping characters collide;
+  // the queue stays ordered by arrival.
+  QueueCharacter(toHost_, pending);
 }
 
 void PtyServer::deliverHostBytes(SimTime until) {

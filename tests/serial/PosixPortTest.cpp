@@ -70,6 +70,11 @@ TEST(PosixPort, PortNumbersMapToEnvironmentOrSerialDevices) {
   ScopedEnv env("KKM_COM3", "/dev/pts/77");
   EXPECT_EQ(DevicePathFor("COM3"), "/dev/pts/77");
   EXPECT_EQ(DevicePathFor("LPT1"), "");
+  EXPECT_EQ(DevicePathFor("COM12"), "/dev/ttyS11");
+  EXPECT_EQ(DevicePathFor("COM255"), "/dev/ttyS254");
+  EXPECT_EQ(DevicePathFor("/dev/ttyUSB0"), "/dev/ttyUSB0");
+  for (const char* refused : {"COM0", "COM256", "COM012", "COM", "COM1x", "ttyUSB0"})
+    EXPECT_EQ(DevicePathFor(refused), "") << refused;
 }
 
 TEST(PosixPort, OpensWithRawNinetySixHundredAndSwitchesMarkAndSpace) {

@@ -36,6 +36,13 @@ TEST(SimOptions, VersionPartsFillTheNibblesOfD5AndD6) {
     EXPECT_THROW(ParseVersion(bad, d5, d6), std::invalid_argument) << bad;
 }
 
+TEST(SimOptions, SeveralRegistersComeCommaSeparatedOrRepeated) {
+  SimOptions options;
+  const char* argv[] = {"kkm-sim", "--registers", "1,5", "--registers", "17", "--registers", "5"};
+  ASSERT_EQ(ParseCommandLine(7, const_cast<char**>(argv), options), -1);
+  EXPECT_EQ(options.registers, (std::vector<int>{1, 5, 17, 5}));
+}
+
 TEST(SimOptions, FaultsChooseTheirExchangeKindAndValue) {
   FaultRule rule = ParseFault("3:silence");
   EXPECT_EQ(rule.fault, RegisterFault::Silent);
@@ -177,6 +184,9 @@ TEST_F(SimToolRun, AnswersThroughTheKiaBoardAndEndsWhenTheHostCloses) {
 TEST_F(SimToolRun, RefusesBadOptionsAndAFileInPlaceOfTheLink) {
   EXPECT_NE(SimProcess({"--number", "100"}).wait(), 0);
   EXPECT_NE(SimProcess({"--link", "kia", "--fault", "1:silence"}).wait(), 0);
+  EXPECT_NE(SimProcess({"--registers", "1,100"}).wait(), 0);
+  EXPECT_NE(SimProcess({"--registers", "1,5", "--link", "kia"}).wait(), 0);
+  EXPECT_NE(SimProcess({"--registers", "1,5", "--number", "3"}).wait(), 0);
   std::fclose(std::fopen(File("cells").c_str(), "w"));
   EXPECT_NE(SimProcess({"--link-path", File("cells")}).wait(), 0);
   EXPECT_TRUE(Exists(File("cells")));

@@ -164,6 +164,14 @@ int ParseCommandLine(int argc, char** argv, SimOptions& options) {
       ->capture_default_str();
   app.add_flag("--exit-on-close", options.exitOnClose, "end once the host closes the port after opening it");
 
+  // Several registers on one line.
+  CLI::Option* registers =
+      app.add_option("--registers", options.registers,
+                     "N[,N...], repeatable: one register per network number 1..99 on the processor link, in "
+                     "place of --number (the same number twice: two registers garbling each other's echo)")
+          ->delimiter(',')
+          ->check(CLI::Range(1, 99));
+
   try {
     app.parse(argc, argv);
     options.link = link == "kia" ? Link::Kia : Link::Cpu;
@@ -174,6 +182,10 @@ int ParseCommandLine(int argc, char** argv, SimOptions& options) {
       throw CLI::ValidationError("--busy and --fault", "apply to the processor link (--link cpu) only");
     if (options.link == Link::Cpu && !options.busFaults.empty())
       throw CLI::ValidationError("--bus-fault", "applies to the KIA link (--link kia) only");
+    if (registers->count() != 0 && options.link == Link::Kia)
+      throw CLI::ValidationError("--registers", "applies to the processor link (--link cpu) only");
+    if (registers->count() != 0 && app.count("--number") != 0)
+      throw CLI::ValidationError("--registers", "replaces --number; give one of them");
   } catch (const CLI::ParseError& error) {
     return app.exit(error);
   } catch (const std::invalid_argument& error) {

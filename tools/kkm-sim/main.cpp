@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <system_error>
+#include <vector>
 
 #include "sim/cashreg/CashRegister.h"
 #include "sim/kia/KiaBoard.h"
@@ -109,9 +110,14 @@ int Run(const SimOptions& options) {
   StopSignals signals;
   ::signal(SIGPIPE, SIG_IGN);
 
-  // 2. The register, and on the KIA link the board wired to its memories.
-  CashRegister reg(options.number);
-  reg.setFirmwareVersion(options.versionD5, options.versionD6);
+  // 2. The register (or several on one line), and on the KIA link the board
+  //    wired to its memories.
+  std::vector<std::unique_ptr<CashRegister>> registers;
+  for (const int number : options.registers.empty() ? std::vector<int>{options.number} : options.registers) {
+    registers.push_back(std::make_unique<CashRegister>(number));
+    registers.back()->setFirmwareVersion(options.versionD5, options.versionD6);
+  }
+  CashRegister& reg = *registers.front();
   reg.setBusyAnswers(options.busy);
   for (const FaultRule& rule : options.faults) reg.addFault(rule);
   std::unique_ptr<kia::KiaBoard> board;
@@ -126,7 +132,7 @@ int Run(const SimOptions& options) {
   if (board)
     server.attach(*board);
   else
-    server.attach(reg);
+    for (const auto& each : registers) server.attach(*each);
   server.addStopDescriptor(signals.fd());
   server.stopWhenHostCloses(options.exitOnClose);
   // A PC's UART delivers received bytes in FIFO batches; the KIA link relies
