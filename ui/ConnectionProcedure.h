@@ -5,8 +5,9 @@
 //
 // Processor link: address scan, version query, only version 105 accepted.
 // KIA link: one data-memory read at ProbeAddress as a probe; version 105.
-// Every failure shows one message box and leaves InterfaceReady false; the
-// port opened by a failed attempt stays open until the next attempt.
+// Every failure writes one line with its reason to standard error (and to the
+// trace), shows one message box and leaves InterfaceReady false; the port
+// opened by a failed attempt stays open until the next attempt.
 
 #include <cstdint>
 
