@@ -6,9 +6,7 @@
 #include <ctime>
 #include <string_view>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
+#if !defined(_WIN32)
 #include <sys/utsname.h>
 #endif
 
