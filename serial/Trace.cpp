@@ -51,12 +51,13 @@ std::string PlatformDescription() {
 #endif
 }
 
-// "2026-12-07 11:30:00.123 +0000": the local time of day with its offset.
-std::string TimeOfDay() {
-  const auto now = std::chrono::system_clock::now();
+// "2026-12-07 11:30:00.123456 +0000": the local time of day `agoNs` before
+// now, with its offset from UTC.
+std::string TimeOfDay(std::uint64_t agoNs) {
+  const auto now = std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::system_clock::now() -
+                                                                           std::chrono::nanoseconds(agoNs));
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  const auto us = now.time_since_epoch().count() % 1'000'000;
   std::tm local{};
 #if defined(_WIN32)
   localtime_s(&local, &seconds);
@@ -68,7 +69,7 @@ std::string TimeOfDay() {
   std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
   std::strftime(zone, sizeof zone, "%z", &local);
   char text[64];
-  std::snprintf(text, sizeof text, "%s.%03d %s", date, static_cast<int>(ms), zone);
+  std::snprintf(text, sizeof text, "%s.%06d %s", date, static_cast<int>(us), zone);
   return text;
 }
 
@@ -105,9 +106,9 @@ std::string FormatByteEvent(bool fromHost, std::uint8_t byte, Parity parity) {
 const char* ProgramVersion() { return KKM_VERSION; }
 
 std::vector<std::string> TraceHeader(const std::string& program, const std::string& port,
-                                     const std::string& devicePath) {
+                                     const std::string& devicePath, std::uint64_t sinceOriginNs) {
   return {"# " + program + " " + ProgramVersion() + " exchange trace", "# platform: " + PlatformDescription(),
-          "# port: " + port + " = " + devicePath, "# time of day: " + TimeOfDay()};
+          "# port: " + port + " = " + devicePath, "# time of day: " + TimeOfDay(sinceOriginNs)};
 }
 
 TraceSink::TraceSink(std::FILE* file, bool owned, TraceNowNs now)

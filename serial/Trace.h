@@ -40,9 +40,11 @@ std::string FormatTraceTime(std::uint64_t ns);
 const char* ParityWord(Parity parity);
 // "host>dev 04 space" or "dev>host 95" (a received byte's parity bit is not seen).
 std::string FormatByteEvent(bool fromHost, std::uint8_t byte, Parity parity);
-// The header lines of a section, each starting with "# ".
+// The header lines of a section, each starting with "# ". The time of day,
+// to the microsecond, is that of the section's time origin, `sinceOriginNs`
+// before now, so that two traces of one run can be aligned by it.
 std::vector<std::string> TraceHeader(const std::string& program, const std::string& port,
-                                     const std::string& devicePath);
+                                     const std::string& devicePath, std::uint64_t sinceOriginNs = 0);
 // The version of the tool, as the build states it.
 const char* ProgramVersion();
 

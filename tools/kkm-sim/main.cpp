@@ -50,7 +50,8 @@ class StopSignals {
 // then one flushed line per byte, so a reader sees it at once.
 class TraceFile {
  public:
-  TraceFile(const std::string& path, const std::string& slavePath) {
+  // `sinceOriginNs`: how long ago the line's time began.
+  TraceFile(const std::string& path, const std::string& slavePath, std::uint64_t sinceOriginNs) {
     if (path == "-") {
       file_ = stderr;
     } else {
@@ -58,7 +59,8 @@ class TraceFile {
       owned_ = file_ != nullptr;
     }
     if (file_ == nullptr) return;
-    for (const std::string& line : serial::TraceHeader("kkm-sim", "pseudo-terminal", slavePath))
+    for (const std::string& line :
+         serial::TraceHeader("kkm-sim", "pseudo-terminal", slavePath, sinceOriginNs))
       std::fprintf(file_, "%s\n", line.c_str());
     std::fflush(file_);
   }
@@ -140,7 +142,7 @@ int Run(const SimOptions& options) {
   server.setHostReceiveFifo(options.uartFifo, 4);
   std::unique_ptr<TraceFile> trace;
   if (!options.tracePath.empty()) {
-    trace = std::make_unique<TraceFile>(options.tracePath, server.slavePath());
+    trace = std::make_unique<TraceFile>(options.tracePath, server.slavePath(), server.now());
     if (!trace->ok()) {
       std::fprintf(stderr, "kkm-sim: cannot write %s: %s\n", options.tracePath.c_str(), std::strerror(errno));
       return kExitFailure;
