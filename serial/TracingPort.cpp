@@ -18,6 +18,9 @@ std::string Hex2(std::uint32_t value) {
   return text;
 }
 
+// The stop bits code: 0 one, 1 one and a half, 2 two.
+const char* StopBits(std::uint8_t code) { return code == 0 ? "1" : code == 1 ? "1.5" : "2"; }
+
 std::string Ok(bool ok) { return ok ? "" : ": refused"; }
 
 }  // namespace
@@ -52,8 +55,8 @@ bool TracingPort::setSettings(const LineSettings& settings) {
     note(std::string("parity ") + ParityWord(settings.parity) + Ok(ok));
   } else {
     note("settings " + std::to_string(settings.baudRate) + " bit/s, " + std::to_string(settings.byteSize) +
-         " bits, parity " + ParityWord(settings.parity) + ", stop bits code " +
-         std::to_string(settings.stopBits) + ", flags " + Hex2(settings.flags) + Ok(ok));
+         " bits, parity " + ParityWord(settings.parity) + ", " + StopBits(settings.stopBits) +
+         " stop bit(s), flags " + Hex2(settings.flags) + Ok(ok));
   }
   settings_ = settings;
   settingsKnown_ = true;
