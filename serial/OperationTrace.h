@@ -48,9 +48,13 @@ class OperationTrace {
  private:
   template <typename... Args>
   static std::string Formatted(const char* format, Args... args) {
-    char text[128];
-    std::snprintf(text, sizeof text, format, args...);
-    return text;
+    if constexpr (sizeof...(Args) == 0) {
+      return format;  // nothing to fill in
+    } else {
+      char text[128];
+      std::snprintf(text, sizeof text, format, args...);
+      return text;
+    }
   }
 
   TraceSink* sink_;
