@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "serial/Failure.h"
 #include "serial/Platform.h"
 #include "serial/PosixPort.h"
 
@@ -82,6 +83,7 @@ class PosixPlatform : public Platform {
     return OpenPosixPort(DevicePathFor(name));
   }
   Clock& clock() override { return clock_; }
+  std::string devicePath(const std::string& name) override { return DevicePathFor(name); }
 
  private:
   SteadyClock clock_;
@@ -214,9 +216,16 @@ bool PosixPort::clearDtr() {
   return fd_ >= 0 && ioctl(fd_, TIOCMBIC, &dtr) == 0;
 }
 
+// The errors of a device that has gone away (unplugged, hung up).
+static bool DeviceGone(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
+
 std::int32_t PosixPort::queuedInput() {
   int count = 0;
-  if (fd_ < 0 || ioctl(fd_, FIONREAD, &count) != 0) return -1;
+  if (fd_ < 0) return -1;
+  if (ioctl(fd_, FIONREAD, &count) != 0) {
+    if (DeviceGone(errno)) vanished_ = true;
+    return -1;
+  }
   return count;
 }
 
@@ -254,14 +263,19 @@ std::int32_t PosixPort::read(std::uint8_t* buffer, std::uint32_t count) {
       got += static_cast<std::uint32_t>(n);
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      if (DeviceGone(errno)) vanished_ = true;
       return got > 0 ? std::int32_t(got) : -1;
+    }
     const std::uint64_t elapsed = NowMs() - start;
     if (elapsed >= total) break;
     std::uint64_t wait = total - elapsed;
     if (got > 0 && interval != 0) wait = std::min(wait, interval);
     const int r = PollFor(fd_, POLLIN, wait);
-    if (r < 0) return got > 0 ? static_cast<std::int32_t>(got) : -1;
+    if (r < 0) {
+      vanished_ = true;  // hung up or in error
+      return got > 0 ? static_cast<std::int32_t>(got) : -1;
+    }
     if (r == 0 && got > 0 && interval != 0) break;
   }
   return static_cast<std::int32_t>(got);
@@ -279,11 +293,16 @@ std::int32_t PosixPort::write(const std::uint8_t* data, std::uint32_t count) {
       sent += static_cast<std::uint32_t>(n);
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      if (DeviceGone(errno)) vanished_ = true;
       return sent > 0 ? std::int32_t(sent) : -1;
+    }
     const std::uint64_t elapsed = NowMs() - start;
     if (elapsed >= total) break;
-    if (PollFor(fd_, POLLOUT, total - elapsed) < 0) return sent > 0 ? static_cast<std::int32_t>(sent) : -1;
+    if (PollFor(fd_, POLLOUT, total - elapsed) < 0) {
+      vanished_ = true;  // hung up or in error
+      return sent > 0 ? static_cast<std::int32_t>(sent) : -1;
+    }
   }
   return static_cast<std::int32_t>(sent);
 }
@@ -295,20 +314,47 @@ bool PosixPort::close() {
   return ::close(fd) == 0;
 }
 
+// Why open() refused a device, as a failure.
+static Failure OpenFailure(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
+      return {FailureCode::NoSuchDevice, -1, -1, -1, error};
+    case EACCES:
+    case EPERM:
+      return {FailureCode::PermissionDenied, -1, -1, -1, error};
+    case EBUSY:
+      return {FailureCode::PortInUse, -1, -1, -1, error};
+    default:
+      return {FailureCode::PortUnavailable, -1, -1, -1, error};
+  }
+}
+
 std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path) {
-  if (path.empty()) return nullptr;
+  if (path.empty()) {
+    Fail({FailureCode::NoSuchDevice});
+    return nullptr;
+  }
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    Fail(OpenFailure(errno));
+    return nullptr;
+  }
   // Only a terminal device: a frame must never be written into a file.
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !isatty(fd)) {
     ::close(fd);
+    Fail({FailureCode::NotATerminal});
     return nullptr;
   }
   // Exclusive: TIOCEXCL refuses later opens by others, the lock refuses a
   // second open by anyone who also locks (this tool, even as root).
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
     ::close(fd);
+    Fail(error == EWOULDBLOCK ? Failure{FailureCode::PortInUse, -1, -1, -1, error} : OpenFailure(error));
     return nullptr;
   }
   ioctl(fd, TIOCEXCL);

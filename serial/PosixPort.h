@@ -16,7 +16,9 @@ namespace kkm::serial {
 // a name starting with '/' as it is; empty for any other name.
 std::string DevicePathFor(const std::string& portName);
 
-// Opens `path` exclusively if it is a terminal device; nullptr otherwise.
+// Opens `path` exclusively if it is a terminal device; nullptr otherwise, with
+// LastFailure() saying why (no such device, permission denied, in use, not a
+// terminal device).
 std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path);
 
 class PosixPort : public SerialPort {
@@ -38,12 +40,14 @@ class PosixPort : public SerialPort {
   std::int32_t read(std::uint8_t* buffer, std::uint32_t count) override;
   std::int32_t write(const std::uint8_t* data, std::uint32_t count) override;
   bool close() override;
+  bool vanished() const override { return vanished_; }
 
   // The parity a termios control word encodes (CMSPAR alone is enough).
   static Parity ParityOf(tcflag_t cflag);
 
  private:
   int fd_;
+  bool vanished_ = false;  // an operation failed as on a device that has gone away
   LineSettings flags_{};  // the fields termios cannot hold (flag word, X-limits)
   Timeouts timeouts_{};
 };

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "serial/Failure.h"
 #include "serial/Platform.h"
 
 namespace kkm::serial {
@@ -115,7 +116,14 @@ class Win32Platform : public Platform {
   std::unique_ptr<SerialPort> openPort(const std::string& name) override {
     const HANDLE handle =
         CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    if (handle == INVALID_HANDLE_VALUE) {
+      // Windows refuses a port another program holds with "access denied".
+      const DWORD error = GetLastError();
+      Fail({error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FailureCode::NoSuchDevice
+            : error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? FailureCode::PortInUse
+                                                                                 : FailureCode::PortUnavailable});
+      return nullptr;
+    }
     return std::make_unique<Win32Port>(handle);
   }
   Clock& clock() override { return clock_; }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "serial/Failure.h"
 #include "serial/SerialLine.h"
 #include "service/RegisterMemory.h"
 
@@ -10,7 +11,8 @@ namespace kkm::service {
 namespace {
 constexpr std::size_t kMaxNumberLength = 3;
 
-WriteResult FailedAt(int exchange) { return {exchange, {}}; }
+// The exchange the write stopped at, with the link operation's reason.
+WriteResult FailedAt(int exchange) { return {exchange, serial::DescribeFailure(serial::LastFailure())}; }
 }  // namespace
 
 std::uint8_t NetworkNumberByte(int number) {
@@ -39,6 +41,7 @@ ReadResult ReadNetworkNumber(Session& session, Link link) {
   ReadResult result;
   result.ok = MemoryThrough(link, session)
                   ->readData(session.memoryMap.NetworkNumberAddress(), result.networkNumberByte);
+  if (!result.ok) result.reason = serial::DescribeFailure(serial::LastFailure());
   return result;
 }
 

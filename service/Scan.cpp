@@ -1,6 +1,7 @@
 #include "service/Scan.h"
 
 #include "register/AddressDiscovery.h"
+#include "serial/Failure.h"
 #include "serial/SerialLine.h"
 
 namespace kkm::service {
@@ -29,7 +30,10 @@ ScanResult ScanLine(Session& session, const std::string& portName) {
   session.interfaceReady = false;
   // 1. The port, as a connection opens it.
   serial::CloseComPort(session.port);
-  if (!serial::OpenNamedPort(session.platform, portName, session.port)) return result;
+  if (!serial::OpenNamedPort(session.platform, portName, session.port)) {
+    result.reason = serial::DescribeFailure(serial::LastFailure());
+    return result;
+  }
   result.portOpened = true;
   // 2. Every address byte, noting echoes and garbled answers.
   serial::SetAddressParity(session.port, true);

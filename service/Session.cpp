@@ -2,6 +2,7 @@
 
 #include "kia/KiaUnit.h"
 #include "register/AddressDiscovery.h"
+#include "serial/OperationTrace.h"
 #include "serial/SerialLine.h"
 
 namespace kkm::service {
@@ -14,15 +15,22 @@ ConnectOutcome ContactProcessor(Session& session) {
   if (!reg::FindRegisterAddress(session.port, session.registerAddress) ||
       !reg::ReadFirmwareVersion(session.port, session.registerAddress, session.firmwareVersion))
     return ConnectOutcome::NoRegister;
-  if (session.firmwareVersion != kRequiredFirmwareVersion) return ConnectOutcome::WrongFirmware;
+  if (session.firmwareVersion != kRequiredFirmwareVersion) {
+    serial::Fail({serial::FailureCode::WrongFirmware, -1, kRequiredFirmwareVersion, session.firmwareVersion});
+    return ConnectOutcome::WrongFirmware;
+  }
   return ConnectOutcome::Connected;
 }
 
 // KIA link: one data-memory read shows that the controller answers.
 ConnectOutcome ContactKia(Session& session) {
   std::uint8_t probe = 0;
-  if (!kia::KiaReadMemory(session.port, session.memoryMap.ProbeAddress(), probe))
+  if (!kia::KiaReadMemory(session.port, session.memoryMap.ProbeAddress(), probe)) {
+    // Silence from the controller is named as such; other reasons stand.
+    if (serial::LastFailure().code == serial::FailureCode::NoAcknowledgement)
+      serial::Fail({serial::FailureCode::NoKiaAnswer, serial::LastFailure().waitedMs});
     return ConnectOutcome::NoKia;
+  }
   session.firmwareVersion = kRequiredFirmwareVersion;
   return ConnectOutcome::Connected;
 }
@@ -38,11 +46,16 @@ ConnectResult Connect(Session& session, const std::string& portName, Link link) 
   // 1. Whatever the last attempt left open is closed first.
   serial::CloseComPort(session.port);
   // 2-3. The chosen port with the fixed line settings.
+  // A failure's reason goes into the trace and comes back with the outcome.
+  const auto failed = [&](ConnectOutcome outcome) {
+    serial::TraceFailure(session.port, "connection on " + portName);
+    return ConnectResult{outcome, serial::DescribeFailure(serial::LastFailure())};
+  };
   if (!serial::OpenNamedPort(session.platform, portName, session.port))
-    return {ConnectOutcome::PortUnavailable, {}};
+    return failed(ConnectOutcome::PortUnavailable);
   // 4-9. Contact through the chosen link.
   const ConnectOutcome contact = link == Link::Processor ? ContactProcessor(session) : ContactKia(session);
-  if (contact != ConnectOutcome::Connected) return {contact, {}};
+  if (contact != ConnectOutcome::Connected) return failed(contact);
   // 10-11. The memory map of the version, and the connection is made.
   memmap::LoadMemoryMap(session.memoryMap, static_cast<std::uint8_t>(session.firmwareVersion & 0xFF));
   session.interfaceReady = true;

@@ -1,7 +1,9 @@
 #include "ui/SessionPresenter.h"
 
+#include <cstdio>
 #include <optional>
 
+#include "serial/SerialLine.h"
 #include "service/Messages.h"
 #include "service/NetworkNumber.h"
 #include "ui/InitComm.h"
@@ -58,11 +60,17 @@ Link SessionPresenter::selectedLink() const {
 
 void SessionPresenter::connect() {
   const Link link = initCom_.processorLinkSelected() ? Link::Processor : Link::Kia;
-  const service::ConnectResult result = service::Connect(session_, initCom_.selectedPortNumber(), link);
+  const std::uint8_t portNumber = initCom_.selectedPortNumber();
+  const service::ConnectResult result = service::Connect(session_, portNumber, link);
   if (result.connected()) {
     initCom_.accept();
     return;
   }
+  // One line with the reason on standard error, before the box, so that a
+  // launcher's journal keeps it even if the box is never closed.
+  std::fprintf(stderr, "kkm-netnum: connection on %s failed: %s\n", serial::ComPortName(portNumber).c_str(),
+               result.reason.c_str());
+  std::fflush(stderr);
   const bool warning = result.outcome == service::ConnectOutcome::PortUnavailable ||
                        result.outcome == service::ConnectOutcome::WrongFirmware;
   boxes_.show(Utf8(service::ConnectOutcomeText(result.outcome)), warning ? kWarningTitle : kErrorTitle,

@@ -129,6 +129,7 @@ class VirtualLine::HostPort : public serial::SerialPort {
     for (std::uint32_t i = 0; i < count; ++i) line_.hostWrite(data[i]);
     return static_cast<std::int32_t>(count);
   }
+  bool vanished() const override { return line_.vanished_; }
   bool close() override {
     const bool wasUsable = usable();
     release();

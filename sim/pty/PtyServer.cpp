@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "sim/line/Collision.h"
+#include "serial/Trace.h"
 
 namespace kkm::sim {
 
@@ -33,30 +34,11 @@ constexpr std::size_t kReadChunk = 512;
   throw std::system_error(errno, std::generic_category(), what);
 }
 
-const char* ParityName(Parity parity) {
-  switch (parity) {
-    case Parity::Mark:
-      return "mark";
-    case Parity::Space:
-      return "space";
-    case Parity::Odd:
-      return "odd";
-    case Parity::Even:
-      return "even";
-    case Parity::None:
-      break;
-  }
-  return "none";
-}
-
 }  // namespace
 
 std::string FormatTraceEntry(const TraceEntry& entry) {
-  char line[64];
-  std::snprintf(line, sizeof line, "%.3f %s %02X %s", static_cast<double>(entry.end) / kNsPerMs,
-                entry.direction == Direction::HostToDevice ? "host>dev" : "dev>host", entry.byte,
-                ParityName(entry.parity));
-  return line;
+  return serial::FormatTraceTime(entry.end) + " " +
+         serial::FormatByteEvent(entry.direction == Direction::HostToDevice, entry.byte, entry.parity);
 }
 
 Parity ParityOfSlaveFlags(std::uint32_t cflag) {

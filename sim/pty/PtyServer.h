@@ -25,7 +25,9 @@
 
 namespace kkm::sim {
 
-// One trace line: "<end time in ms, 3 decimals> <host>dev|dev>host> <hex> <none|mark|space>".
+// One trace line in the tool's trace format (serial/Trace.h): the end time in
+// ms with 3 decimals, then "host>dev <hex> <none|mark|space>" or
+// "dev>host <hex>" (the host sees no parity bit of what it receives).
 std::string FormatTraceEntry(const TraceEntry& entry);
 
 // The parity a slave's termios control word encodes on a pseudo-terminal.

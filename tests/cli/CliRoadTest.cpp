@@ -8,10 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -164,11 +167,27 @@ TEST_F(CliRoad, ScanListsEveryRegisterAndTheAddressTwoOfThemShare) {
   EXPECT_EQ(candidates.back(), 0x00);
 }
 
-TEST_F(CliRoad, APortThatIsNoTerminalIsUnavailable) {
-  const CliRun run = RunCli({"read", "--port", file("not-a-terminal")});
-  EXPECT_EQ(run.exitCode, 3);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "Выбранный COM-порт недоступен\n");
+TEST_F(CliRoad, APortThatIsNoTerminalOrMissingIsUnavailableWithItsReason) {
+  const std::string regular = file("not-a-terminal");
+  std::ofstream(regular) << "a regular file\n";
+  const struct {
+    std::string path;
+    const char* reason;
+  } cases[] = {
+      {regular, "not-a-terminal"},
+      {file("missing"), "no-such-device"},
+  };
+  for (const auto& c : cases) {
+    const CliRun run = RunCli({"read", "--port", c.path});
+    EXPECT_EQ(run.exitCode, 3) << c.path;
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(run.err.starts_with(std::string("Выбранный COM-порт недоступен: ") + c.reason + ": "))
+        << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
+  std::ifstream kept(regular);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "a regular file\n")
+      << "nothing written into it";
 }
 
 }  // namespace

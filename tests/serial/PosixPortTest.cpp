@@ -9,13 +9,16 @@
 #include <pty.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 
+#include "serial/Failure.h"
 #include "serial/PosixPort.h"
 #include "serial/SerialLine.h"
 
@@ -149,6 +152,7 @@ TEST(PosixPort, ASecondOpenOfTheSamePortFails) {
   ASSERT_TRUE(OpenComPort(*platform, 1, first));
   EXPECT_FALSE(OpenComPort(*platform, 1, second));
   EXPECT_FALSE(second.isOpen());
+  EXPECT_EQ(FailureName(LastFailure().code), std::string("port-in-use"));
   EXPECT_TRUE(CloseComPort(first));
   EXPECT_TRUE(OpenComPort(*platform, 1, second));
 }
@@ -163,16 +167,43 @@ TEST(PosixPort, RefusesRegularFilesAndMissingPaths) {
   {
     ScopedEnv env("KKM_COM4", file);
     EXPECT_FALSE(OpenComPort(*platform, 4, port));
+    EXPECT_EQ(FailureName(LastFailure().code), std::string("not-a-terminal"));
   }
   {
     ScopedEnv env("KKM_COM4", "/nonexistent/kkm-port");
     EXPECT_FALSE(OpenComPort(*platform, 4, port));
+    EXPECT_EQ(FailureName(LastFailure().code), std::string("no-such-device"));
   }
   FILE* f = std::fopen(file, "rb");
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(std::fgetc(f), EOF) << "nothing was written into the file";
   std::fclose(f);
   std::remove(file);
+}
+
+TEST(PosixPort, ADeviceWithoutAccessIsReportedWithTheDialoutHint) {
+  if (geteuid() == 0) GTEST_SKIP() << "root opens any device";
+  PseudoTerminal pty;
+  ASSERT_EQ(chmod(pty.path().c_str(), 0), 0);
+  ScopedEnv env("KKM_COM1", pty.path());
+  auto platform = MakeNativePlatform();
+  PortHandle port(platform->clock());
+  EXPECT_FALSE(OpenComPort(*platform, 1, port));
+  EXPECT_EQ(LastFailure().code, FailureCode::PermissionDenied);
+  EXPECT_NE(FailureText(LastFailure()).find("dialout"), std::string::npos);
+}
+
+TEST(PosixPort, APortWhoseOtherEndHangsUpHasVanished) {
+  auto pty = std::make_unique<PseudoTerminal>();
+  ScopedEnv env("KKM_COM1", pty->path());
+  auto platform = MakeNativePlatform();
+  PortHandle port(platform->clock());
+  ASSERT_TRUE(OpenComPort(*platform, 1, port));
+  EXPECT_FALSE(port.vanished());
+  pty.reset();  // the master closes: the slave is hung up
+  std::uint8_t byte = 0;
+  EXPECT_EQ(port.read(&byte, 1), -1);
+  EXPECT_TRUE(port.vanished());
 }
 
 }  // namespace

@@ -166,7 +166,8 @@ TEST_F(SimToolRun, ServesTheRegisterAndLeavesItsMemoryBehindOnSigterm) {
   EXPECT_EQ(static_cast<std::uint8_t>(data[0x1140]), 0x88);
   const std::string trace = ReadFile(File("trace"));
   EXPECT_NE(trace.find(" host>dev BA mark\n"), std::string::npos) << trace;
-  EXPECT_NE(trace.find(" dev>host BA space\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find(" dev>host BA\n"), std::string::npos) << trace;
+  EXPECT_EQ(trace.rfind("# kkm-sim ", 0), 0u) << "the header comes first: " << trace;
 }
 
 TEST_F(SimToolRun, AnswersThroughTheKiaBoardAndEndsWhenTheHostCloses) {

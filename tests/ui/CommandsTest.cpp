@@ -304,8 +304,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST_F(CommandsTest, KiaProbeFailureAndTheProbeAddressBeforeAndAfterTheFirstSuccess) {
-  // No controller on the line: the probe goes unanswered.
+  // No controller on the line: the probe goes unanswered, and standard error
+  // gets exactly one line with the reason.
+  ::testing::internal::CaptureStderr();
   EXPECT_FALSE(connect(Link::Kia));
+  EXPECT_EQ(
+      ::testing::internal::GetCapturedStderr(),
+      "kkm-netnum: connection on COM1 failed: no-kia-answer: микроконтроллер КИА не ответил за 50 мс\n");
   EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{"Нет связи с микроконтроллером КИА", "Ошибка", Icon::Error}}));
   EXPECT_TRUE(state_.port.isOpen());
   EXPECT_EQ(state_.firmwareVersion, 0);

@@ -1,12 +1,16 @@
 #include "tools/kkm-netnum-cli/CliTool.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "serial/Trace.h"
+#include "serial/TracingPort.h"
 #include "service/Messages.h"
 #include "service/NetworkNumber.h"
 #include "service/Scan.h"
@@ -65,9 +69,12 @@ std::string JsonOr(const std::optional<T>& value, Format format) {
 
 std::string FirmwareJson(std::int32_t code) { return JsonString(service::FirmwareVersionText(code)); }
 
-// The window's text, then the reason when one is known.
+// The window's text with the reason, when one is known, after its first line
+// (the box's own text); what follows that line stays below it.
 std::string WithReason(const std::string& text, const std::string& reason) {
-  return reason.empty() ? text : text + ": " + reason;
+  if (reason.empty()) return text;
+  const std::size_t lineEnd = std::min(text.find('\n'), text.size());
+  return text.substr(0, lineEnd) + ": " + reason + text.substr(lineEnd);
 }
 
 // "COMn" with n outside 1..255 is a usage error; other names go to the platform.
@@ -226,6 +233,12 @@ int Scan(service::Session& session, const std::string& port, bool json, std::ost
   return outcome.exitCode;
 }
 
+// KKM_TRACE, or nothing.
+std::string TraceVariable() {
+  const char* value = std::getenv("KKM_TRACE");
+  return value != nullptr ? value : "";
+}
+
 }  // namespace
 
 int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::ostream& out,
@@ -238,6 +251,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   std::string port;
   std::string link = "cpu";
   std::string numberText;
+  std::string tracePath;
   bool json = false;
   const auto common = [&](CLI::App* command, bool withLink) {
     command->add_option("--port", port, "COM1..COM255 or a device path")->required();
@@ -246,6 +260,9 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
           ->check(CLI::IsMember({"cpu", "kia"}))
           ->capture_default_str();
     command->add_flag("--json", json, "print one JSON object instead of text");
+    command->add_option("--trace", tracePath,
+                        "append a trace of every exchange to FILE (- for standard error); "
+                        "KKM_TRACE=FILE does the same");
   };
   CLI::App* read = app.add_subcommand("read", "print the network number, two digits");
   common(read, true);
@@ -273,8 +290,16 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   }
   const Link chosen = link == "kia" ? Link::Kia : Link::Processor;
 
-  // 2. The command, on a session that closes its port at the end.
-  service::Session session(platform);
+  // 2. The exchange trace, when the option or KKM_TRACE asks for it (the
+  // option wins); a path that cannot be written is reported and skipped.
+  if (tracePath.empty()) tracePath = TraceVariable();
+  const std::unique_ptr<serial::TraceSink> sink = serial::OpenTraceOrWarn(tracePath, stderr);
+  std::optional<serial::TracingPlatform> traced;
+  if (sink) traced.emplace(platform, *sink, "kkm-netnum-cli");
+  serial::Platform& line = traced ? static_cast<serial::Platform&>(*traced) : platform;
+
+  // 3. The command, on a session that closes its port at the end.
+  service::Session session(line);
   if (scan->parsed()) return Scan(session, port, json, out, err);
   Outcome outcome;
   if (read->parsed()) {
