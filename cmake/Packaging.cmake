@@ -67,9 +67,6 @@ set(CPACK_COMPONENTS_ALL)
 
 if(TARGET kkm-netnum)
   kkm_install_program(kkm-netnum netnum "read and change the network number of a cash register")
-  if(TARGET kkm-netnum-cli)
-    kkm_install_program(kkm-netnum-cli netnum "read and change the network number of a cash register")
-  endif()
   install(FILES ${KKM_PACKAGING_DIR}/kkm-netnum.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
           COMPONENT netnum)
   install(FILES ${KKM_PACKAGING_DIR}/${KKM_APPSTREAM_ID}.metainfo.xml
@@ -81,6 +78,13 @@ if(TARGET kkm-netnum)
   endforeach()
   install(FILES ${KKM_PACKAGING_DIR}/icons/kkm-netnum.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT netnum)
+  # What the tool loads at run time: Qt's platform plugins and its Russian texts.
+  set(CPACK_DEBIAN_NETNUM_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-translations-l10n")
+endif()
+if(TARGET kkm-netnum-cli)
+  kkm_install_program(kkm-netnum-cli netnum "read and change the network number of a cash register from a shell")
+endif()
+if(TARGET kkm-netnum OR TARGET kkm-netnum-cli)
   kkm_install_package_docs(netnum kkm-netnum)
   list(APPEND CPACK_COMPONENTS_ALL netnum)
 endif()
@@ -91,8 +95,7 @@ if(TARGET kkm-sim)
 endif()
 
 # One Debian package per component; Depends comes from the binaries' libraries
-# (dpkg-shlibdeps) plus what the tool loads at run time: Qt's platform plugins
-# and Qt's Russian texts.
+# (dpkg-shlibdeps) plus the packages named above.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kkm-netnum)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -108,7 +111,6 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_DEBIAN_NETNUM_PACKAGE_NAME kkm-netnum)
 set(CPACK_DEBIAN_NETNUM_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_NETNUM_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-translations-l10n")
 set(CPACK_DEBIAN_NETNUM_DESCRIPTION
     "read and change the network number of a cash register
 A service tool for the ТИМ-31Ц cash register: it reads the register's
@@ -117,7 +119,7 @@ serial line, and writes a new one. The PC reaches the register over a
 serial port, through the register's processor or through the KIA
 controller.")
 if(TARGET kkm-netnum-cli)
-  string(APPEND CPACK_DEBIAN_NETNUM_DESCRIPTION "\nBesides the desktop program, kkm-netnum-cli does the same from a shell.")
+  string(APPEND CPACK_DEBIAN_NETNUM_DESCRIPTION "\nThe command-line tool kkm-netnum-cli does the same from a shell.")
 endif()
 
 set(CPACK_DEBIAN_SIM_PACKAGE_NAME kkm-sim)
