@@ -19,20 +19,28 @@ endif()
 
 # kkm_install_program(TARGET COMPONENT SUMMARY): installs the program into the
 # component's package with a man page that help2man makes from its --help at
-# build time; SUMMARY is the page's one-line description.
+# build time; SUMMARY is the page's one-line description, and
+# packaging/man/TARGET.h2m, where present, adds sections (examples, see also).
 function(kkm_install_program target component summary)
   install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
   if(NOT KKM_HELP2MAN OR NOT KKM_GZIP OR CMAKE_CROSSCOMPILING)
     return()
   endif()
   set(page ${CMAKE_BINARY_DIR}/man/${target}.1)
+  set(sections ${KKM_PACKAGING_DIR}/man/${target}.h2m)
+  set(include)
+  if(EXISTS ${sections})
+    set(include --include=${sections})
+  else()
+    set(sections)
+  endif()
   add_custom_command(
     OUTPUT ${page}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-    COMMAND ${KKM_HELP2MAN} --no-info --version-string=${PROJECT_VERSION} --name=${summary}
+    COMMAND ${KKM_HELP2MAN} --no-info --version-string=${PROJECT_VERSION} --name=${summary} ${include}
             --output=${page} $<TARGET_FILE:${target}>
     COMMAND ${KKM_GZIP} -9nf ${page}
-    DEPENDS ${target}
+    DEPENDS ${target} ${sections}
     COMMENT "Man page of ${target}"
     VERBATIM)
   add_custom_target(${target}-man ALL DEPENDS ${page}.gz)
