@@ -219,7 +219,9 @@ fi
 if command -v xprop >/dev/null; then
   wm_class="$(xprop -id "$main" WM_CLASS)"
   [ "$wm_class" = 'WM_CLASS(STRING) = "kkm-netnum", "kkm-netnum"' ] || fail "window class: $wm_class"
-  xprop -id "$main" _NET_WM_ICON | grep -q "Icon (48 x 48)" || fail "the main window carries no icon"
+  # Read whole: grep -q would end the pipe early and xprop die of SIGPIPE.
+  icons="$(xprop -id "$main" _NET_WM_ICON)"
+  [[ "$icons" == *"Icon (48 x 48)"* ]] || fail "the main window carries no icon: ${icons:0:80}"
 fi
 shot 01-started
 
