@@ -1,5 +1,8 @@
 #include "ui/Application.h"
 
+#include <QIcon>
+#include <QLibraryInfo>
+
 #include "ui/OperatorError.h"
 
 namespace kkm::ui {
@@ -23,9 +26,21 @@ void RunHandler(MessageBoxes& boxes, const std::function<void()>& handler) {
   }
 }
 
+std::unique_ptr<QTranslator> LoadToolkitTranslation() {
+  auto translator = std::make_unique<QTranslator>();
+  if (!translator->load("qtbase_ru", QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      !QCoreApplication::installTranslator(translator.get()))
+    return nullptr;
+  return translator;
+}
+
 Application::Application(int& argc, char** argv, MessageBoxes& boxes)
     : QApplication(argc, argv), boxes_(&boxes) {
-  setApplicationName(kApplicationTitle);
+  setApplicationName(kProgramName);
+  setDesktopFileName(kProgramName);
+  QIcon icon;
+  for (int size : {48, 64, 128}) icon.addFile(QStringLiteral(":/app/kkm-netnum-%1.png").arg(size));
+  setWindowIcon(icon);
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {

@@ -215,6 +215,15 @@ eval "$(xdotool getwindowgeometry --shell "$main")"
 if [ "$WIDTH" != 278 ] || [ "$HEIGHT" != 224 ]; then
   fail "the main window is ${WIDTH}x${HEIGHT}, not 278x224"
 fi
+# The desktop entry finds the window by its plain ASCII class (StartupWMClass)
+# and shows the program's icon for it.
+if command -v xprop >/dev/null; then
+  wm_class="$(xprop -id "$main" WM_CLASS)"
+  [ "$wm_class" = 'WM_CLASS(STRING) = "kkm-netnum", "kkm-netnum"' ] || fail "window class: $wm_class"
+  # Read whole: grep -q would end the pipe early and xprop die of SIGPIPE.
+  icons="$(xprop -id "$main" _NET_WM_ICON)"
+  [[ "$icons" == *"Icon (48 x 48)"* ]] || fail "the main window carries no icon: ${icons:0:80}"
+fi
 shot 01-started
 
 # 5. Connect: the setup dialog, COM1 is chosen, "Установить интерфейс" (56,48 129x25).

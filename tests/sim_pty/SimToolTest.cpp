@@ -26,6 +26,34 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Parses a command line as main() does: -1 to run, else the exit code.
+int Parse(std::vector<std::string> args, SimOptions& options) {
+  args.insert(args.begin(), "kkm-sim");
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  return ParseCommandLine(static_cast<int>(args.size()), argv.data(), options);
+}
+
+// --firmware sets the register's version bytes; --version is the program's own.
+TEST(SimOptions, FirmwareSetsTheVersionBytesAndVersionNamesTheProgram) {
+  SimOptions options;
+  ASSERT_EQ(Parse({"--firmware", "1.0.6"}, options), -1);
+  EXPECT_EQ(options.versionD5, 0x01);
+  EXPECT_EQ(options.versionD6, 0x06);
+
+  SimOptions untouched;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Parse({"--version"}, untouched), 0);
+  const std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(printed.starts_with("kkm-sim ") && printed.ends_with("\n")) << printed;
+  EXPECT_EQ(untouched.versionD6, 0x05);
+
+  testing::internal::CaptureStderr();
+  EXPECT_NE(Parse({"--firmware", "1.0.16"}, options), -1);
+  testing::internal::GetCapturedStderr();
+}
+
 TEST(SimOptions, VersionPartsFillTheNibblesOfD5AndD6) {
   std::uint8_t d5 = 0, d6 = 0;
   ParseVersion("1.0.5", d5, d6);

@@ -4,14 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
@@ -245,6 +248,43 @@ TEST(ApplicationTest, AnErrorEscapingAnyEventHandlerShowsTheStandardBox) {
   App().setMessageBoxes(previous);
   const RecordingMessageBoxes::Box standard{"Ошибка 5.", "Сетевой номер ККМ ТИМ-31Ц", Icon::Error};
   EXPECT_EQ(boxes.boxes, (std::vector<RecordingMessageBoxes::Box>{standard, standard}));
+}
+
+// The desktop matches the windows to the desktop entry by their class (the
+// application name, so plain ASCII) and shows the same icon on each.
+TEST_F(MainFormTest, TheWindowsCarryTheProgramsIconAndAnAsciiClass) {
+  EXPECT_EQ(QCoreApplication::applicationName(), "kkm-netnum");
+  EXPECT_EQ(QGuiApplication::desktopFileName(), "kkm-netnum");
+  const QList<QSize> sizes{{48, 48}, {64, 64}, {128, 128}};
+  EXPECT_EQ(form_->windowIcon().availableSizes(), sizes);
+  EXPECT_EQ(initCom_.windowIcon().availableSizes(), sizes);
+}
+
+// A field's context menu: Qt's own texts, in Russian while the translation is
+// installed (skipped where the system has none).
+TEST(ApplicationTest, QtsOwnTextsTurnRussianWithTheToolkitTranslation) {
+  QLineEdit field;
+  const auto menuTexts = [&field] {
+    const std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
+    QStringList texts;
+    for (const QAction* action : menu->actions())
+      if (!action->isSeparator()) texts << action->text();
+    return texts;
+  };
+  const QStringList english = menuTexts();
+  ASSERT_FALSE(english.isEmpty());
+  {
+    const std::unique_ptr<QTranslator> translation = LoadToolkitTranslation();
+    if (!translation) GTEST_SKIP() << "Qt's Russian texts are not installed (qt6-translations-l10n)";
+    const QStringList russian = menuTexts();
+    ASSERT_EQ(russian.size(), english.size());
+    for (qsizetype i = 0; i < russian.size(); ++i) {
+      const bool cyrillic = std::any_of(russian[i].begin(), russian[i].end(),
+                                        [](QChar c) { return c.script() == QChar::Script_Cyrillic; });
+      EXPECT_TRUE(cyrillic) << russian[i].toStdString() << " for " << english[i].toStdString();
+    }
+  }
+  EXPECT_EQ(menuTexts(), english) << "the translation ends with its object";
 }
 
 TEST(StandardErrorText, AddsAFullStopOnlyAfterALetterOrDigit) {
