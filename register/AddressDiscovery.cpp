@@ -18,6 +18,11 @@ constexpr std::uint32_t kVersionReplyDelayMs = 400;
 constexpr std::size_t kVersionReplySize = 11;
 constexpr std::size_t kVersionD5Offset = 6;
 constexpr std::size_t kVersionD6Offset = 7;
+
+// The scan goes downward, so the candidate tried just before `candidate` is
+// the one above it (none before 0xFF).
+constexpr bool IsLateEcho(std::uint8_t answer, int candidate) { return candidate < 0xFF && answer == candidate + 1; }
+static_assert(IsLateEcho(0xFE, 0xFD) && !IsLateEcho(0x00, 0xFF) && !IsLateEcho(0xFD, 0xFD));
 }  // namespace
 
 bool FindRegisterAddress(PortHandle& port, std::uint8_t& registerAddress) {
@@ -31,12 +36,15 @@ bool FindRegisterAddress(PortHandle& port, std::uint8_t& registerAddress) {
     port.purge(serial::kPurgeClearBoth);
     port.writeByte(address);
     serial::WaitForInput(port, 1, kScanAnswerTimeoutMs);
-    // 2.4-2.6 An answer ends the scan: its own address is success, anything
-    // else a foreign device or noise, which ends it as failed.
+    // 2.4-2.6 An answer ends the scan: its own address is success; the
+    // previous candidate is that register's echo come late, after its own
+    // wait had ended; anything else is a foreign device or noise, which ends
+    // the scan as failed.
     if (port.queuedInput() == 0) continue;
     std::uint8_t answer = 0;
-    if (!port.readByte(answer) || answer != address) return false;
-    registerAddress = address;
+    if (!port.readByte(answer)) return false;
+    if (answer != address && !IsLateEcho(answer, candidate)) return false;
+    registerAddress = answer;
     return true;
   }
   // 3. Nobody answered.

@@ -1,9 +1,13 @@
 // The serial line on POSIX terminals. COMn is the device named by the
 // environment variable KKM_COMn when it is set, else /dev/ttyS(n-1). Only
 // terminal devices are accepted, opened exclusively, in raw mode; MARK and
-// SPACE parity use CMSPAR.
+// SPACE parity use CMSPAR. A write lasts until its bytes have left the
+// transmitter, so every wait that follows starts when the frame is on the
+// wire; a port is left as it was found when it is closed.
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -15,7 +19,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "serial/Platform.h"
@@ -76,6 +82,39 @@ std::uint64_t NowMs() {
                                         .count());
 }
 
+// The clock a port's write waits on: the tool's tick clock.
+Clock& PortClock() {
+  static SteadyClock clock;
+  return clock;
+}
+
+// What TIOCOUTQ and, where the driver offers it, TIOCSERGETLSR report.
+std::optional<OutputState> ProbeOutput(int fd) {
+  int queued = 0;
+  if (ioctl(fd, TIOCOUTQ, &queued) != 0) return std::nullopt;
+  OutputState state{static_cast<std::uint32_t>(queued < 0 ? 0 : queued), true};
+  unsigned int lsr = 0;
+  if (ioctl(fd, TIOCSERGETLSR, &lsr) == 0) state.transmitterEmpty = (lsr & TIOCSER_TEMT) != 0;
+  return state;
+}
+
+// Asks the driver to hand received bytes over at once (USB-serial drivers
+// then shorten their latency timer). A driver that refuses keeps its own.
+void RequestLowLatency(int fd) {
+  serial_struct info{};
+  if (ioctl(fd, TIOCGSERIAL, &info) != 0) return;
+  if ((info.flags & ASYNC_LOW_LATENCY) != 0) return;
+  info.flags |= ASYNC_LOW_LATENCY;
+  ioctl(fd, TIOCSSERIAL, &info);
+}
+
+std::string CommandName(const std::string& pid) {
+  std::ifstream comm("/proc/" + pid + "/comm");
+  std::string name;
+  std::getline(comm, name);
+  return name;
+}
+
 class PosixPlatform : public Platform {
  public:
   std::unique_ptr<SerialPort> openPort(const std::string& name) override {
@@ -97,10 +136,71 @@ std::string DevicePathFor(const std::string& portName) {
   return "/dev/ttyS" + std::to_string(portName[3] - '1');
 }
 
-PosixPort::PosixPort(int fd) : fd_(fd) {}
+std::vector<std::string> OtherHoldersOf(dev_t device) {
+  std::vector<std::string> holders;
+  const std::string self = std::to_string(getpid());
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return holders;
+  while (const dirent* entry = readdir(proc)) {
+    const std::string pid = entry->d_name;
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+    const std::string fdDir = "/proc/" + pid + "/fd";
+    // Another user's descriptors are closed to us unless we are root.
+    DIR* fds = opendir(fdDir.c_str());
+    if (fds == nullptr) continue;
+    bool holds = false;
+    while (const dirent* fdEntry = readdir(fds)) {
+      if (fdEntry->d_name[0] == '.') continue;
+      struct stat st {};
+      if (stat((fdDir + "/" + fdEntry->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
+          st.st_rdev == device) {
+        holds = true;
+        break;
+      }
+    }
+    closedir(fds);
+    if (holds) holders.push_back(pid + " (" + CommandName(pid) + ")");
+  }
+  closedir(proc);
+  return holders;
+}
+
+bool MarkSpaceDropped(tcflag_t requested, tcflag_t actual) {
+  return (requested & CMSPAR) != 0 && (actual & CMSPAR) == 0;
+}
+
+void ReportPortProblem(const std::string& path, const std::string& problem) {
+  std::fprintf(stderr, "kkm-netnum: %s: %s\n", path.c_str(), problem.c_str());
+  std::fflush(stderr);
+}
+
+std::uint32_t AwaitOutputDrained(const std::function<std::optional<OutputState>()>& probe, Clock& clock,
+                                 std::uint32_t limitMs) {
+  const std::uint32_t start = clock.tickMs();
+  for (;;) {
+    const std::optional<OutputState> state = probe();
+    if (!state || (state->queued == 0 && state->transmitterEmpty)) return 0;
+    // The last byte may still be in the shift register: count it as not gone.
+    if (ElapsedMs(start, clock.tickMs()) > limitMs) return std::max<std::uint32_t>(state->queued, 1);
+    clock.letTimePass();
+  }
+}
+
+PosixPort::PosixPort(int fd, std::string path, const termios* saved) : fd_(fd), path_(std::move(path)) {
+  if (saved != nullptr) saved_ = *saved;
+}
 
 PosixPort::~PosixPort() {
+  release();
   if (fd_ >= 0) ::close(fd_);
+}
+
+void PosixPort::release() {
+  if (fd_ < 0) return;
+  // Leave the device as it was found: others may open it again, with the
+  // settings it had.
+  ioctl(fd_, TIOCNXCL);
+  if (saved_) tcsetattr(fd_, TCSANOW, &*saved_);
 }
 
 bool PosixPort::setBufferSizes(std::uint32_t, std::uint32_t) {
@@ -174,6 +274,14 @@ bool PosixPort::setSettings(const LineSettings& settings) {
   flags_ = settings;
   // TCSADRAIN: bytes already written go out with the parity they were written with.
   const bool applied = tcsetattr(fd_, TCSADRAIN, &tio) == 0;
+  // An adapter that cannot do MARK or SPACE may take the request and quietly
+  // drop CMSPAR: the register then never hears its address. Said once a port.
+  termios actual{};
+  if (!markSpaceReported_ && tcgetattr(fd_, &actual) == 0 && MarkSpaceDropped(tio.c_cflag, actual.c_cflag)) {
+    markSpaceReported_ = true;
+    ReportPortProblem(path_,
+                      "the adapter did not keep MARK/SPACE parity (CMSPAR); it cannot address a cash register");
+  }
   if ((settings.flags & kFlagRtsControlMask) != 0) {
     int rts = TIOCM_RTS;
     ioctl(fd_, TIOCMBIS, &rts);
@@ -280,11 +388,17 @@ std::int32_t PosixPort::write(const std::uint8_t* data, std::uint32_t count) {
     if (elapsed >= total) break;
     if (PollFor(fd_, POLLOUT, total - elapsed) < 0) return sent > 0 ? static_cast<std::int32_t>(sent) : -1;
   }
-  return static_cast<std::int32_t>(sent);
+  // Like a synchronous write: over when the bytes have left the transmitter,
+  // or when the time-out has passed; then the count is of those that left.
+  const std::uint64_t elapsed = NowMs() - start;
+  const auto left = static_cast<std::uint32_t>(total > elapsed ? total - elapsed : 0);
+  const std::uint32_t queued = AwaitOutputDrained([this] { return ProbeOutput(fd_); }, PortClock(), left);
+  return static_cast<std::int32_t>(sent - std::min(sent, queued));
 }
 
 bool PosixPort::close() {
   if (fd_ < 0) return false;
+  release();
   const int fd = fd_;
   fd_ = -1;
   return ::close(fd) == 0;
@@ -306,8 +420,20 @@ std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path) {
     ::close(fd);
     return nullptr;
   }
+  // A device another program holds (a terminal program, a modem-probing
+  // daemon) is in use as much as a locked one: both would read our answers.
+  if (const std::vector<std::string> holders = OtherHoldersOf(st.st_rdev); !holders.empty()) {
+    std::string list;
+    for (const std::string& holder : holders) list += (list.empty() ? "" : ", ") + holder;
+    ReportPortProblem(path, "in use by process " + list);
+    ::close(fd);
+    return nullptr;
+  }
   ioctl(fd, TIOCEXCL);
-  return std::make_unique<PosixPort>(fd);
+  termios saved{};
+  const bool haveSaved = tcgetattr(fd, &saved) == 0;
+  RequestLowLatency(fd);
+  return std::make_unique<PosixPort>(fd, path, haveSaved ? &saved : nullptr);
 }
 
 std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<PosixPlatform>(); }

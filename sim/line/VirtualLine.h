@@ -1,6 +1,7 @@
 #pragma once
 // The in-process virtual serial line: the host side implements the port
-// interface in virtual time; devices attached to the line hear every byte the
+// interface in virtual time (a host write returns once its last byte's stop
+// bit has gone out, as a synchronous write on a real port does); devices attached to the line hear every byte the
 // host writes, with its parity and the time it finished crossing the line, and
 // their answers land in the host's input queue when their last bit has
 // arrived. Time moves only when the host waits (Clock::letTimePass) or a test
@@ -62,8 +63,10 @@ class VirtualLine {
   // Models the receive FIFO of the host's UART (a 16550 hands received bytes
   // to its driver when `triggerLevel` bytes have gathered, or when the line
   // has been quiet for `timeoutCharacters` character times after the last
-  // one): bytes reach the host's input queue in such batches instead of one
-  // by one. Off (0) by default: bytes are queued the moment they arrive.
+  // one, counted in characters of the parity the host has set: 11 bits with
+  // MARK or SPACE, 10 without): bytes reach the host's input queue in such
+  // batches instead of one by one. Off (0) by default: bytes are queued the
+  // moment they arrive.
   void setHostReceiveFifo(unsigned triggerLevel, unsigned timeoutCharacters);
 
   // What the host side has set, for tests.
@@ -122,8 +125,9 @@ class VirtualLine {
   };
   std::deque<Arrived> hostInput_;
   void flushReceiveFifo(SimTime at);
+  SimTime fifoTimeout() const;
   unsigned fifoTrigger_ = 0;
-  SimTime fifoTimeout_ = 0;
+  unsigned fifoTimeoutCharacters_ = 0;
   std::deque<std::uint8_t> receiveFifo_;
   SimTime receiveFifoLastArrival_ = 0;
   std::vector<TraceEntry> trace_;

@@ -130,13 +130,18 @@ class KiaExchange : public ::testing::Test {
     line_.clearTrace();
     calls_.purges.clear();
     calls_.writes.clear();
-    startTick_ = Tick();
     startTime_ = line_.now();
     value_ = kUntouched;
     return op.run(port_, value_);
   }
 
   std::uint32_t Tick() { return line_.clock().tickMs(); }
+
+  // The tick when the frame's last byte has left: the write returns then, and
+  // the first wait starts.
+  std::uint32_t TickAfterFrame() const {
+    return static_cast<std::uint32_t>(line_.traceOf(Direction::HostToDevice).back().end / sim::kNsPerMs);
+  }
 
   // The tick of the first poll that finds the `n`-th reply byte (from 1) queued.
   std::uint32_t TickSeeing(std::size_t n) const {
@@ -168,7 +173,6 @@ class KiaExchange : public ::testing::Test {
   RecordingPlatform platform_;
   sim::ScriptedDevice device_;
   serial::PortHandle port_;
-  std::uint32_t startTick_ = 0;
   SimTime startTime_ = 0;
   std::uint8_t value_ = kUntouched;
 };
@@ -241,7 +245,7 @@ TEST_F(KiaExchange, FailedExchangesLeaveTheValueAlone) {
     // A wait that ran out saw every reply there was; a rejected byte ends it at once.
     EXPECT_EQ(line_.traceOf(Direction::DeviceToHost).size(),
               c.thenMs == 0 ? c.lastSeenReply : c.replies.size());
-    const std::uint32_t from = c.lastSeenReply == 0 ? startTick_ : TickSeeing(c.lastSeenReply);
+    const std::uint32_t from = c.lastSeenReply == 0 ? TickAfterFrame() : TickSeeing(c.lastSeenReply);
     EXPECT_EQ(Tick(), from + c.thenMs);
     EXPECT_EQ(value_, kUntouched);
     line_.advanceBy(100 * sim::kNsPerMs);
@@ -264,7 +268,7 @@ TEST_F(KiaExchange, StaleBytesArePurgedBeforeTheFrame) {
     if (readAnswered) device_.on(read.frame, {0x01, 0x42});
     EXPECT_EQ(Run(read), readAnswered);
     EXPECT_EQ(value_, readAnswered ? 0x42 : kUntouched);
-    EXPECT_EQ(Tick(), readAnswered ? TickSeeing(2) : startTick_ + 51);
+    EXPECT_EQ(Tick(), readAnswered ? TickSeeing(2) : TickAfterFrame() + 51);
     line_.advanceBy(20 * sim::kNsPerMs);
   }
 }

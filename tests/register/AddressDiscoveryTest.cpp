@@ -13,6 +13,7 @@ using sim::CashRegister;
 using sim::RegisterFault;
 using test::kMs;
 using test::LineRig;
+using test::WaitEnd;
 
 constexpr std::uint8_t kUnchangedAddress = 0x42;
 constexpr std::int32_t kUnchangedVersion = 77;
@@ -26,7 +27,8 @@ TEST(FindRegisterAddress, FindsTheSecondCandidateAfterOneUnansweredWait) {
   EXPECT_EQ(address, 0xFE);
   EXPECT_EQ(rig.wire(), "FFm FEm <FE");
   EXPECT_EQ(rig.calls(), "purge 0C, mark, purge 0C, write FF, purge 0C, write FE, read 1");
-  EXPECT_EQ(rig.at(1).start, 11 * kMs);  // first tick past the 10 ms wait
+  // The 10 ms wait starts once the candidate has left the port.
+  EXPECT_EQ(rig.at(1).start, WaitEnd(rig.at(0).end, 10));
   EXPECT_EQ(rig.parity(), Parity::Mark);
 }
 
@@ -41,7 +43,7 @@ TEST(FindRegisterAddress, TriesEveryCandidateDownToZeroAndStopsAtAForeignByte) {
     const auto sent = rig.line.traceOf(sim::Direction::HostToDevice);
     ASSERT_EQ(sent.size(), 256u);
     for (std::size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(sent[i].byte, 0xFF - i);
-    EXPECT_EQ(sent.back().start, 255 * 11 * kMs);
+    for (std::size_t i = 1; i < sent.size(); ++i) ASSERT_EQ(sent[i].start, WaitEnd(sent[i - 1].end, 10));
   }
   LineRig rig;
   CashRegister reg(2);  // 0xFD
@@ -62,8 +64,8 @@ TEST(ReadFirmwareVersion, ReadsTheQueryExchangeByteForByte) {
   EXPECT_EQ(version, 105);
   EXPECT_EQ(rig.wire(), "BAm <BA 01s 14s EAs <EA <09 <00 <00 <00 <00 <00 <01 <05 <00 <00 <F0");
   EXPECT_EQ(rig.calls(), "purge 0F, mark, write BA, read 1, space, write 01 14 EA, read 1, read 1, read 10");
-  EXPECT_EQ(rig.at(2).start, 41 * kMs);         // DelayMs(40) after the address byte
-  EXPECT_EQ(rig.line.now(), (41 + 401) * kMs);  // then DelayMs(400)
+  EXPECT_EQ(rig.at(2).start, WaitEnd(rig.at(0).end, 40));  // DelayMs(40) once the address byte is out
+  EXPECT_EQ(rig.line.now(), WaitEnd(rig.at(4).end, 400));  // then DelayMs(400) after the frame
 }
 
 TEST(VersionCode, WritesTheNibblesInDecimal) {

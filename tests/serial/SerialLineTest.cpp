@@ -190,19 +190,39 @@ TEST(PortHandle, AVanishedPortFailsEveryOperation) {
   EXPECT_FALSE(CloseComPort(b.port));
 }
 
-TEST(Purge, ClearsTheInputQueueAndUnsentOutput) {
+TEST(Purge, ClearsTheInputQueue) {
   Bench b;
   ASSERT_TRUE(OpenComPort(b.platform, 3, b.port));
   b.device.sendAt(0, {1, 2, 3});
   b.line.advanceBy(10 * kNsPerMs);
   ASSERT_EQ(b.port.queuedInput(), 3u);
-  const std::uint8_t frame[4] = {9, 8, 7, 6};
-  b.port.write(frame, 4);
-  b.line.advanceBy(kNsPerMs / 2);  // the first byte is on its way
   EXPECT_TRUE(b.port.purge(kPurgeClearBoth));
   EXPECT_EQ(b.port.queuedInput(), 0u);
+}
+
+// A write is over when the last byte's stop bit has gone out (10 bits a
+// character without parity, 11 with MARK or SPACE), so the waits that follow
+// start with the frame on the wire; a write time-out ends it early with the
+// count of the bytes that left, and the bytes not yet started are dropped.
+TEST(Write, LastsUntilTheBytesHaveLeftOrItsTimeOut) {
+  const std::uint8_t frame[4] = {9, 8, 7, 6};
+  for (const bool mark : {false, true}) {
+    SCOPED_TRACE(mark ? "MARK" : "no parity");
+    Bench b;
+    ASSERT_TRUE(OpenComPort(b.platform, 3, b.port));
+    if (mark) SetAddressParity(b.port, true);
+    const sim::SimTime start = b.line.now();
+    EXPECT_EQ(b.port.write(frame, 4), 4);
+    EXPECT_EQ(b.line.now() - start, 4 * sim::CharacterTime(mark ? Parity::Mark : Parity::None));
+    EXPECT_EQ(b.device.received(), (std::vector<std::uint8_t>{9, 8, 7, 6}));
+  }
+  Bench b;
+  ASSERT_TRUE(OpenComPort(b.platform, 3, b.port));
+  b.port.setTimeouts({1, 20, 100, 0, 2});  // 2 ms for the whole write
+  EXPECT_EQ(b.port.write(frame, 4), 1);    // the second byte is still crossing at 2 ms
+  EXPECT_EQ(b.line.now(), 2 * kNsPerMs);
   b.line.advanceBy(10 * kNsPerMs);
-  EXPECT_EQ(b.device.received(), (std::vector<std::uint8_t>{9}));
+  EXPECT_EQ(b.device.received(), (std::vector<std::uint8_t>{9, 8}));
 }
 
 }  // namespace
