@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "register/AddressDiscovery.h"
 #include "register/RegisterFrame.h"
 #include "sim/cashreg/CashRegister.h"
@@ -53,6 +55,32 @@ TEST(FindRegisterAddress, TriesEveryCandidateDownToZeroAndStopsAtAForeignByte) {
   EXPECT_FALSE(FindRegisterAddress(rig.port, address));
   EXPECT_EQ(address, kUnchangedAddress);
   EXPECT_EQ(rig.wire(), "FFm FEm FDm <02");
+}
+
+// A register whose echo comes late is still found at its own address: its
+// echo, arriving during the next candidate's wait, is that previous
+// candidate. Handed over byte by byte, an echo up to 20 ms late is always
+// found. Behind a receive FIFO (14 bytes, 4 characters of 11 bits) the echo
+// reaches the port 4.583 ms after its stop bit; up to 4 ms late it comes
+// within its own wait, and later ones may fall into the purge before the
+// next candidate. Whatever the delay, the scan never names another address.
+TEST(FindRegisterAddress, FindsARegisterWhoseEchoComesLate) {
+  constexpr std::uint8_t kAddress10 = 0xEF;  // network number 10: the 17th candidate
+  for (const auto& [fifo, alwaysFoundUpToMs] : {std::pair{false, 20.0}, {true, 4.0}}) {
+    for (double delayMs = 0; delayMs <= 20.0; delayMs += 0.25) {
+      SCOPED_TRACE(std::string(fifo ? "with" : "without") + " the receive FIFO, echo " +
+                   std::to_string(delayMs) + " ms late");
+      LineRig rig;
+      if (fifo) rig.line.setHostReceiveFifo(14, 4);
+      CashRegister reg(10);
+      reg.setTiming({.echoDelayMs = delayMs});
+      rig.line.attach(reg);
+      std::uint8_t address = kUnchangedAddress;
+      const bool found = FindRegisterAddress(rig.port, address);
+      if (delayMs <= alwaysFoundUpToMs) EXPECT_TRUE(found);
+      EXPECT_EQ(address, found ? kAddress10 : kUnchangedAddress);
+    }
+  }
 }
 
 TEST(ReadFirmwareVersion, ReadsTheQueryExchangeByteForByte) {
