@@ -4,11 +4,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "kia/KiaFrames.h"
 #include "kia/KiaUnit.h"
 #include "serial/SerialLine.h"
+#include "sim/kia/KiaBoard.h"
 #include "sim/line/ScriptedDevice.h"
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
@@ -281,6 +283,40 @@ TEST_F(KiaExchange, FailedReadOfTheResultIsNoSuccess) {
   calls_.readsBeforeFailure = 1;
   EXPECT_FALSE(Run(read));
   EXPECT_EQ(value_, kUntouched);
+}
+
+// The board's monitor takes a frame only once the line has been quiet for its
+// idle gap after the last byte, and the EEPROM routines are long (194 bytes,
+// about 202 ms on the line): the first wait counts from the moment the frame
+// has left the port. A board with a long idle gap still answers inside every
+// first wait, though not inside it counted from the start of the frame.
+TEST(KiaBoardExchange, TheFirstWaitStartsOnceTheFrameHasLeft) {
+  // {operation, idle gap (ms): the acknowledgement comes just after it, the first wait (ms)}
+  const std::tuple<Operation, double, SimTime> cases[] = {
+      {MemoryRead(), 40, 50}, {EepromRead(), 250, 400}, {EepromWrite(), 250, 300}};
+  for (const auto& [op, gapMs, firstWaitMs] : cases) {
+    SCOPED_TRACE(op.name);
+    std::vector<std::uint8_t> dataMemory(sim::kia::kDataMemorySize, 0x42);
+    std::vector<std::uint8_t> nonVolatile(sim::kia::kNonVolatileSize, 0x42);
+    sim::kia::KiaBoard board(dataMemory, nonVolatile);
+    board.setIdleGap(static_cast<SimTime>(gapMs * sim::kNsPerMs));
+    sim::VirtualLine line;
+    sim::VirtualPlatform platform(line);
+    platform.addPort("COM1", line);
+    line.attach(board);
+    serial::PortHandle port(platform.clock());
+    ASSERT_TRUE(serial::OpenComPort(platform, 1, port));
+    std::uint8_t value = kUntouched;
+    EXPECT_TRUE(op.run(port, value));
+    const auto sent = line.traceOf(Direction::HostToDevice);
+    const auto replies = line.traceOf(Direction::DeviceToHost);
+    ASSERT_EQ(sent.size(), op.frame.size());
+    ASSERT_FALSE(replies.empty());
+    // The acknowledgement came after the idle gap, later than the wait's
+    // length counted from the frame's first byte.
+    EXPECT_GT(replies.front().end - sent.back().end, static_cast<SimTime>(gapMs * sim::kNsPerMs));
+    EXPECT_GT(replies.front().end - sent.front().start, (firstWaitMs + 1) * sim::kNsPerMs);
+  }
 }
 
 }  // namespace

@@ -225,5 +225,25 @@ TEST(Write, LastsUntilTheBytesHaveLeftOrItsTimeOut) {
   EXPECT_EQ(b.device.received(), (std::vector<std::uint8_t>{9, 8}));
 }
 
+// The receive FIFO's time-out is four characters of the format the host has
+// set: 44 bits with MARK or SPACE parity (4.583 ms), 40 without (4.167 ms).
+TEST(ReceiveFifo, HandsAShortAnswerOverFourCharacterTimesAfterIt) {
+  for (const bool mark : {false, true}) {
+    SCOPED_TRACE(mark ? "MARK" : "no parity");
+    Bench b;
+    b.line.setHostReceiveFifo(14, 4);
+    ASSERT_TRUE(OpenComPort(b.platform, 3, b.port));
+    if (mark) SetAddressParity(b.port, true);
+    const sim::SimTime sentAt = b.line.now();
+    b.device.sendAt(sentAt, {0x42});
+    const sim::SimTime handedOver =
+        sentAt + sim::CharacterTime(Parity::None) + 4 * sim::CharacterTime(mark ? Parity::Mark : Parity::None);
+    b.line.advanceTo(handedOver - 1);
+    EXPECT_EQ(b.port.queuedInput(), 0u);
+    b.line.advanceTo(handedOver);
+    EXPECT_EQ(b.port.queuedInput(), 1u);
+  }
+}
+
 }  // namespace
 }  // namespace kkm::serial
