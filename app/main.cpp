@@ -26,7 +26,9 @@ int main(int argc, char** argv) {
   kkm::ui::TInit_Com initCom(state, boxes);
   kkm::ui::WireWindows(mainForm, initCom);
 
-  // 4. Run until the main window closes; destroying it closes the port.
+  // 4. Run until the main window closes, or a termination signal has let the
+  // command in progress finish; destroying the window closes the port.
   mainForm.show();
+  app.quitOnTerminationSignals();
   return app.exec();
 }
