@@ -64,7 +64,13 @@ struct Floor {
   double lineMs = 0;  // line time of the bytes that crossed, in either direction, in one run
 };
 
+// Where the host's writes end: on a serial port once the bytes have left (the
+// floor of the operation on a real line), on a pseudo-terminal at once (the
+// floor of the benchmark's rig: kkm-sim paces the bytes, but the host's write
+// does not wait for them, so the waits after it start earlier).
+enum class HostWrites { Drain, ReturnAtOnce };
+
 // Throws std::runtime_error when the operation fails on the virtual line.
-Floor MeasureFloor(SimLink link, const OperationFactory& make);
+Floor MeasureFloor(SimLink link, const OperationFactory& make, HostWrites writes = HostWrites::Drain);
 
 }  // namespace kkm::bench

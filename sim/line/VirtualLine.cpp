@@ -129,6 +129,7 @@ class VirtualLine::HostPort : public serial::SerialPort {
         kNsPerMs;
     const SimTime start = line_.now_;
     for (std::uint32_t i = 0; i < count; ++i) line_.hostWrite(data[i]);
+    if (line_.hostWriteReturnsAtOnce_) return static_cast<std::int32_t>(count);
     const SimTime done = line_.hostTxFreeAt_;
     const SimTime until = limit == 0 ? done : std::min(done, start + limit);
     line_.advanceTo(until);

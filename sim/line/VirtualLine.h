@@ -1,11 +1,10 @@
 #pragma once
 // The in-process virtual serial line: the host side implements the port
 // interface in virtual time (a host write returns once its last byte's stop
-// bit has gone out, as a synchronous write on a real port does); devices attached to the line hear every byte the
-// host writes, with its parity and the time it finished crossing the line, and
-// their answers land in the host's input queue when their last bit has
-// arrived. Time moves only when the host waits (Clock::letTimePass) or a test
-// advances it, and every attached device is run up to each new moment, so the
+// bit has gone out, as a synchronous write on a real port does); devices attached to the line hear every byte
+// the host writes, with its parity and the time it finished crossing the line, and their answers land in the
+// host's input queue when their last bit has arrived. Time moves only when the host waits
+// (Clock::letTimePass) or a test advances it, and every attached device is run up to each new moment, so the
 // host's busy waits and the devices' work interleave as on a wire.
 
 #include <cstdint>
@@ -69,6 +68,11 @@ class VirtualLine {
   // moment they arrive.
   void setHostReceiveFifo(unsigned triggerLevel, unsigned timeoutCharacters);
 
+  // Host writes return at once, their bytes still to cross the line, as on a
+  // pseudo-terminal, whose writes never wait for a transmitter. Off by
+  // default: a write lasts until its last byte's stop bit has gone out.
+  void setHostWriteReturnsAtOnce(bool atOnce) { hostWriteReturnsAtOnce_ = atOnce; }
+
   // What the host side has set, for tests.
   const serial::LineSettings& hostSettings() const { return settings_; }
   const serial::Timeouts& hostTimeouts() const { return timeouts_; }
@@ -116,6 +120,7 @@ class VirtualLine {
   bool rts_ = true;
   std::uint32_t inputBufferSize_ = 4096;
 
+  bool hostWriteReturnsAtOnce_ = false;
   SimTime hostTxFreeAt_ = 0;
   std::deque<Pending> hostToDevice_;  // written, not yet delivered
   std::deque<Pending> deviceToHost_;  // sent by devices, not yet arrived (ordered by end)

@@ -216,6 +216,15 @@ TEST(Write, LastsUntilTheBytesHaveLeftOrItsTimeOut) {
     EXPECT_EQ(b.line.now() - start, 4 * sim::CharacterTime(mark ? Parity::Mark : Parity::None));
     EXPECT_EQ(b.device.received(), (std::vector<std::uint8_t>{9, 8, 7, 6}));
   }
+  {
+    // As on a pseudo-terminal: the write returns at once, the bytes cross afterwards.
+    Bench b;
+    b.line.setHostWriteReturnsAtOnce(true);
+    ASSERT_TRUE(OpenComPort(b.platform, 3, b.port));
+    EXPECT_EQ(b.port.write(frame, 4), 4);
+    EXPECT_EQ(b.line.now(), 0u);
+    EXPECT_TRUE(b.device.received().empty());
+  }
   Bench b;
   ASSERT_TRUE(OpenComPort(b.platform, 3, b.port));
   b.port.setTimeouts({1, 20, 100, 0, 2});  // 2 ms for the whole write
@@ -236,8 +245,8 @@ TEST(ReceiveFifo, HandsAShortAnswerOverFourCharacterTimesAfterIt) {
     if (mark) SetAddressParity(b.port, true);
     const sim::SimTime sentAt = b.line.now();
     b.device.sendAt(sentAt, {0x42});
-    const sim::SimTime handedOver =
-        sentAt + sim::CharacterTime(Parity::None) + 4 * sim::CharacterTime(mark ? Parity::Mark : Parity::None);
+    const sim::SimTime handedOver = sentAt + sim::CharacterTime(Parity::None) +
+                                    4 * sim::CharacterTime(mark ? Parity::Mark : Parity::None);
     b.line.advanceTo(handedOver - 1);
     EXPECT_EQ(b.port.queuedInput(), 0u);
     b.line.advanceTo(handedOver);
