@@ -144,16 +144,20 @@ std::vector<std::string> OtherHoldersOf(dev_t device) {
   while (const dirent* entry = readdir(proc)) {
     const std::string pid = entry->d_name;
     if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
-    const std::string fdDir = "/proc/" + pid + "/fd";
     // Another user's descriptors are closed to us unless we are root.
-    DIR* fds = opendir(fdDir.c_str());
-    if (fds == nullptr) continue;
+    const int fdDir = ::open(("/proc/" + pid + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fdDir < 0) continue;
+    DIR* fds = fdopendir(fdDir);
+    if (fds == nullptr) {
+      ::close(fdDir);
+      continue;
+    }
     bool holds = false;
     while (const dirent* fdEntry = readdir(fds)) {
       if (fdEntry->d_name[0] == '.') continue;
+      // Relative to the open folder: no path to build and walk for each descriptor.
       struct stat st {};
-      if (stat((fdDir + "/" + fdEntry->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
-          st.st_rdev == device) {
+      if (fstatat(fdDir, fdEntry->d_name, &st, 0) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device) {
         holds = true;
         break;
       }
@@ -279,8 +283,8 @@ bool PosixPort::setSettings(const LineSettings& settings) {
   termios actual{};
   if (!markSpaceReported_ && tcgetattr(fd_, &actual) == 0 && MarkSpaceDropped(tio.c_cflag, actual.c_cflag)) {
     markSpaceReported_ = true;
-    ReportPortProblem(path_,
-                      "the adapter did not keep MARK/SPACE parity (CMSPAR); it cannot address a cash register");
+    ReportPortProblem(
+        path_, "the adapter did not keep MARK/SPACE parity (CMSPAR); it cannot address a cash register");
   }
   if ((settings.flags & kFlagRtsControlMask) != 0) {
     int rts = TIOCM_RTS;
