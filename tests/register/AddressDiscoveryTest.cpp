@@ -77,7 +77,9 @@ TEST(FindRegisterAddress, FindsARegisterWhoseEchoComesLate) {
       rig.line.attach(reg);
       std::uint8_t address = kUnchangedAddress;
       const bool found = FindRegisterAddress(rig.port, address);
-      if (delayMs <= alwaysFoundUpToMs) EXPECT_TRUE(found);
+      if (delayMs <= alwaysFoundUpToMs) {
+        EXPECT_TRUE(found);
+      }
       EXPECT_EQ(address, found ? kAddress10 : kUnchangedAddress);
     }
   }
