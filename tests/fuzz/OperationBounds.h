@@ -34,7 +34,8 @@ inline constexpr std::uint32_t kScanBoundMs = 256 * (SendMs(1) + WaitMs(10));
 // acknowledgement, and reads that give up when nothing comes: one byte each
 // for the echo, the acknowledgement and L, ten bytes for D0..D8 and C.
 inline constexpr std::uint32_t kVersionQueryBoundMs = SendMs(1) + WaitMs(40) + ReadGivingUpMs(1) + SendMs(3) +
-                                                     WaitMs(400) + 2 * ReadGivingUpMs(1) + ReadGivingUpMs(10);
+                                                      WaitMs(400) + 2 * ReadGivingUpMs(1) +
+                                                      ReadGivingUpMs(10);
 // Byte commands: 500 ms for the echo, 700 ms for the acknowledgement and, for
 // the read, 700 ms for the three reply bytes. Reads follow waits that saw
 // their bytes queued, so they add nothing.
