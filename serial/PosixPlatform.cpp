@@ -99,13 +99,14 @@ std::optional<OutputState> ProbeOutput(int fd) {
 }
 
 // Asks the driver to hand received bytes over at once (USB-serial drivers
-// then shorten their latency timer). A driver that refuses keeps its own.
-void RequestLowLatency(int fd) {
+// then shorten their latency timer), or no longer. A driver that refuses keeps
+// its own. True when the flag was changed.
+bool SetLowLatency(int fd, bool on) {
   serial_struct info{};
-  if (ioctl(fd, TIOCGSERIAL, &info) != 0) return;
-  if ((info.flags & ASYNC_LOW_LATENCY) != 0) return;
-  info.flags |= ASYNC_LOW_LATENCY;
-  ioctl(fd, TIOCSSERIAL, &info);
+  if (ioctl(fd, TIOCGSERIAL, &info) != 0) return false;
+  if (((info.flags & ASYNC_LOW_LATENCY) != 0) == on) return false;
+  info.flags = on ? info.flags | ASYNC_LOW_LATENCY : info.flags & ~ASYNC_LOW_LATENCY;
+  return ioctl(fd, TIOCSSERIAL, &info) == 0;
 }
 
 std::string CommandName(const std::string& pid) {
@@ -205,6 +206,7 @@ void PosixPort::release() {
   // settings it had.
   ioctl(fd_, TIOCNXCL);
   if (saved_) tcsetattr(fd_, TCSANOW, &*saved_);
+  if (lowLatencySet_) SetLowLatency(fd_, false);
 }
 
 bool PosixPort::setBufferSizes(std::uint32_t, std::uint32_t) {
@@ -436,8 +438,9 @@ std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path) {
   ioctl(fd, TIOCEXCL);
   termios saved{};
   const bool haveSaved = tcgetattr(fd, &saved) == 0;
-  RequestLowLatency(fd);
-  return std::make_unique<PosixPort>(fd, path, haveSaved ? &saved : nullptr);
+  auto port = std::make_unique<PosixPort>(fd, path, haveSaved ? &saved : nullptr);
+  port->lowLatencySet_ = SetLowLatency(fd, true);
+  return port;
 }
 
 std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<PosixPlatform>(); }

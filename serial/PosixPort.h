@@ -3,7 +3,7 @@
 // names map to devices). Reads follow the port's time-outs with poll(); a
 // write returns once its bytes have left the transmitter (or its time-out has
 // passed); settings are applied with tcsetattr(TCSADRAIN). Closing clears the
-// exclusive flag and restores the settings found at open.
+// exclusive flag and restores the settings and the latency found at open.
 
 #include <sys/types.h>
 #include <termios.h>
@@ -25,7 +25,7 @@ std::string DevicePathFor(const std::string& portName);
 
 // Opens `path` exclusively if it is a terminal device that no other process
 // holds open; nullptr otherwise. Asks the driver for low-latency delivery
-// (refusal is ignored) and saves the terminal settings for close().
+// (refusal is ignored) and saves the terminal settings; close() restores both.
 std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path);
 
 // The other processes that hold the character device `device` (its st_rdev)
@@ -89,6 +89,8 @@ class PosixPort : public SerialPort {
   std::string path_;
   std::optional<termios> saved_;
   bool markSpaceReported_ = false;
+  bool lowLatencySet_ = false;  // asked for on open: cleared again on close
+  friend std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path);
   LineSettings flags_{};  // the fields termios cannot hold (flag word, X-limits)
   Timeouts timeouts_{};
 };
