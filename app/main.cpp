@@ -93,7 +93,9 @@ int main(int argc, char** argv) {
   kkm::ui::TInit_Com initCom(boxes);
   kkm::ui::SessionPresenter presenter(session, boxes, mainForm, initCom);
 
-  // 5. Run until the main window closes; the session's end closes the port.
+  // 5. Run until the main window closes, or a termination signal has let the
+  // command in progress finish; the session's end closes the port.
   mainForm.show();
+  app.quitOnTerminationSignals();
   return app.exec();
 }

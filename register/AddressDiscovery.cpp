@@ -21,6 +21,8 @@ constexpr std::uint32_t kVersionReplyDelayMs = 400;
 constexpr std::size_t kVersionReplySize = 11;
 constexpr std::size_t kVersionD5Offset = 6;
 constexpr std::size_t kVersionD6Offset = 7;
+
+static_assert(IsLateEcho(0xFE, 0xFD) && !IsLateEcho(0x00, 0xFF) && !IsLateEcho(0xFD, 0xFD));
 }  // namespace
 
 bool FindRegisterAddress(PortHandle& port, std::uint8_t& registerAddress) {
@@ -35,14 +37,17 @@ bool FindRegisterAddress(PortHandle& port, std::uint8_t& registerAddress) {
     port.purge(serial::kPurgeClearBoth);
     port.writeByte(address);
     serial::WaitForInput(port, 1, kScanAnswerTimeoutMs);
-    // 2.4-2.6 An answer ends the scan: its own address is success, anything
-    // else a foreign device or noise, which ends it as failed.
+    // 2.4-2.6 An answer ends the scan: its own address is success; the
+    // previous candidate is that register's echo come late, after its own
+    // wait had ended; anything else is a foreign device or noise, which ends
+    // the scan as failed.
     if (port.queuedInput() == 0) continue;
     std::uint8_t answer = 0;
     if (!port.readByte(answer)) return FailOn(port, {FailureCode::NoEcho, kScanAnswerTimeoutMs, address});
-    if (answer != address) return FailOn(port, {FailureCode::WrongEcho, -1, address, answer});
-    registerAddress = address;
-    operation.result("%02X", address);
+    if (answer != address && !IsLateEcho(answer, candidate))
+      return FailOn(port, {FailureCode::WrongEcho, -1, address, answer});
+    registerAddress = answer;
+    operation.result("%02X", answer);
     return true;
   }
   // 3. Nobody answered.

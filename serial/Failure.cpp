@@ -91,7 +91,8 @@ std::string FailureText(const Failure& f) {
       return "COM-порт недоступен: нет прав доступа (добавьте пользователя в группу dialout: "
              "sudo adduser $USER dialout, затем войдите в систему заново)";
     case FailureCode::PortInUse:
-      return "COM-порт недоступен: занят другой программой";
+      return f.holders.empty() ? "COM-порт недоступен: занят другой программой"
+                               : "COM-порт недоступен: занят другой программой (процесс " + f.holders + ")";
     case FailureCode::NotATerminal:
       return "COM-порт недоступен: это не последовательный порт (не терминальное устройство)";
     case FailureCode::ParityDropped:

@@ -43,6 +43,7 @@ struct Failure {
   std::int32_t expected = -1;  // the byte (or count) expected
   std::int32_t got = -1;       // the byte (or count, version) received
   std::int32_t osError = 0;    // errno of a port that could not be opened
+  std::string holders = {};    // the other processes holding a port in use, when known
   bool operator==(const Failure&) const = default;
 };
 

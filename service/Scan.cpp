@@ -11,9 +11,10 @@ constexpr std::uint32_t kScanAnswerTimeoutMs = 10;
 constexpr std::uint32_t kSecondVoiceMs = 2;
 constexpr std::uint32_t kMaxAnswerBytes = 16;
 
-enum class Answer { None, Echo, Garbled };
+enum class Answer { None, Echo, LateEcho, Garbled };
 
-// One candidate: send it and classify what comes back.
+// One candidate: send it and classify what comes back. A lone byte equal to
+// the previous candidate is that register's echo come late.
 Answer Probe(serial::PortHandle& port, std::uint8_t address) {
   port.purge(serial::kPurgeClearBoth);
   port.writeByte(address);
@@ -21,7 +22,9 @@ Answer Probe(serial::PortHandle& port, std::uint8_t address) {
   serial::WaitForInput(port, 2, kSecondVoiceMs);
   std::uint8_t answer[kMaxAnswerBytes] = {};
   const std::int32_t count = port.read(answer, kMaxAnswerBytes);
-  return count == 1 && answer[0] == address ? Answer::Echo : Answer::Garbled;
+  if (count == 1 && answer[0] == address) return Answer::Echo;
+  if (count == 1 && reg::IsLateEcho(answer[0], address)) return Answer::LateEcho;
+  return Answer::Garbled;
 }
 }  // namespace
 
@@ -44,6 +47,11 @@ ScanResult ScanLine(Session& session, const std::string& portName) {
         break;
       case Answer::Echo:
         result.registers.push_back({address, std::nullopt});
+        break;
+      case Answer::LateEcho:
+        // The candidate before went unanswered in its own wait.
+        if (result.registers.empty() || result.registers.back().address != address + 1)
+          result.registers.push_back({static_cast<std::uint8_t>(address + 1), std::nullopt});
         break;
       case Answer::Garbled:
         result.conflicts.push_back(address);

@@ -50,8 +50,16 @@ class Application : public QApplication {
 
   bool notify(QObject* receiver, QEvent* event) override;
 
+  // From now on SIGTERM, SIGINT and SIGHUP end the program as a request to
+  // close its windows does: a command in progress runs to its end first (it
+  // runs on this one thread and its waits are bounded; the signal is only
+  // noted), then every window is closed and the event loop ends. While idle
+  // that happens at once. Does nothing where the platform has no such signals.
+  void quitOnTerminationSignals();
+
  private:
   MessageBoxes* boxes_;
+  bool signalsHandled_ = false;
 };
 
 }  // namespace kkm::ui

@@ -180,7 +180,12 @@ void PtyServer::advanceDevices(SimTime until) {
 
 void PtyServer::setHostReceiveFifo(unsigned triggerLevel, unsigned timeoutCharacters) {
   fifoTrigger_ = triggerLevel;
-  fifoTimeout_ = timeoutCharacters * CharacterTime(Parity::None);
+  fifoTimeoutCharacters_ = timeoutCharacters;
+}
+
+SimTime PtyServer::fifoTimeout() const {
+  // The UART counts its time-out in characters of the format the host has set.
+  return fifoTimeoutCharacters_ * CharacterTime(slaveParity());
 }
 
 void PtyServer::flushReceiveFifo() {
@@ -191,17 +196,18 @@ void PtyServer::flushReceiveFifo() {
 }
 
 void PtyServer::sendDueDeviceBytes(SimTime until) {
+  const SimTime fifoTimeout = this->fifoTimeout();
   std::size_t done = 0;
   for (; done < toHost_.size() && toHost_[done].end <= until; ++done) {
     const Pending& p = toHost_[done];
-    if (!receiveFifo_.empty() && receiveFifoLastArrival_ + fifoTimeout_ < p.end) flushReceiveFifo();
+    if (!receiveFifo_.empty() && receiveFifoLastArrival_ + fifoTimeout < p.end) flushReceiveFifo();
     receiveFifo_.push_back(p.byte);
     receiveFifoLastArrival_ = p.end;
     if (fifoTrigger_ == 0 || receiveFifo_.size() >= fifoTrigger_) flushReceiveFifo();
     record(Direction::DeviceToHost, p);
   }
   toHost_.erase(toHost_.begin(), toHost_.begin() + static_cast<std::ptrdiff_t>(done));
-  if (!receiveFifo_.empty() && receiveFifoLastArrival_ + fifoTimeout_ <= until) flushReceiveFifo();
+  if (!receiveFifo_.empty() && receiveFifoLastArrival_ + fifoTimeout <= until) flushReceiveFifo();
 }
 
 SimTime PtyServer::nextDue(SimTime now) const {
@@ -209,7 +215,7 @@ SimTime PtyServer::nextDue(SimTime now) const {
   SimTime due = deviceTime_ + (active ? kActiveServiceNs : kIdleServiceNs);
   if (!fromHost_.empty()) due = std::min(due, fromHost_.front().end);
   if (!toHost_.empty()) due = std::min(due, toHost_.front().end);
-  if (!receiveFifo_.empty()) due = std::min(due, receiveFifoLastArrival_ + fifoTimeout_);
+  if (!receiveFifo_.empty()) due = std::min(due, receiveFifoLastArrival_ + fifoTimeout());
   return due;
 }
 

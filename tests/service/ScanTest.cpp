@@ -65,6 +65,28 @@ INSTANTIATE_TEST_SUITE_P(Lines, ScanTest,
                                            ScanCase{"OnlyAPairSharing", {99, 99}, {}, {0x66}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// An echo that comes after its own 10 ms wait lands in the next candidate's
+// wait: it is the register above that candidate, not a conflict there.
+TEST(ScanLateEcho, IsTheRegisterItBelongsTo) {
+  for (const double delayMs : {2.0, 9.0, 13.0, 16.0, 20.0}) {
+    sim::VirtualLine line;
+    sim::VirtualPlatform platform(line);
+    platform.addPort("COM1", line);
+    sim::CashRegister one(1);
+    sim::CashRegister seventeen(17);
+    one.setTiming({.echoDelayMs = delayMs});
+    seventeen.setTiming({.echoDelayMs = delayMs});
+    line.attach(one);
+    line.attach(seventeen);
+    Session session(platform);
+    const ScanResult result = ScanLine(session, "COM1");
+    std::vector<std::uint8_t> found;
+    for (const FoundRegister& r : result.registers) found.push_back(r.address);
+    EXPECT_EQ(found, (std::vector<std::uint8_t>{0xFE, 0xE8})) << delayMs << " ms";
+    EXPECT_TRUE(result.conflicts.empty()) << delayMs << " ms";
+  }
+}
+
 TEST(ScanPort, AMissingPortIsReportedAndNothingIsSent) {
   sim::VirtualLine line;
   sim::VirtualPlatform platform(line);
