@@ -82,6 +82,7 @@ class PosixPlatform : public Platform {
     return OpenPosixPort(DevicePathFor(name));
   }
   Clock& clock() override { return clock_; }
+  std::string devicePath(const std::string& name) const override { return DevicePathFor(name); }
 
  private:
   SteadyClock clock_;

@@ -37,6 +37,8 @@ ConnectResult Connect(Session& session, const std::string& portName, Link link) 
   session.interfaceReady = false;
   // 1. Whatever the last attempt left open is closed first.
   serial::CloseComPort(session.port);
+  session.portName = portName;
+  session.devicePath = session.platform.devicePath(portName);
   // 2-3. The chosen port with the fixed line settings.
   if (!serial::OpenNamedPort(session.platform, portName, session.port))
     return {ConnectOutcome::PortUnavailable, {}};
