@@ -1,5 +1,7 @@
 #include "tests/common/StateHome.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -37,8 +39,15 @@ TemporaryStateHome& Home() {
   return home;
 }
 
+// Every test starts with an empty folder: no record left by an earlier test
+// can change what a later one sees.
+class ClearBeforeEachTest : public ::testing::EmptyTestEventListener {
+  void OnTestStart(const ::testing::TestInfo&) override { ClearStateHome(); }
+};
+
 // Set before main(), so even code that runs before the first test sees it.
-[[maybe_unused]] const bool kSetEarly = (Home(), true);
+[[maybe_unused]] const bool kSetEarly =
+    (Home(), ::testing::UnitTest::GetInstance()->listeners().Append(new ClearBeforeEachTest), true);
 
 }  // namespace
 

@@ -42,7 +42,6 @@ std::ostream& operator<<(std::ostream& os, const Places& p) {
 class FinishTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    test::ClearStateHome();
     platform_.addPort("COM1", line_);
     line_.attach(tap_);
     numberOld_ = register_.nonVolatile()[kEepromNumberAddress];
@@ -236,7 +235,6 @@ TEST_F(FinishTest, AWriteGoesOnWhenItsRecordCannotBeWritten) {
 }
 
 TEST(WriteRecordFile, RoundTripsAndIsKeyedByPortAndLink) {
-  test::ClearStateHome();
   const WriteRecord cpu{"/dev/ttyUSB0", "/dev/ttyUSB0", Link::Processor, 0xFE, 0xBA, 0xFE, 0x37, 0xF3};
   WriteRecord kia = cpu;
   kia.link = Link::Kia;
@@ -287,7 +285,6 @@ TEST(WriteRecordFile, TornOrDamagedTextIsRefused) {
 }
 
 TEST(WriteRecordFile, AnUnusableFileIsReportedNotActedOn) {
-  test::ClearStateHome();
   const std::string path = RecordPath("COM1", Link::Processor);
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::ofstream(path) << "version=1\nport=COM1\n";  // torn
