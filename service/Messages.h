@@ -29,6 +29,6 @@ inline constexpr const char* kWriteTitleText = "Запись сетевого н
 std::string FinishQuestionText(const std::string& number);
 std::string MemoryChangedText(const std::string& number);
 inline constexpr const char* kUnusableRecordText =
-    "Сведения о прерванной записи сетевого номера повреждены и не будут использованы.";
+    "Сведения о прерванной записи сетевого номера повреждены и не будут использованы";
 
 }  // namespace kkm::service

@@ -137,7 +137,7 @@ void SessionPresenter::finishInterruptedWrite() {
   if (loaded.status == service::RecordStatus::Unusable) {
     // Never acted on: the operator learns why, and the file stays for a look.
     service::ReportRecordFailure(loaded.reason);
-    show(Utf8(std::string(service::kUnusableRecordText) + "\n" + loaded.reason), kCommandTitle,
+    show(Utf8(std::string(service::kUnusableRecordText) + ".\n" + loaded.reason), kCommandTitle,
          MessageBoxes::Icon::Warning);
     return;
   }

@@ -11,6 +11,7 @@
 #include "service/NetworkNumber.h"
 #include "service/Scan.h"
 #include "service/Session.h"
+#include "service/WriteRecord.h"
 
 namespace kkm::cli {
 
@@ -140,18 +141,17 @@ std::string PartlyWrittenText(int failedExchange) {
            "Восстановите связь и повторите запись.";
   return text +
          "сетевой номер и контрольная сумма в энергонезависимой памяти ККМ могут не совпадать. "
-         "Не выключайте ККМ: восстановите связь, повторите запись и проверьте ККМ перед работой.";
+         "Не выключайте ККМ: восстановите связь и завершите запись (kkm-netnum-cli finish).";
 }
 
-Outcome Write(service::Session& session, const std::string& port, Link link, int number) {
-  Outcome outcome;
-  if (!ConnectFor(session, port, link, outcome)) return outcome;
-  const service::WriteResult result = service::WriteNetworkNumber(session, link, number);
+// The outcome of a write's exchanges, or of finishing one.
+void ReportWrite(const service::Session& session, Link link, std::uint8_t b,
+                 const service::WriteResult& result, Outcome& outcome) {
   outcome.reason = result.reason;
   if (result.written()) {
-    outcome.number = service::NetworkNumberText(service::NetworkNumberByte(number));
+    outcome.number = service::NetworkNumberText(b);
     if (link == Link::Processor) outcome.address = session.registerAddress;
-    return outcome;
+    return;
   }
   outcome.failedExchange = result.failedExchange;
   outcome.message = service::NoInterfaceText(link);
@@ -162,6 +162,71 @@ Outcome Write(service::Session& session, const std::string& port, Link link, int
   } else {
     outcome.exitCode = kExitNoContact;
     outcome.outcome = "write_failed";
+  }
+}
+
+Outcome Write(service::Session& session, const std::string& port, Link link, int number) {
+  Outcome outcome;
+  if (!ConnectFor(session, port, link, outcome)) return outcome;
+  ReportWrite(session, link, service::NetworkNumberByte(number),
+              service::WriteNetworkNumber(session, link, number), outcome);
+  return outcome;
+}
+
+const char* LinkOption(Link link) { return link == Link::Processor ? "cpu" : "kia"; }
+
+// One line on `err` when the port and link hold a write record.
+void WarnOfRecord(const std::string& port, Link link, std::ostream& err) {
+  const service::LoadedRecord loaded = service::LoadRecord(port, link);
+  if (loaded.status == service::RecordStatus::Found)
+    err << "Внимание: запись сетевого номера " << service::RecordedNumberText(loaded.record) << " через "
+        << port << " была прервана; завершите её: kkm-netnum-cli finish --port " << port << " --link "
+        << LinkOption(link) << '\n';
+  else if (loaded.status == service::RecordStatus::Unusable)
+    err << "Внимание: " << service::kUnusableRecordText << ": " << loaded.reason << '\n';
+}
+
+Outcome Finish(service::Session& session, const std::string& port, Link link) {
+  Outcome outcome;
+  const service::LoadedRecord loaded = service::LoadRecord(port, link);
+  if (loaded.status == service::RecordStatus::None) {
+    outcome.outcome = "no_record";
+    outcome.message = "Прерванной записи сетевого номера через " + port + " нет.";
+    return outcome;
+  }
+  if (loaded.status == service::RecordStatus::Unusable) {
+    outcome.exitCode = kExitRecordUnusable;
+    outcome.outcome = "record_unusable";
+    outcome.message = service::kUnusableRecordText;
+    outcome.reason = loaded.reason;
+    return outcome;
+  }
+  const service::WriteRecord& record = loaded.record;
+  const std::string number = service::RecordedNumberText(record);
+  if (!ConnectFor(session, port, link, outcome)) return outcome;
+  const service::InterruptedCheck check = service::CheckInterruptedWrite(session, link, record);
+  outcome.reason = check.reason;
+  if (!check.ok) {
+    outcome.exitCode = kExitNoContact;
+    outcome.outcome = "read_failed";
+    outcome.message = service::NoInterfaceText(link);
+    return outcome;
+  }
+  switch (check.state) {
+    case service::InterruptedWrite::Untouched:
+      outcome.outcome = "untouched";
+      outcome.message =
+          "Прерванная запись сетевого номера " + number + " не изменила память ККМ; сведения о ней удалены.";
+      break;
+    case service::InterruptedWrite::Changed:
+      outcome.exitCode = kExitMemoryChanged;
+      outcome.outcome = "memory_changed";
+      outcome.message = service::MemoryChangedText(number);
+      break;
+    case service::InterruptedWrite::Finishable:
+      ReportWrite(session, link, record.newByte,
+                  service::FinishInterruptedWrite(session, link, record, check), outcome);
+      break;
   }
   return outcome;
 }
@@ -252,6 +317,9 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   CLI::App* write = app.add_subcommand("write", "write the network number NUMBER (1..99, decimal)");
   write->add_option("NUMBER", numberText, "1..99 in decimal")->required();
   common(write, true);
+  CLI::App* finish =
+      app.add_subcommand("finish", "finish a write interrupted on this port and link, without asking");
+  common(finish, true);
   CLI::App* scan = app.add_subcommand("scan", "list every register on the line: number, address, firmware");
   common(scan, false);
 
@@ -277,6 +345,12 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   service::Session session(platform);
   if (scan->parsed()) return Scan(session, port, json, out, err);
   Outcome outcome;
+  if (finish->parsed()) {
+    outcome = Finish(session, port, chosen);
+    PrintOutcome(outcome, json, out, err);
+    return outcome.exitCode;
+  }
+  WarnOfRecord(port, chosen, err);
   if (read->parsed()) {
     outcome = Read(session, port, chosen);
   } else if (const std::optional<int> number = service::ParseNetworkNumber(numberText)) {
