@@ -36,6 +36,17 @@ struct CliRun {
   std::string err;
 };
 
+// Starts the tool with `args` and the file actions; the process id, or -1.
+pid_t SpawnCli(const std::vector<std::string>& args, posix_spawn_file_actions_t& actions) {
+  std::vector<char*> argv{const_cast<char*>(KKM_CLI_PATH)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, KKM_CLI_PATH, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return spawned == 0 ? pid : -1;
+}
+
 // Runs the tool with `args` and collects both streams until it ends.
 CliRun RunCli(const std::vector<std::string>& args) {
   std::array<int, 2> out{}, err{};
@@ -46,12 +57,8 @@ CliRun RunCli(const std::vector<std::string>& args) {
   posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
   posix_spawn_file_actions_addclose(&actions, out[0]);
   posix_spawn_file_actions_addclose(&actions, err[0]);
-  std::vector<char*> argv{const_cast<char*>(KKM_CLI_PATH)};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, KKM_CLI_PATH, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t pid = SpawnCli(args, actions);
+  const int spawned = pid > 0 ? 0 : -1;
   close(out[1]);
   close(err[1]);
   CliRun run;
@@ -173,13 +180,7 @@ pid_t StartCli(const std::vector<std::string>& args) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> argv{const_cast<char*>(KKM_CLI_PATH)};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, KKM_CLI_PATH, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return spawned == 0 ? pid : -1;
+  return SpawnCli(args, actions);
 }
 
 // The program killed between exchanges 4 and 5 leaves its record; the next

@@ -17,6 +17,7 @@
 #include "sim/cashreg/CashRegister.h"
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
+#include "tests/common/RegisterPlaces.h"
 #include "tests/common/StateHome.h"
 #include "tests/reliability/FaultTap.h"
 
@@ -29,15 +30,7 @@ constexpr std::uint8_t kWriteByte = 0x05, kReadBlock = 0x16, kWriteBlock = 0x17;
 constexpr int kNumber = 45;
 constexpr std::uint8_t kB = 0xBA;
 
-// The four places of the network number in the register.
-struct Places {
-  std::uint8_t working, lineAddress, stored, checksum;
-  bool operator==(const Places&) const = default;
-};
-std::ostream& operator<<(std::ostream& os, const Places& p) {
-  return os << std::hex << "{1140=" << int(p.working) << " 020F=" << int(p.lineAddress)
-            << " 073E=" << int(p.stored) << " 0740=" << int(p.checksum) << "}";
-}
+using test::Places;
 
 class FinishTest : public ::testing::Test {
  protected:
@@ -48,11 +41,7 @@ class FinishTest : public ::testing::Test {
     checksumOld_ = register_.nonVolatile()[kEepromChecksumAddress];
   }
 
-  Places places() const {
-    const auto& data = register_.dataMemory();
-    const auto& nv = register_.nonVolatile();
-    return {data[0x1140], data[kNumberCopyAddress], nv[kEepromNumberAddress], nv[kEepromChecksumAddress]};
-  }
+  Places places() const { return test::PlacesOf(register_); }
   // What a complete write of 45 leaves.
   Places complete() const { return {kB, kB, kB, static_cast<std::uint8_t>(checksumOld_ - numberOld_ + kB)}; }
   WriteRecord expectedRecord() const {

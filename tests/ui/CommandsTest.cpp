@@ -26,6 +26,7 @@
 #include "sim/kia/KiaBoard.h"
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
+#include "tests/common/RegisterPlaces.h"
 #include "tests/reliability/FaultTap.h"
 #include "tests/ui/RecordingMessageBoxes.h"
 #include "ui/Application.h"
@@ -43,8 +44,6 @@ using test::RecordingMessageBoxes;
 using Box = RecordingMessageBoxes::Box;
 using Icon = MessageBoxes::Icon;
 
-constexpr std::uint16_t kWorkingCopy = 0x1140;
-constexpr std::uint16_t kLineAddressCopy = 0x020F;
 constexpr std::uint16_t kStoredNumber = 0x073E;
 constexpr std::uint16_t kStoredChecksum = 0x0740;
 constexpr std::uint8_t kWriteByte = 0x05, kReadByte = 0x06, kReadBlock = 0x16, kWriteBlock = 0x17;
@@ -62,15 +61,7 @@ void Click(QAbstractButton* button) {
   QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
 }
 
-// The four places of the network number in the register, as one value.
-struct Places {
-  std::uint8_t working, lineAddress, stored, checksum;
-  bool operator==(const Places&) const = default;
-};
-std::ostream& operator<<(std::ostream& os, const Places& p) {
-  return os << std::hex << "{1140=" << int(p.working) << " 020F=" << int(p.lineAddress)
-            << " 073E=" << int(p.stored) << " 0740=" << int(p.checksum) << "}";
-}
+using test::Places;
 
 class CommandsTest : public ::testing::Test {
  protected:
@@ -127,11 +118,7 @@ class CommandsTest : public ::testing::Test {
     Click(button("tbWrite"));
   }
 
-  Places places() const {
-    const auto& data = register_.dataMemory();
-    const auto& nv = register_.nonVolatile();
-    return {data[kWorkingCopy], data[kLineAddressCopy], nv[kStoredNumber], nv[kStoredChecksum]};
-  }
+  Places places() const { return test::PlacesOf(register_); }
   std::size_t hostBytes() const { return line_.traceOf(sim::Direction::HostToDevice).size(); }
   // The address (hh ll) of every KIA memory read frame the host sent.
   std::vector<std::uint16_t> kiaMemoryReadAddresses() const {

@@ -115,17 +115,20 @@ bool ConnectFor(service::Session& session, const std::string& port, Link link, O
   return false;
 }
 
+// A read exchange that went unanswered.
+Outcome ReadFailed(Link link, Outcome& outcome) {
+  outcome.exitCode = kExitNoContact;
+  outcome.outcome = "read_failed";
+  outcome.message = service::NoInterfaceText(link);
+  return outcome;
+}
+
 Outcome Read(service::Session& session, const std::string& port, Link link) {
   Outcome outcome;
   if (!ConnectFor(session, port, link, outcome)) return outcome;
   const service::ReadResult result = service::ReadNetworkNumber(session, link);
   outcome.reason = result.reason;
-  if (!result.ok) {
-    outcome.exitCode = kExitNoContact;
-    outcome.outcome = "read_failed";
-    outcome.message = service::NoInterfaceText(link);
-    return outcome;
-  }
+  if (!result.ok) return ReadFailed(link, outcome);
   outcome.number = service::NetworkNumberText(result.networkNumberByte);
   return outcome;
 }
@@ -206,12 +209,7 @@ Outcome Finish(service::Session& session, const std::string& port, Link link) {
   if (!ConnectFor(session, port, link, outcome)) return outcome;
   const service::InterruptedCheck check = service::CheckInterruptedWrite(session, link, record);
   outcome.reason = check.reason;
-  if (!check.ok) {
-    outcome.exitCode = kExitNoContact;
-    outcome.outcome = "read_failed";
-    outcome.message = service::NoInterfaceText(link);
-    return outcome;
-  }
+  if (!check.ok) return ReadFailed(link, outcome);
   switch (check.state) {
     case service::InterruptedWrite::Untouched:
       outcome.outcome = "untouched";
