@@ -124,7 +124,7 @@ class PosixPlatform : public Platform {
     return OpenPosixPort(DevicePathFor(name));
   }
   Clock& clock() override { return clock_; }
-  std::string devicePath(const std::string& name) override { return DevicePathFor(name); }
+  std::string devicePath(const std::string& name) const override { return DevicePathFor(name); }
 
  private:
   SteadyClock clock_;

@@ -61,7 +61,7 @@ class TracingPlatform : public Platform {
   TracingPlatform(Platform& inner, TraceSink& sink, std::string program);
   std::unique_ptr<SerialPort> openPort(const std::string& name) override;
   Clock& clock() override { return inner_.clock(); }
-  std::string devicePath(const std::string& name) override { return inner_.devicePath(name); }
+  std::string devicePath(const std::string& name) const override { return inner_.devicePath(name); }
 
  private:
   Platform& inner_;

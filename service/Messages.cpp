@@ -24,4 +24,13 @@ std::string NoInterfaceText(Link link) {
   return "Не удается установить последовательный интерфейс с " + LinkWord(link);
 }
 
+std::string FinishQuestionText(const std::string& number) {
+  return "Запись сетевого номера " + number + " в ККМ была прервана. Завершить её?";
+}
+
+std::string MemoryChangedText(const std::string& number) {
+  return "Память ККМ изменилась после прерванной записи сетевого номера " + number +
+         ". Завершить её автоматически нельзя.";
+}
+
 }  // namespace kkm::service

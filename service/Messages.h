@@ -23,4 +23,12 @@ std::string LinkWord(Link link);
 // последовательный интерфейс с " and the link word.
 std::string NoInterfaceText(Link link);
 
+// The title of the write's boxes, and the texts of finishing an interrupted
+// write; `number` is two digits ("45").
+inline constexpr const char* kWriteTitleText = "Запись сетевого номера";
+std::string FinishQuestionText(const std::string& number);
+std::string MemoryChangedText(const std::string& number);
+inline constexpr const char* kUnusableRecordText =
+    "Сведения о прерванной записи сетевого номера повреждены и не будут использованы";
+
 }  // namespace kkm::service

@@ -13,6 +13,18 @@ constexpr std::size_t kMaxNumberLength = 3;
 
 // The exchange the write stopped at, with the link operation's reason.
 WriteResult FailedAt(int exchange) { return {exchange, serial::DescribeFailure(serial::LastFailure())}; }
+
+void RemoveRecordOrReport(Session& session, const std::string& portName, Link link) {
+  std::string reason;
+  if (!RemoveRecord(portName, link, reason)) ReportRecordFailure(session.port, reason);
+}
+
+// Exchange 6, and the register is addressed by b from then on.
+WriteResult WriteLineAddress(Session& session, RegisterMemory& memory, std::uint8_t b) {
+  if (!memory.writeData(kNumberCopyAddress, b)) return FailedAt(6);
+  session.registerAddress = b;
+  return {};
+}
 }  // namespace
 
 std::uint8_t NetworkNumberByte(int number) {
@@ -61,12 +73,49 @@ WriteResult WriteNetworkNumber(Session& session, Link link, int number) {
   serial::PauseMs(clock, kPauseAfterReadMs);
   // 4-5. The new number, then the checksum moved by the same difference.
   const auto checksumNew = static_cast<std::uint8_t>(checksumOld - numberOld + b);
+  // From here until exchange 5 is acknowledged the number and the checksum
+  // may disagree: the record lets a later connection finish the write.
+  const WriteRecord record{session.portName, session.devicePath, link,       session.registerAddress, b,
+                           numberOld,        checksumOld,        checksumNew};
+  if (std::string reason; !SaveRecord(record, reason)) ReportRecordFailure(session.port, reason);
   if (!memory->writeNonVolatile(kEepromNumberAddress, b)) return FailedAt(4);
   if (!memory->writeNonVolatile(kEepromChecksumAddress, checksumNew)) return FailedAt(5);
+  RemoveRecordOrReport(session, session.portName, link);
   // 6. The copy the register takes its line address from.
-  if (!memory->writeData(kNumberCopyAddress, b)) return FailedAt(6);
-  session.registerAddress = b;
-  return {};
+  return WriteLineAddress(session, *memory, b);
 }
+
+InterruptedCheck CheckInterruptedWrite(Session& session, Link link, const WriteRecord& record) {
+  auto memory = MemoryThrough(link, session);
+  serial::Clock& clock = session.port.clock();
+  InterruptedCheck check;
+  if (!memory->readNonVolatile(kEepromChecksumAddress, check.checksumNow)) return check;
+  serial::PauseMs(clock, kPauseAfterReadMs);
+  if (!memory->readNonVolatile(kEepromNumberAddress, check.numberNow)) return check;
+  serial::PauseMs(clock, kPauseAfterReadMs);
+  check.ok = true;
+  if (check.numberNow == record.numberOld && check.checksumNow == record.checksumOld) {
+    check.state = InterruptedWrite::Untouched;
+    RemoveRecordOrReport(session, record.portName, record.link);
+  } else if (check.numberNow == record.newByte &&
+             (check.checksumNow == record.checksumOld || check.checksumNow == record.checksumNew)) {
+    check.state = InterruptedWrite::Finishable;
+  }
+  return check;
+}
+
+WriteResult FinishInterruptedWrite(Session& session, Link link, const WriteRecord& record,
+                                   const InterruptedCheck& check) {
+  auto memory = MemoryThrough(link, session);
+  // 5. Only a checksum still the old one is moved: a moved one stays.
+  if (check.checksumNow == record.checksumOld &&
+      !memory->writeNonVolatile(kEepromChecksumAddress, record.checksumNew))
+    return FailedAt(5);
+  const WriteResult result = WriteLineAddress(session, *memory, record.newByte);
+  if (result.written()) RemoveRecordOrReport(session, record.portName, record.link);
+  return result;
+}
+
+std::string RecordedNumberText(const WriteRecord& record) { return NetworkNumberText(record.newByte); }
 
 }  // namespace kkm::service

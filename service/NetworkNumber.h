@@ -13,6 +13,13 @@
 // then the register is addressed by b. The write stops at the first exchange
 // that fails; after exchanges 2-5 the register's non-volatile memory may be
 // half-written.
+//
+// Just before exchange 4 the write saves a WriteRecord for the session's port
+// and link, and removes it once exchange 5 is acknowledged; a record that
+// cannot be saved or removed is reported (ReportRecordFailure) and the write
+// goes on. A later connection finishes such a write: CheckInterruptedWrite
+// reads 0x0740 and 0x073E as exchanges 2 and 3 do, and FinishInterruptedWrite
+// runs what is left of exchanges 5 and 6.
 
 #include <cstdint>
 #include <optional>
@@ -20,6 +27,7 @@
 #include <string_view>
 
 #include "service/Session.h"
+#include "service/WriteRecord.h"
 
 namespace kkm::service {
 
@@ -51,6 +59,33 @@ struct WriteResult {
   // Exchanges 2..5: the non-volatile memory may hold part of the write.
   bool partlyWritten() const { return failedExchange >= 2 && failedExchange <= 5; }
 };
+
+// What the non-volatile memory shows of a recorded write.
+enum class InterruptedWrite {
+  Untouched,   // s_old and c_old: exchange 4 never took effect
+  Finishable,  // b, and c_old or c_new
+  Changed,     // anything else: it cannot be finished automatically
+};
+
+struct InterruptedCheck {
+  bool ok = false;  // both reads answered; the rest is valid only then
+  InterruptedWrite state = InterruptedWrite::Changed;
+  std::uint8_t numberNow = 0;
+  std::uint8_t checksumNow = 0;
+  std::string reason;
+};
+
+// Reads 0x0740 and 0x073E (each followed by the write's pause) and compares
+// them with the record. An untouched write's record is removed.
+InterruptedCheck CheckInterruptedWrite(Session& session, Link link, const WriteRecord& record);
+// For a Finishable check: exchange 5 when 0x0740 still holds c_old, then
+// exchange 6; the failed exchange is numbered as in the write. On success the
+// session addresses the register by b and the record is removed; on failure
+// the record stays.
+WriteResult FinishInterruptedWrite(Session& session, Link link, const WriteRecord& record,
+                                   const InterruptedCheck& check);
+// The number a record's new byte stands for, two digits ("45").
+std::string RecordedNumberText(const WriteRecord& record);
 
 ReadResult ReadNetworkNumber(Session& session, Link link);
 // `number` is 1..99; on success the session addresses the register by its byte.

@@ -33,6 +33,8 @@ ScanResult ScanLine(Session& session, const std::string& portName) {
   session.interfaceReady = false;
   // 1. The port, as a connection opens it.
   serial::CloseComPort(session.port);
+  session.portName = portName;
+  session.devicePath = session.platform.devicePath(portName);
   if (!serial::OpenNamedPort(session.platform, portName, session.port)) {
     result.reason = serial::DescribeFailure(serial::LastFailure());
     return result;

@@ -45,6 +45,8 @@ ConnectResult Connect(Session& session, const std::string& portName, Link link) 
   session.interfaceReady = false;
   // 1. Whatever the last attempt left open is closed first.
   serial::CloseComPort(session.port);
+  session.portName = portName;
+  session.devicePath = session.platform.devicePath(portName);
   // 2-3. The chosen port with the fixed line settings.
   // A failure's reason goes into the trace and comes back with the outcome.
   const auto failed = [&](ConnectOutcome outcome) {

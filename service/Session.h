@@ -33,6 +33,9 @@ struct Session {
 
   serial::Platform& platform;
   serial::PortHandle port;
+  // The port as the last attempt named it, and where that name led.
+  std::string portName;
+  std::string devicePath;
   std::uint8_t registerAddress = 0xFF;
   std::int32_t firmwareVersion = 0;
   bool interfaceReady = false;

@@ -60,12 +60,14 @@ std::uint8_t TInit_Com::selectedPortNumber() const {
 void TInit_Com::FormCreate() {}
 
 void TInit_Com::FormActivate() {
+  attemptRan_ = false;
   if (activateHook_) activateHook_();
   Button3->setEnabled(true);
 }
 
 void TInit_Com::Button1Click() {
   if (connectProcedure_) {
+    attemptRan_ = true;
     connectProcedure_();
   } else {
     close();

@@ -43,6 +43,10 @@ class TInit_Com : public QDialog {
   // found selected sets its number, so a later one overrides an earlier one.
   std::uint8_t selectedPortNumber() const;
 
+  // Whether "Установить интерфейс" ran the connection procedure since the
+  // dialog was last shown.
+  bool attemptRan() const { return attemptRan_; }
+
  public slots:
   void FormCreate();
   void FormActivate();
@@ -57,6 +61,7 @@ class TInit_Com : public QDialog {
   std::function<void()> connectProcedure_;
   std::function<void()> activateHook_;
   std::function<bool()> processorLinkQuery_;
+  bool attemptRan_ = false;
 
   QPushButton* Button1;
   QPushButton* Button3;

@@ -164,6 +164,14 @@ void TMainForm::setReadCommand(Command command) { readCommand_ = std::move(comma
 
 void TMainForm::setWriteCommand(Command command) { writeCommand_ = std::move(command); }
 
+void TMainForm::setConnectedCommand(Command command) { connectedCommand_ = std::move(command); }
+
+void TMainForm::paintCommandsDisabled() {
+  ButtonDisabled();
+  tbRead->repaint();
+  tbWrite->repaint();
+}
+
 bool TMainForm::processorLinkSelected() const { return KKM_RadioButton->isChecked(); }
 
 QString TMainForm::statusText() const { return PanelStatus->text(); }
@@ -183,8 +191,14 @@ void TMainForm::tbConnectClick() {
   const QString linkWord = processorLinkSelected() ? "ККМ" : "микроконтроллером";
   setStatusText((connected ? "Установлен интерфейс с " : "Нет связи с ") + linkWord);
 
-  // 4. Only a connection enables the commands; a failure leaves them as they were.
-  if (connected) ButtonEnabled();
+  // 4. A connection enables the commands; a failed attempt closed the earlier
+  // port, so it disables them; no attempt leaves them as they were.
+  if (connected) {
+    ButtonEnabled();
+    if (connectedCommand_) connectedCommand_();
+  } else if (initCom_ != nullptr && initCom_->attemptRan()) {
+    ButtonDisabled();
+  }
 }
 
 void TMainForm::ButtonEnabled() {

@@ -6,7 +6,10 @@
 // The read and write buttons start disabled and are only ever enabled by
 // ButtonEnabled(): after a connection (tbConnectClick) or by the read and
 // write commands, which are hooks set from outside (setReadCommand,
-// setWriteCommand).
+// setWriteCommand). A connection attempt that ran and failed disables them:
+// it closed the earlier port. Closing the setup dialog without an attempt
+// leaves them as they were. After a connection the connected command runs
+// (setConnectedCommand).
 
 #include <QWidget>
 #include <functional>
@@ -43,6 +46,12 @@ class TMainForm : public QWidget {
   // What the read and write buttons run; nothing until set.
   void setReadCommand(Command command);
   void setWriteCommand(Command command);
+  // What runs after a connection, once the buttons are enabled.
+  void setConnectedCommand(Command command);
+
+  // Disables the read and write buttons and paints them at once, without
+  // processing any event, before a command blocks.
+  void paintCommandsDisabled();
 
   // True when KKM_RadioButton (the link through the register's processor) is
   // checked; otherwise Micro_RadioButton is and the KIA link is chosen.
@@ -74,6 +83,7 @@ class TMainForm : public QWidget {
   TInit_Com* initCom_ = nullptr;
   Command readCommand_;
   Command writeCommand_;
+  Command connectedCommand_;
   bool shownBefore_ = false;
 
   QFrame* ToolPanel;

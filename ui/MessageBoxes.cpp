@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace kkm::ui {
 
@@ -13,6 +14,8 @@ QMessageBox::Icon ToQtIcon(MessageBoxes::Icon icon) {
       return QMessageBox::Critical;
     case MessageBoxes::Icon::Warning:
       return QMessageBox::Warning;
+    case MessageBoxes::Icon::Question:
+      return QMessageBox::Question;
     case MessageBoxes::Icon::Information:
       break;
   }
@@ -27,6 +30,17 @@ void QtMessageBoxes::show(const QString& text, const QString& title, Icon icon) 
   QMessageBox box(ToQtIcon(icon), title, text, QMessageBox::Ok, QApplication::activeWindow());
   box.setTextFormat(Qt::PlainText);
   box.exec();
+}
+
+bool QtMessageBoxes::ask(const QString& text, const QString& title) {
+  QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, QApplication::activeWindow());
+  box.setTextFormat(Qt::PlainText);
+  QPushButton* yes = box.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
+  QPushButton* no = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+  box.setDefaultButton(yes);
+  box.setEscapeButton(no);
+  box.exec();
+  return box.clickedButton() == yes;
 }
 
 }  // namespace kkm::ui

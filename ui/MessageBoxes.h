@@ -1,7 +1,9 @@
 #pragma once
 // How the windows report to the operator: a modal box with a text, a title, an
 // icon and one OK button. show() returns when the operator has closed the box.
-// QtMessageBoxes is the real one; tests substitute a recorder.
+// ask() is a question box with the buttons "Да" (the default) and "Нет"; it
+// returns true for "Да". QtMessageBoxes is the real one; tests substitute a
+// recorder.
 
 #include <QString>
 
@@ -9,16 +11,19 @@ namespace kkm::ui {
 
 class MessageBoxes {
  public:
-  enum class Icon { Error, Warning, Information };
+  enum class Icon { Error, Warning, Information, Question };
 
   virtual ~MessageBoxes() = default;
   virtual void show(const QString& text, const QString& title, Icon icon) = 0;
+  virtual bool ask(const QString& text, const QString& title) = 0;
 };
 
 // A QMessageBox over the active window; the text is shown as plain text.
 class QtMessageBoxes : public MessageBoxes {
  public:
   void show(const QString& text, const QString& title, Icon icon) override;
+  // Closing the box without a button counts as "Нет".
+  bool ask(const QString& text, const QString& title) override;
 };
 
 }  // namespace kkm::ui

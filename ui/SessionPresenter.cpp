@@ -6,6 +6,7 @@
 #include "serial/SerialLine.h"
 #include "service/Messages.h"
 #include "service/NetworkNumber.h"
+#include "ui/BusyCursor.h"
 #include "ui/InitComm.h"
 #include "ui/MainForm.h"
 #include "ui/OperatorError.h"
@@ -17,7 +18,7 @@ namespace {
 
 const QString kWarningTitle = QStringLiteral("Предупреждение");
 const QString kErrorTitle = QStringLiteral("Ошибка");
-const QString kCommandTitle = QStringLiteral("Запись сетевого номера");
+const QString kCommandTitle = QString::fromUtf8(service::kWriteTitleText);
 // "Нет связи c " here ends in a Latin c, unlike the connection status text.
 const QString kNoContact = QStringLiteral("Нет связи c ");
 const QString kReadDone = QStringLiteral("Чтение завершено");
@@ -52,15 +53,23 @@ SessionPresenter::SessionPresenter(service::Session& session, MessageBoxes& boxe
   initCom.setConnectProcedure([this] { connect(); });
   mainForm.setReadCommand([this] { read(); });
   mainForm.setWriteCommand([this] { write(); });
+  mainForm.setConnectedCommand([this] { finishInterruptedWrite(); });
 }
 
 Link SessionPresenter::selectedLink() const {
   return mainForm_.processorLinkSelected() ? Link::Processor : Link::Kia;
 }
 
+void SessionPresenter::show(const QString& text, const QString& title, MessageBoxes::Icon icon) {
+  BusyCursor::end();
+  boxes_.show(text, title, icon);
+}
+
 void SessionPresenter::connect() {
   const Link link = initCom_.processorLinkSelected() ? Link::Processor : Link::Kia;
   const std::uint8_t portNumber = initCom_.selectedPortNumber();
+  BusyCursor busy;
+  mainForm_.paintCommandsDisabled();
   const service::ConnectResult result = service::Connect(session_, portNumber, link);
   if (result.connected()) {
     initCom_.accept();
@@ -73,22 +82,26 @@ void SessionPresenter::connect() {
   std::fflush(stderr);
   const bool warning = result.outcome == service::ConnectOutcome::PortUnavailable ||
                        result.outcome == service::ConnectOutcome::WrongFirmware;
-  boxes_.show(Utf8(service::ConnectOutcomeText(result.outcome)), warning ? kWarningTitle : kErrorTitle,
-              warning ? MessageBoxes::Icon::Warning : MessageBoxes::Icon::Error);
+  show(Utf8(service::ConnectOutcomeText(result.outcome)), warning ? kWarningTitle : kErrorTitle,
+       warning ? MessageBoxes::Icon::Warning : MessageBoxes::Icon::Error);
 }
 
 // The error box, and after it the status text.
 void SessionPresenter::reportNoContact(Link link) {
-  boxes_.show(Utf8(service::NoInterfaceText(link)), kCommandTitle, MessageBoxes::Icon::Error);
+  show(Utf8(service::NoInterfaceText(link)), kCommandTitle, MessageBoxes::Icon::Error);
   mainForm_.setStatusText(kNoContact + Utf8(service::LinkWord(link)));
 }
 
 void SessionPresenter::read() {
-  mainForm_.ButtonDisabled();
+  BusyCursor busy;
+  mainForm_.paintCommandsDisabled();
   const Link link = selectedLink();
   const service::ReadResult result = service::ReadNetworkNumber(session_, link);
   if (result.ok) {
-    mainForm_.stationNoSpinEdit().setText(Utf8(service::NetworkNumberText(result.networkNumberByte)));
+    TStationNoSpinEdit& field = mainForm_.stationNoSpinEdit();
+    field.setText(Utf8(service::NetworkNumberText(result.networkNumberByte)));
+    // Typing then replaces the number read instead of adding to it.
+    field.selectAll();
     mainForm_.setStatusText(kReadDone);
   } else {
     reportNoContact(link);
@@ -98,7 +111,8 @@ void SessionPresenter::read() {
 
 void SessionPresenter::write() {
   const Link link = selectedLink();
-  mainForm_.ButtonDisabled();
+  BusyCursor busy;
+  mainForm_.paintCommandsDisabled();
 
   // The field's text as it stands: only a network number goes to the register.
   const QString text = mainForm_.stationNoSpinEdit().text();
@@ -106,13 +120,15 @@ void SessionPresenter::write() {
   if (!number) {
     mainForm_.ButtonEnabled();
     if (!IsHexInteger(text)) throw NotAnIntegerError(QStringLiteral("$") + text);
-    boxes_.show(Utf8(service::kOutOfRangeText), kCommandTitle, MessageBoxes::Icon::Warning);
+    show(Utf8(service::kOutOfRangeText), kCommandTitle, MessageBoxes::Icon::Warning);
     return;
   }
+  reportWrite(link, service::WriteNetworkNumber(session_, link, *number));
+}
 
-  const service::WriteResult result = service::WriteNetworkNumber(session_, link, *number);
+void SessionPresenter::reportWrite(Link link, const service::WriteResult& result) {
   if (result.written()) {
-    boxes_.show(Utf8(service::kWriteSucceededText), kCommandTitle, MessageBoxes::Icon::Information);
+    show(Utf8(service::kWriteSucceededText), kCommandTitle, MessageBoxes::Icon::Information);
     mainForm_.setStatusText(kWriteDone);
     mainForm_.ButtonEnabled();
     return;
@@ -120,6 +136,45 @@ void SessionPresenter::write() {
   reportNoContact(link);
   // A half-written register keeps the commands off until the next connection.
   if (!result.partlyWritten()) mainForm_.ButtonEnabled();
+}
+
+void SessionPresenter::finishInterruptedWrite() {
+  const Link link = selectedLink();
+  const service::LoadedRecord loaded = service::LoadRecord(session_.portName, link);
+  if (loaded.status == service::RecordStatus::None) return;
+  if (loaded.status == service::RecordStatus::Unusable) {
+    // Never acted on: the operator learns why, and the file stays for a look.
+    service::ReportRecordFailure(session_.port, loaded.reason);
+    show(Utf8(std::string(service::kUnusableRecordText) + ".\n" + loaded.reason), kCommandTitle,
+         MessageBoxes::Icon::Warning);
+    return;
+  }
+  const service::WriteRecord& record = loaded.record;
+  const std::string number = service::RecordedNumberText(record);
+
+  BusyCursor busy;
+  mainForm_.paintCommandsDisabled();
+  const service::InterruptedCheck check = service::CheckInterruptedWrite(session_, link, record);
+  if (!check.ok) {
+    reportNoContact(link);
+    mainForm_.ButtonEnabled();
+    return;
+  }
+  switch (check.state) {
+    case service::InterruptedWrite::Untouched:
+      break;
+    case service::InterruptedWrite::Changed:
+      show(Utf8(service::MemoryChangedText(number)), kCommandTitle, MessageBoxes::Icon::Warning);
+      break;
+    case service::InterruptedWrite::Finishable: {
+      BusyCursor::end();
+      if (!boxes_.ask(Utf8(service::FinishQuestionText(number)), kCommandTitle)) break;
+      BusyCursor finishing;
+      reportWrite(link, service::FinishInterruptedWrite(session_, link, record, check));
+      return;
+    }
+  }
+  mainForm_.ButtonEnabled();
 }
 
 }  // namespace kkm::ui

@@ -14,8 +14,20 @@
 // - the write takes the field's text as it stands: text that is not a
 //   hexadecimal integer raises the conversion error the application's
 //   standard error box shows; other text outside 1..99 gets a warning box.
-//   Nothing is sent in either case and the buttons are enabled again.
+//   Nothing is sent in either case and the buttons are enabled again;
+// - after every connection, a write that a record shows was interrupted on
+//   this port and link is looked at: untouched, its record goes silently;
+//   finishable, the operator is asked and "Да" finishes it with the write's
+//   own success or error report ("Нет" sends nothing, and the question comes
+//   again at the next connection); changed since, a warning and the record
+//   stays.
+//
+// Every command that blocks shows the wait cursor until its first box opens
+// or it ends, and paints the read and write buttons disabled before its first
+// exchange. After a read the field's whole text is selected, so that typing
+// replaces the number read.
 
+#include "service/NetworkNumber.h"
 #include "service/Session.h"
 #include "ui/MessageBoxes.h"
 
@@ -36,10 +48,14 @@ class SessionPresenter {
   void connect();
   void read();
   void write();
+  void finishInterruptedWrite();
 
  private:
   Link selectedLink() const;
+  // Every box goes through here: the wait cursor goes before it opens.
+  void show(const QString& text, const QString& title, MessageBoxes::Icon icon);
   void reportNoContact(Link link);
+  void reportWrite(Link link, const service::WriteResult& result);
 
   service::Session& session_;
   MessageBoxes& boxes_;

@@ -132,6 +132,8 @@ void TStationNoSpinEdit::setText(const QString& text) {
   edit_->setText(text);
 }
 
+void TStationNoSpinEdit::selectAll() { edit_->selectAll(); }
+
 int TStationNoSpinEdit::value() const {
   const auto read = ReadFieldInteger(text());
   return read ? static_cast<int>(read->value) : kMinValue;

@@ -17,7 +17,8 @@
 // - Taking the focus by mouse or keyboard selects the whole text, so typing
 //   replaces the number instead of adding to it; a character that no longer
 //   fits (the field is full and nothing is selected) beeps like a refused one.
-// - setText() puts the program's text in unchanged, without these rules.
+// - setText() puts the program's text in unchanged, without these rules;
+//   selectAll() selects all of it, as taking the focus does.
 
 #include <QString>
 #include <QWidget>
@@ -43,6 +44,8 @@ class TStationNoSpinEdit : public QWidget {
 
   QString text() const;
   void setText(const QString& text);
+  // Selects the whole text, so that typing replaces it.
+  void selectAll();
   int value() const;
 
   // Sets value() + steps, limited to the range, as decimal text.

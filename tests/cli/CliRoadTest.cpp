@@ -2,8 +2,10 @@
 // read, write and read back on both links, and a scan of a line with several
 // registers, two of them sharing an address.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/StateHome.h"
 #include "tests/e2e/SimChild.h"
 
 extern char** environ;
@@ -36,6 +39,17 @@ struct CliRun {
   std::string err;
 };
 
+// Starts the tool with `args` and the file actions; the process id, or -1.
+pid_t SpawnCli(const std::vector<std::string>& args, posix_spawn_file_actions_t& actions) {
+  std::vector<char*> argv{const_cast<char*>(KKM_CLI_PATH)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, KKM_CLI_PATH, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return spawned == 0 ? pid : -1;
+}
+
 // Runs the tool with `args` and collects both streams until it ends.
 CliRun RunCli(const std::vector<std::string>& args) {
   std::array<int, 2> out{}, err{};
@@ -46,12 +60,8 @@ CliRun RunCli(const std::vector<std::string>& args) {
   posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
   posix_spawn_file_actions_addclose(&actions, out[0]);
   posix_spawn_file_actions_addclose(&actions, err[0]);
-  std::vector<char*> argv{const_cast<char*>(KKM_CLI_PATH)};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, KKM_CLI_PATH, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t pid = SpawnCli(args, actions);
+  const int spawned = pid > 0 ? 0 : -1;
   close(out[1]);
   close(err[1]);
   CliRun run;
@@ -165,6 +175,59 @@ TEST_F(CliRoad, ScanListsEveryRegisterAndTheAddressTwoOfThemShare) {
   ASSERT_EQ(candidates.size(), 256u);
   EXPECT_EQ(candidates.front(), 0xFF);
   EXPECT_EQ(candidates.back(), 0x00);
+}
+
+// Starts the tool with `args`, its output discarded; the process id, or -1.
+pid_t StartCli(const std::vector<std::string>& args) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  return SpawnCli(args, actions);
+}
+
+// The program killed between exchanges 4 and 5 leaves its record; the next
+// run finishes the write. The register answers the address of the write's
+// fifth exchange (its seventh after the scan and the version query) busy for
+// as long as the tool keeps asking, so the kill comes while exchange 4 is
+// done and exchange 5 has not started.
+TEST_F(CliRoad, AProgramKilledBetweenExchangesFourAndFiveFinishesTheWriteAfterARestart) {
+  SimChild sim(KKM_SIM_PATH,
+               {"--link", "cpu", "--number", "1", "--uart-fifo", "0", "--fault", "7:busy=100000"},
+               file("trace.txt"), file("cells.txt"));
+  const std::string slave = sim.slavePath(kSimStartTimeout);
+  ASSERT_FALSE(slave.empty()) << "kkm-sim did not announce its line";
+
+  const pid_t cli = StartCli({"write", "45", "--port", slave});
+  ASSERT_GT(cli, 0);
+  const auto busyAnswered = [&] {
+    for (const TraceLine& line : ReadTrace(sim.tracePath()))
+      if (!line.fromHost && line.byte == 0x65) return true;
+    return false;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!busyAnswered() && std::chrono::steady_clock::now() < deadline) usleep(10'000);
+  kill(cli, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(cli, &status, 0), cli);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the tool ended on its own before the kill";
+  bool recordLeft = false;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(test::StateHome()))
+    recordLeft = recordLeft || entry.path().filename().string().rfind("write-", 0) == 0;
+  EXPECT_TRUE(recordLeft);
+
+  const CliRun warned = RunCli({"read", "--port", slave});
+  EXPECT_EQ(warned.exitCode, 0) << warned.err;
+  EXPECT_EQ(warned.err.rfind("Внимание: запись сетевого номера 45 через " + slave + " была прервана", 0), 0u)
+      << warned.err;
+  const CliRun finished = RunCli({"finish", "--port", slave});
+  EXPECT_EQ(finished.exitCode, 0) << finished.err;
+  EXPECT_EQ(finished.out, "45\n");
+
+  ASSERT_EQ(sim.stop(kSimStopTimeout), 0);
+  EXPECT_EQ(ReadMemoryDump(sim.dumpPath()),
+            (std::map<std::uint16_t, std::uint8_t>{
+                {0x1140, 0xBA}, {0x020F, 0xBA}, {0x073E, 0xBA}, {0x0740, 0xBA}}));
 }
 
 TEST_F(CliRoad, APortThatIsNoTerminalOrMissingIsUnavailableWithItsReason) {

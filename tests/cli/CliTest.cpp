@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "service/WriteRecord.h"
 #include "sim/cashreg/CashRegister.h"
 #include "sim/kia/KiaBoard.h"
 #include "sim/line/VirtualLine.h"
@@ -61,7 +64,7 @@ const std::string kReadsOnly =
     "Восстановите связь и повторите запись.\n";
 const std::string kNonVolatile =
     " из 6: сетевой номер и контрольная сумма в энергонезависимой памяти ККМ могут не совпадать. Не "
-    "выключайте ККМ: восстановите связь, повторите запись и проверьте ККМ перед работой.\n";
+    "выключайте ККМ: восстановите связь и завершите запись (kkm-netnum-cli finish).\n";
 const std::string kOutOfRange = "Сетевой номер должен быть числом от 1 до 99.\n";
 const std::string kUsageJson = Json("usage", "null", "null", "null", "null");
 
@@ -373,6 +376,110 @@ TEST(CliUsage, HelpVersionAndMalformedCommandLines) {
     }
   }
   EXPECT_EQ(platform.openCount(), 0);
+}
+
+}  // namespace
+}  // namespace kkm::cli
+
+namespace kkm::cli {
+namespace {
+
+// finish: after a write stopped at exchange 5, on the register as the
+// interruption left it or changed since.
+struct FinishCase {
+  const char* name;
+  void (*change)(sim::CashRegister&);  // after the interruption; nullptr: nothing
+  int exitCode;
+  std::string out;
+  std::string err;
+  bool recordKept;
+};
+void PrintTo(const FinishCase& c, std::ostream* os) { *os << c.name; }
+
+const FinishCase kFinishCases[] = {
+    {"Finishable", nullptr, kExitDone, "45\n", "", false},
+    {"ChecksumChangedSince", [](sim::CashRegister& r) { r.nonVolatile()[0x0740] = 0x11; }, kExitMemoryChanged,
+     "",
+     "Память ККМ изменилась после прерванной записи сетевого номера 45. Завершить её автоматически нельзя.\n",
+     true},
+    {"NumberPutBack", [](sim::CashRegister& r) { r.nonVolatile()[0x073E] = 0xFE; }, kExitDone, "",
+     "Прерванная запись сетевого номера 45 не изменила память ККМ; сведения о ней удалены.\n", false},
+};
+
+class CliFinish : public ::testing::TestWithParam<FinishCase> {
+ protected:
+  void SetUp() override {
+    platform_.addPort("COM1", line_);
+    line_.attach(register_);
+  }
+  bool recordKept() const {
+    return service::LoadRecord("COM1", service::Link::Processor).status == service::RecordStatus::Found;
+  }
+  sim::VirtualLine line_;
+  sim::VirtualPlatform platform_{line_};
+  sim::CashRegister register_{1};
+};
+
+TEST_P(CliFinish, FinishesWithoutAskingOrSaysWhyNot) {
+  const FinishCase& c = GetParam();
+  const std::uint8_t checksumOld = register_.nonVolatile()[0x0740];
+  std::string out, err;
+  register_.faultOnCommand(0x17, RegisterFault::Silent, 2);
+  ASSERT_EQ(RunTool(platform_, Write("45"), out, err), kExitPartlyWritten);
+  register_.clearFaults();
+  if (c.change != nullptr) c.change(register_);
+
+  // read and write warn first, in one line, and go on.
+  ASSERT_EQ(RunTool(platform_, kRead, out, err), kExitDone);
+  EXPECT_EQ(err,
+            "Внимание: запись сетевого номера 45 через COM1 была прервана; завершите её: kkm-netnum-cli "
+            "finish --port COM1 --link cpu\n");
+
+  EXPECT_EQ(RunTool(platform_, {"finish", "--port", "COM1"}, out, err), c.exitCode);
+  EXPECT_EQ(out, c.out);
+  EXPECT_EQ(err, c.err);
+  EXPECT_EQ(recordKept(), c.recordKept);
+  if (c.exitCode == kExitDone && !c.out.empty()) {
+    EXPECT_EQ(register_.nonVolatile()[0x073E], 0xBA);
+    EXPECT_EQ(register_.nonVolatile()[0x0740], static_cast<std::uint8_t>(checksumOld - 0xFE + 0xBA));
+    EXPECT_EQ(register_.dataMemory()[0x020F], 0xBA);
+    EXPECT_EQ(register_.dataMemory()[0x1140], 0xBA);
+    EXPECT_TRUE(register_.nonVolatileChecksumHolds());
+  }
+  if (!c.recordKept) {
+    ASSERT_EQ(RunTool(platform_, kRead, out, err), kExitDone);
+    EXPECT_EQ(err, "") << "no warning once the record is gone";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CliFinish, ::testing::ValuesIn(kFinishCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CliFinishRecord, NoRecordOrAnUnusableOneSendsNothing) {
+  sim::VirtualLine line;
+  sim::VirtualPlatform platform(line);
+  sim::CashRegister reg(1);
+  platform.addPort("COM1", line);
+  line.attach(reg);
+  std::string out, err;
+  EXPECT_EQ(RunTool(platform, {"finish", "--port", "COM1", "--json"}, out, err), kExitDone);
+  EXPECT_EQ(out,
+            "{\"outcome\": \"no_record\", \"number\": null, \"address\": null, \"firmware\": null, "
+            "\"failed_exchange\": null, \"reason\": \"\"}\n");
+  EXPECT_EQ(err, "Прерванной записи сетевого номера через COM1 нет.\n");
+
+  const std::string path = service::RecordPath("COM1", service::Link::Kia);
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path) << "version=1\nport=COM1\nlink=kia\n";
+  EXPECT_EQ(RunTool(platform, {"finish", "--port", "COM1", "--link", "kia"}, out, err), kExitRecordUnusable);
+  EXPECT_EQ(err.rfind("Сведения о прерванной записи сетевого номера повреждены и не будут использованы: "
+                      "the write record " +
+                          path + " is unusable",
+                      0),
+            0u)
+      << err;
+  EXPECT_TRUE(line.traceOf(sim::Direction::HostToDevice).empty());
+  EXPECT_TRUE(std::filesystem::exists(path)) << "kept for a look";
 }
 
 }  // namespace

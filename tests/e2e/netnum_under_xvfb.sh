@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The real kkm-netnum on a virtual display, driven as an operator drives it:
-# connect on COM1 through the register's processor, read, type 45, write,
-# close the success box, read again, leave. A kkm-sim register (number 1)
+# connect on COM1 through the register's processor, read, click into the
+# number field and type 45 (the click selects the number read, so typing
+# replaces it), write, close the success box, read again, try COM2 (no such
+# port) and close the dialog: read and write are then disabled; leave. A kkm-sim register (number 1)
 # answers on a pseudo-terminal; afterwards its trace must hold exactly the
 # expected bytes (address bytes MARK, frame bytes SPACE) and its memory dump
 # the new number in all four places. A screenshot is saved at every step.
@@ -204,7 +206,8 @@ wait_until "$step_s" "line from kkm-sim" sim_ready
 #    It keeps its own exchange trace.
 mkdir -m 700 "$work/runtime"
 LSAN_OPTIONS="suppressions=$here/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}" \
-  KKM_COM1="$work/com1" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" KKM_TRACE="$work/netnum-trace.txt" \
+  KKM_COM1="$work/com1" KKM_COM2="$work/no-such-port" XDG_STATE_HOME="$work/state" \
+  QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" KKM_TRACE="$work/netnum-trace.txt" \
   "$netnum" >"$work/netnum.out" 2>"$work/netnum.err" &
 netnum_pid=$!
 pids+=("$netnum_pid")
@@ -252,9 +255,10 @@ status_changed
 no_failure_box
 shot 04-read
 
-# 7. Type 45 into the number field (96,104 49x22 in the panel at 0,43).
-click "$main" $((96 + 15)) $((43 + 104 + 11))
-xdotool key ctrl+a
+# 7. Click into the number field (96,104 49x22 in the panel at 0,43) after
+#    its "01" and type 45: the click selected the whole number, so the field
+#    holds 45, not 014 (the write's bytes below show which).
+click "$main" $((96 + 30)) $((43 + 104 + 11))
 xdotool type 45
 shot 05-typed-45
 
@@ -278,7 +282,31 @@ status_changed
 no_failure_box
 shot 08-read-back
 
-# 10. Leave: the program ends and closes the port; then the register is stopped.
+# 10. A failed attempt: COM2 (80,16 in the dialog) does not exist; the
+#     warning box, closed with Enter, then "Закрыть" (192,48 81x25). The
+#     attempt closed COM1, so read is disabled: clicking it sends nothing and
+#     opens no box.
+status_before
+toolbar "$tb_connect"
+wait_until "$step_s" "setup dialog" visible "$dialog_title"
+dialog="$(window_of "$dialog_title")"
+click "$dialog" $((96 + 20)) $((16 + 8))
+click "$dialog" $((56 + 64)) $((48 + 12))
+wait_until "$step_s" "box \"Предупреждение\"" visible "Предупреждение"
+shot 09-no-such-port
+xdotool key Return
+wait_until "$step_s" "closing of the warning box" not_visible "Предупреждение"
+click "$dialog" $((192 + 40)) $((48 + 12))
+wait_until "$step_s" "closing of the setup dialog" not_visible "$dialog_title"
+status_changed
+toolbar "$tb_read"
+sleep 1
+visible "$command_title" && fail "a disabled read opened a box"
+trace_is "$connect_bytes$read_bytes$write_bytes$read_back_bytes" || fail "a disabled read sent bytes"
+no_failure_box
+shot 10-commands-disabled
+
+# 11. Leave: the program ends and closes the port; then the register is stopped.
 toolbar "$tb_exit"
 wait_until "$step_s" "end of kkm-netnum" stopped "$netnum_pid"
 netnum_status=0
@@ -290,7 +318,7 @@ sim_status=0
 wait "$sim_pid" || sim_status=$?
 [ "$sim_status" = 0 ] || fail "kkm-sim exited with $sim_status"
 
-# 11. The register's memories and the whole trace.
+# 12. The register's memories and the whole trace.
 expected_cells=$'0x1140=BA\n0x020F=BA\n0x073E=BA\n0x0740=BA'
 [ "$(cat "$work/cells.txt")" = "$expected_cells" ] || fail "memory dump: $(cat "$work/cells.txt")"
 expected_bytes="$connect_bytes$read_bytes$write_bytes$read_back_bytes"

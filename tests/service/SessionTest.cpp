@@ -7,9 +7,11 @@
 
 #include "service/NetworkNumber.h"
 #include "service/Session.h"
+#include "service/WriteRecord.h"
 #include "sim/cashreg/CashRegister.h"
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
+#include "tests/common/StateHome.h"
 
 namespace kkm::service {
 namespace {
@@ -59,6 +61,7 @@ TEST_F(SessionTest, AWriteReportsTheExchangeItStoppedAt) {
     sim::VirtualLine line;
     sim::VirtualPlatform platform(line);
     sim::CashRegister reg(1);
+    test::ClearStateHome();
     platform.addPort("COM1", line);
     line.attach(reg);
     reg.faultOnCommand(row.command, RegisterFault::Silent, row.occurrence);
@@ -68,6 +71,10 @@ TEST_F(SessionTest, AWriteReportsTheExchangeItStoppedAt) {
     EXPECT_EQ(result.failedExchange, row.failedExchange);
     EXPECT_EQ(result.partlyWritten(), row.failedExchange >= 2 && row.failedExchange <= 5);
     EXPECT_EQ(session.registerAddress, 0xFE) << "exchange " << row.failedExchange;
+    // Only a write stopped between exchange 4 and the acknowledgement of 5 leaves its record.
+    EXPECT_EQ(LoadRecord("COM1", Link::Processor).status == RecordStatus::Found,
+              row.failedExchange == 4 || row.failedExchange == 5)
+        << "exchange " << row.failedExchange;
   }
 }
 

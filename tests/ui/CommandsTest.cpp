@@ -7,21 +7,27 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <array>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <tuple>
 
 #include "service/Session.h"
+#include "service/WriteRecord.h"
 #include "sim/cashreg/CashRegister.h"
 #include "sim/kia/KiaBoard.h"
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
+#include "tests/common/RegisterPlaces.h"
+#include "tests/reliability/FaultTap.h"
 #include "tests/ui/RecordingMessageBoxes.h"
 #include "ui/Application.h"
 #include "ui/InitComm.h"
@@ -38,8 +44,6 @@ using test::RecordingMessageBoxes;
 using Box = RecordingMessageBoxes::Box;
 using Icon = MessageBoxes::Icon;
 
-constexpr std::uint16_t kWorkingCopy = 0x1140;
-constexpr std::uint16_t kLineAddressCopy = 0x020F;
 constexpr std::uint16_t kStoredNumber = 0x073E;
 constexpr std::uint16_t kStoredChecksum = 0x0740;
 constexpr std::uint8_t kWriteByte = 0x05, kReadByte = 0x06, kReadBlock = 0x16, kWriteBlock = 0x17;
@@ -57,15 +61,7 @@ void Click(QAbstractButton* button) {
   QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
 }
 
-// The four places of the network number in the register, as one value.
-struct Places {
-  std::uint8_t working, lineAddress, stored, checksum;
-  bool operator==(const Places&) const = default;
-};
-std::ostream& operator<<(std::ostream& os, const Places& p) {
-  return os << std::hex << "{1140=" << int(p.working) << " 020F=" << int(p.lineAddress)
-            << " 073E=" << int(p.stored) << " 0740=" << int(p.checksum) << "}";
-}
+using test::Places;
 
 class CommandsTest : public ::testing::Test {
  protected:
@@ -81,7 +77,7 @@ class CommandsTest : public ::testing::Test {
 
   // The devices on the line: the register's processor, the KIA board, or both.
   void plug(bool processor, bool kia) {
-    if (processor) line_.attach(register_);
+    if (processor) line_.attach(tap_);
     if (kia) line_.attach(board_);
   }
 
@@ -122,11 +118,7 @@ class CommandsTest : public ::testing::Test {
     Click(button("tbWrite"));
   }
 
-  Places places() const {
-    const auto& data = register_.dataMemory();
-    const auto& nv = register_.nonVolatile();
-    return {data[kWorkingCopy], data[kLineAddressCopy], nv[kStoredNumber], nv[kStoredChecksum]};
-  }
+  Places places() const { return test::PlacesOf(register_); }
   std::size_t hostBytes() const { return line_.traceOf(sim::Direction::HostToDevice).size(); }
   // The address (hh ll) of every KIA memory read frame the host sent.
   std::vector<std::uint16_t> kiaMemoryReadAddresses() const {
@@ -143,6 +135,7 @@ class CommandsTest : public ::testing::Test {
   sim::VirtualLine line_;
   sim::VirtualPlatform platform_{line_};
   CashRegister register_{1};
+  test::FaultTap tap_{register_};  // passes every byte until armed
   sim::kia::KiaBoard board_{register_.dataMemory(), register_.nonVolatile()};
   service::Session state_{platform_};
   RecordingMessageBoxes boxes_;
@@ -245,7 +238,21 @@ TEST_F(CommandsTest, UnavailablePortLeavesNoPortOpenEvenAfterAnEarlierSuccess) {
   EXPECT_FALSE(state_.port.isOpen());
   EXPECT_FALSE(line_.portOpen());
   EXPECT_EQ(form_.statusText(), kNoContactDialog + "ККМ");
-  EXPECT_TRUE(commandsEnabled()) << "a failed connection leaves the buttons as they were";
+  EXPECT_FALSE(commandsEnabled()) << "the attempt closed the port the commands used";
+}
+
+// An attempt that ran and failed disables the commands, whichever check
+// failed; closing the dialog without an attempt leaves them as they were.
+TEST_F(CommandsTest, AFailedAttemptDisablesTheCommandsAndNoAttemptLeavesThem) {
+  plug(true, false);
+  ASSERT_TRUE(connect(Link::Processor));
+  register_.setFirmwareVersion(0x01, 0x04);
+  EXPECT_FALSE(connect(Link::Processor));
+  EXPECT_FALSE(commandsEnabled()) << "a register of firmware 1.0.4 is no ground for the commands";
+  register_.setFirmwareVersion(0x01, 0x05);
+  ASSERT_TRUE(connect(Link::Processor));
+  connectAndClose();
+  EXPECT_TRUE(commandsEnabled());
 }
 
 struct ProcessorOutcome {
@@ -324,6 +331,67 @@ TEST_F(CommandsTest, KiaProbeFailureAndTheProbeAddressBeforeAndAfterTheFirstSucc
   EXPECT_EQ(state_.memoryMap.NetworkNumberAddress(), 0x1140);
   ASSERT_TRUE(connect(Link::Kia));
   EXPECT_EQ(kiaMemoryReadAddresses(), (std::vector<std::uint16_t>{0x0000, 0x0000, 0x77AD}));
+}
+
+// ---- Busy feedback -----------------------------------------------------------
+
+// Whenever a frame reaches the register: the wait cursor is up and the
+// commands are disabled. When a box opens, the wait cursor is gone.
+TEST_F(CommandsTest, TheWaitCursorAndDisabledCommandsWhileACommandBlocks) {
+  plug(true, false);
+  int frames = 0, busyFrames = 0;
+  const auto watch = [&] {
+    tap_.arm({1,
+              false,
+              [&] {
+                ++frames;
+                const QCursor* cursor = QApplication::overrideCursor();
+                if (cursor != nullptr && cursor->shape() == Qt::WaitCursor &&
+                    !button("tbRead")->isEnabled() && !button("tbWrite")->isEnabled())
+                  ++busyFrames;
+              },
+              {}});
+  };
+  bool cursorWithBox = true;
+  boxes_.whileOpen = [&] { cursorWithBox = QApplication::overrideCursor() != nullptr; };
+  for (const char* command : {"connect", "read", "write", "failed read"}) {
+    SCOPED_TRACE(command);
+    frames = busyFrames = 0;
+    watch();
+    const std::string name = command;
+    if (name == "connect") {
+      ASSERT_TRUE(connect(Link::Processor));
+    } else if (name == "read") {
+      read();
+    } else if (name == "write") {
+      write("45");
+      EXPECT_FALSE(cursorWithBox) << "the success box opens without the wait cursor";
+    } else {
+      register_.faultOnCommand(kReadByte, RegisterFault::Silent);
+      cursorWithBox = true;
+      read();
+      EXPECT_FALSE(cursorWithBox) << "the error box opens without the wait cursor";
+    }
+    EXPECT_EQ(frames, 1);
+    EXPECT_EQ(busyFrames, 1);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor goes when the command ends";
+  }
+}
+
+// After a read the whole number is selected: typing replaces it.
+TEST_F(CommandsTest, AReadSelectsTheNumberSoTypingReplacesIt) {
+  plug(true, false);
+  ASSERT_TRUE(connect(Link::Processor));
+  QLineEdit* edit = form_.stationNoSpinEdit().lineEdit();
+  form_.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form_));
+  edit->setFocus(Qt::OtherFocusReason);
+  QTest::keyClicks(edit, "7");  // the caret after the text, nothing selected
+  ASSERT_FALSE(edit->hasSelectedText());
+  read();
+  EXPECT_EQ(edit->selectedText(), "01");
+  QTest::keyClicks(edit, "45");
+  EXPECT_EQ(numberText(), "45");
 }
 
 TEST_F(CommandsTest, ClosingTheDialogAfterASuccessReportsNoConnection) {
@@ -409,6 +477,160 @@ TEST_F(CommandsTest, KiaBusErrorDuringTheWriteLeavesTheButtonsDisabled) {
   EXPECT_EQ(form_.statusText(), kNoContactCommand + "микроконтроллером КИА");
   EXPECT_FALSE(commandsEnabled());
   EXPECT_EQ(places(), (Places{0xBA, 0xFE, 0xFE, register_.nonVolatile()[kStoredChecksum]}));
+}
+
+// ---- A write interrupted between exchanges 4 and 5 ------------------------------
+
+const QString kFinishQuestion = "Запись сетевого номера 45 в ККМ была прервана. Завершить её?";
+const Box kQuestion{kFinishQuestion, kCommandTitle, Icon::Question};
+const Box kNoInterface{"Не удается установить последовательный интерфейс с ККМ", kCommandTitle, Icon::Error};
+
+// The answers to the host's frame `frame` (counted from the arming) never arrive;
+// the register executed it.
+test::FaultTap::Strike AnswersLost(std::uint32_t frame) {
+  return {frame, false, {}, [](std::size_t, std::uint8_t) { return std::vector<std::uint8_t>{}; }};
+}
+
+struct Interruption {
+  const char* name;
+  void (*inject)(CashRegister&, test::FaultTap&);  // after connecting: frame k is exchange k
+  bool sendsExchange5;
+};
+
+void PrintTo(const Interruption& row, std::ostream* os) { *os << row.name; }
+
+class InterruptedWrites : public CommandsTest, public ::testing::WithParamInterface<Interruption> {
+ protected:
+  bool recordKept() const {
+    return service::LoadRecord("COM1", Link::Processor).status == service::RecordStatus::Found;
+  }
+  // Writes 45 with the fault; the register then answers again.
+  void interruptWrite(const Interruption& row) {
+    plug(true, false);
+    register_.nonVolatile()[kStoredChecksum] = 0x37;
+    ASSERT_TRUE(connect(Link::Processor));
+    row.inject(register_, tap_);
+    write("45");
+    ASSERT_EQ(boxes_.boxes, std::vector<Box>{kNoInterface});
+    ASSERT_TRUE(recordKept());
+    register_.clearFaults();
+    tap_.arm({});
+    boxes_.boxes.clear();
+  }
+};
+
+TEST_P(InterruptedWrites, AnsweringYesAtTheNextConnectionFinishesItAsAWriteEnds) {
+  interruptWrite(GetParam());
+  std::size_t exchange5Frames = 0;
+  boxes_.whileOpen = [&] {
+    if (boxes_.boxes.back().icon == Icon::Question) register_.clearLog();
+  };
+  ASSERT_TRUE(connect(Link::Processor));
+  for (const sim::ExecutedCommand& c : register_.log())
+    if (c.command == kWriteBlock && c.address == kStoredChecksum) ++exchange5Frames;
+  EXPECT_EQ(exchange5Frames, GetParam().sendsExchange5 ? 1u : 0u);
+  EXPECT_EQ(boxes_.boxes,
+            (std::vector<Box>{kQuestion, {"Операция успешно завершена", kCommandTitle, Icon::Information}}));
+  EXPECT_EQ(form_.statusText(), "Запись завершена");
+  EXPECT_TRUE(commandsEnabled());
+  EXPECT_EQ(state_.registerAddress, 0xBA);
+  EXPECT_EQ(places(), (Places{0xBA, 0xBA, 0xBA, 0xF3})) << "what a complete write of 45 leaves";
+  EXPECT_FALSE(recordKept());
+  boxes_.boxes.clear();
+  ASSERT_TRUE(connect(Link::Processor));
+  EXPECT_TRUE(boxes_.boxes.empty()) << "a finished write is not asked about again";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, InterruptedWrites,
+    ::testing::Values(Interruption{"Exchange4AnswersLost",
+                                   [](CashRegister&, test::FaultTap& t) { t.arm(AnswersLost(4)); }, true},
+                      Interruption{"Exchange5Silent",
+                                   [](CashRegister& r, test::FaultTap&) {
+                                     r.faultOnCommand(kWriteBlock, RegisterFault::Silent, 2);
+                                   },
+                                   true},
+                      Interruption{"Exchange5AnswersLost",
+                                   [](CashRegister&, test::FaultTap& t) { t.arm(AnswersLost(5)); }, false}),
+    [](const auto& info) { return info.param.name; });
+
+class InterruptedWrite : public InterruptedWrites {
+ protected:
+  void interrupt() {
+    interruptWrite(
+        {"Exchange5Silent",
+         [](CashRegister& r, test::FaultTap&) { r.faultOnCommand(kWriteBlock, RegisterFault::Silent, 2); },
+         true});
+  }
+};
+
+TEST_F(InterruptedWrite, AnsweringNoSendsNothingAndTheQuestionComesAgain) {
+  interrupt();
+  const Places interrupted = places();
+  boxes_.answer = false;
+  std::size_t sentWhileAsked = 0;
+  boxes_.whileOpen = [&] { sentWhileAsked = hostBytes(); };
+  ASSERT_TRUE(connect(Link::Processor));
+  EXPECT_EQ(boxes_.boxes, std::vector<Box>{kQuestion});
+  EXPECT_EQ(hostBytes(), sentWhileAsked) << "nothing is sent after \"Нет\"";
+  EXPECT_EQ(places(), interrupted);
+  EXPECT_TRUE(recordKept());
+  EXPECT_TRUE(commandsEnabled());
+  EXPECT_EQ(form_.statusText(), kConnectedDialog + "ККМ");
+  boxes_.boxes.clear();
+  ASSERT_TRUE(connect(Link::Processor));
+  EXPECT_EQ(boxes_.boxes, std::vector<Box>{kQuestion});
+}
+
+TEST_F(InterruptedWrite, AFailedFinishGivesTheWritesErrorReportAndKeepsTheRecord) {
+  interrupt();
+  register_.faultOnCommand(kWriteByte, RegisterFault::Silent);  // exchange 6
+  ASSERT_TRUE(connect(Link::Processor));
+  EXPECT_EQ(boxes_.boxes, (std::vector<Box>{kQuestion, kNoInterface}));
+  EXPECT_EQ(form_.statusText(), kNoContactCommand + "ККМ");
+  EXPECT_TRUE(commandsEnabled()) << "as after a write that failed at exchange 6";
+  EXPECT_TRUE(recordKept());
+}
+
+TEST_F(InterruptedWrite, MemoryChangedSinceIsNotFinished) {
+  interrupt();
+  register_.nonVolatile()[kStoredChecksum] = 0x11;
+  ASSERT_TRUE(connect(Link::Processor));
+  EXPECT_EQ(boxes_.boxes,
+            (std::vector<Box>{{"Память ККМ изменилась после прерванной записи сетевого номера 45. "
+                               "Завершить её автоматически нельзя.",
+                               kCommandTitle, Icon::Warning}}));
+  EXPECT_TRUE(recordKept());
+  EXPECT_EQ(places().checksum, 0x11);
+}
+
+TEST_F(InterruptedWrite, AnUntouchedRegisterIsForgottenSilently) {
+  interruptWrite(
+      {"Exchange4Silent",
+       [](CashRegister& r, test::FaultTap&) { r.faultOnCommand(kWriteBlock, RegisterFault::Silent, 1); },
+       false});
+  ASSERT_TRUE(connect(Link::Processor));
+  EXPECT_TRUE(boxes_.boxes.empty());
+  EXPECT_FALSE(recordKept());
+  EXPECT_EQ(form_.statusText(), kConnectedDialog + "ККМ");
+}
+
+TEST_F(InterruptedWrite, ADamagedRecordIsReportedAndNotActedOn) {
+  plug(true, false);
+  const std::string path = service::RecordPath("COM1", Link::Processor);
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path) << "version=1\nport=COM1\n";
+  const std::size_t sent = hostBytes();
+  ::testing::internal::CaptureStderr();
+  ASSERT_TRUE(connect(Link::Processor));
+  ::testing::internal::GetCapturedStderr();
+  ASSERT_EQ(boxes_.boxes.size(), 1u);
+  EXPECT_EQ(boxes_.boxes[0].icon, Icon::Warning);
+  EXPECT_TRUE(boxes_.boxes[0].text.startsWith(
+      "Сведения о прерванной записи сетевого номера повреждены и не будут использованы."));
+  EXPECT_TRUE(std::filesystem::exists(path));
+  EXPECT_GT(hostBytes(), sent) << "the connection itself ran";
+  EXPECT_TRUE(commandsEnabled());
 }
 
 // ---- What the write accepts ------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 // Message boxes for tests: every box is recorded instead of shown, and an
-// optional action runs while the "box is open".
+// optional action runs while the "box is open". A question is recorded with
+// the Question icon and answered with `answer`.
 
 #include <QString>
 #include <functional>
@@ -19,7 +20,7 @@ class RecordingMessageBoxes : public ui::MessageBoxes {
   struct Box {
     QString text;
     QString title;
-    Icon icon;
+    Icon icon;  // Question for ask()
     bool operator==(const Box&) const = default;
     friend void PrintTo(const Box& box, std::ostream* os) {
       *os << "{\"" << box.text.toStdString() << "\", \"" << box.title.toStdString() << "\", icon "
@@ -32,8 +33,15 @@ class RecordingMessageBoxes : public ui::MessageBoxes {
     if (whileOpen) whileOpen();
   }
 
+  bool ask(const QString& text, const QString& title) override {
+    boxes.push_back({text, title, Icon::Question});
+    if (whileOpen) whileOpen();
+    return answer;
+  }
+
   std::vector<Box> boxes;
   std::function<void()> whileOpen;
+  bool answer = true;
 };
 
 }  // namespace kkm::test

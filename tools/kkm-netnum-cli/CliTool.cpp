@@ -15,6 +15,7 @@
 #include "service/NetworkNumber.h"
 #include "service/Scan.h"
 #include "service/Session.h"
+#include "service/WriteRecord.h"
 
 namespace kkm::cli {
 
@@ -121,17 +122,20 @@ bool ConnectFor(service::Session& session, const std::string& port, Link link, O
   return false;
 }
 
+// A read exchange that went unanswered.
+Outcome ReadFailed(Link link, Outcome& outcome) {
+  outcome.exitCode = kExitNoContact;
+  outcome.outcome = "read_failed";
+  outcome.message = service::NoInterfaceText(link);
+  return outcome;
+}
+
 Outcome Read(service::Session& session, const std::string& port, Link link) {
   Outcome outcome;
   if (!ConnectFor(session, port, link, outcome)) return outcome;
   const service::ReadResult result = service::ReadNetworkNumber(session, link);
   outcome.reason = result.reason;
-  if (!result.ok) {
-    outcome.exitCode = kExitNoContact;
-    outcome.outcome = "read_failed";
-    outcome.message = service::NoInterfaceText(link);
-    return outcome;
-  }
+  if (!result.ok) return ReadFailed(link, outcome);
   outcome.number = service::NetworkNumberText(result.networkNumberByte);
   return outcome;
 }
@@ -147,18 +151,17 @@ std::string PartlyWrittenText(int failedExchange) {
            "Восстановите связь и повторите запись.";
   return text +
          "сетевой номер и контрольная сумма в энергонезависимой памяти ККМ могут не совпадать. "
-         "Не выключайте ККМ: восстановите связь, повторите запись и проверьте ККМ перед работой.";
+         "Не выключайте ККМ: восстановите связь и завершите запись (kkm-netnum-cli finish).";
 }
 
-Outcome Write(service::Session& session, const std::string& port, Link link, int number) {
-  Outcome outcome;
-  if (!ConnectFor(session, port, link, outcome)) return outcome;
-  const service::WriteResult result = service::WriteNetworkNumber(session, link, number);
+// The outcome of a write's exchanges, or of finishing one.
+void ReportWrite(const service::Session& session, Link link, std::uint8_t b,
+                 const service::WriteResult& result, Outcome& outcome) {
   outcome.reason = result.reason;
   if (result.written()) {
-    outcome.number = service::NetworkNumberText(service::NetworkNumberByte(number));
+    outcome.number = service::NetworkNumberText(b);
     if (link == Link::Processor) outcome.address = session.registerAddress;
-    return outcome;
+    return;
   }
   outcome.failedExchange = result.failedExchange;
   outcome.message = service::NoInterfaceText(link);
@@ -169,6 +172,66 @@ Outcome Write(service::Session& session, const std::string& port, Link link, int
   } else {
     outcome.exitCode = kExitNoContact;
     outcome.outcome = "write_failed";
+  }
+}
+
+Outcome Write(service::Session& session, const std::string& port, Link link, int number) {
+  Outcome outcome;
+  if (!ConnectFor(session, port, link, outcome)) return outcome;
+  ReportWrite(session, link, service::NetworkNumberByte(number),
+              service::WriteNetworkNumber(session, link, number), outcome);
+  return outcome;
+}
+
+const char* LinkOption(Link link) { return link == Link::Processor ? "cpu" : "kia"; }
+
+// One line on `err` when the port and link hold a write record.
+void WarnOfRecord(const std::string& port, Link link, std::ostream& err) {
+  const service::LoadedRecord loaded = service::LoadRecord(port, link);
+  if (loaded.status == service::RecordStatus::Found)
+    err << "Внимание: запись сетевого номера " << service::RecordedNumberText(loaded.record) << " через "
+        << port << " была прервана; завершите её: kkm-netnum-cli finish --port " << port << " --link "
+        << LinkOption(link) << '\n';
+  else if (loaded.status == service::RecordStatus::Unusable)
+    err << "Внимание: " << service::kUnusableRecordText << ": " << loaded.reason << '\n';
+}
+
+Outcome Finish(service::Session& session, const std::string& port, Link link) {
+  Outcome outcome;
+  const service::LoadedRecord loaded = service::LoadRecord(port, link);
+  if (loaded.status == service::RecordStatus::None) {
+    outcome.outcome = "no_record";
+    outcome.message = "Прерванной записи сетевого номера через " + port + " нет.";
+    return outcome;
+  }
+  if (loaded.status == service::RecordStatus::Unusable) {
+    outcome.exitCode = kExitRecordUnusable;
+    outcome.outcome = "record_unusable";
+    outcome.message = service::kUnusableRecordText;
+    outcome.reason = loaded.reason;
+    return outcome;
+  }
+  const service::WriteRecord& record = loaded.record;
+  const std::string number = service::RecordedNumberText(record);
+  if (!ConnectFor(session, port, link, outcome)) return outcome;
+  const service::InterruptedCheck check = service::CheckInterruptedWrite(session, link, record);
+  outcome.reason = check.reason;
+  if (!check.ok) return ReadFailed(link, outcome);
+  switch (check.state) {
+    case service::InterruptedWrite::Untouched:
+      outcome.outcome = "untouched";
+      outcome.message =
+          "Прерванная запись сетевого номера " + number + " не изменила память ККМ; сведения о ней удалены.";
+      break;
+    case service::InterruptedWrite::Changed:
+      outcome.exitCode = kExitMemoryChanged;
+      outcome.outcome = "memory_changed";
+      outcome.message = service::MemoryChangedText(number);
+      break;
+    case service::InterruptedWrite::Finishable:
+      ReportWrite(session, link, record.newByte,
+                  service::FinishInterruptedWrite(session, link, record, check), outcome);
+      break;
   }
   return outcome;
 }
@@ -269,6 +332,9 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   CLI::App* write = app.add_subcommand("write", "write the network number NUMBER (1..99, decimal)");
   write->add_option("NUMBER", numberText, "1..99 in decimal")->required();
   common(write, true);
+  CLI::App* finish =
+      app.add_subcommand("finish", "finish a write interrupted on this port and link, without asking");
+  common(finish, true);
   CLI::App* scan = app.add_subcommand("scan", "list every register on the line: number, address, firmware");
   common(scan, false);
 
@@ -302,6 +368,12 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   service::Session session(line);
   if (scan->parsed()) return Scan(session, port, json, out, err);
   Outcome outcome;
+  if (finish->parsed()) {
+    outcome = Finish(session, port, chosen);
+    PrintOutcome(outcome, json, out, err);
+    return outcome.exitCode;
+  }
+  WarnOfRecord(port, chosen, err);
   if (read->parsed()) {
     outcome = Read(session, port, chosen);
   } else if (const std::optional<int> number = service::ParseNetworkNumber(numberText)) {

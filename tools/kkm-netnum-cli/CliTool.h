@@ -3,6 +3,8 @@
 //
 //   read  --port PORT [--link cpu|kia] [--json]          prints the number, two digits ("01")
 //   write NUMBER --port PORT [--link cpu|kia] [--json]   NUMBER 1..99 in decimal; prints it
+//   finish --port PORT [--link cpu|kia] [--json]         finishes a write interrupted on this
+//                                                         port and link, without asking
 //   scan  --port PORT [--json]                           every register on the line:
 //                                                         "01  0xFE  1.0.5" per register,
 //                                                         "--  0xFC  конфликт ..." per conflict
@@ -10,7 +12,9 @@
 // PORT is COM1..COM255 (mapped as the windows map it) or a device path.
 // Results go to `out`, messages (the windows' texts, then a failure reason
 // when one is known) to `err`. --json prints one JSON object on `out` instead
-// of the text, for every outcome once the command line parsed.
+// of the text, for every outcome once the command line parsed. read and write
+// print one warning line on `err` first when the port and link hold the
+// record of an interrupted write.
 
 #include <iosfwd>
 
@@ -25,7 +29,9 @@ inline constexpr int kExitPortUnavailable = 3;
 inline constexpr int kExitNoContact =
     4;  // no register or KIA answer, a failed read, a write failed at 1 or 6
 inline constexpr int kExitWrongFirmware = 5;
-inline constexpr int kExitPartlyWritten = 6;  // a write stopped at exchanges 2..5
+inline constexpr int kExitPartlyWritten = 6;   // a write stopped at exchanges 2..5
+inline constexpr int kExitMemoryChanged = 7;   // finish: the memory changed since; not finished
+inline constexpr int kExitRecordUnusable = 8;  // finish: the record is damaged; not acted on
 
 int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::ostream& out,
            std::ostream& err);

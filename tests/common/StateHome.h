@@ -1,0 +1,17 @@
+#pragma once
+// Every test binary that links this gets its own empty per-user state folder:
+// before main() runs, XDG_STATE_HOME points at a fresh temporary folder that
+// goes when the binary ends, and it is emptied before every test. So no test
+// touches the operator's real state folder or sees another test's records,
+// and programs the tests start inherit the same folder.
+
+#include <string>
+
+namespace kkm::test {
+
+// The folder XDG_STATE_HOME names.
+const std::string& StateHome();
+// Empties it: no record of any earlier test stays.
+void ClearStateHome();
+
+}  // namespace kkm::test
