@@ -28,3 +28,6 @@ if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run ${CMAKE_BINARY_DIR}/wine-prefix)
   endif()
 endif()
+
+# Header-only packages of the build machine (CLI11), once the project exists.
+set(CMAKE_PROJECT_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/CrossPackages.cmake)
