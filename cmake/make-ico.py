@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Packs PNG pictures into one Windows icon file (.ico with PNG entries, which
 Windows reads since Vista):
-    python3 cmake/make-ico.py OUT.ico PICTURE.png [PICTURE.png ...]
-Pictures of up to 256 x 256 pixels; only the standard library is used.
+    python3 cmake/make-ico.py [--check] OUT.ico PICTURE.png [PICTURE.png ...]
+With --check, writes nothing and fails when OUT.ico differs from what the
+pictures give. Pictures of up to 256 x 256 pixels; only the standard library
+is used.
 """
 
 import struct
@@ -15,7 +17,7 @@ def png_size(data):
     return struct.unpack(">II", data[16:24])
 
 
-def main(out, pictures):
+def pack(pictures):
     images = []
     for path in pictures:
         with open(path, "rb") as f:
@@ -33,11 +35,25 @@ def main(out, pictures):
         entries += struct.pack("<BBBBHHII", width % 256, height % 256, 0, 0, 1, 32, len(data), offset)
         blobs += data
         offset += len(data)
+    return header + entries + blobs
+
+
+def main(args):
+    check = args[:1] == ["--check"]
+    if check:
+        args = args[1:]
+    if len(args) < 2:
+        sys.exit(__doc__)
+    out, pictures = args[0], args[1:]
+    icon = pack(pictures)
+    if check:
+        with open(out, "rb") as f:
+            if f.read() != icon:
+                sys.exit(f"{out} is not made from {' '.join(pictures)}: run cmake/make-ico.py {out} ...")
+        return
     with open(out, "wb") as f:
-        f.write(header + entries + blobs)
+        f.write(icon)
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 3:
-        sys.exit(__doc__)
-    main(sys.argv[1], sys.argv[2:])
+    main(sys.argv[1:])
