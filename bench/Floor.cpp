@@ -27,11 +27,12 @@ SimulatedDevices::SimulatedDevices(SimLink link, sim::VirtualLine& line) {
   line.attach(*board_);
 }
 
-Floor MeasureFloor(SimLink link, const OperationFactory& make) {
+Floor MeasureFloor(SimLink link, const OperationFactory& make, HostWrites writes) {
   // 1. The virtual line with kkm-sim's devices and UART FIFO, as COM1, polled
   //    every microsecond.
   sim::VirtualLine line(0, kFloorStepNs);
   line.setHostReceiveFifo(kUartFifoTrigger, kUartFifoTimeoutCharacters);
+  line.setHostWriteReturnsAtOnce(writes == HostWrites::ReturnAtOnce);
   SimulatedDevices devices(link, line);
   sim::VirtualPlatform platform(line);
   platform.addPort("COM1", line);

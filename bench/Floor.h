@@ -3,14 +3,16 @@
 // against the same simulated devices kkm-sim serves, with a host that costs no
 // time. What remains is exactly
 //   - the line time of every byte at 9600 bit/s (10 bits a character without
-//     parity, 11 with MARK or SPACE),
+//     parity, 11 with MARK or SPACE); a host write lasts until its last byte
+//     has left, so the waits after it start there,
 //   - the devices' own delays (the register's echo, acknowledgement and reply
 //     delays; on the KIA board the monitor's idle gap, its copying of the
 //     routine and the routine itself, run cycle by cycle on the 8051),
 //   - the receive FIFO of the PC's UART as kkm-sim models it (SimProcess.h):
 //     received bytes reach the port when 14 have gathered or after 4 quiet
-//     character times, so a short answer is handed over about 4.2 ms after
-//     its last byte, and
+//     character times of the host's format, so a short answer is handed over
+//     4.583 ms after its last byte with MARK or SPACE parity (4.167 ms
+//     without), and
 //   - the waits the operation prescribes: DelayMs, PauseMs and time-outs that
 //     run out (the address scan's unanswered candidates).
 // The host polls every microsecond of virtual time. A wait of d ms lasts
@@ -62,7 +64,13 @@ struct Floor {
   double lineMs = 0;  // line time of the bytes that crossed, in either direction, in one run
 };
 
+// Where the host's writes end: on a serial port once the bytes have left (the
+// floor of the operation on a real line), on a pseudo-terminal at once (the
+// floor of the benchmark's rig: kkm-sim paces the bytes, but the host's write
+// does not wait for them, so the waits after it start earlier).
+enum class HostWrites { Drain, ReturnAtOnce };
+
 // Throws std::runtime_error when the operation fails on the virtual line.
-Floor MeasureFloor(SimLink link, const OperationFactory& make);
+Floor MeasureFloor(SimLink link, const OperationFactory& make, HostWrites writes = HostWrites::Drain);
 
 }  // namespace kkm::bench

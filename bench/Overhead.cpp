@@ -15,8 +15,10 @@ constexpr std::chrono::milliseconds kQuietAfterFailure{100};
 
 void MeasureAgainstFloor(benchmark::State& state, SimLink link, const OperationFactory& make) {
   try {
-    // 1. The floor, on the virtual line.
-    const Floor floor = MeasureFloor(link, make);
+    // 1. The floors, on the virtual line: the rig's (writes that return at
+    //    once, as on the pseudo-terminal) and a real port's.
+    const Floor floor = MeasureFloor(link, make, HostWrites::ReturnAtOnce);
+    const Floor portFloor = MeasureFloor(link, make, HostWrites::Drain);
 
     // 2. kkm-sim on a pseudo-terminal as COM1, the operation on the real back end.
     SimProcess sim(link);
@@ -53,6 +55,7 @@ void MeasureAgainstFloor(benchmark::State& state, SimLink link, const OperationF
     std::sort(durations.begin(), durations.end());
     const double mean = std::accumulate(durations.begin(), durations.end(), 0.0) / durations.size();
     state.counters["floor_ms"] = floor.meanMs;
+    state.counters["port_floor_ms"] = portFloor.meanMs;
     state.counters["line_ms"] = floor.lineMs;
     state.counters["real_ms"] = mean;
     state.counters["real_median_ms"] = durations[durations.size() / 2];

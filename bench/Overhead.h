@@ -3,7 +3,10 @@
 // back end and sets it against its floor (Floor.h). A fresh kkm-sim child
 // serves the link; COM1 of the native platform is its slave. One untimed run
 // settles the line, then every benchmark iteration is one timed call. Counters:
-//   floor_ms        the floor, from the virtual line
+//   floor_ms        the floor of the rig, from the virtual line with host
+//                   writes that return at once, as on the pseudo-terminal
+//   port_floor_ms   the floor on a real serial port, whose writes last until
+//                   the bytes have left (Floor.h, HostWrites)
 //   real_ms         mean real duration; real_median_ms, real_max_ms
 //   line_ms         line time of the bytes of one run (part of the floor)
 //   ratio           real_ms / floor_ms (the goal is at most 1.02)

@@ -7,6 +7,7 @@
 
 #include "kia/KiaFrameImages.h"
 #include "kia/KiaFrames.h"
+#include "serial/OperationTrace.h"
 #include "serial/SerialLine.h"
 
 namespace kkm::kia {
@@ -38,28 +39,40 @@ enum class Take {
   LetArrive,    // as LeaveQueued, but their absence is no failure
 };
 
+// How a step that goes wrong is reported: missing bytes are a missing
+// acknowledgement or a short reply; a wrong acknowledgement is one, a wrong
+// data marker is the bus error code the EEPROM routine sent in its place.
+struct StepFailures {
+  serial::FailureCode missing;
+  serial::FailureCode wrong;
+};
+constexpr StepFailures kAckStep{serial::FailureCode::NoAcknowledgement,
+                                serial::FailureCode::WrongAcknowledgement};
+constexpr StepFailures kReplyStep{serial::FailureCode::ReplyTooShort, serial::FailureCode::BusError};
+
 struct ReplyStep {
   std::uint32_t count;
   std::uint32_t timeoutMs;
   Take take;
   std::uint8_t required = 0;
+  StepFailures failures = kReplyStep;
 };
 
 constexpr std::array kMemoryWriteReplies = {
-    ReplyStep{1, kMemoryAckTimeoutMs, Take::Required, kAcknowledge},
+    ReplyStep{1, kMemoryAckTimeoutMs, Take::Required, kAcknowledge, kAckStep},
     ReplyStep{1, kEchoGraceMs, Take::LetArrive},
 };
 constexpr std::array kMemoryReadReplies = {
-    ReplyStep{1, kMemoryAckTimeoutMs, Take::Required, kAcknowledge},
+    ReplyStep{1, kMemoryAckTimeoutMs, Take::Required, kAcknowledge, kAckStep},
     ReplyStep{1, kReplyTimeoutMs, Take::Result},
 };
 constexpr std::array kEepromReadReplies = {
-    ReplyStep{1, kEepromReadAckTimeoutMs, Take::Required, kAcknowledge},
+    ReplyStep{1, kEepromReadAckTimeoutMs, Take::Required, kAcknowledge, kAckStep},
     ReplyStep{1, kReplyTimeoutMs, Take::Required, kDataMarker},
     ReplyStep{kEepromReadLength, kEepromDataTimeoutMs, Take::Result},
 };
 constexpr std::array kEepromWriteReplies = {
-    ReplyStep{1, kEepromWriteAckTimeoutMs, Take::Required, kAcknowledge},
+    ReplyStep{1, kEepromWriteAckTimeoutMs, Take::Required, kAcknowledge, kAckStep},
     ReplyStep{1, kReplyTimeoutMs, Take::Required, kDataMarker},
     ReplyStep{1, kReplyTimeoutMs, Take::LeaveQueued},
 };
@@ -87,12 +100,17 @@ bool Exchange(serial::PortHandle& port, const std::vector<std::uint8_t>& frame,
   for (const ReplyStep& step : steps) {
     const bool arrived = serial::WaitForInput(port, step.count, step.timeoutMs);
     if (step.take == Take::LetArrive) continue;
-    if (!arrived) return false;
+    const auto count = static_cast<std::int32_t>(step.count);
+    const serial::Failure missing{
+        step.failures.missing, static_cast<std::int32_t>(step.timeoutMs),
+        step.failures.missing == serial::FailureCode::NoAcknowledgement ? step.required : count, -1};
+    if (!arrived) return serial::FailOn(port, missing);
     if (step.take == Take::LeaveQueued) continue;
     // A read that does not deliver what was queued must not pass for a reply.
     reply.assign(step.count, 0);
-    if (port.read(reply.data(), step.count) != static_cast<std::int32_t>(step.count)) return false;
-    if (step.take == Take::Required && reply.front() != step.required) return false;
+    if (port.read(reply.data(), step.count) != count) return serial::FailOn(port, missing);
+    if (step.take == Take::Required && reply.front() != step.required)
+      return serial::FailOn(port, {step.failures.wrong, -1, step.required, reply.front()});
     if (step.take == Take::Result) taken = reply.front();
   }
   // 4. Success: hand the result over.
@@ -103,18 +121,26 @@ bool Exchange(serial::PortHandle& port, const std::vector<std::uint8_t>& frame,
 }  // namespace
 
 bool KiaWriteMemory(serial::PortHandle& port, std::uint16_t address, std::uint8_t value) {
+  serial::OperationTrace operation(port, "KiaWriteMemory", "%04X %02X", address, value);
   return Exchange(port, BuildMemoryWriteFrame(address, value), kMemoryWriteReplies);
 }
 
 bool KiaReadMemory(serial::PortHandle& port, std::uint16_t address, std::uint8_t& value) {
-  return Exchange(port, BuildMemoryReadFrame(address), kMemoryReadReplies, &value);
+  serial::OperationTrace operation(port, "KiaReadMemory", "%04X", address);
+  if (!Exchange(port, BuildMemoryReadFrame(address), kMemoryReadReplies, &value)) return false;
+  operation.result("%02X", value);
+  return true;
 }
 
 bool KiaReadEeprom(serial::PortHandle& port, std::uint16_t address, std::uint8_t& value) {
-  return Exchange(port, BuildEepromReadFrame(address), kEepromReadReplies, &value);
+  serial::OperationTrace operation(port, "KiaReadEeprom", "%04X", address);
+  if (!Exchange(port, BuildEepromReadFrame(address), kEepromReadReplies, &value)) return false;
+  operation.result("%02X", value);
+  return true;
 }
 
 bool KiaWriteEeprom(serial::PortHandle& port, std::uint16_t address, std::uint8_t value) {
+  serial::OperationTrace operation(port, "KiaWriteEeprom", "%04X %02X", address, value);
   return Exchange(port, BuildEepromWriteFrame(address, value), kEepromWriteReplies);
 }
 

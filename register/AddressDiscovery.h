@@ -8,10 +8,19 @@
 namespace kkm::reg {
 
 // Tries the address bytes 0xFF down to 0x00 in MARK parity, each with a 10 ms
-// wait for an answer. True when a register echoes the candidate just sent:
-// `registerAddress` then holds it. False, with `registerAddress` unchanged,
-// after 256 unanswered candidates or at once when a byte other than the
-// candidate comes back. The line is left in MARK parity.
+// wait for an answer (from the moment the candidate has left the port). True
+// when a register echoes the candidate just sent, or when the byte that comes
+// during a candidate's wait is the previous candidate (that register's echo,
+// come late): `registerAddress` then holds the echoed address. False, with
+// `registerAddress` unchanged, after 256 unanswered candidates or at once when
+// any other byte comes back. The line is left in MARK parity.
+// The scan goes downward, so the candidate tried just before `candidate` is
+// the one above it (none before 0xFF): an answer equal to it, while waiting
+// for `candidate`, is that register's echo come late.
+constexpr bool IsLateEcho(std::uint8_t answer, int candidate) {
+  return candidate < 0xFF && answer == candidate + 1;
+}
+
 bool FindRegisterAddress(serial::PortHandle& port, std::uint8_t& registerAddress);
 
 // Sends `address` in MARK parity (40 ms for the echo), then the query frame

@@ -3,10 +3,13 @@
 #include <array>
 
 #include "register/RegisterFrame.h"
+#include "serial/OperationTrace.h"
 #include "serial/SerialLine.h"
 
 namespace kkm::reg {
 
+using serial::FailOn;
+using serial::FailureCode;
 using serial::PortHandle;
 
 namespace {
@@ -25,13 +28,27 @@ constexpr std::int32_t kFirstEchoingVersion = 100;
 constexpr std::int32_t kBusyAnsweringVersion = 105;
 constexpr std::size_t kByteReplySize = 3;  // L, value, C
 
-// The frame of the two byte commands, rebuilt by every call.
-std::array<std::uint8_t, kMemoryFrameOverhead + 1> byteCommandFrame;
+// The frame of the two byte commands: the overhead and at most one value byte.
+using ByteCommandFrame = std::array<std::uint8_t, kMemoryFrameOverhead + 1>;
+
+// What a byte the host waits for is: the echo of the address byte, or the
+// acknowledgement of a frame.
+struct Expected {
+  FailureCode missing;
+  FailureCode wrong;
+};
+constexpr Expected kEcho{FailureCode::NoEcho, FailureCode::WrongEcho};
+constexpr Expected kAcknowledgement{FailureCode::NoAcknowledgement, FailureCode::WrongAcknowledgement};
+
+std::int32_t Ms(std::uint32_t ms) { return static_cast<std::int32_t>(ms); }
 
 // Waits up to `timeoutMs` for one byte, reads it and compares it.
-bool ExpectByte(PortHandle& port, std::uint8_t expected, std::uint32_t timeoutMs) {
+bool ExpectByte(PortHandle& port, std::uint8_t expected, std::uint32_t timeoutMs, Expected what) {
   std::uint8_t received = 0;
-  return serial::WaitForInput(port, 1, timeoutMs) && port.readByte(received) && received == expected;
+  if (!serial::WaitForInput(port, 1, timeoutMs) || !port.readByte(received))
+    return FailOn(port, {what.missing, Ms(timeoutMs), expected});
+  if (received != expected) return FailOn(port, {what.wrong, -1, expected, received});
+  return true;
 }
 
 // Version 105: the register may answer 0x65 (busy) in place of its echo.
@@ -44,17 +61,22 @@ bool SelectBusyAnsweringRegister(PortHandle& port, std::uint8_t lineAddress) {
     if (!serial::WaitForInput(port, 1, kBusyEchoTimeoutMs)) {
       // 2. Nothing came: the address byte once more, with a short wait.
       port.writeByte(lineAddress);
-      if (!serial::WaitForInput(port, 1, kSecondEchoTimeoutMs)) return false;
+      if (!serial::WaitForInput(port, 1, kSecondEchoTimeoutMs))
+        return FailOn(port,
+                      {FailureCode::NoEcho, Ms(kBusyEchoTimeoutMs + kSecondEchoTimeoutMs), lineAddress});
     }
     // 3. A busy answer sends the address byte again, within the bound.
     std::uint8_t answer = 0;
-    if (!port.readByte(answer)) return false;
+    if (!port.readByte(answer))
+      return FailOn(port, {FailureCode::NoEcho, Ms(kBusyEchoTimeoutMs), lineAddress});
     if (answer == kBusyAnswer) {
-      if (serial::ElapsedMs(start, clock.tickMs()) > kBusyLimitMs) return false;
+      const std::uint32_t busyMs = serial::ElapsedMs(start, clock.tickMs());
+      if (busyMs > kBusyLimitMs) return FailOn(port, {FailureCode::BusyTooLong, Ms(busyMs), -1, kBusyAnswer});
       continue;
     }
     // 4. Anything else must be the echo.
-    return answer == lineAddress;
+    if (answer != lineAddress) return FailOn(port, {FailureCode::WrongEcho, -1, lineAddress, answer});
+    return true;
   }
 }
 
@@ -63,7 +85,7 @@ bool SelectForByteCommand(PortHandle& port, std::uint8_t registerAddress) {
   port.purge(serial::kPurgeClearBoth);
   serial::SetAddressParity(port, true);
   port.writeByte(registerAddress);
-  if (!ExpectByte(port, registerAddress, kByteEchoTimeoutMs)) return false;
+  if (!ExpectByte(port, registerAddress, kByteEchoTimeoutMs, kEcho)) return false;
   serial::SetAddressParity(port, false);
   return true;
 }
@@ -75,13 +97,14 @@ void WriteBytewise(PortHandle& port, std::span<const std::uint8_t> frame) {
 }  // namespace
 
 bool SelectRegister(PortHandle& port, std::uint8_t lineAddress, std::int32_t version) {
+  serial::OperationTrace operation(port, "SelectRegister", "%02X version %d", lineAddress, version);
   // 1-2. Abort and empty, address parity.
   port.purge(serial::kPurgeAbortAndClear);
   serial::SetAddressParity(port, true);
   // 3. The address phase of the firmware version.
   if (version >= kFirstEchoingVersion && version < kBusyAnsweringVersion) {
     port.writeByte(lineAddress);
-    if (!ExpectByte(port, lineAddress, kBlockEchoTimeoutMs)) return false;
+    if (!ExpectByte(port, lineAddress, kBlockEchoTimeoutMs, kEcho)) return false;
   } else if (version == kBusyAnsweringVersion) {
     if (!SelectBusyAnsweringRegister(port, lineAddress)) return false;
   }
@@ -92,36 +115,50 @@ bool SelectRegister(PortHandle& port, std::uint8_t lineAddress, std::int32_t ver
 
 bool ReadRegisterByte(PortHandle& port, std::uint8_t registerAddress, std::uint16_t address,
                       std::uint8_t& value) {
+  serial::OperationTrace operation(port, "ReadRegisterByte", "%02X %04X", registerAddress, address);
   // 1. Address phase.
   if (!SelectForByteCommand(port, registerAddress)) return false;
   // 2. The six-byte frame in one write.
+  ByteCommandFrame byteCommandFrame{};
   const std::size_t size = BuildMemoryFrame(byteCommandFrame, kCmdReadByte, address, 1, {});
   port.write(byteCommandFrame.data(), static_cast<std::uint32_t>(size));
   // 3. Acknowledgement.
-  if (!ExpectByte(port, byteCommandFrame[size - 1], kByteAckTimeoutMs)) return false;
+  if (!ExpectByte(port, byteCommandFrame[size - 1], kByteAckTimeoutMs, kAcknowledgement)) return false;
   // 4-5. Exactly three reply bytes, whatever L says.
-  if (!serial::WaitForInput(port, kByteReplySize, kByteReplyTimeoutMs)) return false;
+  if (!serial::WaitForInput(port, kByteReplySize, kByteReplyTimeoutMs))
+    return FailOn(port, {FailureCode::ReplyTooShort, Ms(kByteReplyTimeoutMs), kByteReplySize,
+                         static_cast<std::int32_t>(port.queuedInput())});
   std::uint8_t length = 0;
   std::uint8_t checksum = 0;
-  if (!port.readByte(length) || !port.readByte(value) || !port.readByte(checksum)) return false;
+  if (!port.readByte(length) || !port.readByte(value) || !port.readByte(checksum))
+    return FailOn(port, {FailureCode::ReplyTooShort, Ms(kByteReplyTimeoutMs), kByteReplySize});
   // 6. The reply's checksum.
-  return ReplyChecksumHolds(length, std::span(&value, 1), checksum);
+  if (!ReplyChecksumHolds(length, std::span(&value, 1), checksum))
+    return FailOn(
+        port, {FailureCode::ReplyChecksum, -1, kFrameSum, ReplySum(length, std::span(&value, 1), checksum)});
+  operation.result("%02X", value);
+  return true;
 }
 
 bool WriteRegisterByte(PortHandle& port, std::uint8_t registerAddress, std::uint16_t address,
                        std::uint8_t value) {
+  serial::OperationTrace operation(port, "WriteRegisterByte", "%02X %04X %02X", registerAddress, address,
+                                   value);
   // 1. Address phase.
   if (!SelectForByteCommand(port, registerAddress)) return false;
   // 2. The seven-byte frame in one write.
+  ByteCommandFrame byteCommandFrame{};
   const std::size_t size =
       BuildMemoryFrame(byteCommandFrame, kCmdWriteByte, address, 1, std::span(&value, 1));
   port.write(byteCommandFrame.data(), static_cast<std::uint32_t>(size));
   // 3. Acknowledgement.
-  return ExpectByte(port, byteCommandFrame[size - 1], kByteAckTimeoutMs);
+  return ExpectByte(port, byteCommandFrame[size - 1], kByteAckTimeoutMs, kAcknowledgement);
 }
 
 bool ReadRegisterBlock(PortHandle& port, std::uint8_t lineAddress, std::uint16_t address, std::uint8_t count,
                        std::span<std::uint8_t> buffer, std::int32_t version) {
+  serial::OperationTrace operation(port, "ReadRegisterBlock", "%02X %04X count %u", lineAddress, address,
+                                   count);
   // 1-2. Empty the buffers and select the register.
   port.purge(serial::kPurgeClearBoth);
   if (!SelectRegister(port, lineAddress, version)) return false;
@@ -130,30 +167,40 @@ bool ReadRegisterBlock(PortHandle& port, std::uint8_t lineAddress, std::uint16_t
   BuildMemoryFrame(frame, kCmdReadBlock, address, count, {});
   WriteBytewise(port, frame);
   // 4. Acknowledgement.
-  if (!ExpectByte(port, frame.back(), kBlockAckTimeoutMs)) return false;
+  if (!ExpectByte(port, frame.back(), kBlockAckTimeoutMs, kAcknowledgement)) return false;
   // 5. The length byte; a reply that would not fit the buffer is refused.
   std::uint8_t length = 0;
-  if (!serial::WaitForInput(port, 1, kBlockLengthTimeoutMs) || !port.readByte(length)) return false;
-  if (length > buffer.size()) return false;
+  if (!serial::WaitForInput(port, 1, kBlockLengthTimeoutMs) || !port.readByte(length))
+    return FailOn(port, {FailureCode::ReplyTooShort, Ms(kBlockLengthTimeoutMs), 1, 0});
+  if (length > buffer.size())
+    return FailOn(port, {FailureCode::ReplyTooLong, -1, static_cast<std::int32_t>(buffer.size()), length});
   // 6. The data bytes and the checksum.
-  if (!serial::WaitForInput(port, length + 1u, kBlockReplyTimeoutMs + length)) return false;
+  const std::uint32_t replyTimeoutMs = kBlockReplyTimeoutMs + length;
+  if (!serial::WaitForInput(port, length + 1u, replyTimeoutMs))
+    return FailOn(port, {FailureCode::ReplyTooShort, Ms(replyTimeoutMs), length + 2,
+                         static_cast<std::int32_t>(port.queuedInput()) + 1});
   // 7. The data in one read, then C.
   const auto data = buffer.first(length);
-  if (length > 0 && port.read(data.data(), length) != length) return false;
   std::uint8_t checksum = 0;
-  if (!port.readByte(checksum)) return false;
+  if ((length > 0 && port.read(data.data(), length) != length) || !port.readByte(checksum))
+    return FailOn(port, {FailureCode::ReplyTooShort, Ms(replyTimeoutMs), length + 2});
   // 8. The reply's checksum.
-  return ReplyChecksumHolds(length, data, checksum);
+  if (!ReplyChecksumHolds(length, data, checksum))
+    return FailOn(port, {FailureCode::ReplyChecksum, -1, kFrameSum, ReplySum(length, data, checksum)});
+  operation.result("L %u, first %02X", length, length > 0 ? data[0] : 0);
+  return true;
 }
 
 bool WriteRegisterBlock(PortHandle& port, std::uint8_t lineAddress, std::uint16_t address,
                         std::span<const std::uint8_t> data, std::int32_t count, std::int32_t version) {
+  serial::OperationTrace operation(port, "WriteRegisterBlock", "%02X %04X count %d first %02X", lineAddress,
+                                   address, count, data.empty() ? 0 : data[0]);
   // 1. Refuse, before touching the port, a start above the writable area and
   // a count the length byte cannot carry or the data do not hold.
-  if (address > kHighestBlockWriteAddress) return false;
+  if (address > kHighestBlockWriteAddress) return FailOn(port, {FailureCode::RequestRefused});
   if (count < 0 || static_cast<std::size_t>(count) > kMaxFrameData ||
       static_cast<std::size_t>(count) > data.size())
-    return false;
+    return FailOn(port, {FailureCode::RequestRefused});
   // 2-3. Empty the buffers and select the register.
   port.purge(serial::kPurgeClearBoth);
   if (!SelectRegister(port, lineAddress, version)) return false;
@@ -164,7 +211,7 @@ bool WriteRegisterBlock(PortHandle& port, std::uint8_t lineAddress, std::uint16_
       BuildMemoryFrame(frame, kCmdWriteBlock, address, static_cast<std::uint8_t>(count), written);
   WriteBytewise(port, std::span(frame).first(size));
   // 5. Acknowledgement.
-  return ExpectByte(port, frame[size - 1], kBlockAckTimeoutMs);
+  return ExpectByte(port, frame[size - 1], kBlockAckTimeoutMs, kAcknowledgement);
 }
 
 }  // namespace kkm::reg

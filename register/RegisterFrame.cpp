@@ -4,10 +4,14 @@
 
 namespace kkm::reg {
 
-bool ReplyChecksumHolds(std::uint8_t length, std::span<const std::uint8_t> data, std::uint8_t checksum) {
+std::uint8_t ReplySum(std::uint8_t length, std::span<const std::uint8_t> data, std::uint8_t checksum) {
   std::uint8_t sum = static_cast<std::uint8_t>(length + checksum);
   for (std::uint8_t b : data) sum = static_cast<std::uint8_t>(sum + b);
-  return sum == kFrameSum;
+  return sum;
+}
+
+bool ReplyChecksumHolds(std::uint8_t length, std::span<const std::uint8_t> data, std::uint8_t checksum) {
+  return ReplySum(length, data, checksum) == kFrameSum;
 }
 
 std::size_t BuildMemoryFrame(std::span<std::uint8_t> frame, std::uint8_t command, std::uint16_t address,

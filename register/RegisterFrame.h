@@ -28,6 +28,8 @@ constexpr std::uint8_t FrameChecksum(std::span<const std::uint8_t> bytes) {
   return static_cast<std::uint8_t>(kFrameSum - sum);
 }
 
+// L + the data bytes + C modulo 256; a good reply sums to kFrameSum.
+std::uint8_t ReplySum(std::uint8_t length, std::span<const std::uint8_t> data, std::uint8_t checksum);
 // True when L + the data bytes + C is 0xFF modulo 256.
 bool ReplyChecksumHolds(std::uint8_t length, std::span<const std::uint8_t> data, std::uint8_t checksum);
 

@@ -19,7 +19,10 @@ class PortHandle {
   Clock& clock() const { return *clock_; }
 
   // Takes a newly opened port, or nullptr for the invalid handle of a failed open.
-  void assign(std::unique_ptr<SerialPort> port) { port_ = std::move(port); }
+  void assign(std::unique_ptr<SerialPort> port) {
+    port_ = std::move(port);
+    parityDropped_ = false;
+  }
 
   bool setBufferSizes(std::uint32_t input, std::uint32_t output);
   bool getSettings(LineSettings& settings);
@@ -37,6 +40,14 @@ class PortHandle {
   // Reads one byte; false when none came.
   bool readByte(std::uint8_t& value);
   bool writeByte(std::uint8_t value);
+  // The port's trace, nullptr when untraced or when no port is open.
+  TraceSink* traceSink() const { return port_ ? port_->traceSink() : nullptr; }
+  // The open port has gone away (see SerialPort::vanished).
+  bool vanished() const { return port_ != nullptr && port_->vanished(); }
+  // A parity switch that the port did not keep (an adapter that drops
+  // MARK/SPACE); cleared when another port is assigned.
+  void noteParityDropped() { parityDropped_ = true; }
+  bool parityDropped() const { return parityDropped_; }
   // Closes the device. The handle is kept in the invalid state afterwards
   // (a closed port accepts no further operation).
   bool close();
@@ -44,6 +55,7 @@ class PortHandle {
  private:
   Clock* clock_;
   std::unique_ptr<SerialPort> port_;
+  bool parityDropped_ = false;
 };
 
 }  // namespace kkm::serial

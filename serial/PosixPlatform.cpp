@@ -1,9 +1,14 @@
-// The serial line on POSIX terminals. COMn is the device named by the
-// environment variable KKM_COMn when it is set, else /dev/ttyS(n-1). Only
-// terminal devices are accepted, opened exclusively, in raw mode; MARK and
-// SPACE parity use CMSPAR.
+// The serial line on POSIX terminals. COMn (1..255) is the device named by the
+// environment variable KKM_COMn when it is set, else /dev/ttyS(n-1); a name
+// starting with '/' is a device path. Only terminal devices are accepted,
+// opened exclusively, in raw mode; MARK and SPACE parity use CMSPAR. A write
+// lasts until its bytes have left the transmitter, so every wait that follows
+// starts when the frame is on the wire; a port is left as it was found when it
+// is closed.
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -15,9 +20,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
+#include "serial/Failure.h"
 #include "serial/Platform.h"
 #include "serial/PosixPort.h"
 
@@ -76,12 +84,47 @@ std::uint64_t NowMs() {
                                         .count());
 }
 
+// The clock a port's write waits on: the tool's tick clock.
+Clock& PortClock() {
+  static SteadyClock clock;
+  return clock;
+}
+
+// What TIOCOUTQ and, where the driver offers it, TIOCSERGETLSR report.
+std::optional<OutputState> ProbeOutput(int fd) {
+  int queued = 0;
+  if (ioctl(fd, TIOCOUTQ, &queued) != 0) return std::nullopt;
+  OutputState state{static_cast<std::uint32_t>(queued < 0 ? 0 : queued), true};
+  unsigned int lsr = 0;
+  if (ioctl(fd, TIOCSERGETLSR, &lsr) == 0) state.transmitterEmpty = (lsr & TIOCSER_TEMT) != 0;
+  return state;
+}
+
+// Asks the driver to hand received bytes over at once (USB-serial drivers
+// then shorten their latency timer), or no longer. A driver that refuses keeps
+// its own. True when the flag was changed.
+bool SetLowLatency(int fd, bool on) {
+  serial_struct info{};
+  if (ioctl(fd, TIOCGSERIAL, &info) != 0) return false;
+  if (((info.flags & ASYNC_LOW_LATENCY) != 0) == on) return false;
+  info.flags = on ? info.flags | ASYNC_LOW_LATENCY : info.flags & ~ASYNC_LOW_LATENCY;
+  return ioctl(fd, TIOCSSERIAL, &info) == 0;
+}
+
+std::string CommandName(const std::string& pid) {
+  std::ifstream comm("/proc/" + pid + "/comm");
+  std::string name;
+  std::getline(comm, name);
+  return name;
+}
+
 class PosixPlatform : public Platform {
  public:
   std::unique_ptr<SerialPort> openPort(const std::string& name) override {
     return OpenPosixPort(DevicePathFor(name));
   }
   Clock& clock() override { return clock_; }
+  std::string devicePath(const std::string& name) override { return DevicePathFor(name); }
 
  private:
   SteadyClock clock_;
@@ -90,17 +133,79 @@ class PosixPlatform : public Platform {
 }  // namespace
 
 std::string DevicePathFor(const std::string& portName) {
-  if (portName.size() != 4 || portName.compare(0, 3, "COM") != 0 || portName[3] < '1' || portName[3] > '9')
+  // A device path is taken as it is.
+  if (!portName.empty() && portName.front() == '/') return portName;
+  // COM1..COM255: decimal digits without a leading zero.
+  const std::string digits = portName.size() > 3 ? portName.substr(3) : std::string();
+  if (portName.compare(0, 3, "COM") != 0 || digits.empty() || digits.size() > 3 || digits.front() == '0' ||
+      digits.find_first_not_of("0123456789") != std::string::npos || std::stoi(digits) > 255)
     return {};
   if (const char* mapped = std::getenv(("KKM_" + portName).c_str()); mapped != nullptr && *mapped != '\0')
     return mapped;
-  return "/dev/ttyS" + std::to_string(portName[3] - '1');
+  return "/dev/ttyS" + std::to_string(std::stoi(digits) - 1);
 }
 
-PosixPort::PosixPort(int fd) : fd_(fd) {}
+std::vector<std::string> OtherHoldersOf(dev_t device) {
+  std::vector<std::string> holders;
+  const std::string self = std::to_string(getpid());
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return holders;
+  while (const dirent* entry = readdir(proc)) {
+    const std::string pid = entry->d_name;
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+    // Another user's descriptors are closed to us unless we are root.
+    const int fdDir = ::open(("/proc/" + pid + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fdDir < 0) continue;
+    DIR* fds = fdopendir(fdDir);
+    if (fds == nullptr) {
+      ::close(fdDir);
+      continue;
+    }
+    bool holds = false;
+    while (const dirent* fdEntry = readdir(fds)) {
+      if (fdEntry->d_name[0] == '.') continue;
+      // Relative to the open folder: no path to build and walk for each descriptor.
+      struct stat st {};
+      if (fstatat(fdDir, fdEntry->d_name, &st, 0) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device) {
+        holds = true;
+        break;
+      }
+    }
+    closedir(fds);
+    if (holds) holders.push_back(pid + " (" + CommandName(pid) + ")");
+  }
+  closedir(proc);
+  return holders;
+}
+
+std::uint32_t AwaitOutputDrained(const std::function<std::optional<OutputState>()>& probe, Clock& clock,
+                                 std::uint32_t limitMs) {
+  const std::uint32_t start = clock.tickMs();
+  for (;;) {
+    const std::optional<OutputState> state = probe();
+    if (!state || (state->queued == 0 && state->transmitterEmpty)) return 0;
+    // The last byte may still be in the shift register: count it as not gone.
+    if (ElapsedMs(start, clock.tickMs()) > limitMs) return std::max<std::uint32_t>(state->queued, 1);
+    clock.letTimePass();
+  }
+}
+
+PosixPort::PosixPort(int fd, const termios* saved) : fd_(fd) {
+  if (saved != nullptr) saved_ = *saved;
+}
 
 PosixPort::~PosixPort() {
+  release();
   if (fd_ >= 0) ::close(fd_);
+}
+
+void PosixPort::release() {
+  if (fd_ < 0) return;
+  // Leave the device as it was found: others may open it again, with the
+  // settings it had.
+  ioctl(fd_, TIOCNXCL);
+  if (saved_) tcsetattr(fd_, TCSANOW, &*saved_);
+  if (lowLatencySet_) SetLowLatency(fd_, false);
 }
 
 bool PosixPort::setBufferSizes(std::uint32_t, std::uint32_t) {
@@ -209,9 +314,16 @@ bool PosixPort::clearDtr() {
   return fd_ >= 0 && ioctl(fd_, TIOCMBIC, &dtr) == 0;
 }
 
+// The errors of a device that has gone away (unplugged, hung up).
+static bool DeviceGone(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
+
 std::int32_t PosixPort::queuedInput() {
   int count = 0;
-  if (fd_ < 0 || ioctl(fd_, FIONREAD, &count) != 0) return -1;
+  if (fd_ < 0) return -1;
+  if (ioctl(fd_, FIONREAD, &count) != 0) {
+    if (DeviceGone(errno)) vanished_ = true;
+    return -1;
+  }
   return count;
 }
 
@@ -249,14 +361,19 @@ std::int32_t PosixPort::read(std::uint8_t* buffer, std::uint32_t count) {
       got += static_cast<std::uint32_t>(n);
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      if (DeviceGone(errno)) vanished_ = true;
       return got > 0 ? std::int32_t(got) : -1;
+    }
     const std::uint64_t elapsed = NowMs() - start;
     if (elapsed >= total) break;
     std::uint64_t wait = total - elapsed;
     if (got > 0 && interval != 0) wait = std::min(wait, interval);
     const int r = PollFor(fd_, POLLIN, wait);
-    if (r < 0) return got > 0 ? static_cast<std::int32_t>(got) : -1;
+    if (r < 0) {
+      vanished_ = true;  // hung up or in error
+      return got > 0 ? static_cast<std::int32_t>(got) : -1;
+    }
     if (r == 0 && got > 0 && interval != 0) break;
   }
   return static_cast<std::int32_t>(got);
@@ -274,40 +391,91 @@ std::int32_t PosixPort::write(const std::uint8_t* data, std::uint32_t count) {
       sent += static_cast<std::uint32_t>(n);
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      if (DeviceGone(errno)) vanished_ = true;
       return sent > 0 ? std::int32_t(sent) : -1;
+    }
     const std::uint64_t elapsed = NowMs() - start;
     if (elapsed >= total) break;
-    if (PollFor(fd_, POLLOUT, total - elapsed) < 0) return sent > 0 ? static_cast<std::int32_t>(sent) : -1;
+    if (PollFor(fd_, POLLOUT, total - elapsed) < 0) {
+      vanished_ = true;  // hung up or in error
+      return sent > 0 ? static_cast<std::int32_t>(sent) : -1;
+    }
   }
-  return static_cast<std::int32_t>(sent);
+  // Like a synchronous write: over when the bytes have left the transmitter,
+  // or when the time-out has passed; then the count is of those that left.
+  const std::uint64_t elapsed = NowMs() - start;
+  const auto left = static_cast<std::uint32_t>(total > elapsed ? total - elapsed : 0);
+  const std::uint32_t queued = AwaitOutputDrained([this] { return ProbeOutput(fd_); }, PortClock(), left);
+  return static_cast<std::int32_t>(sent - std::min(sent, queued));
 }
 
 bool PosixPort::close() {
   if (fd_ < 0) return false;
+  release();
   const int fd = fd_;
   fd_ = -1;
   return ::close(fd) == 0;
 }
 
+// Why open() refused a device, as a failure.
+static Failure OpenFailure(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
+      return {FailureCode::NoSuchDevice, -1, -1, -1, error};
+    case EACCES:
+    case EPERM:
+      return {FailureCode::PermissionDenied, -1, -1, -1, error};
+    case EBUSY:
+      return {FailureCode::PortInUse, -1, -1, -1, error};
+    default:
+      return {FailureCode::PortUnavailable, -1, -1, -1, error};
+  }
+}
+
 std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path) {
-  if (path.empty()) return nullptr;
+  if (path.empty()) {
+    Fail({FailureCode::NoSuchDevice});
+    return nullptr;
+  }
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    Fail(OpenFailure(errno));
+    return nullptr;
+  }
   // Only a terminal device: a frame must never be written into a file.
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !isatty(fd)) {
     ::close(fd);
+    Fail({FailureCode::NotATerminal});
     return nullptr;
   }
   // Exclusive: TIOCEXCL refuses later opens by others, the lock refuses a
   // second open by anyone who also locks (this tool, even as root).
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
     ::close(fd);
+    Fail(error == EWOULDBLOCK ? Failure{FailureCode::PortInUse, -1, -1, -1, error} : OpenFailure(error));
+    return nullptr;
+  }
+  // A device another program holds (a terminal program, a modem-probing
+  // daemon) is in use as much as a locked one: both would read our answers.
+  if (const std::vector<std::string> holders = OtherHoldersOf(st.st_rdev); !holders.empty()) {
+    std::string list;
+    for (const std::string& holder : holders) list += (list.empty() ? "" : ", ") + holder;
+    ::close(fd);
+    Fail({FailureCode::PortInUse, -1, -1, -1, EBUSY, list});
     return nullptr;
   }
   ioctl(fd, TIOCEXCL);
-  return std::make_unique<PosixPort>(fd);
+  termios saved{};
+  const bool haveSaved = tcgetattr(fd, &saved) == 0;
+  auto port = std::make_unique<PosixPort>(fd, haveSaved ? &saved : nullptr);
+  port->lowLatencySet_ = SetLowLatency(fd, true);
+  return port;
 }
 
 std::unique_ptr<Platform> MakeNativePlatform() { return std::make_unique<PosixPlatform>(); }

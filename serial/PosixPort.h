@@ -1,27 +1,60 @@
 #pragma once
 // A serial port on a POSIX terminal device (see PosixPlatform.cpp for how COM
-// names map to devices). Reads and writes follow the port's time-outs with
-// poll(); settings are applied with tcsetattr(TCSADRAIN).
+// names map to devices). Reads follow the port's time-outs with poll(); a
+// write returns once its bytes have left the transmitter (or its time-out has
+// passed); settings are applied with tcsetattr(TCSADRAIN). Closing clears the
+// exclusive flag and restores the settings and the latency found at open.
 
+#include <sys/types.h>
 #include <termios.h>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "serial/Clock.h"
 #include "serial/SerialPort.h"
 
 namespace kkm::serial {
 
-// The device path for "COM1".."COM9": $KKM_COMn if set, else /dev/ttyS(n-1);
-// empty for any other name.
+// The device path for "COM1".."COM255": $KKM_COMn if set, else /dev/ttyS(n-1);
+// a name starting with '/' as it is; empty for any other name.
 std::string DevicePathFor(const std::string& portName);
 
-// Opens `path` exclusively if it is a terminal device; nullptr otherwise.
+// Opens `path` exclusively if it is a terminal device that no other process
+// holds open; nullptr otherwise. Asks the driver for low-latency delivery
+// (refusal is ignored) and saves the terminal settings; close() restores both.
+// LastFailure() says why a port was refused (no such device, permission
+// denied, in use, not a terminal device).
 std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path);
+
+// The other processes that hold the character device `device` (its st_rdev)
+// open, found the way fuser does through /proc/<pid>/fd: best effort, since
+// only processes whose descriptors we may read are seen. This process is left
+// out. Each entry is "<pid> (<command name>)".
+std::vector<std::string> OtherHoldersOf(dev_t device);
+
+// What the driver says of its transmit side: bytes still in its output queue,
+// and whether the transmitter's shift register is empty (true where the driver
+// cannot tell).
+struct OutputState {
+  std::uint32_t queued = 0;
+  bool transmitterEmpty = true;
+};
+
+// Polls `probe` on `clock` until the output queue and the transmitter are
+// empty, or until more than `limitMs` ms have passed. The result is the count
+// still queued at the end: 0 once drained. A probe that fails (nullopt) counts
+// as drained, so the wait can never hang on a driver that cannot report.
+std::uint32_t AwaitOutputDrained(const std::function<std::optional<OutputState>()>& probe, Clock& clock,
+                                 std::uint32_t limitMs);
 
 class PosixPort : public SerialPort {
  public:
-  explicit PosixPort(int fd);
+  // `saved`: the terminal settings to restore on close (none when null).
+  PosixPort(int fd, const termios* saved = nullptr);
   ~PosixPort() override;
   PosixPort(const PosixPort&) = delete;
   PosixPort& operator=(const PosixPort&) = delete;
@@ -38,12 +71,19 @@ class PosixPort : public SerialPort {
   std::int32_t read(std::uint8_t* buffer, std::uint32_t count) override;
   std::int32_t write(const std::uint8_t* data, std::uint32_t count) override;
   bool close() override;
+  bool vanished() const override { return vanished_; }
 
   // The parity a termios control word encodes (CMSPAR alone is enough).
   static Parity ParityOf(tcflag_t cflag);
 
  private:
+  void release();
+
   int fd_;
+  bool vanished_ = false;  // an operation failed as on a device that has gone away
+  std::optional<termios> saved_;
+  bool lowLatencySet_ = false;  // asked for on open: cleared again on close
+  friend std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path);
   LineSettings flags_{};  // the fields termios cannot hold (flag word, X-limits)
   Timeouts timeouts_{};
 };

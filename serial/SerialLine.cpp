@@ -1,5 +1,8 @@
 #include "serial/SerialLine.h"
 
+#include "serial/Failure.h"
+#include "serial/Trace.h"
+
 namespace kkm::serial {
 
 std::string ComPortName(std::uint8_t portNumber) {
@@ -9,10 +12,18 @@ std::string ComPortName(std::uint8_t portNumber) {
 }
 
 bool OpenComPort(Platform& platform, std::uint8_t portNumber, PortHandle& port) {
+  return OpenNamedPort(platform, ComPortName(portNumber), port);
+}
+
+bool OpenNamedPort(Platform& platform, const std::string& name, PortHandle& port) {
   // 1-2. Open by name and keep the result, a port or the invalid handle.
-  port.assign(platform.openPort(ComPortName(portNumber)));
-  // 3. A port that does not exist or is in use.
-  if (!port.isOpen()) return false;
+  ClearFailure();
+  port.assign(platform.openPort(name));
+  // 3. A port that does not exist or is in use (the platform may have said why).
+  if (!port.isOpen()) {
+    if (LastFailure().code == FailureCode::None) Fail({FailureCode::PortUnavailable});
+    return false;
+  }
   // 4. Driver buffers.
   port.setBufferSizes(kDriverBufferSize, kDriverBufferSize);
   // 5. Line settings: every field not listed keeps the platform's value.
@@ -47,6 +58,9 @@ void SetAddressParity(PortHandle& port, bool mark) {
   port.getSettings(settings);
   settings.parity = mark ? Parity::Mark : Parity::Space;
   port.setSettings(settings);
+  // An adapter that cannot send a ninth bit reads back another parity.
+  LineSettings kept;
+  if (port.getSettings(kept) && kept.parity != settings.parity) port.noteParityDropped();
 }
 
 bool WaitForInput(PortHandle& port, std::uint32_t count, std::uint32_t timeoutMs) {
@@ -57,6 +71,13 @@ bool WaitForInput(PortHandle& port, std::uint32_t count, std::uint32_t timeoutMs
     // Nothing queued yet: sleep until a byte comes (or the tick moves on).
     if (queued != 0 || !port.awaitInputOrTick()) clock.letTimePass();
     queued = port.queuedInput();
+  }
+  if (TraceSink* trace = port.traceSink()) {
+    trace->event("wait " + std::to_string(count) + " byte(s) up to " + std::to_string(timeoutMs) +
+                 " ms: " + std::to_string(queued) + " queued after " +
+                 std::to_string(ElapsedMs(start, clock.tickMs())) + " ms" +
+                 (queued >= count ? "" : ", timed out"));
+    trace->flush();
   }
   return queued >= count;
 }

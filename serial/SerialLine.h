@@ -25,9 +25,12 @@ inline constexpr Timeouts kPortTimeouts{1, 20, 100, 1, 100};
 std::string ComPortName(std::uint8_t portNumber);
 
 // Opens COM<portNumber> and stores the result in `port` at once, valid or not.
-// False when the port does not exist or is in use. Once the port is open the
+// False when the port does not exist or is in use; LastFailure() then says
+// why (PortUnavailable when the platform gave no finer reason). Once the port is open the
 // set-up calls are not examined: the result is true.
 bool OpenComPort(Platform& platform, std::uint8_t portNumber, PortHandle& port);
+// The same for a port named as the platform knows it ("COM12", a device path).
+bool OpenNamedPort(Platform& platform, const std::string& name, PortHandle& port);
 
 // Purges (0x0F) and closes the port: true when the close succeeded, false when
 // no port was open.
@@ -35,6 +38,8 @@ bool CloseComPort(PortHandle& port);
 
 // MARK parity when `mark`, SPACE otherwise; no other setting changes and a
 // refusal goes unreported. The new parity applies to bytes written afterwards.
+// A port that reads back another parity is noted as one that drops MARK/SPACE
+// (PortHandle::parityDropped), for the failure that follows.
 void SetAddressParity(PortHandle& port, bool mark);
 
 // Polls the count of queued input until it reaches `count` or more than

@@ -7,6 +7,8 @@
 
 namespace kkm::serial {
 
+class TraceSink;
+
 enum class Parity : std::uint8_t { None = 0, Odd = 1, Even = 2, Mark = 3, Space = 4 };
 
 // Bits of the line-settings flag word (the layout of the Windows DCB bit fields).
@@ -72,6 +74,11 @@ class SerialPort {
   virtual std::int32_t write(const std::uint8_t* data, std::uint32_t count) = 0;
   // Releases the device; true when the platform reports a clean close.
   virtual bool close() = 0;
+  // True once the device has gone away (unplugged, hung up): every further
+  // operation fails.
+  virtual bool vanished() const { return false; }
+  // The trace this port writes to; nullptr when it is not traced.
+  virtual TraceSink* traceSink() { return nullptr; }
 };
 
 }  // namespace kkm::serial

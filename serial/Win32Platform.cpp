@@ -7,6 +7,7 @@
 
 #include <cctype>
 
+#include "serial/Failure.h"
 #include "serial/Platform.h"
 #include "serial/Win32Port.h"
 
@@ -152,6 +153,21 @@ class Win32Port : public SerialPort {
   DCB dcb_;
 };
 
+// Why CreateFileA refused a port. Windows refuses a port another program
+// holds with "access denied".
+FailureCode OpenFailureCode(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return FailureCode::NoSuchDevice;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return FailureCode::PortInUse;
+    default:
+      return FailureCode::PortUnavailable;
+  }
+}
+
 class Win32Platform : public Platform {
  public:
   // Exclusive, synchronous, existing devices only. Only a communications
@@ -161,16 +177,21 @@ class Win32Platform : public Platform {
     const std::string device = Win32DeviceName(name);
     const HANDLE handle =
         CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    if (handle == INVALID_HANDLE_VALUE) {
+      Fail({OpenFailureCode(GetLastError())});
+      return nullptr;
+    }
     DCB dcb{};
     dcb.DCBlength = sizeof(dcb);
     if (GetFileType(handle) != FILE_TYPE_CHAR || !GetCommState(handle, &dcb)) {
       CloseHandle(handle);
+      Fail({FailureCode::NotATerminal});
       return nullptr;
     }
     return std::make_unique<Win32Port>(handle, dcb);
   }
   Clock& clock() override { return clock_; }
+  std::string devicePath(const std::string& name) override { return Win32DeviceName(name); }
 
  private:
   MultimediaClock clock_;

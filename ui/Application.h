@@ -12,14 +12,18 @@
 
 #include <QApplication>
 #include <QString>
+#include <QTranslator>
 #include <exception>
 #include <functional>
+#include <memory>
 
 #include "ui/MessageBoxes.h"
 
 namespace kkm::ui {
 
 inline constexpr const char* kApplicationTitle = "Сетевой номер ККМ ТИМ-31Ц";
+// The program's plain ASCII name: its window class, desktop entry and icon.
+inline constexpr const char* kProgramName = "kkm-netnum";
 
 // The text of the standard error box for an error's message.
 QString StandardErrorText(const QString& message);
@@ -30,9 +34,15 @@ void ShowStandardError(MessageBoxes& boxes, const std::exception& error);
 // standard error box.
 void RunHandler(MessageBoxes& boxes, const std::function<void()>& handler);
 
+// Installs Qt's Russian translation of its own texts (standard buttons, a
+// field's context menu) when the system has it; the translation stays in force
+// while the returned object lives. Null when there is none.
+std::unique_ptr<QTranslator> LoadToolkitTranslation();
+
 class Application : public QApplication {
  public:
-  // Sets the application title; errors are reported through `boxes`.
+  // Names the program (kProgramName, so the window class is plain ASCII) and
+  // gives every window its icon; errors are reported through `boxes`.
   Application(int& argc, char** argv, MessageBoxes& boxes);
 
   MessageBoxes& messageBoxes() const { return *boxes_; }
@@ -40,8 +50,16 @@ class Application : public QApplication {
 
   bool notify(QObject* receiver, QEvent* event) override;
 
+  // From now on SIGTERM, SIGINT and SIGHUP end the program as a request to
+  // close its windows does: a command in progress runs to its end first (it
+  // runs on this one thread and its waits are bounded; the signal is only
+  // noted), then every window is closed and the event loop ends. While idle
+  // that happens at once. Does nothing where the platform has no such signals.
+  void quitOnTerminationSignals();
+
  private:
   MessageBoxes* boxes_;
+  bool signalsHandled_ = false;
 };
 
 }  // namespace kkm::ui

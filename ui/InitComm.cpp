@@ -11,10 +11,8 @@
 
 namespace kkm::ui {
 
-TInit_Com::TInit_Com(AppState& state, MessageBoxes& boxes, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      state_(state),
-      boxes_(boxes) {
+TInit_Com::TInit_Com(MessageBoxes& boxes, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), boxes_(boxes) {
   // 1. The window: a fixed client area, no buttons in the title bar.
   setObjectName("Init_Com");
   setWindowTitle("Настройка последовательного интерфейса");
@@ -44,6 +42,8 @@ void TInit_Com::setConnectProcedure(std::function<void()> procedure) {
   connectProcedure_ = std::move(procedure);
 }
 
+void TInit_Com::setActivateHook(std::function<void()> hook) { activateHook_ = std::move(hook); }
+
 void TInit_Com::setProcessorLinkQuery(std::function<bool()> query) { processorLinkQuery_ = std::move(query); }
 
 bool TInit_Com::processorLinkSelected() const { return processorLinkQuery_ ? processorLinkQuery_() : true; }
@@ -60,7 +60,7 @@ std::uint8_t TInit_Com::selectedPortNumber() const {
 void TInit_Com::FormCreate() {}
 
 void TInit_Com::FormActivate() {
-  state_.interfaceReady = false;
+  if (activateHook_) activateHook_();
   Button3->setEnabled(true);
 }
 

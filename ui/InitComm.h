@@ -1,15 +1,14 @@
 #pragma once
 // The serial-interface setup dialog: four radio buttons choose COM1..COM4,
 // "Установить интерфейс" runs the connection procedure, "Закрыть" closes.
-// Each time it is shown it clears AppState::interfaceReady, so after it closes
-// that flag tells whether this showing made a connection. It is created once
-// and kept, so the port last chosen stays selected.
+// exec() returns Accepted when the procedure made a connection (it accepts
+// the dialog itself), Rejected otherwise. It is created once and kept, so the
+// port last chosen stays selected.
 
 #include <QDialog>
 #include <cstdint>
 #include <functional>
 
-#include "ui/AppState.h"
 #include "ui/MessageBoxes.h"
 
 class QPushButton;
@@ -25,14 +24,14 @@ class TInit_Com : public QDialog {
   static constexpr int kClientHeight = 83;
 
   // Errors escaping the click handlers are shown through `boxes`.
-  TInit_Com(AppState& state, MessageBoxes& boxes, QWidget* parent = nullptr);
-
-  AppState& state() const { return state_; }
-  MessageBoxes& messageBoxes() const { return boxes_; }
+  explicit TInit_Com(MessageBoxes& boxes, QWidget* parent = nullptr);
 
   // The connection procedure behind "Установить интерфейс". It closes the
   // dialog itself on success; without one the button only closes the dialog.
   void setConnectProcedure(std::function<void()> procedure);
+
+  // Runs each time the dialog is shown, before the operator can press anything.
+  void setActivateHook(std::function<void()> hook);
 
   // Asks the main window whether its processor link (KKM_RadioButton) is
   // selected; without an answer the processor link counts as selected, as
@@ -54,9 +53,9 @@ class TInit_Com : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
-  AppState& state_;
   MessageBoxes& boxes_;
   std::function<void()> connectProcedure_;
+  std::function<void()> activateHook_;
   std::function<bool()> processorLinkQuery_;
 
   QPushButton* Button1;

@@ -8,7 +8,6 @@
 #include <QToolButton>
 #include <algorithm>
 
-#include "serial/SerialLine.h"
 #include "ui/Application.h"
 #include "ui/Fonts.h"
 #include "ui/Place.h"
@@ -47,10 +46,9 @@ QFrame* RaisedPanel(QWidget* parent, const char* name, int left, int top, int wi
 
 }  // namespace
 
-TMainForm::TMainForm(AppState& state, MessageBoxes& boxes, QWidget* parent)
+TMainForm::TMainForm(MessageBoxes& boxes, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      state_(state),
       boxes_(boxes) {
   // 1. The window: fixed client area, the application's title.
   setObjectName("MainForm");
@@ -178,15 +176,15 @@ void TMainForm::tbConnectClick() {
   // 1. Finish drawing the toolbar before the dialog takes over.
   ToolBar->repaint();
 
-  // 2. The dialog, modally; its result is not used.
-  if (initCom_ != nullptr) initCom_->exec();
+  // 2. The dialog, modally: Accepted when it made a connection.
+  const bool connected = initCom_ != nullptr && initCom_->exec() == QDialog::Accepted;
 
   // 3. Report the outcome for the link selected (it cannot change meanwhile).
   const QString linkWord = processorLinkSelected() ? "ККМ" : "микроконтроллером";
-  setStatusText((state_.interfaceReady ? "Установлен интерфейс с " : "Нет связи с ") + linkWord);
+  setStatusText((connected ? "Установлен интерфейс с " : "Нет связи с ") + linkWord);
 
   // 4. Only a connection enables the commands; a failure leaves them as they were.
-  if (state_.interfaceReady) ButtonEnabled();
+  if (connected) ButtonEnabled();
 }
 
 void TMainForm::ButtonEnabled() {
@@ -201,7 +199,8 @@ void TMainForm::ButtonDisabled() {
 
 void TMainForm::FormCreate() { ButtonDisabled(); }
 
-void TMainForm::FormDestroy() { serial::CloseComPort(state_.port); }
+// The port belongs to the service session, which closes it when it ends.
+void TMainForm::FormDestroy() {}
 
 void TMainForm::tbReadClick() {
   if (readCommand_) readCommand_();

@@ -6,12 +6,11 @@
 // The read and write buttons start disabled and are only ever enabled by
 // ButtonEnabled(): after a connection (tbConnectClick) or by the read and
 // write commands, which are hooks set from outside (setReadCommand,
-// setWriteCommand). Destroying the window closes the shared serial port.
+// setWriteCommand).
 
 #include <QWidget>
 #include <functional>
 
-#include "ui/AppState.h"
 #include "ui/InitComm.h"
 #include "ui/MessageBoxes.h"
 
@@ -35,14 +34,11 @@ class TMainForm : public QWidget {
 
   using Command = std::function<void()>;
 
-  TMainForm(AppState& state, MessageBoxes& boxes, QWidget* parent = nullptr);
+  explicit TMainForm(MessageBoxes& boxes, QWidget* parent = nullptr);
 
   // The setup dialog the connect button shows; created after this window.
   void setSetupDialog(TInit_Com& initCom) { initCom_ = &initCom; }
   ~TMainForm() override;
-
-  AppState& state() const { return state_; }
-  MessageBoxes& messageBoxes() const { return boxes_; }
 
   // What the read and write buttons run; nothing until set.
   void setReadCommand(Command command);
@@ -74,7 +70,6 @@ class TMainForm : public QWidget {
   void buildPanel();
   void buildStrips();
 
-  AppState& state_;
   MessageBoxes& boxes_;
   TInit_Com* initCom_ = nullptr;
   Command readCommand_;

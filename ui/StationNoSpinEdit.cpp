@@ -160,7 +160,16 @@ bool TStationNoSpinEdit::handleKey(const QKeyEvent& key) {
     if (beep_) beep_();
     return true;
   }
-  // 4. Everything else is the edit box's own business.
+  // 4. A character that would not fit (the field is full and nothing is
+  // selected to replace) is refused with a beep as well.
+  const bool printable =
+      std::none_of(typed.begin(), typed.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
+  if (!typed.isEmpty() && printable && !edit_->hasSelectedText() &&
+      edit_->text().size() >= edit_->maxLength()) {
+    if (beep_) beep_();
+    return true;
+  }
+  // 5. Everything else is the edit box's own business.
   return false;
 }
 
@@ -174,6 +183,20 @@ void TStationNoSpinEdit::clampDecimalText() {
 bool TStationNoSpinEdit::eventFilter(QObject* watched, QEvent* event) {
   if (watched == edit_) {
     if (event->type() == QEvent::KeyPress) return handleKey(static_cast<const QKeyEvent&>(*event));
+    if (event->type() == QEvent::FocusIn) {
+      // Taking the focus by keyboard selects the whole text at once; by mouse,
+      // once the click has placed the cursor (unless the click dragged a
+      // selection of its own). Typing then replaces the number.
+      const Qt::FocusReason reason = static_cast<const QFocusEvent*>(event)->reason();
+      if (reason == Qt::MouseFocusReason) selectOnRelease_ = true;
+      if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+          reason == Qt::ShortcutFocusReason)
+        edit_->selectAll();
+    }
+    if (event->type() == QEvent::MouseButtonRelease && selectOnRelease_) {
+      selectOnRelease_ = false;
+      if (!edit_->hasSelectedText()) edit_->selectAll();
+    }
     if (event->type() == QEvent::FocusOut) {
       // Only a move to another control clamps: the window losing activation
       // (a dialog, another application) or a context menu does not.

@@ -14,6 +14,9 @@
 //   moves the keyboard focus into the field.
 // - When the focus moves to another control, decimal text outside the range
 //   is replaced by the nearest limit; any other text stays as it is.
+// - Taking the focus by mouse or keyboard selects the whole text, so typing
+//   replaces the number instead of adding to it; a character that no longer
+//   fits (the field is full and nothing is selected) beeps like a refused one.
 // - setText() puts the program's text in unchanged, without these rules.
 
 #include <QString>
@@ -65,6 +68,7 @@ class TStationNoSpinEdit : public QWidget {
   QToolButton* up_;
   QToolButton* down_;
   std::function<void()> beep_;
+  bool selectOnRelease_ = false;
 };
 
 }  // namespace kkm::ui

@@ -6,8 +6,12 @@ namespace kkm::sim {
 
 ScriptedDevice& ScriptedDevice::on(std::vector<std::uint8_t> expect, std::vector<std::uint8_t> reply,
                                    double delayMs, Parity replyParity) {
-  steps_.push_back(
-      {std::move(expect), std::move(reply), static_cast<SimTime>(delayMs * kNsPerMs), replyParity});
+  return onAfter(std::move(expect), std::move(reply), static_cast<SimTime>(delayMs * kNsPerMs), replyParity);
+}
+
+ScriptedDevice& ScriptedDevice::onAfter(std::vector<std::uint8_t> expect, std::vector<std::uint8_t> reply,
+                                        SimTime delay, Parity replyParity) {
+  steps_.push_back({std::move(expect), std::move(reply), delay, replyParity});
   return *this;
 }
 

@@ -23,6 +23,9 @@ class ScriptedDevice : public LineDevice {
   // Fluent helper: on(expect).reply(bytes, delayMs).
   ScriptedDevice& on(std::vector<std::uint8_t> expect, std::vector<std::uint8_t> reply, double delayMs = 1.0,
                      Parity replyParity = Parity::None);
+  // The same with the delay in exact nanoseconds of virtual time.
+  ScriptedDevice& onAfter(std::vector<std::uint8_t> expect, std::vector<std::uint8_t> reply, SimTime delay,
+                          Parity replyParity = Parity::None);
   // Sends `bytes` at an absolute moment, whatever arrives.
   void sendAt(SimTime at, std::vector<std::uint8_t> bytes, Parity parity = Parity::None);
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sim/line/Collision.h"
+
 namespace kkm::sim {
 
 using serial::LineSettings;
@@ -28,9 +30,7 @@ class VirtualLine::DeviceSide : public DeviceTransmitter {
   void transmit(std::uint8_t byte, Parity parity, SimTime notBefore) override {
     const SimTime start = std::max(notBefore, freeAt_);
     freeAt_ = start + CharacterTime(parity);
-    line_.deviceToHost_.push_back({byte, parity, start, freeAt_});
-    std::stable_sort(line_.deviceToHost_.begin(), line_.deviceToHost_.end(),
-                     [](const Pending& a, const Pending& b) { return a.end < b.end; });
+    QueueCharacter(line_.deviceToHost_, Pending{byte, parity, start, freeAt_});
     (void)index_;
   }
   SimTime transmitterFreeAt() const override { return freeAt_; }
@@ -75,14 +75,7 @@ class VirtualLine::HostPort : public serial::SerialPort {
   }
   bool purge(std::uint32_t mask) override {
     if (!usable()) return false;
-    if (mask & serial::kPurgeTxClear) {
-      // Bytes whose first bit has not gone out yet are dropped.
-      auto& queue = line_.hostToDevice_;
-      queue.erase(
-          std::remove_if(queue.begin(), queue.end(), [&](const Pending& p) { return p.start > line_.now_; }),
-          queue.end());
-      line_.hostTxFreeAt_ = queue.empty() ? line_.now_ : queue.back().end;
-    }
+    if (mask & serial::kPurgeTxClear) dropUnstarted();
     if (mask & serial::kPurgeRxClear) {
       line_.hostInput_.clear();
       line_.receiveFifo_.clear();
@@ -124,11 +117,31 @@ class VirtualLine::HostPort : public serial::SerialPort {
     }
     return static_cast<std::int32_t>(got);
   }
+  // Returns when the last byte's stop bit has gone out, or when the write
+  // time-out (constant + multiplier * count ms, none when both are 0) has
+  // passed: bytes that have not started by then are dropped, and the count is
+  // that of the bytes that left.
   std::int32_t write(const std::uint8_t* data, std::uint32_t count) override {
     if (!usable()) return -1;
+    const Timeouts& t = line_.timeouts_;
+    const SimTime limit =
+        (static_cast<SimTime>(t.writeTotalConstant) + static_cast<SimTime>(t.writeTotalMultiplier) * count) *
+        kNsPerMs;
+    const SimTime start = line_.now_;
     for (std::uint32_t i = 0; i < count; ++i) line_.hostWrite(data[i]);
-    return static_cast<std::int32_t>(count);
+    if (line_.hostWriteReturnsAtOnce_) return static_cast<std::int32_t>(count);
+    const SimTime done = line_.hostTxFreeAt_;
+    const SimTime until = limit == 0 ? done : std::min(done, start + limit);
+    line_.advanceTo(until);
+    if (!usable()) return -1;
+    if (until == done) return static_cast<std::int32_t>(count);
+    auto& queue = line_.hostToDevice_;
+    const auto unsent = static_cast<std::uint32_t>(
+        std::count_if(queue.begin(), queue.end(), [&](const Pending& p) { return p.end > until; }));
+    dropUnstarted();
+    return static_cast<std::int32_t>(count - std::min(count, unsent));
   }
+  bool vanished() const override { return line_.vanished_; }
   bool close() override {
     const bool wasUsable = usable();
     release();
@@ -137,6 +150,14 @@ class VirtualLine::HostPort : public serial::SerialPort {
 
  private:
   bool usable() const { return open_ && !line_.vanished_; }
+  // Bytes whose first bit has not gone out yet are dropped.
+  void dropUnstarted() {
+    auto& queue = line_.hostToDevice_;
+    queue.erase(
+        std::remove_if(queue.begin(), queue.end(), [&](const Pending& p) { return p.start > line_.now_; }),
+        queue.end());
+    line_.hostTxFreeAt_ = queue.empty() ? line_.now_ : std::max(line_.now_, queue.back().end);
+  }
   void release() {
     if (open_) line_.portOpen_ = false;
     open_ = false;
@@ -176,7 +197,12 @@ std::unique_ptr<serial::SerialPort> VirtualLine::openPort() {
 
 void VirtualLine::setHostReceiveFifo(unsigned triggerLevel, unsigned timeoutCharacters) {
   fifoTrigger_ = triggerLevel;
-  fifoTimeout_ = timeoutCharacters * CharacterTime(Parity::None);
+  fifoTimeoutCharacters_ = timeoutCharacters;
+}
+
+SimTime VirtualLine::fifoTimeout() const {
+  // The UART counts its time-out in characters of the format it is set to.
+  return fifoTimeoutCharacters_ * CharacterTime(settings_.parity);
 }
 
 void VirtualLine::flushReceiveFifo(SimTime at) {
@@ -210,7 +236,7 @@ void VirtualLine::advanceTo(SimTime until) {
   for (;;) {
     const SimTime hostNext = hostToDevice_.empty() ? ~SimTime{0} : hostToDevice_.front().end;
     const SimTime deviceNext = deviceToHost_.empty() ? ~SimTime{0} : deviceToHost_.front().end;
-    const SimTime fifoNext = receiveFifo_.empty() ? ~SimTime{0} : receiveFifoLastArrival_ + fifoTimeout_;
+    const SimTime fifoNext = receiveFifo_.empty() ? ~SimTime{0} : receiveFifoLastArrival_ + fifoTimeout();
     const SimTime next = std::min({hostNext, deviceNext, fifoNext});
     if (next > until) break;
     runDevicesTo(next);

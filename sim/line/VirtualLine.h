@@ -1,10 +1,10 @@
 #pragma once
 // The in-process virtual serial line: the host side implements the port
-// interface in virtual time; devices attached to the line hear every byte the
-// host writes, with its parity and the time it finished crossing the line, and
-// their answers land in the host's input queue when their last bit has
-// arrived. Time moves only when the host waits (Clock::letTimePass) or a test
-// advances it, and every attached device is run up to each new moment, so the
+// interface in virtual time (a host write returns once its last byte's stop
+// bit has gone out, as a synchronous write on a real port does); devices attached to the line hear every byte
+// the host writes, with its parity and the time it finished crossing the line, and their answers land in the
+// host's input queue when their last bit has arrived. Time moves only when the host waits
+// (Clock::letTimePass) or a test advances it, and every attached device is run up to each new moment, so the
 // host's busy waits and the devices' work interleave as on a wire.
 
 #include <cstdint>
@@ -62,9 +62,16 @@ class VirtualLine {
   // Models the receive FIFO of the host's UART (a 16550 hands received bytes
   // to its driver when `triggerLevel` bytes have gathered, or when the line
   // has been quiet for `timeoutCharacters` character times after the last
-  // one): bytes reach the host's input queue in such batches instead of one
-  // by one. Off (0) by default: bytes are queued the moment they arrive.
+  // one, counted in characters of the parity the host has set: 11 bits with
+  // MARK or SPACE, 10 without): bytes reach the host's input queue in such
+  // batches instead of one by one. Off (0) by default: bytes are queued the
+  // moment they arrive.
   void setHostReceiveFifo(unsigned triggerLevel, unsigned timeoutCharacters);
+
+  // Host writes return at once, their bytes still to cross the line, as on a
+  // pseudo-terminal, whose writes never wait for a transmitter. Off by
+  // default: a write lasts until its last byte's stop bit has gone out.
+  void setHostWriteReturnsAtOnce(bool atOnce) { hostWriteReturnsAtOnce_ = atOnce; }
 
   // What the host side has set, for tests.
   const serial::LineSettings& hostSettings() const { return settings_; }
@@ -113,6 +120,7 @@ class VirtualLine {
   bool rts_ = true;
   std::uint32_t inputBufferSize_ = 4096;
 
+  bool hostWriteReturnsAtOnce_ = false;
   SimTime hostTxFreeAt_ = 0;
   std::deque<Pending> hostToDevice_;  // written, not yet delivered
   std::deque<Pending> deviceToHost_;  // sent by devices, not yet arrived (ordered by end)
@@ -122,8 +130,9 @@ class VirtualLine {
   };
   std::deque<Arrived> hostInput_;
   void flushReceiveFifo(SimTime at);
+  SimTime fifoTimeout() const;
   unsigned fifoTrigger_ = 0;
-  SimTime fifoTimeout_ = 0;
+  unsigned fifoTimeoutCharacters_ = 0;
   std::deque<std::uint8_t> receiveFifo_;
   SimTime receiveFifoLastArrival_ = 0;
   std::vector<TraceEntry> trace_;

@@ -12,6 +12,9 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "sim/line/Collision.h"
+#include "serial/Trace.h"
+
 namespace kkm::sim {
 
 namespace {
@@ -31,30 +34,11 @@ constexpr std::size_t kReadChunk = 512;
   throw std::system_error(errno, std::generic_category(), what);
 }
 
-const char* ParityName(Parity parity) {
-  switch (parity) {
-    case Parity::Mark:
-      return "mark";
-    case Parity::Space:
-      return "space";
-    case Parity::Odd:
-      return "odd";
-    case Parity::Even:
-      return "even";
-    case Parity::None:
-      break;
-  }
-  return "none";
-}
-
 }  // namespace
 
 std::string FormatTraceEntry(const TraceEntry& entry) {
-  char line[64];
-  std::snprintf(line, sizeof line, "%.3f %s %02X %s", static_cast<double>(entry.end) / kNsPerMs,
-                entry.direction == Direction::HostToDevice ? "host>dev" : "dev>host", entry.byte,
-                ParityName(entry.parity));
-  return line;
+  return serial::FormatTraceTime(entry.end) + " " +
+         serial::FormatByteEvent(entry.direction == Direction::HostToDevice, entry.byte, entry.parity);
 }
 
 Parity ParityOfSlaveFlags(std::uint32_t cflag) {
@@ -173,10 +157,9 @@ PtyServer::StopReason PtyServer::run() {
 }
 
 void PtyServer::queueForHost(const Pending& pending) {
-  // Several devices may talk at once: keep the queue ordered by arrival.
-  const auto at = std::upper_bound(toHost_.begin(), toHost_.end(), pending.end,
-                                   [](SimTime end, const Pending& p) { return end < p.end; });
-  toHost_.insert(at, pending);
+  // Several devices may talk at once: their overlapping characters collide;
+  // the queue stays ordered by arrival.
+  QueueCharacter(toHost_, pending);
 }
 
 void PtyServer::deliverHostBytes(SimTime until) {
@@ -197,7 +180,12 @@ void PtyServer::advanceDevices(SimTime until) {
 
 void PtyServer::setHostReceiveFifo(unsigned triggerLevel, unsigned timeoutCharacters) {
   fifoTrigger_ = triggerLevel;
-  fifoTimeout_ = timeoutCharacters * CharacterTime(Parity::None);
+  fifoTimeoutCharacters_ = timeoutCharacters;
+}
+
+SimTime PtyServer::fifoTimeout() const {
+  // The UART counts its time-out in characters of the format the host has set.
+  return fifoTimeoutCharacters_ * CharacterTime(slaveParity());
 }
 
 void PtyServer::flushReceiveFifo() {
@@ -208,17 +196,18 @@ void PtyServer::flushReceiveFifo() {
 }
 
 void PtyServer::sendDueDeviceBytes(SimTime until) {
+  const SimTime fifoTimeout = this->fifoTimeout();
   std::size_t done = 0;
   for (; done < toHost_.size() && toHost_[done].end <= until; ++done) {
     const Pending& p = toHost_[done];
-    if (!receiveFifo_.empty() && receiveFifoLastArrival_ + fifoTimeout_ < p.end) flushReceiveFifo();
+    if (!receiveFifo_.empty() && receiveFifoLastArrival_ + fifoTimeout < p.end) flushReceiveFifo();
     receiveFifo_.push_back(p.byte);
     receiveFifoLastArrival_ = p.end;
     if (fifoTrigger_ == 0 || receiveFifo_.size() >= fifoTrigger_) flushReceiveFifo();
     record(Direction::DeviceToHost, p);
   }
   toHost_.erase(toHost_.begin(), toHost_.begin() + static_cast<std::ptrdiff_t>(done));
-  if (!receiveFifo_.empty() && receiveFifoLastArrival_ + fifoTimeout_ <= until) flushReceiveFifo();
+  if (!receiveFifo_.empty() && receiveFifoLastArrival_ + fifoTimeout <= until) flushReceiveFifo();
 }
 
 SimTime PtyServer::nextDue(SimTime now) const {
@@ -226,7 +215,7 @@ SimTime PtyServer::nextDue(SimTime now) const {
   SimTime due = deviceTime_ + (active ? kActiveServiceNs : kIdleServiceNs);
   if (!fromHost_.empty()) due = std::min(due, fromHost_.front().end);
   if (!toHost_.empty()) due = std::min(due, toHost_.front().end);
-  if (!receiveFifo_.empty()) due = std::min(due, receiveFifoLastArrival_ + fifoTimeout_);
+  if (!receiveFifo_.empty()) due = std::min(due, receiveFifoLastArrival_ + fifoTimeout());
   return due;
 }
 

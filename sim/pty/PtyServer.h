@@ -25,7 +25,9 @@
 
 namespace kkm::sim {
 
-// One trace line: "<end time in ms, 3 decimals> <host>dev|dev>host> <hex> <none|mark|space>".
+// One trace line in the tool's trace format (serial/Trace.h): the end time in
+// ms with 3 decimals, then "host>dev <hex> <none|mark|space>" or
+// "dev>host <hex>" (the host sees no parity bit of what it receives).
 std::string FormatTraceEntry(const TraceEntry& entry);
 
 // The parity a slave's termios control word encodes on a pseudo-terminal.
@@ -61,7 +63,8 @@ class PtyServer {
 
   // Models the receive FIFO of the host's UART, as VirtualLine does: device
   // bytes reach the slave in batches, when `triggerLevel` have gathered or the
-  // line has been quiet for `timeoutCharacters` character times. 0: off.
+  // line has been quiet for `timeoutCharacters` character times (of the
+  // parity the slave is set to: 11 bits with MARK or SPACE, 10 without). 0: off.
   void setHostReceiveFifo(unsigned triggerLevel, unsigned timeoutCharacters);
 
   // Makes run() return once the host closes the slave after having opened it.
@@ -113,8 +116,9 @@ class PtyServer {
   std::vector<Pending> fromHost_;  // read from the master, not yet delivered (in order)
   std::vector<Pending> toHost_;    // sent by devices, not yet written (ordered by end)
   void flushReceiveFifo();
+  SimTime fifoTimeout() const;
   unsigned fifoTrigger_ = 0;
-  SimTime fifoTimeout_ = 0;
+  unsigned fifoTimeoutCharacters_ = 0;
   std::vector<std::uint8_t> receiveFifo_;  // arrived at the host's UART, not yet handed over
   SimTime receiveFifoLastArrival_ = 0;
 

@@ -23,27 +23,23 @@
 #include "kia/KiaFrames.h"
 #include "serial/Platform.h"
 #include "serial/SerialLine.h"
+#include "service/NetworkNumber.h"
+#include "service/Session.h"
 #include "tests/e2e/SimChild.h"
-#include "tests/ui/RecordingMessageBoxes.h"
-#include "ui/AppState.h"
-#include "ui/ConnectionProcedure.h"
-#include "ui/NetworkNumberCommands.h"
 
-namespace kkm::ui {
+namespace kkm::service {
 // Test names and messages say which link.
 void PrintTo(Link link, std::ostream* os) {
   *os << (link == Link::Processor ? "processor link" : "KIA link");
 }
-}  // namespace kkm::ui
+}  // namespace kkm::service
 
 namespace kkm::e2e {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using test::RecordingMessageBoxes;
-using Box = RecordingMessageBoxes::Box;
-using Icon = ui::MessageBoxes::Icon;
-using ui::Link;
+using service::ConnectOutcome;
+using service::Link;
 
 // Under AddressSanitizer on a loaded machine the simulator starts slowly.
 constexpr auto kSimStartTimeout = std::chrono::seconds(20);
@@ -62,25 +58,6 @@ constexpr std::uint16_t kWorkingCopy = 0x1140;
 constexpr std::uint16_t kLineAddressCopy = 0x020F;
 constexpr std::uint16_t kStoredNumber = 0x073E;
 constexpr std::uint16_t kStoredChecksum = 0x0740;
-
-// The main window as the commands see it.
-class FakeView : public ui::NetworkNumberView {
- public:
-  explicit FakeView(Link link) : link_(link) {}
-  Link selectedLink() const override { return link_; }
-  QString numberText() const override { return number; }
-  void setNumberText(const QString& text) override { number = text; }
-  void setStatusText(const QString& text) override { status = text; }
-  void ButtonEnabled() override { buttonsEnabled = true; }
-  void ButtonDisabled() override { buttonsEnabled = false; }
-
-  QString number = "1";
-  QString status;
-  bool buttonsEnabled = false;
-
- private:
-  Link link_;
-};
 
 // A register with network number 1 on `link`. On the processor link the PC's
 // UART hands each byte over at once: behind a 14-byte FIFO trigger an echo
@@ -223,35 +200,25 @@ TEST_P(NativeRoad, ConnectReadWriteFortyFiveAndReadBack) {
 
   // 2. Connect through the machine's own serial back end.
   const std::unique_ptr<serial::Platform> platform = serial::MakeNativePlatform();
-  ui::AppState state(*platform);
-  RecordingMessageBoxes boxes;
-  FakeView view(link);
-  ASSERT_TRUE(ui::RunConnectionProcedure(state, boxes, 1, link)) << ::testing::PrintToString(boxes.boxes);
+  service::Session state(*platform);
+  ASSERT_EQ(service::Connect(state, 1, link).outcome, ConnectOutcome::Connected);
   EXPECT_TRUE(state.interfaceReady);
   EXPECT_EQ(state.firmwareVersion, 105);
   EXPECT_EQ(state.registerAddress, processor ? kNumberOneByte : 0xFF) << "only the address scan sets it";
 
   // 3. Read: number 1.
-  ui::ReadNetworkNumber(state, boxes, view);
-  EXPECT_EQ(view.number, "01");
-  EXPECT_EQ(view.status, "Чтение завершено");
+  const service::ReadResult first = service::ReadNetworkNumber(state, link);
+  ASSERT_TRUE(first.ok);
+  EXPECT_EQ(service::NetworkNumberText(first.networkNumberByte), "01");
 
-  // 4. Write 45: the success box, then the status; the register is addressed anew.
-  view.number = "45";
-  ui::WriteNetworkNumber(state, boxes, view);
-  EXPECT_EQ(boxes.boxes,
-            (std::vector<Box>{{"Операция успешно завершена", "Запись сетевого номера", Icon::Information}}));
-  EXPECT_EQ(view.status, "Запись завершена");
-  EXPECT_TRUE(view.buttonsEnabled);
+  // 4. Write 45: all six exchanges; the register is addressed anew.
+  EXPECT_TRUE(service::WriteNetworkNumber(state, link, 45).written());
   EXPECT_EQ(state.registerAddress, kNumberFortyFiveByte);
 
-  // 5. Read back, over another text in the field.
-  view.number = "7";
-  ui::ReadNetworkNumber(state, boxes, view);
-  EXPECT_EQ(view.number, "45");
-  EXPECT_EQ(view.status, "Чтение завершено");
-  EXPECT_TRUE(view.buttonsEnabled);
-  EXPECT_EQ(boxes.boxes.size(), 1u) << "no box but the success box";
+  // 5. Read back.
+  const service::ReadResult back = service::ReadNetworkNumber(state, link);
+  ASSERT_TRUE(back.ok);
+  EXPECT_EQ(service::NetworkNumberText(back.networkNumberByte), "45");
 
   // 6. The end of the program closes the port; the simulator leaves its dump.
   serial::CloseComPort(state.port);
@@ -304,7 +271,8 @@ TEST_P(NativeRoad, ConnectReadWriteFortyFiveAndReadBack) {
         link);
   } else {
     // Nine routines, each acknowledged with 0x01; the reads answer with the
-    // byte (the EEPROM reads after the data marker 0x11). No parity anywhere.
+    // byte (the EEPROM reads after the data marker 0x11). The host sends
+    // without parity (device bytes carry none in the trace).
     constexpr std::uint8_t kAck = 0x01, kMarker = 0x11;
     ExpectTurns(turns, {},
                 {
@@ -320,8 +288,8 @@ TEST_P(NativeRoad, ConnectReadWriteFortyFiveAndReadBack) {
                 },
                 link);
     for (const TraceLine& line : trace)
-      ASSERT_EQ(line.parity, "none") << (line.fromHost ? "host" : "device") << " byte " << int(line.byte)
-                                     << " at " << line.endMs << " ms";
+      ASSERT_EQ(line.parity, line.fromHost ? "none" : "") << (line.fromHost ? "host" : "device") << " byte "
+                                                          << int(line.byte) << " at " << line.endMs << " ms";
   }
 }
 
@@ -340,19 +308,14 @@ TEST_F(NativeLine, APortHeldByAnotherProgramIsUnavailableUntilItIsClosed) {
   ASSERT_TRUE(serial::OpenComPort(*otherPlatform, 1, other));
 
   const std::unique_ptr<serial::Platform> platform = serial::MakeNativePlatform();
-  ui::AppState state(*platform);
-  RecordingMessageBoxes boxes;
-  EXPECT_FALSE(ui::RunConnectionProcedure(state, boxes, 1, Link::Processor));
-  EXPECT_EQ(boxes.boxes,
-            (std::vector<Box>{{"Выбранный COM-порт недоступен", "Предупреждение", Icon::Warning}}));
+  service::Session state(*platform);
+  EXPECT_EQ(service::Connect(state, 1, Link::Processor).outcome, ConnectOutcome::PortUnavailable);
   EXPECT_FALSE(state.port.isOpen());
   EXPECT_TRUE(ReadTrace(sim.tracePath()).empty()) << "nothing was sent";
 
   // Once it lets go, the register answers.
   serial::CloseComPort(other);
-  boxes.boxes.clear();
-  EXPECT_TRUE(ui::RunConnectionProcedure(state, boxes, 1, Link::Processor))
-      << ::testing::PrintToString(boxes.boxes);
+  EXPECT_EQ(service::Connect(state, 1, Link::Processor).outcome, ConnectOutcome::Connected);
   EXPECT_EQ(state.registerAddress, kNumberOneByte);
   serial::CloseComPort(state.port);
   EXPECT_EQ(sim.stop(kSimStopTimeout), 0);

@@ -108,11 +108,13 @@ std::vector<TraceLine> ReadTrace(const std::string& path) {
   std::ifstream in(path);
   std::vector<TraceLine> lines;
   for (std::string text; std::getline(in, text);) {
+    if (text.starts_with("#")) continue;  // the header
     std::istringstream fields(text);
     TraceLine line;
     std::string direction;
     unsigned byte = 0x100;
-    fields >> line.endMs >> direction >> std::hex >> byte >> line.parity;
+    fields >> line.endMs >> direction >> std::hex >> byte;
+    if (direction == "host>dev") fields >> line.parity;
     if (!fields || (direction != "host>dev" && direction != "dev>host") || byte > 0xFF) {
       lines.push_back({0, false, 0, "unreadable: " + text});
       break;

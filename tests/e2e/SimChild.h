@@ -40,16 +40,18 @@ class SimChild {
   std::string dumpPath_;
 };
 
-// One line of the simulator's trace: "<end ms> host>dev|dev>host <hex> <parity>".
+// One byte line of the simulator's trace: "<end ms> host>dev <hex> <parity>"
+// or "<end ms> dev>host <hex>".
 struct TraceLine {
   double endMs = 0;
   bool fromHost = false;
   std::uint8_t byte = 0;
-  std::string parity;  // "none", "mark" or "space"
+  std::string parity;  // host bytes: "none", "mark" or "space"; device bytes: empty
 };
 
-// The trace file's lines in order; a line that does not parse ends the list
-// with one entry whose parity is "unreadable: <line>".
+// The trace file's byte lines in order, after the "#" header; a line that
+// does not parse ends the list with one entry whose parity is
+// "unreadable: <line>".
 std::vector<TraceLine> ReadTrace(const std::string& path);
 
 // The dump's "0xAAAA=HH" lines as address -> byte; lines that do not parse are left out.

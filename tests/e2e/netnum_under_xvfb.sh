@@ -201,9 +201,10 @@ wait_until "$step_s" "line from kkm-sim" sim_ready
 
 # 4. The program on COM1, on the X display whatever the caller's platform.
 #    Under LeakSanitizer, leaks inside system libraries are not its own.
+#    It keeps its own exchange trace.
 mkdir -m 700 "$work/runtime"
 LSAN_OPTIONS="suppressions=$here/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}" \
-  KKM_COM1="$work/com1" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" \
+  KKM_COM1="$work/com1" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" KKM_TRACE="$work/netnum-trace.txt" \
   "$netnum" >"$work/netnum.out" 2>"$work/netnum.err" &
 netnum_pid=$!
 pids+=("$netnum_pid")
@@ -213,6 +214,15 @@ main="$(window_of "$main_title")"
 eval "$(xdotool getwindowgeometry --shell "$main")"
 if [ "$WIDTH" != 278 ] || [ "$HEIGHT" != 224 ]; then
   fail "the main window is ${WIDTH}x${HEIGHT}, not 278x224"
+fi
+# The desktop entry finds the window by its plain ASCII class (StartupWMClass)
+# and shows the program's icon for it.
+if command -v xprop >/dev/null; then
+  wm_class="$(xprop -id "$main" WM_CLASS)"
+  [ "$wm_class" = 'WM_CLASS(STRING) = "kkm-netnum", "kkm-netnum"' ] || fail "window class: $wm_class"
+  # Read whole: grep -q would end the pipe early and xprop die of SIGPIPE.
+  icons="$(xprop -id "$main" _NET_WM_ICON)"
+  [[ "$icons" == *"Icon (48 x 48)"* ]] || fail "the main window carries no icon: ${icons:0:80}"
 fi
 shot 01-started
 
@@ -285,4 +295,13 @@ expected_cells=$'0x1140=BA\n0x020F=BA\n0x073E=BA\n0x0740=BA'
 [ "$(cat "$work/cells.txt")" = "$expected_cells" ] || fail "memory dump: $(cat "$work/cells.txt")"
 expected_bytes="$connect_bytes$read_bytes$write_bytes$read_back_bytes"
 trace_is "$expected_bytes" || fail "more crossed the line"
+
+# 12. The program's own trace: the simulator's bytes with the same parities,
+#     and each exchange of the write ended with its outcome.
+byte_lines() { awk '$2 == "host>dev" || $2 == "dev>host" { $1 = ""; print }' "$1"; }
+[ "$(byte_lines "$work/netnum-trace.txt")" = "$(byte_lines "$work/trace.txt")" ] ||
+  fail "the program's trace does not show the bytes the simulator saw"
+write_exchanges="$(grep -cE ' = (WriteRegisterByte|ReadRegisterBlock|WriteRegisterBlock) .*: ok( .*)? in [0-9.]+ ms$' \
+  "$work/netnum-trace.txt" || true)"
+[ "$write_exchanges" = 6 ] || fail "$write_exchanges exchanges of the write traced as ok, not 6"
 echo "kkm-netnum wrote 45 and read it back; screenshots in $shots"

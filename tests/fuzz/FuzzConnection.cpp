@@ -8,7 +8,6 @@
 // character loaded before it, vanish code, receive FIFO code, then the
 // device's script.
 
-#include <QString>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -16,18 +15,16 @@
 
 #include "kia/KiaFrames.h"
 #include "memmap/MemoryMap.h"
+#include "service/Session.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/fuzz/FuzzRig.h"
 #include "tests/fuzz/OperationBounds.h"
-#include "ui/AppState.h"
-#include "ui/ConnectionProcedure.h"
-#include "ui/MessageBoxes.h"
 
 namespace kkm::fuzz {
 namespace {
 
-using ui::Link;
-using Icon = ui::MessageBoxes::Icon;
+using service::ConnectOutcome;
+using service::Link;
 
 // The memory map's version character for firmware 105, and where that map
 // keeps the network number byte.
@@ -36,24 +33,6 @@ constexpr std::uint16_t kNetworkNumberAddress105 = 0x1140;
 // Port choice per attempt: 0..2 choose COM1, 3 a port that does not exist.
 constexpr std::uint8_t kMissingPortChoice = 3;
 constexpr std::uint8_t kMissingPort = 3;
-
-struct Box {
-  QString text;
-  QString title;
-  Icon icon;
-};
-
-class RecordingBoxes : public ui::MessageBoxes {
- public:
-  void show(const QString& text, const QString& title, Icon icon) override {
-    boxes.push_back({text, title, icon});
-  }
-  std::vector<Box> boxes;
-};
-
-bool Is(const Box& box, const char* text, const char* title, Icon icon) {
-  return box.text == QString::fromUtf8(text) && box.title == QString::fromUtf8(title) && box.icon == icon;
-}
 
 struct Attempt {
   Link link;
@@ -68,30 +47,25 @@ Attempt AttemptOf(std::uint8_t bits) {
 
 // One press of "Установить интерфейс" on a freshly shown dialog, and the
 // state table of its outcome.
-void RunAttempt(FuzzLine& rig, ui::AppState& state, const Attempt& attempt) {
-  // The flag is false at every press: showing the dialog clears it, and a
-  // failed press leaves it so.
-  state.interfaceReady = false;
+void RunAttempt(FuzzLine& rig, service::Session& state, const Attempt& attempt) {
   const std::uint8_t addressBefore = state.registerAddress;
   const std::int32_t versionBefore = state.firmwareVersion;
   const memmap::MemoryMap mapBefore = state.memoryMap;
   const bool portExists = attempt.port == 1 && !rig.line.vanished();
 
-  RecordingBoxes boxes;
   rig.startOperation(attempt.link == Link::Processor ? kConnectProcessorBoundMs : kConnectKiaBoundMs);
-  const bool connected = ui::RunConnectionProcedure(state, boxes, attempt.port, attempt.link);
-  rig.endOperation("RunConnectionProcedure", connected);
+  const service::ConnectResult result = service::Connect(state, attempt.port, attempt.link);
+  const bool connected = result.connected();
+  rig.endOperation("Connect", connected);
 
-  // 1. The result and the flag agree; a failure shows exactly one box, a
-  //    success none.
+  // 1. The outcome and the flag agree.
   KKM_FUZZ_CHECK(connected == state.interfaceReady);
-  KKM_FUZZ_CHECK(boxes.boxes.size() == (connected ? 0u : 1u));
   // 2. A connection is made only with version 105 and its map loaded over
   //    what the map held.
   if (connected) {
     memmap::MemoryMap expected = mapBefore;
     memmap::LoadMemoryMap(expected, kVersion105Character);
-    KKM_FUZZ_CHECK(state.firmwareVersion == ui::kRequiredFirmwareVersion);
+    KKM_FUZZ_CHECK(state.firmwareVersion == service::kRequiredFirmwareVersion);
     KKM_FUZZ_CHECK(state.memoryMap.entries == expected.entries);
     KKM_FUZZ_CHECK(state.memoryMap.NetworkNumberAddress() == kNetworkNumberAddress105);
     KKM_FUZZ_CHECK(state.port.isOpen());
@@ -115,24 +89,23 @@ void RunAttempt(FuzzLine& rig, ui::AppState& state, const Attempt& attempt) {
   }
   if (connected) return;
 
-  // 4. Each failure with its box and the state it leaves.
-  const Box& box = boxes.boxes.front();
+  // 4. Each failure with its outcome and the state it leaves.
+  const ConnectOutcome outcome = result.outcome;
   if (!portExists) {
-    KKM_FUZZ_CHECK(Is(box, "Выбранный COM-порт недоступен", "Предупреждение", Icon::Warning));
+    KKM_FUZZ_CHECK(outcome == ConnectOutcome::PortUnavailable);
     KKM_FUZZ_CHECK(!state.port.isOpen());
     KKM_FUZZ_CHECK(state.registerAddress == addressBefore && state.firmwareVersion == versionBefore);
     return;
   }
   KKM_FUZZ_CHECK(state.port.isOpen());
   if (attempt.link == Link::Kia) {
-    KKM_FUZZ_CHECK(Is(box, "Нет связи с микроконтроллером КИА", "Ошибка", Icon::Error));
+    KKM_FUZZ_CHECK(outcome == ConnectOutcome::NoKia);
     KKM_FUZZ_CHECK(state.firmwareVersion == versionBefore);
-  } else if (Is(box, "Нет связи с ККМ", "Ошибка", Icon::Error)) {
+  } else if (outcome == ConnectOutcome::NoRegister) {
     KKM_FUZZ_CHECK(state.firmwareVersion == versionBefore);
   } else {
-    KKM_FUZZ_CHECK(
-        Is(box, "В ККМ необходимо установить ПО версии не ниже 1.0.5", "Предупреждение", Icon::Warning));
-    KKM_FUZZ_CHECK(state.firmwareVersion != ui::kRequiredFirmwareVersion);
+    KKM_FUZZ_CHECK(outcome == ConnectOutcome::WrongFirmware);
+    KKM_FUZZ_CHECK(state.firmwareVersion != service::kRequiredFirmwareVersion);
   }
 }
 
@@ -151,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t fifo = in.next();
 
   FuzzLine rig(in.rest());
-  ui::AppState state(rig.platform);
+  service::Session state(rig.platform);
   state.registerAddress = address;
   state.firmwareVersion = version;
   memmap::LoadMemoryMap(state.memoryMap, mapCharacter);

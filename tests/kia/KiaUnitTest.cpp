@@ -4,11 +4,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "kia/KiaFrames.h"
 #include "kia/KiaUnit.h"
 #include "serial/SerialLine.h"
+#include "sim/kia/KiaBoard.h"
 #include "sim/line/ScriptedDevice.h"
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
@@ -130,13 +132,18 @@ class KiaExchange : public ::testing::Test {
     line_.clearTrace();
     calls_.purges.clear();
     calls_.writes.clear();
-    startTick_ = Tick();
     startTime_ = line_.now();
     value_ = kUntouched;
     return op.run(port_, value_);
   }
 
   std::uint32_t Tick() { return line_.clock().tickMs(); }
+
+  // The tick when the frame's last byte has left: the write returns then, and
+  // the first wait starts.
+  std::uint32_t TickAfterFrame() const {
+    return static_cast<std::uint32_t>(line_.traceOf(Direction::HostToDevice).back().end / sim::kNsPerMs);
+  }
 
   // The tick of the first poll that finds the `n`-th reply byte (from 1) queued.
   std::uint32_t TickSeeing(std::size_t n) const {
@@ -168,7 +175,6 @@ class KiaExchange : public ::testing::Test {
   RecordingPlatform platform_;
   sim::ScriptedDevice device_;
   serial::PortHandle port_;
-  std::uint32_t startTick_ = 0;
   SimTime startTime_ = 0;
   std::uint8_t value_ = kUntouched;
 };
@@ -241,7 +247,7 @@ TEST_F(KiaExchange, FailedExchangesLeaveTheValueAlone) {
     // A wait that ran out saw every reply there was; a rejected byte ends it at once.
     EXPECT_EQ(line_.traceOf(Direction::DeviceToHost).size(),
               c.thenMs == 0 ? c.lastSeenReply : c.replies.size());
-    const std::uint32_t from = c.lastSeenReply == 0 ? startTick_ : TickSeeing(c.lastSeenReply);
+    const std::uint32_t from = c.lastSeenReply == 0 ? TickAfterFrame() : TickSeeing(c.lastSeenReply);
     EXPECT_EQ(Tick(), from + c.thenMs);
     EXPECT_EQ(value_, kUntouched);
     line_.advanceBy(100 * sim::kNsPerMs);
@@ -264,7 +270,7 @@ TEST_F(KiaExchange, StaleBytesArePurgedBeforeTheFrame) {
     if (readAnswered) device_.on(read.frame, {0x01, 0x42});
     EXPECT_EQ(Run(read), readAnswered);
     EXPECT_EQ(value_, readAnswered ? 0x42 : kUntouched);
-    EXPECT_EQ(Tick(), readAnswered ? TickSeeing(2) : startTick_ + 51);
+    EXPECT_EQ(Tick(), readAnswered ? TickSeeing(2) : TickAfterFrame() + 51);
     line_.advanceBy(20 * sim::kNsPerMs);
   }
 }
@@ -277,6 +283,40 @@ TEST_F(KiaExchange, FailedReadOfTheResultIsNoSuccess) {
   calls_.readsBeforeFailure = 1;
   EXPECT_FALSE(Run(read));
   EXPECT_EQ(value_, kUntouched);
+}
+
+// The board's monitor takes a frame only once the line has been quiet for its
+// idle gap after the last byte, and the EEPROM routines are long (194 bytes,
+// about 202 ms on the line): the first wait counts from the moment the frame
+// has left the port. A board with a long idle gap still answers inside every
+// first wait, though not inside it counted from the start of the frame.
+TEST(KiaBoardExchange, TheFirstWaitStartsOnceTheFrameHasLeft) {
+  // {operation, idle gap (ms): the acknowledgement comes just after it, the first wait (ms)}
+  const std::tuple<Operation, double, SimTime> cases[] = {
+      {MemoryRead(), 40, 50}, {EepromRead(), 250, 400}, {EepromWrite(), 250, 300}};
+  for (const auto& [op, gapMs, firstWaitMs] : cases) {
+    SCOPED_TRACE(op.name);
+    std::vector<std::uint8_t> dataMemory(sim::kia::kDataMemorySize, 0x42);
+    std::vector<std::uint8_t> nonVolatile(sim::kia::kNonVolatileSize, 0x42);
+    sim::kia::KiaBoard board(dataMemory, nonVolatile);
+    board.setIdleGap(static_cast<SimTime>(gapMs * sim::kNsPerMs));
+    sim::VirtualLine line;
+    sim::VirtualPlatform platform(line);
+    platform.addPort("COM1", line);
+    line.attach(board);
+    serial::PortHandle port(platform.clock());
+    ASSERT_TRUE(serial::OpenComPort(platform, 1, port));
+    std::uint8_t value = kUntouched;
+    EXPECT_TRUE(op.run(port, value));
+    const auto sent = line.traceOf(Direction::HostToDevice);
+    const auto replies = line.traceOf(Direction::DeviceToHost);
+    ASSERT_EQ(sent.size(), op.frame.size());
+    ASSERT_FALSE(replies.empty());
+    // The acknowledgement came after the idle gap, later than the wait's
+    // length counted from the frame's first byte.
+    EXPECT_GT(replies.front().end - sent.back().end, static_cast<SimTime>(gapMs * sim::kNsPerMs));
+    EXPECT_GT(replies.front().end - sent.front().start, (firstWaitMs + 1) * sim::kNsPerMs);
+  }
 }
 
 }  // namespace

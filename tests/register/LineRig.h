@@ -21,6 +21,14 @@ using sim::SimTime;
 inline constexpr SimTime kPollStep = 100 * sim::kNsPerUs;  // how far time moves per poll
 inline constexpr SimTime kMs = sim::kNsPerMs;
 
+// The moment a wait of `ms` ms that starts at `from` ends: the first poll
+// (one every kPollStep from `from`) whose tick reads more than `ms` past the
+// tick at `from`.
+constexpr SimTime WaitEnd(SimTime from, std::uint32_t ms) {
+  const SimTime past = (from / kMs + ms + 1) * kMs;
+  return from + (past - from + kPollStep - 1) / kPollStep * kPollStep;
+}
+
 inline std::string Hex(std::uint8_t byte) {
   char text[3];
   std::snprintf(text, sizeof text, "%02X", byte);

@@ -61,7 +61,7 @@ TEST(ByteCommands, FailOnEveryMissingOrWrongAnswer) {
     EXPECT_FALSE(ReadRegisterByte(rig.port, kAddress45, 0x1140, value));
     EXPECT_EQ(rig.parity(), addressPhase ? Parity::Mark : Parity::Space);
     if (addressPhase && fault == RegisterFault::Silent) {
-      EXPECT_EQ(rig.line.now(), 501 * kMs);  // the 500 ms echo wait
+      EXPECT_EQ(rig.line.now(), test::WaitEnd(rig.at(0).end, 500));  // the 500 ms echo wait
     }
   }
 }
@@ -119,8 +119,8 @@ TEST(BlockCommands, Version105RepeatsTheAddressAfterBusyAnswersAndSilence) {
   LineRig silent;
   EXPECT_FALSE(ReadRegisterBlock(silent.port, kAddress45, 0x073E, 1, buffer, 105));
   EXPECT_EQ(silent.calls(), "purge 0C, purge 0F, mark, write BA, write BA");
-  EXPECT_EQ(silent.at(1).start, 1651 * kMs);
-  EXPECT_EQ(silent.line.now(), (1651 + 21) * kMs);
+  EXPECT_EQ(silent.at(1).start, test::WaitEnd(silent.at(0).end, 1650));
+  EXPECT_EQ(silent.line.now(), test::WaitEnd(silent.at(1).end, 20));
   EXPECT_EQ(silent.parity(), Parity::Mark);
 }
 

@@ -9,7 +9,7 @@ using fuzz::WaitMs;
 // The block commands' address phase without busy answers: 1650 ms for the
 // echo, then 20 ms after the second address byte.
 constexpr std::uint32_t kSelectBoundMs = WaitMs(1650) + WaitMs(20);
-constexpr std::uint32_t kPauseBoundMs = WaitMs(ui::kPauseAfterReadMs + 1);
+constexpr std::uint32_t kPauseBoundMs = WaitMs(service::kPauseAfterReadMs + 1);
 }  // namespace
 
 std::uint32_t PauseBoundMs(bool write, std::size_t exchange) {
@@ -21,8 +21,8 @@ std::vector<Exchange> CommandExchanges(bool write) {
   return {kWriteExchanges.begin(), kWriteExchanges.end()};
 }
 
-std::uint32_t ExchangeBoundMs(ui::Link link, Access access, bool busyStorm) {
-  if (link == ui::Link::Kia) {
+std::uint32_t ExchangeBoundMs(service::Link link, Access access, bool busyStorm) {
+  if (link == service::Link::Kia) {
     switch (access) {
       case Access::ReadData:
         return fuzz::kKiaReadMemoryBoundMs;
@@ -48,7 +48,8 @@ std::uint32_t ExchangeBoundMs(ui::Link link, Access access, bool busyStorm) {
   return select + fuzz::kWriteBlockTailMs;
 }
 
-std::uint32_t CommandBoundMs(ui::Link link, bool write, std::size_t tried, bool failed, std::size_t busyAt) {
+std::uint32_t CommandBoundMs(service::Link link, bool write, std::size_t tried, bool failed,
+                             std::size_t busyAt) {
   const std::vector<Exchange> exchanges = CommandExchanges(write);
   std::uint32_t bound = 0;
   for (std::size_t i = 1; i <= tried; ++i) {

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "ui/NetworkNumberCommands.h"
-#include "ui/RegisterMemory.h"
+#include "service/NetworkNumber.h"
+#include "service/Session.h"
 
 namespace kkm::test {
 
@@ -25,11 +25,11 @@ inline constexpr std::uint16_t kWorkingNumberAddress = 0x1140;  // NetworkNumber
 inline constexpr Exchange kReadExchange{Access::ReadData, kWorkingNumberAddress};
 inline constexpr std::array<Exchange, 6> kWriteExchanges{{
     {Access::WriteData, kWorkingNumberAddress},
-    {Access::ReadNonVolatile, ui::kEepromChecksumAddress},
-    {Access::ReadNonVolatile, ui::kEepromNumberAddress},
-    {Access::WriteNonVolatile, ui::kEepromNumberAddress},
-    {Access::WriteNonVolatile, ui::kEepromChecksumAddress},
-    {Access::WriteData, ui::kNumberCopyAddress},
+    {Access::ReadNonVolatile, service::kEepromChecksumAddress},
+    {Access::ReadNonVolatile, service::kEepromNumberAddress},
+    {Access::WriteNonVolatile, service::kEepromNumberAddress},
+    {Access::WriteNonVolatile, service::kEepromChecksumAddress},
+    {Access::WriteData, service::kNumberCopyAddress},
 }};
 
 inline bool Reads(Access a) { return a == Access::ReadData || a == Access::ReadNonVolatile; }
@@ -40,7 +40,7 @@ std::vector<Exchange> CommandExchanges(bool write);
 
 // The longest one exchange may take; `busyStorm`: the register answers busy
 // (0x65) to the address byte until the block commands' bound on that.
-std::uint32_t ExchangeBoundMs(ui::Link link, Access access, bool busyStorm = false);
+std::uint32_t ExchangeBoundMs(service::Link link, Access access, bool busyStorm = false);
 
 // The pause the write makes after exchange `exchange` (1-based) when it
 // succeeded: after each of its two non-volatile reads; none in the read.
@@ -49,7 +49,7 @@ std::uint32_t PauseBoundMs(bool write, std::size_t exchange);
 // The longest a command may take when it tries exchanges 1..`tried` and the
 // last of them fails (`failed`) or not: their waits, the pauses after the
 // write's reads that succeeded, and busy answers at exchange `busyAt` (0: none).
-std::uint32_t CommandBoundMs(ui::Link link, bool write, std::size_t tried, bool failed,
+std::uint32_t CommandBoundMs(service::Link link, bool write, std::size_t tried, bool failed,
                              std::size_t busyAt = 0);
 
 }  // namespace kkm::test

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "register/MemoryCommands.h"
+#include "service/NetworkNumber.h"
 #include "sim/cashreg/CashRegister.h"
 #include "sim/kia/KiaBoard.h"
 #include "sim/line/VirtualLine.h"
@@ -23,7 +24,6 @@
 #include "tests/reliability/FaultTap.h"
 #include "tests/reliability/WindowsRig.h"
 #include "tests/ui/RecordingMessageBoxes.h"
-#include "ui/NetworkNumberCommands.h"
 
 namespace kkm::test {
 namespace {
@@ -399,11 +399,11 @@ class FaultMatrix : public FaultRig, public ::testing::WithParamInterface<Case> 
 // write stores its one byte, on either link.
 Memories ExpectedAfter(const Memories& before, const std::vector<Exchange>& done) {
   Memories m = before;
-  const std::uint8_t b = ui::NetworkNumberByte(kNewNumber);
-  const auto checksumNew = static_cast<std::uint8_t>(before.nonVolatile[ui::kEepromChecksumAddress] -
-                                                     before.nonVolatile[ui::kEepromNumberAddress] + b);
+  const std::uint8_t b = service::NetworkNumberByte(kNewNumber);
+  const auto checksumNew = static_cast<std::uint8_t>(before.nonVolatile[service::kEepromChecksumAddress] -
+                                                     before.nonVolatile[service::kEepromNumberAddress] + b);
   for (const Exchange& e : done) {
-    const std::uint8_t value = e.address == ui::kEepromChecksumAddress ? checksumNew : b;
+    const std::uint8_t value = e.address == service::kEepromChecksumAddress ? checksumNew : b;
     if (e.access == Access::WriteData) m.data[e.address] = value;
     if (e.access == Access::WriteNonVolatile) m.nonVolatile[e.address] = value;
   }
@@ -485,7 +485,7 @@ TEST_P(FaultMatrix, OperatorSeesTheOutcomeAndTheRegisterHoldsWhatReachedIt) {
     EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{kWriteSucceeded, kCommandTitle, Icon::Information}}));
     EXPECT_EQ(rig_.statusText(), kWriteDone);
     EXPECT_TRUE(rig_.commandsEnabled());
-    EXPECT_EQ(rig_.state().registerAddress, ui::NetworkNumberByte(kNewNumber));
+    EXPECT_EQ(rig_.state().registerAddress, service::NetworkNumberByte(kNewNumber));
   } else {
     EXPECT_TRUE(boxes_.boxes.empty());
     EXPECT_EQ(rig_.statusText(), kReadDone);

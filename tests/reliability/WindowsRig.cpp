@@ -11,7 +11,6 @@
 
 #include "ui/Application.h"
 #include "ui/StationNoSpinEdit.h"
-#include "ui/Wiring.h"
 
 namespace kkm::test {
 
@@ -28,9 +27,12 @@ void Click(QAbstractButton* button) {
 }
 
 WindowsRig::WindowsRig(serial::Platform& platform, ui::MessageBoxes& boxes)
-    : state_(platform), previousBoxes_(&App().messageBoxes()), form_(state_, boxes), initCom_(state_, boxes) {
+    : state_(platform),
+      previousBoxes_(&App().messageBoxes()),
+      form_(boxes),
+      initCom_(boxes),
+      presenter_(state_, boxes, form_, initCom_) {
   App().setMessageBoxes(boxes);
-  ui::WireWindows(form_, initCom_);
   form_.show();
 }
 

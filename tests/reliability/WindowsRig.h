@@ -6,11 +6,11 @@
 #include <QString>
 
 #include "serial/Platform.h"
-#include "ui/AppState.h"
+#include "service/Session.h"
 #include "ui/InitComm.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBoxes.h"
-#include "ui/RegisterMemory.h"
+#include "ui/SessionPresenter.h"
 
 class QAbstractButton;
 
@@ -51,15 +51,16 @@ class WindowsRig {
   QString numberText() const;
   void setNumberText(const QString& text);
   ui::TMainForm& form() { return form_; }
-  ui::AppState& state() { return state_; }
+  service::Session& state() { return state_; }
 
  private:
   void chooseLink(ui::Link link);
 
-  ui::AppState state_;
+  service::Session state_;
   ui::MessageBoxes* previousBoxes_;
   ui::TMainForm form_;
   ui::TInit_Com initCom_;
+  ui::SessionPresenter presenter_;
 };
 
 // A left click in the middle of `button`.

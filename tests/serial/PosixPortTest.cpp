@@ -7,17 +7,25 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 
+#include "serial/Failure.h"
 #include "serial/PosixPort.h"
 #include "serial/SerialLine.h"
+#include "sim/line/VirtualLine.h"
 
 namespace kkm::serial {
 namespace {
@@ -70,6 +78,11 @@ TEST(PosixPort, PortNumbersMapToEnvironmentOrSerialDevices) {
   ScopedEnv env("KKM_COM3", "/dev/pts/77");
   EXPECT_EQ(DevicePathFor("COM3"), "/dev/pts/77");
   EXPECT_EQ(DevicePathFor("LPT1"), "");
+  EXPECT_EQ(DevicePathFor("COM12"), "/dev/ttyS11");
+  EXPECT_EQ(DevicePathFor("COM255"), "/dev/ttyS254");
+  EXPECT_EQ(DevicePathFor("/dev/ttyUSB0"), "/dev/ttyUSB0");
+  for (const char* refused : {"COM0", "COM256", "COM012", "COM", "COM1x", "ttyUSB0"})
+    EXPECT_EQ(DevicePathFor(refused), "") << refused;
 }
 
 TEST(PosixPort, OpensWithRawNinetySixHundredAndSwitchesMarkAndSpace) {
@@ -144,6 +157,7 @@ TEST(PosixPort, ASecondOpenOfTheSamePortFails) {
   ASSERT_TRUE(OpenComPort(*platform, 1, first));
   EXPECT_FALSE(OpenComPort(*platform, 1, second));
   EXPECT_FALSE(second.isOpen());
+  EXPECT_EQ(FailureName(LastFailure().code), std::string("port-in-use"));
   EXPECT_TRUE(CloseComPort(first));
   EXPECT_TRUE(OpenComPort(*platform, 1, second));
 }
@@ -158,16 +172,134 @@ TEST(PosixPort, RefusesRegularFilesAndMissingPaths) {
   {
     ScopedEnv env("KKM_COM4", file);
     EXPECT_FALSE(OpenComPort(*platform, 4, port));
+    EXPECT_EQ(FailureName(LastFailure().code), std::string("not-a-terminal"));
   }
   {
     ScopedEnv env("KKM_COM4", "/nonexistent/kkm-port");
     EXPECT_FALSE(OpenComPort(*platform, 4, port));
+    EXPECT_EQ(FailureName(LastFailure().code), std::string("no-such-device"));
   }
   FILE* f = std::fopen(file, "rb");
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(std::fgetc(f), EOF) << "nothing was written into the file";
   std::fclose(f);
   std::remove(file);
+}
+
+TEST(PosixPort, ADeviceWithoutAccessIsReportedWithTheDialoutHint) {
+  if (geteuid() == 0) GTEST_SKIP() << "root opens any device";
+  PseudoTerminal pty;
+  ASSERT_EQ(chmod(pty.path().c_str(), 0), 0);
+  ScopedEnv env("KKM_COM1", pty.path());
+  auto platform = MakeNativePlatform();
+  PortHandle port(platform->clock());
+  EXPECT_FALSE(OpenComPort(*platform, 1, port));
+  EXPECT_EQ(LastFailure().code, FailureCode::PermissionDenied);
+  EXPECT_NE(FailureText(LastFailure()).find("dialout"), std::string::npos);
+}
+
+TEST(PosixPort, APortWhoseOtherEndHangsUpHasVanished) {
+  auto pty = std::make_unique<PseudoTerminal>();
+  ScopedEnv env("KKM_COM1", pty->path());
+  auto platform = MakeNativePlatform();
+  PortHandle port(platform->clock());
+  ASSERT_TRUE(OpenComPort(*platform, 1, port));
+  EXPECT_FALSE(port.vanished());
+  pty.reset();  // the master closes: the slave is hung up
+  std::uint8_t byte = 0;
+  EXPECT_EQ(port.read(&byte, 1), -1);
+  EXPECT_TRUE(port.vanished());
+}
+
+TEST(PosixPort, RefusesACharacterDeviceThatIsNoTerminal) { EXPECT_EQ(OpenPosixPort("/dev/null"), nullptr); }
+
+// Runs `sh -c 'exec 3<>PATH'` as an unprivileged user (root passes the
+// exclusive flag): its exit status, 0 when the open succeeded.
+int OpenAsUnprivilegedUser(const std::string& path) {
+  const std::string open = "sh -c 'exec 3<>\"$0\"' '" + path + "' 2>/dev/null";
+  const std::string command =
+      getuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " + open : open;
+  return std::system(command.c_str());
+}
+
+// Closing clears the exclusive flag and restores the settings found at open,
+// so that another user, or this tool run again, can open the port afterwards.
+TEST(PosixPort, ClosingLeavesTheDeviceAsItWasFound) {
+  if (getuid() == 0 && std::system("command -v setpriv >/dev/null 2>&1") != 0)
+    GTEST_SKIP()
+        << "setpriv is missing: the exclusivity check needs an unprivileged user, root passes TIOCEXCL";
+  PseudoTerminal pty;
+  ASSERT_EQ(chmod(pty.path().c_str(), 0666), 0);  // the unprivileged user may open it
+  const termios before = pty.slaveSettings();
+  auto port = OpenPosixPort(pty.path());
+  ASSERT_NE(port, nullptr);
+  LineSettings settings;
+  ASSERT_TRUE(port->getSettings(settings));
+  settings.parity = Parity::Mark;
+  ASSERT_TRUE(port->setSettings(settings));
+  EXPECT_NE(OpenAsUnprivilegedUser(pty.path()), 0) << "held exclusively while open";
+  EXPECT_TRUE(port->close());
+  EXPECT_EQ(OpenAsUnprivilegedUser(pty.path()), 0) << "free again after the close";
+  const termios after = pty.slaveSettings();
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_oflag, before.c_oflag);
+}
+
+// A device another process holds open is in use, and the failure names its
+// holder.
+TEST(PosixPort, ADeviceAnotherProcessHoldsIsInUse) {
+  PseudoTerminal pty;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, pty.path().c_str(), O_RDWR | O_NOCTTY, 0);
+  char sleepName[] = "sleep";
+  char seconds[] = "30";
+  char* argv[] = {sleepName, seconds, nullptr};
+  pid_t holder = 0;
+  ASSERT_EQ(posix_spawnp(&holder, "sleep", &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(OpenPosixPort(pty.path()), nullptr);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "the front end says it, once";
+  EXPECT_EQ(LastFailure().code, FailureCode::PortInUse);
+  EXPECT_NE(FailureText(LastFailure()).find("процесс " + std::to_string(holder) + " (sleep)"),
+            std::string::npos)
+      << FailureText(LastFailure());
+
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  EXPECT_NE(OpenPosixPort(pty.path()), nullptr) << "free once the holder is gone";
+}
+
+// The wait after a write, on a virtual clock: over once the queue and the
+// transmitter are empty; at the limit it reports what is still queued; a
+// driver that cannot report ends it at once.
+TEST(PosixPort, AWriteWaitsForTheOutputToDrainWithinItsLimit) {
+  sim::VirtualLine line;
+  Clock& clock = line.clock();
+  // Three bytes leave one a millisecond; the shift register is empty 0.5 ms after the last.
+  const auto draining = [&]() -> std::optional<OutputState> {
+    const sim::SimTime now = line.now();
+    const auto left = static_cast<std::uint32_t>(now / sim::kNsPerMs);
+    return OutputState{left >= 3 ? 0 : 3 - left, now >= 3 * sim::kNsPerMs + sim::kNsPerMs / 2};
+  };
+  EXPECT_EQ(AwaitOutputDrained(draining, clock, 100), 0u);
+  EXPECT_GE(line.now(), 3 * sim::kNsPerMs + sim::kNsPerMs / 2);
+  EXPECT_LT(line.now(), 4 * sim::kNsPerMs);
+
+  sim::VirtualLine slow;
+  const auto stuck = []() -> std::optional<OutputState> { return OutputState{2, false}; };
+  EXPECT_EQ(AwaitOutputDrained(stuck, slow.clock(), 5), 2u);
+  EXPECT_EQ(slow.clock().tickMs(), 6u) << "the first tick past the limit";
+  const auto lastByteInShiftRegister = []() -> std::optional<OutputState> { return OutputState{0, false}; };
+  EXPECT_EQ(AwaitOutputDrained(lastByteInShiftRegister, slow.clock(), 5), 1u);
+
+  sim::VirtualLine mute;
+  EXPECT_EQ(AwaitOutputDrained([] { return std::optional<OutputState>{}; }, mute.clock(), 100), 0u);
+  EXPECT_EQ(mute.now(), 0u);
 }
 
 }  // namespace

@@ -190,19 +190,68 @@ TEST(PortHandle, AVanishedPortFailsEveryOperation) {
   EXPECT_FALSE(CloseComPort(b.port));
 }
 
-TEST(Purge, ClearsTheInputQueueAndUnsentOutput) {
+TEST(Purge, ClearsTheInputQueue) {
   Bench b;
   ASSERT_TRUE(OpenComPort(b.platform, 3, b.port));
   b.device.sendAt(0, {1, 2, 3});
   b.line.advanceBy(10 * kNsPerMs);
   ASSERT_EQ(b.port.queuedInput(), 3u);
-  const std::uint8_t frame[4] = {9, 8, 7, 6};
-  b.port.write(frame, 4);
-  b.line.advanceBy(kNsPerMs / 2);  // the first byte is on its way
   EXPECT_TRUE(b.port.purge(kPurgeClearBoth));
   EXPECT_EQ(b.port.queuedInput(), 0u);
+}
+
+// A write is over when the last byte's stop bit has gone out (10 bits a
+// character without parity, 11 with MARK or SPACE), so the waits that follow
+// start with the frame on the wire; a write time-out ends it early with the
+// count of the bytes that left, and the bytes not yet started are dropped.
+TEST(Write, LastsUntilTheBytesHaveLeftOrItsTimeOut) {
+  const std::uint8_t frame[4] = {9, 8, 7, 6};
+  for (const bool mark : {false, true}) {
+    SCOPED_TRACE(mark ? "MARK" : "no parity");
+    Bench b;
+    ASSERT_TRUE(OpenComPort(b.platform, 3, b.port));
+    if (mark) SetAddressParity(b.port, true);
+    const sim::SimTime start = b.line.now();
+    EXPECT_EQ(b.port.write(frame, 4), 4);
+    EXPECT_EQ(b.line.now() - start, 4 * sim::CharacterTime(mark ? Parity::Mark : Parity::None));
+    EXPECT_EQ(b.device.received(), (std::vector<std::uint8_t>{9, 8, 7, 6}));
+  }
+  {
+    // As on a pseudo-terminal: the write returns at once, the bytes cross afterwards.
+    Bench b;
+    b.line.setHostWriteReturnsAtOnce(true);
+    ASSERT_TRUE(OpenComPort(b.platform, 3, b.port));
+    EXPECT_EQ(b.port.write(frame, 4), 4);
+    EXPECT_EQ(b.line.now(), 0u);
+    EXPECT_TRUE(b.device.received().empty());
+  }
+  Bench b;
+  ASSERT_TRUE(OpenComPort(b.platform, 3, b.port));
+  b.port.setTimeouts({1, 20, 100, 0, 2});  // 2 ms for the whole write
+  EXPECT_EQ(b.port.write(frame, 4), 1);    // the second byte is still crossing at 2 ms
+  EXPECT_EQ(b.line.now(), 2 * kNsPerMs);
   b.line.advanceBy(10 * kNsPerMs);
-  EXPECT_EQ(b.device.received(), (std::vector<std::uint8_t>{9}));
+  EXPECT_EQ(b.device.received(), (std::vector<std::uint8_t>{9, 8}));
+}
+
+// The receive FIFO's time-out is four characters of the format the host has
+// set: 44 bits with MARK or SPACE parity (4.583 ms), 40 without (4.167 ms).
+TEST(ReceiveFifo, HandsAShortAnswerOverFourCharacterTimesAfterIt) {
+  for (const bool mark : {false, true}) {
+    SCOPED_TRACE(mark ? "MARK" : "no parity");
+    Bench b;
+    b.line.setHostReceiveFifo(14, 4);
+    ASSERT_TRUE(OpenComPort(b.platform, 3, b.port));
+    if (mark) SetAddressParity(b.port, true);
+    const sim::SimTime sentAt = b.line.now();
+    b.device.sendAt(sentAt, {0x42});
+    const sim::SimTime handedOver = sentAt + sim::CharacterTime(Parity::None) +
+                                    4 * sim::CharacterTime(mark ? Parity::Mark : Parity::None);
+    b.line.advanceTo(handedOver - 1);
+    EXPECT_EQ(b.port.queuedInput(), 0u);
+    b.line.advanceTo(handedOver);
+    EXPECT_EQ(b.port.queuedInput(), 1u);
+  }
 }
 
 }  // namespace

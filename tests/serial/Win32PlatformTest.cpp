@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/Failure.h"
 #include "serial/Platform.h"
 #include "serial/SerialLine.h"
 #include "serial/Win32Port.h"
@@ -149,17 +150,42 @@ TEST(Win32Clock, WaitsEndJustPastTheirLimitWithoutBurningACore) {
   EXPECT_LT(cpu, wall / 4) << "a wait that spins uses its whole length in CPU time";
 }
 
+// Each refusal says why, as the connection's failure reason.
 TEST(Win32Platform, PortsThatAreNotThereOrNotSerialDoNotOpen) {
   const std::unique_ptr<Platform> platform = MakeNativePlatform();
-  EXPECT_EQ(platform->openPort("COM250"), nullptr);
-  EXPECT_EQ(platform->openPort("NUL"), nullptr) << "a character device without line settings";
-
   char folder[MAX_PATH];
   ASSERT_GT(GetTempPathA(MAX_PATH, folder), 0u);
   char file[MAX_PATH];
   ASSERT_NE(GetTempFileNameA(folder, "kkm", 0, file), 0u);
-  EXPECT_EQ(platform->openPort(file), nullptr) << "a frame must never be written into a file";
+
+  const struct {
+    std::string name;
+    FailureCode reason;
+    const char* what;
+  } cases[] = {
+      {"COM250", FailureCode::NoSuchDevice, "a port that is not there"},
+      {"NUL", FailureCode::NotATerminal, "a character device without line settings"},
+      {file, FailureCode::NotATerminal, "a frame must never be written into a file"},
+  };
+  for (const auto& c : cases) {
+    ClearFailure();
+    EXPECT_EQ(platform->openPort(c.name), nullptr) << c.what;
+    EXPECT_EQ(LastFailure().code, c.reason) << c.what;
+  }
+
+  // Held by someone else (opened without sharing): in use.
+  const HANDLE holder = CreateFileA(file, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  ClearFailure();
+  EXPECT_EQ(platform->openPort(file), nullptr);
+  EXPECT_EQ(LastFailure().code, FailureCode::PortInUse);
+  CloseHandle(holder);
   DeleteFileA(file);
+}
+
+TEST(Win32Platform, TheTraceNamesTheDeviceAPortNameOpens) {
+  const std::unique_ptr<Platform> platform = MakeNativePlatform();
+  EXPECT_EQ(platform->devicePath("COM12"), R"(\\.\COM12)");
 }
 
 }  // namespace

@@ -26,6 +26,34 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Parses a command line as main() does: -1 to run, else the exit code.
+int Parse(std::vector<std::string> args, SimOptions& options) {
+  args.insert(args.begin(), "kkm-sim");
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  return ParseCommandLine(static_cast<int>(args.size()), argv.data(), options);
+}
+
+// --firmware sets the register's version bytes; --version is the program's own.
+TEST(SimOptions, FirmwareSetsTheVersionBytesAndVersionNamesTheProgram) {
+  SimOptions options;
+  ASSERT_EQ(Parse({"--firmware", "1.0.6"}, options), -1);
+  EXPECT_EQ(options.versionD5, 0x01);
+  EXPECT_EQ(options.versionD6, 0x06);
+
+  SimOptions untouched;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Parse({"--version"}, untouched), 0);
+  const std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(printed.starts_with("kkm-sim ") && printed.ends_with("\n")) << printed;
+  EXPECT_EQ(untouched.versionD6, 0x05);
+
+  testing::internal::CaptureStderr();
+  EXPECT_NE(Parse({"--firmware", "1.0.16"}, options), -1);
+  testing::internal::GetCapturedStderr();
+}
+
 TEST(SimOptions, VersionPartsFillTheNibblesOfD5AndD6) {
   std::uint8_t d5 = 0, d6 = 0;
   ParseVersion("1.0.5", d5, d6);
@@ -34,6 +62,13 @@ TEST(SimOptions, VersionPartsFillTheNibblesOfD5AndD6) {
   EXPECT_EQ((Bytes{d5, d6}), (Bytes{0x0A, 0x05}));
   for (const char* bad : {"105", "1.0", "1.0.16", "1..5", "1.0.5.0.0", "1.0.-1"})
     EXPECT_THROW(ParseVersion(bad, d5, d6), std::invalid_argument) << bad;
+}
+
+TEST(SimOptions, SeveralRegistersComeCommaSeparatedOrRepeated) {
+  SimOptions options;
+  const char* argv[] = {"kkm-sim", "--registers", "1,5", "--registers", "17", "--registers", "5"};
+  ASSERT_EQ(ParseCommandLine(7, const_cast<char**>(argv), options), -1);
+  EXPECT_EQ(options.registers, (std::vector<int>{1, 5, 17, 5}));
 }
 
 TEST(SimOptions, FaultsChooseTheirExchangeKindAndValue) {
@@ -159,7 +194,8 @@ TEST_F(SimToolRun, ServesTheRegisterAndLeavesItsMemoryBehindOnSigterm) {
   EXPECT_EQ(static_cast<std::uint8_t>(data[0x1140]), 0x88);
   const std::string trace = ReadFile(File("trace"));
   EXPECT_NE(trace.find(" host>dev BA mark\n"), std::string::npos) << trace;
-  EXPECT_NE(trace.find(" dev>host BA space\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find(" dev>host BA\n"), std::string::npos) << trace;
+  EXPECT_EQ(trace.rfind("# kkm-sim ", 0), 0u) << "the header comes first: " << trace;
 }
 
 TEST_F(SimToolRun, AnswersThroughTheKiaBoardAndEndsWhenTheHostCloses) {
@@ -177,6 +213,9 @@ TEST_F(SimToolRun, AnswersThroughTheKiaBoardAndEndsWhenTheHostCloses) {
 TEST_F(SimToolRun, RefusesBadOptionsAndAFileInPlaceOfTheLink) {
   EXPECT_NE(SimProcess({"--number", "100"}).wait(), 0);
   EXPECT_NE(SimProcess({"--link", "kia", "--fault", "1:silence"}).wait(), 0);
+  EXPECT_NE(SimProcess({"--registers", "1,100"}).wait(), 0);
+  EXPECT_NE(SimProcess({"--registers", "1,5", "--link", "kia"}).wait(), 0);
+  EXPECT_NE(SimProcess({"--registers", "1,5", "--number", "3"}).wait(), 0);
   std::fclose(std::fopen(File("cells").c_str(), "w"));
   EXPECT_NE(SimProcess({"--link-path", File("cells")}).wait(), 0);
   EXPECT_TRUE(Exists(File("cells")));

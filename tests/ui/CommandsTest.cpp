@@ -17,18 +17,17 @@
 #include <string>
 #include <tuple>
 
+#include "service/Session.h"
 #include "sim/cashreg/CashRegister.h"
 #include "sim/kia/KiaBoard.h"
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
 #include "tests/ui/RecordingMessageBoxes.h"
-#include "ui/AppState.h"
 #include "ui/Application.h"
 #include "ui/InitComm.h"
 #include "ui/MainForm.h"
-#include "ui/RegisterMemory.h"
+#include "ui/SessionPresenter.h"
 #include "ui/StationNoSpinEdit.h"
-#include "ui/Wiring.h"
 
 namespace kkm::ui {
 namespace {
@@ -76,7 +75,6 @@ class CommandsTest : public ::testing::Test {
     platform_.addPort("COM1", line_);
     previousBoxes_ = &App().messageBoxes();
     App().setMessageBoxes(boxes_);
-    WireWindows(form_, initCom_);
     form_.show();
   }
   void TearDown() override { App().setMessageBoxes(*previousBoxes_); }
@@ -146,11 +144,12 @@ class CommandsTest : public ::testing::Test {
   sim::VirtualPlatform platform_{line_};
   CashRegister register_{1};
   sim::kia::KiaBoard board_{register_.dataMemory(), register_.nonVolatile()};
-  AppState state_{platform_};
+  service::Session state_{platform_};
   RecordingMessageBoxes boxes_;
   MessageBoxes* previousBoxes_ = nullptr;
-  TMainForm form_{state_, boxes_};
-  TInit_Com initCom_{state_, boxes_};
+  TMainForm form_{boxes_};
+  TInit_Com initCom_{boxes_};
+  SessionPresenter presenter_{state_, boxes_, form_, initCom_};
 };
 
 // ---- The whole road -------------------------------------------------------
@@ -305,8 +304,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST_F(CommandsTest, KiaProbeFailureAndTheProbeAddressBeforeAndAfterTheFirstSuccess) {
-  // No controller on the line: the probe goes unanswered.
+  // No controller on the line: the probe goes unanswered, and standard error
+  // gets exactly one line with the reason.
+  ::testing::internal::CaptureStderr();
   EXPECT_FALSE(connect(Link::Kia));
+  EXPECT_EQ(
+      ::testing::internal::GetCapturedStderr(),
+      "kkm-netnum: connection on COM1 failed: no-kia-answer: микроконтроллер КИА не ответил за 50 мс\n");
   EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{"Нет связи с микроконтроллером КИА", "Ошибка", Icon::Error}}));
   EXPECT_TRUE(state_.port.isOpen());
   EXPECT_EQ(state_.firmwareVersion, 0);

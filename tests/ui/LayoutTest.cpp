@@ -14,10 +14,7 @@
 #include <QTextDocument>
 #include <string>
 
-#include "sim/line/VirtualLine.h"
-#include "sim/line/VirtualPlatform.h"
 #include "tests/ui/RecordingMessageBoxes.h"
-#include "ui/AppState.h"
 #include "ui/InitComm.h"
 #include "ui/MainForm.h"
 
@@ -58,12 +55,9 @@ void ExpectLineFits(const QString& text, const QFont& font, int width) {
 
 class LayoutTest : public ::testing::Test {
  protected:
-  sim::VirtualLine line_;
-  sim::VirtualPlatform platform_{line_};
-  AppState state_{platform_};
   test::RecordingMessageBoxes boxes_;
-  TInit_Com initCom_{state_, boxes_};
-  TMainForm form_{state_, boxes_};
+  TInit_Com initCom_{boxes_};
+  TMainForm form_{boxes_};
 
   void SetUp() override {
     // Shown, so that the controls have laid out their insides.

@@ -1,26 +1,24 @@
 // The main window and the setup dialog's face, driven through their controls:
 // start state, the connect button's report for each outcome and link, the
-// focus staying put on toolbar presses, errors escaping a click handler, and
-// the port closed at the end.
+// focus staying put on toolbar presses, and errors escaping a click handler.
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
-#include "serial/SerialLine.h"
-#include "sim/line/VirtualLine.h"
-#include "sim/line/VirtualPlatform.h"
 #include "tests/ui/RecordingMessageBoxes.h"
-#include "ui/AppState.h"
 #include "ui/Application.h"
 #include "ui/InitComm.h"
 #include "ui/MainForm.h"
@@ -53,10 +51,9 @@ void Click(QAbstractButton* button) {
 class MainFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform_.addPort("COM1", line_);
     previousBoxes_ = &App().messageBoxes();
     App().setMessageBoxes(boxes_);
-    form_ = std::make_unique<TMainForm>(state_, boxes_);
+    form_ = std::make_unique<TMainForm>(boxes_);
     form_->setSetupDialog(initCom_);
     initCom_.setProcessorLinkQuery([this] { return form_->processorLinkSelected(); });
     form_->show();
@@ -89,21 +86,15 @@ class MainFormTest : public ::testing::Test {
     EXPECT_TRUE(pressed);
     EXPECT_FALSE(initCom_.isVisible());
   }
-  // A connection procedure that succeeds, as the real one does: it sets the
-  // flag and closes the dialog.
+  // A connection procedure that succeeds, as the real one does: it closes the
+  // dialog with Accepted.
   void connectionSucceeds() {
-    initCom_.setConnectProcedure([this] {
-      state_.interfaceReady = true;
-      initCom_.accept();
-    });
+    initCom_.setConnectProcedure([this] { initCom_.accept(); });
   }
 
-  sim::VirtualLine line_;
-  sim::VirtualPlatform platform_{line_};
-  AppState state_{platform_};
   RecordingMessageBoxes boxes_;
   MessageBoxes* previousBoxes_ = nullptr;
-  TInit_Com initCom_{state_, boxes_};
+  TInit_Com initCom_{boxes_};
   std::unique_ptr<TMainForm> form_;
 };
 
@@ -148,11 +139,10 @@ TEST_F(MainFormTest, TheStatusStripReportsEachOutcomeForTheLinkSelected) {
   EXPECT_EQ(form_->statusText(), kLinkWith + "ККМ");
   EXPECT_TRUE(commandsEnabled());
 
-  // Showing the dialog again clears the flag: closing it now reports no link
-  // and leaves the commands as they were.
+  // Showing the dialog again and closing it reports no link and leaves the
+  // commands as they were.
   Click(control<QRadioButton>("Micro_RadioButton"));
   connectVia("Button3");
-  EXPECT_FALSE(state_.interfaceReady);
   EXPECT_EQ(form_->statusText(), kNoLinkWith + "микроконтроллером");
   EXPECT_TRUE(commandsEnabled());
 
@@ -177,9 +167,7 @@ TEST_F(MainFormTest, TheConnectionProcedureSeesTheChosenPortAndLink) {
 }
 
 TEST_F(MainFormTest, WithoutAProcedureInstalledTheConnectButtonOnlyClosesTheDialog) {
-  state_.interfaceReady = true;
   connectVia("Button1");
-  EXPECT_FALSE(state_.interfaceReady);
   EXPECT_EQ(form_->statusText(), kNoLinkWith + "ККМ");
 }
 
@@ -262,6 +250,43 @@ TEST(ApplicationTest, AnErrorEscapingAnyEventHandlerShowsTheStandardBox) {
   EXPECT_EQ(boxes.boxes, (std::vector<RecordingMessageBoxes::Box>{standard, standard}));
 }
 
+// The desktop matches the windows to the desktop entry by their class (the
+// application name, so plain ASCII) and shows the same icon on each.
+TEST_F(MainFormTest, TheWindowsCarryTheProgramsIconAndAnAsciiClass) {
+  EXPECT_EQ(QCoreApplication::applicationName(), "kkm-netnum");
+  EXPECT_EQ(QGuiApplication::desktopFileName(), "kkm-netnum");
+  const QList<QSize> sizes{{48, 48}, {64, 64}, {128, 128}};
+  EXPECT_EQ(form_->windowIcon().availableSizes(), sizes);
+  EXPECT_EQ(initCom_.windowIcon().availableSizes(), sizes);
+}
+
+// A field's context menu: Qt's own texts, in Russian while the translation is
+// installed (skipped where the system has none).
+TEST(ApplicationTest, QtsOwnTextsTurnRussianWithTheToolkitTranslation) {
+  QLineEdit field;
+  const auto menuTexts = [&field] {
+    const std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
+    QStringList texts;
+    for (const QAction* action : menu->actions())
+      if (!action->isSeparator()) texts << action->text();
+    return texts;
+  };
+  const QStringList english = menuTexts();
+  ASSERT_FALSE(english.isEmpty());
+  {
+    const std::unique_ptr<QTranslator> translation = LoadToolkitTranslation();
+    if (!translation) GTEST_SKIP() << "Qt's Russian texts are not installed (qt6-translations-l10n)";
+    const QStringList russian = menuTexts();
+    ASSERT_EQ(russian.size(), english.size());
+    for (qsizetype i = 0; i < russian.size(); ++i) {
+      const bool cyrillic = std::any_of(russian[i].begin(), russian[i].end(),
+                                        [](QChar c) { return c.script() == QChar::Script_Cyrillic; });
+      EXPECT_TRUE(cyrillic) << russian[i].toStdString() << " for " << english[i].toStdString();
+    }
+  }
+  EXPECT_EQ(menuTexts(), english) << "the translation ends with its object";
+}
+
 TEST(StandardErrorText, AddsAFullStopOnlyAfterALetterOrDigit) {
   EXPECT_EQ(StandardErrorText("bad value"), "bad value.");
   EXPECT_EQ(StandardErrorText("code 7"), "code 7.");
@@ -277,15 +302,6 @@ TEST_F(MainFormTest, LeavingWithoutConnectingShowsNothing) {
   EXPECT_FALSE(form_->isVisible());
   form_.reset();
   EXPECT_TRUE(boxes_.boxes.empty());
-}
-
-TEST_F(MainFormTest, DestroyingTheWindowClosesThePort) {
-  ASSERT_TRUE(serial::OpenComPort(platform_, 1, state_.port));
-  ASSERT_TRUE(line_.portOpen());
-  form_->close();
-  form_.reset();
-  EXPECT_FALSE(line_.portOpen());
-  EXPECT_FALSE(state_.port.isOpen());
 }
 
 }  // namespace

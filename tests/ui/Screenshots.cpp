@@ -9,9 +9,6 @@
 #include <cstdio>
 #include <utility>
 
-#include "sim/line/VirtualLine.h"
-#include "sim/line/VirtualPlatform.h"
-#include "ui/AppState.h"
 #include "ui/Application.h"
 #include "ui/InitComm.h"
 #include "ui/MainForm.h"
@@ -62,11 +59,8 @@ int main(int argc, char** argv) {
   const QDir directory(QString::fromLocal8Bit(argv[1]));
   if (!directory.mkpath(".")) return 1;
 
-  kkm::sim::VirtualLine line;
-  kkm::sim::VirtualPlatform platform(line);
-  kkm::ui::AppState state(platform);
-  kkm::ui::TInit_Com initCom(state, boxes);
-  kkm::ui::TMainForm mainForm(state, boxes);
+  kkm::ui::TInit_Com initCom(boxes);
+  kkm::ui::TMainForm mainForm(boxes);
   mainForm.setSetupDialog(initCom);
   mainForm.show();
   initCom.show();

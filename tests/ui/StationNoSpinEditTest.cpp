@@ -83,6 +83,7 @@ TEST_F(StationNoSpinEditTest, TheDecimalSeparatorFollowsTheLocale) {
 TEST_F(StationNoSpinEditTest, AFourthCharacterIsNotAccepted) {
   retype("1234");
   EXPECT_EQ(field_->text(), "123");
+  EXPECT_EQ(beeps_, 1);
   // Over a selection the limit still holds for what replaces it.
   edit()->setSelection(1, 1);
   type("89");
@@ -116,6 +117,31 @@ TEST_F(StationNoSpinEditTest, TheProgramsTextGoesInUnchangedAndTheOperatorCannot
   QTest::keyClick(edit(), Qt::Key_Backspace);
   type("12");
   EXPECT_EQ(field_->text(), "AB1");
+  // Each character that did not fit beeped: "1" twice and the final "2".
+  EXPECT_EQ(beeps_, 3);
+}
+
+TEST_F(StationNoSpinEditTest, TakingTheFocusSelectsTheWholeNumberSoTypingReplacesIt) {
+  const auto clickInto = [this] {
+    neighbour_->setFocus(Qt::OtherFocusReason);
+    QTest::mouseClick(edit(), Qt::LeftButton, {}, QPoint(edit()->width() / 4, edit()->height() / 2));
+  };
+  // By mouse: the number a read left behind is replaced, not added to.
+  field_->setText("01");
+  clickInto();
+  ASSERT_TRUE(edit()->hasFocus());
+  EXPECT_EQ(edit()->selectedText(), "01");
+  type("45");
+  EXPECT_EQ(field_->text(), "45");
+  // By keyboard, forwards and backwards.
+  neighbour_->setFocus(Qt::OtherFocusReason);
+  QTest::keyClick(neighbour_, Qt::Key_Backtab);
+  ASSERT_TRUE(edit()->hasFocus());
+  type("7");
+  EXPECT_EQ(field_->text(), "7");
+  // A click into a field that already has the focus only places the cursor.
+  QTest::mouseClick(edit(), Qt::LeftButton, {}, QPoint(edit()->width() / 4, edit()->height() / 2));
+  EXPECT_FALSE(edit()->hasSelectedText());
   EXPECT_EQ(beeps_, 0);
 }
 

@@ -131,7 +131,7 @@ int ParseCommandLine(int argc, char** argv, SimOptions& options) {
       "Serves a simulated cash register on a pseudo-terminal in real time and prints the path to use\n"
       "as KKM_COM1. Ends on SIGINT or SIGTERM."};
   std::string link = "cpu";
-  std::string version = "1.0.5";
+  std::string firmware = "1.0.5";
   std::vector<std::string> faults;
   std::vector<std::string> busFaults;
   app.add_option("--link", link, "cpu: the register's processor link; kia: a KIA board wired to the register")
@@ -140,8 +140,11 @@ int ParseCommandLine(int argc, char** argv, SimOptions& options) {
   app.add_option("--number", options.number, "network number 1..99")
       ->check(CLI::Range(1, 99))
       ->capture_default_str();
-  app.add_option("--version", version, "firmware version A.B.C[.D], each number 0..15 (the nibbles of D5 and D6)")
+  app.add_option("--firmware", firmware,
+                 "firmware version A.B.C[.D], each number 0..15 (the nibbles of D5 and D6)")
       ->capture_default_str();
+  app.set_version_flag("--version", std::string("kkm-sim ") + KKM_VERSION,
+                       "print the program's version and exit");
   app.add_option("--busy", options.busy, "busy answers 0x65 before each echo (processor link)");
   app.add_option("--fault", faults,
                  "EXCHANGE:KIND[=VALUE], repeatable (processor link). EXCHANGE: N, all, cmd0xHH[#N];\n"
@@ -164,16 +167,28 @@ int ParseCommandLine(int argc, char** argv, SimOptions& options) {
       ->capture_default_str();
   app.add_flag("--exit-on-close", options.exitOnClose, "end once the host closes the port after opening it");
 
+  // Several registers on one line.
+  CLI::Option* registers =
+      app.add_option("--registers", options.registers,
+                     "N[,N...], repeatable: one register per network number 1..99 on the processor link, in "
+                     "place of --number (the same number twice: two registers garbling each other's echo)")
+          ->delimiter(',')
+          ->check(CLI::Range(1, 99));
+
   try {
     app.parse(argc, argv);
     options.link = link == "kia" ? Link::Kia : Link::Cpu;
-    ParseVersion(version, options.versionD5, options.versionD6);
+    ParseVersion(firmware, options.versionD5, options.versionD6);
     for (const std::string& fault : faults) options.faults.push_back(ParseFault(fault));
     for (const std::string& fault : busFaults) options.busFaults.push_back(ParseBusFault(fault));
     if (options.link == Link::Kia && (options.busy != 0 || !options.faults.empty()))
       throw CLI::ValidationError("--busy and --fault", "apply to the processor link (--link cpu) only");
     if (options.link == Link::Cpu && !options.busFaults.empty())
       throw CLI::ValidationError("--bus-fault", "applies to the KIA link (--link kia) only");
+    if (registers->count() != 0 && options.link == Link::Kia)
+      throw CLI::ValidationError("--registers", "applies to the processor link (--link cpu) only");
+    if (registers->count() != 0 && app.count("--number") != 0)
+      throw CLI::ValidationError("--registers", "replaces --number; give one of them");
   } catch (const CLI::ParseError& error) {
     return app.exit(error);
   } catch (const std::invalid_argument& error) {

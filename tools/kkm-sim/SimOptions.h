@@ -31,6 +31,12 @@ struct SimOptions {
   bool exitOnClose = false;
   // The host UART's receive FIFO trigger level (0: bytes handed over one by one).
   unsigned uartFifo = 14;
+
+  // Several registers on one processor-link line, by network number, in place
+  // of --number. Each answers its own address; two with one number answer at
+  // once and garble each other's echo. The version applies to all; busy
+  // answers, faults and the dumps to the first.
+  std::vector<int> registers;
 };
 
 // "A.B.C" or "A.B.C.D", each part a nibble 0..15 written in decimal; missing

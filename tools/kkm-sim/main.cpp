@@ -13,7 +13,9 @@
 #include <cstring>
 #include <memory>
 #include <system_error>
+#include <vector>
 
+#include "serial/Trace.h"
 #include "sim/cashreg/CashRegister.h"
 #include "sim/kia/KiaBoard.h"
 #include "sim/pty/PtyServer.h"
@@ -45,16 +47,23 @@ class StopSignals {
   int fd_ = -1;
 };
 
-// The trace sink: one flushed line per byte, so a reader sees it at once.
+// The trace sink: the header of the tool's trace (with the slave's path),
+// then one flushed line per byte, so a reader sees it at once.
 class TraceFile {
  public:
-  explicit TraceFile(const std::string& path) {
+  // `sinceOriginNs`: how long ago the line's time began.
+  TraceFile(const std::string& path, const std::string& slavePath, std::uint64_t sinceOriginNs) {
     if (path == "-") {
       file_ = stderr;
     } else {
       file_ = std::fopen(path.c_str(), "w");
       owned_ = file_ != nullptr;
     }
+    if (file_ == nullptr) return;
+    for (const std::string& line :
+         serial::TraceHeader("kkm-sim", "pseudo-terminal", slavePath, sinceOriginNs))
+      std::fprintf(file_, "%s\n", line.c_str());
+    std::fflush(file_);
   }
   ~TraceFile() {
     if (owned_) std::fclose(file_);
@@ -109,9 +118,14 @@ int Run(const SimOptions& options) {
   StopSignals signals;
   ::signal(SIGPIPE, SIG_IGN);
 
-  // 2. The register, and on the KIA link the board wired to its memories.
-  CashRegister reg(options.number);
-  reg.setFirmwareVersion(options.versionD5, options.versionD6);
+  // 2. The register (or several on one line), and on the KIA link the board
+  //    wired to its memories.
+  std::vector<std::unique_ptr<CashRegister>> registers;
+  for (const int number : options.registers.empty() ? std::vector<int>{options.number} : options.registers) {
+    registers.push_back(std::make_unique<CashRegister>(number));
+    registers.back()->setFirmwareVersion(options.versionD5, options.versionD6);
+  }
+  CashRegister& reg = *registers.front();
   reg.setBusyAnswers(options.busy);
   for (const FaultRule& rule : options.faults) reg.addFault(rule);
   std::unique_ptr<kia::KiaBoard> board;
@@ -126,7 +140,7 @@ int Run(const SimOptions& options) {
   if (board)
     server.attach(*board);
   else
-    server.attach(reg);
+    for (const auto& each : registers) server.attach(*each);
   server.addStopDescriptor(signals.fd());
   server.stopWhenHostCloses(options.exitOnClose);
   // A PC's UART delivers received bytes in FIFO batches; the KIA link relies
@@ -134,7 +148,7 @@ int Run(const SimOptions& options) {
   server.setHostReceiveFifo(options.uartFifo, 4);
   std::unique_ptr<TraceFile> trace;
   if (!options.tracePath.empty()) {
-    trace = std::make_unique<TraceFile>(options.tracePath);
+    trace = std::make_unique<TraceFile>(options.tracePath, server.slavePath(), server.now());
     if (!trace->ok()) {
       std::fprintf(stderr, "kkm-sim: cannot write %s: %s\n", options.tracePath.c_str(), std::strerror(errno));
       return kExitFailure;

@@ -1,17 +1,17 @@
-#include "ui/RegisterMemory.h"
+#include "service/RegisterMemory.h"
 
 #include <array>
 
 #include "kia/KiaUnit.h"
 #include "register/MemoryCommands.h"
 
-namespace kkm::ui {
+namespace kkm::service {
 
 namespace {
 
 class ProcessorMemory : public RegisterMemory {
  public:
-  explicit ProcessorMemory(AppState& state) : state_(state) {}
+  explicit ProcessorMemory(Session& state) : state_(state) {}
 
   bool readData(std::uint16_t address, std::uint8_t& value) override {
     std::uint8_t received = 0;
@@ -37,12 +37,12 @@ class ProcessorMemory : public RegisterMemory {
   }
 
  private:
-  AppState& state_;
+  Session& state_;
 };
 
 class KiaMemory : public RegisterMemory {
  public:
-  explicit KiaMemory(AppState& state) : state_(state) {}
+  explicit KiaMemory(Session& state) : state_(state) {}
 
   bool readData(std::uint16_t address, std::uint8_t& value) override {
     return kia::KiaReadMemory(state_.port, address, value);
@@ -58,14 +58,14 @@ class KiaMemory : public RegisterMemory {
   }
 
  private:
-  AppState& state_;
+  Session& state_;
 };
 
 }  // namespace
 
-std::unique_ptr<RegisterMemory> MemoryThrough(Link link, AppState& state) {
+std::unique_ptr<RegisterMemory> MemoryThrough(Link link, Session& state) {
   if (link == Link::Processor) return std::make_unique<ProcessorMemory>(state);
   return std::make_unique<KiaMemory>(state);
 }
 
-}  // namespace kkm::ui
+}  // namespace kkm::service

@@ -8,11 +8,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "ui/AppState.h"
+#include "service/Session.h"
 
-namespace kkm::ui {
-
-enum class Link { Processor, Kia };
+namespace kkm::service {
 
 class RegisterMemory {
  public:
@@ -23,8 +21,8 @@ class RegisterMemory {
   virtual bool writeNonVolatile(std::uint16_t address, std::uint8_t value) = 0;
 };
 
-// The operations over `link` on the shared port, addressing the register by
-// the shared line address and firmware version as they stand at each call.
-std::unique_ptr<RegisterMemory> MemoryThrough(Link link, AppState& state);
+// The operations over `link` on the session's port, addressing the register by
+// the session's line address and firmware version as they stand at each call.
+std::unique_ptr<RegisterMemory> MemoryThrough(Link link, Session& session);
 
-}  // namespace kkm::ui
+}  // namespace kkm::service

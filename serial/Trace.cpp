@@ -1,0 +1,175 @@
+#include "serial/Trace.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+
+#if !defined(_WIN32)
+#include <sys/utsname.h>
+#endif
+
+#ifndef KKM_VERSION
+#define KKM_VERSION "unknown"
+#endif
+
+namespace kkm::serial {
+
+namespace {
+
+constexpr std::uint64_t kNsPerMs = 1'000'000;
+constexpr std::string_view kTraceOption = "--trace";
+
+}  // namespace
+
+const char* ParityWord(Parity parity) {
+  switch (parity) {
+    case Parity::Mark:
+      return "mark";
+    case Parity::Space:
+      return "space";
+    case Parity::Odd:
+      return "odd";
+    case Parity::Even:
+      return "even";
+    case Parity::None:
+      break;
+  }
+  return "none";
+}
+
+namespace {
+
+std::string PlatformDescription() {
+#if defined(_WIN32)
+  return "Windows";
+#else
+  utsname name{};
+  if (uname(&name) != 0) return "POSIX";
+  return std::string(name.sysname) + " " + name.release + " " + name.machine;
+#endif
+}
+
+// "2026-12-07 11:30:00.123456 +0000": the local time of day `agoNs` before
+// now, with its offset from UTC.
+std::string TimeOfDay(std::uint64_t agoNs) {
+  const auto now = std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::system_clock::now() -
+                                                                           std::chrono::nanoseconds(agoNs));
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto us = now.time_since_epoch().count() % 1'000'000;
+  std::tm local{};
+#if defined(_WIN32)
+  localtime_s(&local, &seconds);
+#else
+  localtime_r(&seconds, &local);
+#endif
+  char date[32];
+  char zone[8];
+  std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
+  std::strftime(zone, sizeof zone, "%z", &local);
+  char text[64];
+  std::snprintf(text, sizeof text, "%s.%06d %s", date, static_cast<int>(us), zone);
+  return text;
+}
+
+}  // namespace
+
+std::uint64_t SteadyNowNs() {
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                        std::chrono::steady_clock::now().time_since_epoch())
+                                        .count());
+}
+
+std::string FormatMs(std::uint64_t ns) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%llu.%03llu", static_cast<unsigned long long>(ns / kNsPerMs),
+                static_cast<unsigned long long>(ns % kNsPerMs / 1000));
+  return text;
+}
+
+std::string FormatTraceTime(std::uint64_t ns) {
+  const std::string ms = FormatMs(ns);
+  constexpr std::size_t kWidth = 14;  // ten digits, the point, three decimals
+  return ms.size() < kWidth ? std::string(kWidth - ms.size(), ' ') + ms : ms;
+}
+
+std::string FormatByteEvent(bool fromHost, std::uint8_t byte, Parity parity) {
+  char text[32];
+  if (fromHost)
+    std::snprintf(text, sizeof text, "host>dev %02X %s", byte, ParityWord(parity));
+  else
+    std::snprintf(text, sizeof text, "dev>host %02X", byte);
+  return text;
+}
+
+const char* ProgramVersion() { return KKM_VERSION; }
+
+std::vector<std::string> TraceHeader(const std::string& program, const std::string& port,
+                                     const std::string& devicePath, std::uint64_t sinceOriginNs) {
+  return {"# " + program + " " + ProgramVersion() + " exchange trace", "# platform: " + PlatformDescription(),
+          "# port: " + port + " = " + devicePath, "# time of day: " + TimeOfDay(sinceOriginNs)};
+}
+
+TraceSink::TraceSink(std::FILE* file, bool owned, TraceNowNs now)
+    : file_(file), owned_(owned), now_(std::move(now)), originNs_(now_()) {}
+
+TraceSink::~TraceSink() {
+  if (owned_) std::fclose(file_);
+}
+
+std::unique_ptr<TraceSink> TraceSink::Open(const std::string& path, std::string& error, TraceNowNs now) {
+  if (path == "-") return std::make_unique<TraceSink>(stderr, false, std::move(now));
+  std::FILE* file = std::fopen(path.c_str(), "a");
+  if (file == nullptr) {
+    error = std::strerror(errno);
+    return nullptr;
+  }
+  return std::make_unique<TraceSink>(file, true, std::move(now));
+}
+
+void TraceSink::beginSection(const std::vector<std::string>& header) {
+  for (const std::string& line : header) std::fprintf(file_, "%s\n", line.c_str());
+  originNs_ = now_();
+  flush();
+}
+
+std::uint64_t TraceSink::elapsedNs() const { return now_() - originNs_; }
+
+void TraceSink::event(const std::string& text) { eventAt(elapsedNs(), text); }
+
+void TraceSink::eventAt(std::uint64_t atNs, const std::string& text) {
+  std::fprintf(file_, "%s %s\n", FormatTraceTime(atNs).c_str(), text.c_str());
+}
+
+void TraceSink::flush() { std::fflush(file_); }
+
+std::string TakeTracePath(int& argc, char** argv, const char* environmentValue) {
+  std::string path = environmentValue != nullptr ? environmentValue : "";
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == kTraceOption && i + 1 < argc) {
+      path = argv[++i];
+    } else if (arg.size() > kTraceOption.size() && arg.substr(0, kTraceOption.size() + 1) == "--trace=") {
+      path = std::string(arg.substr(kTraceOption.size() + 1));
+    } else {
+      argv[kept++] = argv[i];
+    }
+  }
+  for (int i = kept; i < argc; ++i) argv[i] = nullptr;
+  argc = kept;
+  return path;
+}
+
+std::unique_ptr<TraceSink> OpenTraceOrWarn(const std::string& path, std::FILE* errors) {
+  if (path.empty()) return nullptr;
+  std::string error;
+  std::unique_ptr<TraceSink> sink = TraceSink::Open(path, error);
+  if (!sink)
+    std::fprintf(errors, "kkm-netnum: cannot write the trace to %s (%s); running without a trace\n",
+                 path.c_str(), error.c_str());
+  return sink;
+}
+
+}  // namespace kkm::serial

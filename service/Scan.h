@@ -1,0 +1,38 @@
+#pragma once
+// Listing every register on the line. Each of the 256 address bytes, 0xFF
+// down to 0x00, goes out in MARK parity with 10 ms for an answer (and two more
+// once something came, for a second voice). Exactly one byte equal to the
+// address is a register there; any other answer (a wrong byte, more than one
+// byte) means several devices answered that address at once and garbled each
+// other: a conflict, never a register. Every register found is then asked its
+// firmware version. The session ends unconnected, its port open.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "service/Session.h"
+
+namespace kkm::service {
+
+struct FoundRegister {
+  std::uint8_t address = 0;
+  // The version code (105 for 1.0.5); nothing when the query went unanswered.
+  std::optional<std::int32_t> firmwareVersion;
+  bool operator==(const FoundRegister&) const = default;
+};
+
+struct ScanResult {
+  bool portOpened = false;
+  std::vector<FoundRegister> registers;  // in scan order, highest address first
+  std::vector<std::uint8_t> conflicts;   // likewise
+  std::string reason;
+};
+
+ScanResult ScanLine(Session& session, const std::string& portName);
+
+// "1.0.5" for the code 105: its decimal digits separated by dots.
+std::string FirmwareVersionText(std::int32_t versionCode);
+
+}  // namespace kkm::service

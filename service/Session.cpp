@@ -1,0 +1,69 @@
+#include "service/Session.h"
+
+#include "kia/KiaUnit.h"
+#include "register/AddressDiscovery.h"
+#include "serial/OperationTrace.h"
+#include "serial/SerialLine.h"
+
+namespace kkm::service {
+
+namespace {
+
+// Processor link: find the register's address and read its firmware version;
+// only this one version, whose memory map the commands rely on, is accepted.
+ConnectOutcome ContactProcessor(Session& session) {
+  if (!reg::FindRegisterAddress(session.port, session.registerAddress) ||
+      !reg::ReadFirmwareVersion(session.port, session.registerAddress, session.firmwareVersion))
+    return ConnectOutcome::NoRegister;
+  if (session.firmwareVersion != kRequiredFirmwareVersion) {
+    serial::Fail({serial::FailureCode::WrongFirmware, -1, kRequiredFirmwareVersion, session.firmwareVersion});
+    return ConnectOutcome::WrongFirmware;
+  }
+  return ConnectOutcome::Connected;
+}
+
+// KIA link: one data-memory read shows that the controller answers.
+ConnectOutcome ContactKia(Session& session) {
+  std::uint8_t probe = 0;
+  if (!kia::KiaReadMemory(session.port, session.memoryMap.ProbeAddress(), probe)) {
+    // Silence from the controller is named as such; other reasons stand.
+    if (serial::LastFailure().code == serial::FailureCode::NoAcknowledgement)
+      serial::Fail({serial::FailureCode::NoKiaAnswer, serial::LastFailure().waitedMs});
+    return ConnectOutcome::NoKia;
+  }
+  session.firmwareVersion = kRequiredFirmwareVersion;
+  return ConnectOutcome::Connected;
+}
+
+}  // namespace
+
+Session::~Session() {
+  if (port.isOpen()) serial::CloseComPort(port);
+}
+
+ConnectResult Connect(Session& session, const std::string& portName, Link link) {
+  session.interfaceReady = false;
+  // 1. Whatever the last attempt left open is closed first.
+  serial::CloseComPort(session.port);
+  // 2-3. The chosen port with the fixed line settings.
+  // A failure's reason goes into the trace and comes back with the outcome.
+  const auto failed = [&](ConnectOutcome outcome) {
+    serial::TraceFailure(session.port, "connection on " + portName);
+    return ConnectResult{outcome, serial::DescribeFailure(serial::LastFailure())};
+  };
+  if (!serial::OpenNamedPort(session.platform, portName, session.port))
+    return failed(ConnectOutcome::PortUnavailable);
+  // 4-9. Contact through the chosen link.
+  const ConnectOutcome contact = link == Link::Processor ? ContactProcessor(session) : ContactKia(session);
+  if (contact != ConnectOutcome::Connected) return failed(contact);
+  // 10-11. The memory map of the version, and the connection is made.
+  memmap::LoadMemoryMap(session.memoryMap, static_cast<std::uint8_t>(session.firmwareVersion & 0xFF));
+  session.interfaceReady = true;
+  return {};
+}
+
+ConnectResult Connect(Session& session, std::uint8_t portNumber, Link link) {
+  return Connect(session, serial::ComPortName(portNumber), link);
+}
+
+}  // namespace kkm::service

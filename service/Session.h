@@ -1,0 +1,56 @@
+#pragma once
+// The technician's session: the one serial port, the register's line address,
+// its firmware version, whether the last connection attempt connected, and the
+// firmware's memory map. The session owns the port and closes it when it ends.
+//
+// Connect: close whatever the last attempt left open, open the port with the
+// fixed line settings, make contact through the chosen link and fix the
+// firmware version, load the memory map for it and mark the session connected.
+//   Processor link: address scan, version query, only version 105 accepted.
+//   KIA link: one data-memory read at ProbeAddress as a probe; version 105.
+// Every failure leaves the session unconnected; the port opened by a failed
+// attempt stays open until the next attempt or the session's end.
+
+#include <cstdint>
+#include <string>
+
+#include "memmap/MemoryMap.h"
+#include "serial/Platform.h"
+#include "serial/PortHandle.h"
+
+namespace kkm::service {
+
+enum class Link { Processor, Kia };
+
+inline constexpr std::int32_t kRequiredFirmwareVersion = 105;
+
+struct Session {
+  explicit Session(serial::Platform& p) : platform(p), port(p.clock()) {}
+  // Purges and closes the port, if one is open.
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  serial::Platform& platform;
+  serial::PortHandle port;
+  std::uint8_t registerAddress = 0xFF;
+  std::int32_t firmwareVersion = 0;
+  bool interfaceReady = false;
+  memmap::MemoryMap memoryMap;
+};
+
+enum class ConnectOutcome { Connected, PortUnavailable, NoRegister, WrongFirmware, NoKia };
+
+struct ConnectResult {
+  ConnectOutcome outcome = ConnectOutcome::Connected;
+  // Why the attempt failed, when more is known than the outcome says; empty otherwise.
+  std::string reason;
+  bool connected() const { return outcome == ConnectOutcome::Connected; }
+};
+
+// The port by name: "COM1".."COM255" as the platform maps them, or a device path.
+ConnectResult Connect(Session& session, const std::string& portName, Link link);
+// COM<portNumber>, as the setup dialog chooses it.
+ConnectResult Connect(Session& session, std::uint8_t portNumber, Link link);
+
+}  // namespace kkm::service

@@ -1,0 +1,194 @@
+// The real kkm-netnum-cli against kkm-sim on a pseudo-terminal, in real time:
+// read, write and read back on both links, and a scan of a line with several
+// registers, two of them sharing an address.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/SimChild.h"
+
+extern char** environ;
+
+namespace kkm::e2e {
+namespace {
+
+// Under AddressSanitizer on a loaded machine the simulator starts slowly.
+constexpr auto kSimStartTimeout = std::chrono::seconds(20);
+constexpr auto kSimStopTimeout = std::chrono::seconds(10);
+
+struct CliRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the tool with `args` and collects both streams until it ends.
+CliRun RunCli(const std::vector<std::string>& args) {
+  std::array<int, 2> out{}, err{};
+  if (pipe(out.data()) != 0 || pipe(err.data()) != 0) return {};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  posix_spawn_file_actions_addclose(&actions, err[0]);
+  std::vector<char*> argv{const_cast<char*>(KKM_CLI_PATH)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, KKM_CLI_PATH, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  close(err[1]);
+  CliRun run;
+  std::array<pollfd, 2> fds{pollfd{out[0], POLLIN, 0}, pollfd{err[0], POLLIN, 0}};
+  std::array<std::string*, 2> sinks{&run.out, &run.err};
+  int open = 2;
+  while (spawned == 0 && open > 0 && poll(fds.data(), fds.size(), 60'000) > 0) {
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[512];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (const pollfd& fd : fds)
+    if (fd.fd >= 0) close(fd.fd);
+  int status = 0;
+  if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    run.exitCode = WEXITSTATUS(status);
+  return run;
+}
+
+class CliRoad : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = ::testing::TempDir() + "cli-road-" + std::to_string(getpid());
+    std::filesystem::create_directories(folder_);
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+  std::string file(const char* name) const { return folder_ + "/" + name; }
+
+  std::string folder_;
+};
+
+// The processor link on the slave's path, bytes handed over one by one (the
+// address scan's 10 ms wait is tight behind a FIFO); the KIA link on COM1
+// mapped to it, with the FIFO it relies on.
+TEST_F(CliRoad, ReadWriteAndReadBackOnBothLinks) {
+  for (const bool processor : {true, false}) {
+    SCOPED_TRACE(processor ? "processor link" : "KIA link");
+    const std::vector<std::string> simArgs =
+        processor ? std::vector<std::string>{"--link", "cpu", "--number", "1", "--uart-fifo", "0"}
+                  : std::vector<std::string>{"--link", "kia", "--number", "1"};
+    SimChild sim(KKM_SIM_PATH, simArgs, file("trace.txt"), file("cells.txt"));
+    const std::string slave = sim.slavePath(kSimStartTimeout);
+    ASSERT_FALSE(slave.empty()) << "kkm-sim did not announce its line";
+    setenv("KKM_COM1", slave.c_str(), 1);
+    const std::vector<std::string> where = processor
+                                               ? std::vector<std::string>{"--port", slave}
+                                               : std::vector<std::string>{"--port", "COM1", "--link", "kia"};
+    const auto with = [&where](std::vector<std::string> args) {
+      args.insert(args.end(), where.begin(), where.end());
+      return args;
+    };
+
+    const CliRun first = RunCli(with({"read"}));
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_EQ(first.out, "01\n");
+    const CliRun written = RunCli(with({"write", "45"}));
+    EXPECT_EQ(written.exitCode, 0) << written.err;
+    EXPECT_EQ(written.out, "45\n");
+    EXPECT_EQ(written.err, "");
+    const CliRun back = RunCli(with({"read", "--json"}));
+    EXPECT_EQ(back.exitCode, 0) << back.err;
+    EXPECT_EQ(back.out, processor ? "{\"outcome\": \"done\", \"number\": \"45\", \"address\": \"0xBA\", "
+                                    "\"firmware\": \"1.0.5\", \"failed_exchange\": null, \"reason\": \"\"}\n"
+                                  : "{\"outcome\": \"done\", \"number\": \"45\", \"address\": null, "
+                                    "\"firmware\": null, \"failed_exchange\": null, \"reason\": \"\"}\n");
+
+    ASSERT_EQ(sim.stop(kSimStopTimeout), 0);
+    // 45 in the three places, the checksum moved with it (it started equal to the number byte).
+    EXPECT_EQ(ReadMemoryDump(sim.dumpPath()),
+              (std::map<std::uint16_t, std::uint8_t>{
+                  {0x1140, 0xBA}, {0x020F, 0xBA}, {0x073E, 0xBA}, {0x0740, 0xBA}}));
+  }
+}
+
+TEST_F(CliRoad, ScanListsEveryRegisterAndTheAddressTwoOfThemShare) {
+  SimChild sim(KKM_SIM_PATH, {"--registers", "17,5", "--registers", "1,5", "--uart-fifo", "0"},
+               file("trace.txt"), file("cells.txt"));
+  const std::string slave = sim.slavePath(kSimStartTimeout);
+  ASSERT_FALSE(slave.empty()) << "kkm-sim did not announce its line";
+
+  const CliRun text = RunCli({"scan", "--port", slave});
+  EXPECT_EQ(text.exitCode, 0) << text.err;
+  EXPECT_EQ(text.out,
+            "01  0xFE  1.0.5\n"
+            "17  0xE8  1.0.5\n"
+            "--  0xFA  конфликт: несколько ККМ отвечают на этот адрес\n");
+  EXPECT_EQ(text.err, "");
+
+  const CliRun json = RunCli({"scan", "--port", slave, "--json"});
+  EXPECT_EQ(json.exitCode, 0) << json.err;
+  EXPECT_EQ(
+      json.out,
+      "{\"outcome\": \"done\", \"registers\": [{\"number\": \"01\", \"address\": \"0xFE\", \"firmware\": "
+      "\"1.0.5\"}, {\"number\": \"17\", \"address\": \"0xE8\", \"firmware\": \"1.0.5\"}], \"conflicts\": "
+      "[{\"address\": \"0xFA\"}], \"reason\": \"\"}\n");
+
+  // All 256 address bytes went out, 0xFF first and 0x00 last, before the version queries.
+  EXPECT_EQ(sim.stop(kSimStopTimeout), 0);
+  std::vector<std::uint8_t> candidates;
+  for (const TraceLine& line : ReadTrace(sim.tracePath()))
+    if (line.fromHost && line.parity == "mark" && candidates.size() < 256) candidates.push_back(line.byte);
+  ASSERT_EQ(candidates.size(), 256u);
+  EXPECT_EQ(candidates.front(), 0xFF);
+  EXPECT_EQ(candidates.back(), 0x00);
+}
+
+TEST_F(CliRoad, APortThatIsNoTerminalOrMissingIsUnavailableWithItsReason) {
+  const std::string regular = file("not-a-terminal");
+  std::ofstream(regular) << "a regular file\n";
+  const struct {
+    std::string path;
+    const char* reason;
+  } cases[] = {
+      {regular, "not-a-terminal"},
+      {file("missing"), "no-such-device"},
+  };
+  for (const auto& c : cases) {
+    const CliRun run = RunCli({"read", "--port", c.path});
+    EXPECT_EQ(run.exitCode, 3) << c.path;
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(run.err.starts_with(std::string("Выбранный COM-порт недоступен: ") + c.reason + ": "))
+        << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
+  std::ifstream kept(regular);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "a regular file\n")
+      << "nothing written into it";
+}
+
+}  // namespace
+}  // namespace kkm::e2e

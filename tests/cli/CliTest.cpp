@@ -1,0 +1,379 @@
+// kkm-netnum-cli in-process on the virtual line: for every outcome the exit
+// status, standard output and standard error, as text and as JSON.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/cashreg/CashRegister.h"
+#include "sim/kia/KiaBoard.h"
+#include "sim/line/VirtualLine.h"
+#include "sim/line/VirtualPlatform.h"
+#include "tools/kkm-netnum-cli/CliTool.h"
+
+namespace kkm::cli {
+namespace {
+
+using sim::RegisterFault;
+
+// What is on COM1's line.
+enum class Device { Register, Kia, Nothing, OldFirmware, TwoRegistersSharingFive };
+
+struct Fault {
+  std::uint8_t command = 0;  // 0: none
+  std::uint32_t occurrence = 1;
+};
+
+struct CliCase {
+  const char* name;
+  std::vector<std::string> args;
+  Device device;
+  Fault fault;
+  int exitCode;
+  std::string out;   // text mode
+  std::string err;   // both modes
+  std::string json;  // with --json appended; empty: the same output as text mode
+};
+
+void PrintTo(const CliCase& c, std::ostream* os) { *os << c.name; }
+
+// JSON of a read or write outcome.
+std::string Json(const char* outcome, const char* number, const char* address, const char* firmware,
+                 const char* failedExchange) {
+  const auto quoted = [](const char* v) {
+    return std::string(v) == "null" ? std::string(v) : '"' + std::string(v) + '"';
+  };
+  return "{\"outcome\": \"" + std::string(outcome) + "\", \"number\": " + quoted(number) +
+         ", \"address\": " + quoted(address) + ", \"firmware\": " + quoted(firmware) +
+         ", \"failed_exchange\": " + failedExchange + ", \"reason\": \"\"}\n";
+}
+
+const std::string kNoCpu = "Не удается установить последовательный интерфейс с ККМ\n";
+// The partly-written message after the exchange number: reads only, or the
+// non-volatile writes.
+const std::string kPartly = kNoCpu + "Запись прервана на обмене ";
+const std::string kReadsOnly =
+    " из 6: сетевой номер записан только в оперативную память ККМ, энергонезависимая память не изменена. "
+    "Восстановите связь и повторите запись.\n";
+const std::string kNonVolatile =
+    " из 6: сетевой номер и контрольная сумма в энергонезависимой памяти ККМ могут не совпадать. Не "
+    "выключайте ККМ: восстановите связь, повторите запись и проверьте ККМ перед работой.\n";
+const std::string kOutOfRange = "Сетевой номер должен быть числом от 1 до 99.\n";
+const std::string kUsageJson = Json("usage", "null", "null", "null", "null");
+
+const std::vector<std::string> kRead{"read", "--port", "COM1"};
+std::vector<std::string> Write(const char* number) { return {"write", number, "--port", "COM1"}; }
+
+const CliCase kCases[] = {
+    // Reads.
+    {"ReadCpu",
+     kRead,
+     Device::Register,
+     {},
+     kExitDone,
+     "01\n",
+     "",
+     Json("done", "01", "0xFE", "1.0.5", "null")},
+    {"ReadKia",
+     {"read", "--port", "COM1", "--link", "kia"},
+     Device::Kia,
+     {},
+     kExitDone,
+     "01\n",
+     "",
+     Json("done", "01", "null", "null", "null")},
+    {"ReadMissingPort",
+     {"read", "--port", "COM2"},
+     Device::Register,
+     {},
+     kExitPortUnavailable,
+     "",
+     "Выбранный COM-порт недоступен\n",
+     Json("port_unavailable", "null", "null", "null", "null")},
+    {"ReadNoRegister",
+     kRead,
+     Device::Nothing,
+     {},
+     kExitNoContact,
+     "",
+     "Нет связи с ККМ\n",
+     Json("no_register", "null", "null", "null", "null")},
+    {"ReadNoKia",
+     {"read", "--port", "COM1", "--link", "kia"},
+     Device::Nothing,
+     {},
+     kExitNoContact,
+     "",
+     "Нет связи с микроконтроллером КИА\n",
+     Json("no_kia", "null", "null", "null", "null")},
+    {"ReadWrongFirmware",
+     kRead,
+     Device::OldFirmware,
+     {},
+     kExitWrongFirmware,
+     "",
+     "В ККМ необходимо установить ПО версии не ниже 1.0.5\n",
+     Json("wrong_firmware", "null", "0xFE", "1.0.4", "null")},
+    {"ReadFails",
+     kRead,
+     Device::Register,
+     {0x06, 1},
+     kExitNoContact,
+     "",
+     kNoCpu,
+     Json("read_failed", "null", "0xFE", "1.0.5", "null")},
+    // Writes: done, then stopped at each of the six exchanges.
+    {"Write",
+     Write("45"),
+     Device::Register,
+     {},
+     kExitDone,
+     "45\n",
+     "",
+     Json("done", "45", "0xBA", "1.0.5", "null")},
+    {"WriteWithLeadingZero",
+     Write("007"),
+     Device::Register,
+     {},
+     kExitDone,
+     "07\n",
+     "",
+     Json("done", "07", "0xF8", "1.0.5", "null")},
+    {"WriteStopsAt1",
+     Write("45"),
+     Device::Register,
+     {0x05, 1},
+     kExitNoContact,
+     "",
+     kNoCpu,
+     Json("write_failed", "null", "0xFE", "1.0.5", "1")},
+    {"WriteStopsAt2",
+     Write("45"),
+     Device::Register,
+     {0x16, 1},
+     kExitPartlyWritten,
+     "",
+     kPartly + "2" + kReadsOnly,
+     Json("partly_written", "null", "0xFE", "1.0.5", "2")},
+    {"WriteStopsAt3",
+     Write("45"),
+     Device::Register,
+     {0x16, 2},
+     kExitPartlyWritten,
+     "",
+     kPartly + "3" + kReadsOnly,
+     Json("partly_written", "null", "0xFE", "1.0.5", "3")},
+    {"WriteStopsAt4",
+     Write("45"),
+     Device::Register,
+     {0x17, 1},
+     kExitPartlyWritten,
+     "",
+     kPartly + "4" + kNonVolatile,
+     Json("partly_written", "null", "0xFE", "1.0.5", "4")},
+    {"WriteStopsAt5",
+     Write("45"),
+     Device::Register,
+     {0x17, 2},
+     kExitPartlyWritten,
+     "",
+     kPartly + "5" + kNonVolatile,
+     Json("partly_written", "null", "0xFE", "1.0.5", "5")},
+    {"WriteStopsAt6",
+     Write("45"),
+     Device::Register,
+     {0x05, 2},
+     kExitNoContact,
+     "",
+     kNoCpu,
+     Json("write_failed", "null", "0xFE", "1.0.5", "6")},
+    // Numbers that are not 1..99 in decimal: nothing is sent.
+    {"WriteZero", Write("0"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
+    {"WriteHundred", Write("100"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
+    {"WriteHex", Write("0x10"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
+    {"WriteSigned", Write("+5"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
+    // Scans.
+    {"Scan",
+     {"scan", "--port", "COM1"},
+     Device::TwoRegistersSharingFive,
+     {},
+     kExitDone,
+     "01  0xFE  1.0.5\n--  0xFA  конфликт: несколько ККМ отвечают на этот адрес\n",
+     "",
+     "{\"outcome\": \"done\", \"registers\": [{\"number\": \"01\", \"address\": \"0xFE\", \"firmware\": "
+     "\"1.0.5\"}], "
+     "\"conflicts\": [{\"address\": \"0xFA\"}], \"reason\": \"\"}\n"},
+    {"ScanNobody",
+     {"scan", "--port", "COM1"},
+     Device::Nothing,
+     {},
+     kExitNoContact,
+     "",
+     "Нет связи с ККМ\n",
+     "{\"outcome\": \"no_register\", \"registers\": [], \"conflicts\": [], \"reason\": \"\"}\n"},
+    {"ScanMissingPort",
+     {"scan", "--port", "COM3"},
+     Device::Register,
+     {},
+     kExitPortUnavailable,
+     "",
+     "Выбранный COM-порт недоступен\n",
+     "{\"outcome\": \"port_unavailable\", \"registers\": [], \"conflicts\": [], \"reason\": \"\"}\n"},
+};
+
+// The failure reason each failing case reports, after the first line of its
+// message and in its JSON; cases not listed report none.
+const std::map<std::string, std::string> kReasons = {
+    {"ReadMissingPort", "port-unavailable: COM-порт недоступен"},
+    {"ScanMissingPort", "port-unavailable: COM-порт недоступен"},
+    {"ReadNoRegister", "no-register: ни один адрес 00..FF не получил эха: ККМ не ответила на поиск"},
+    {"ReadNoKia", "no-kia-answer: микроконтроллер КИА не ответил за 50 мс"},
+    {"ReadWrongFirmware", "wrong-firmware: версия ПО ККМ 104 не поддерживается (нужна 105)"},
+    {"ReadFails", "no-ack: подтверждение A3 не пришло за 700 мс"},
+    {"WriteStopsAt1", "no-ack: подтверждение E9 не пришло за 700 мс"},
+    {"WriteStopsAt2", "no-ack: подтверждение 9D не пришло за 200 мс"},
+    {"WriteStopsAt3", "no-ack: подтверждение 9F не пришло за 200 мс"},
+    {"WriteStopsAt4", "no-ack: подтверждение E3 не пришло за 200 мс"},
+    {"WriteStopsAt5", "no-ack: подтверждение E1 не пришло за 200 мс"},
+    {"WriteStopsAt6", "no-ack: подтверждение 29 не пришло за 700 мс"},
+};
+
+std::string ReasonOf(const CliCase& c) {
+  const auto found = kReasons.find(c.name);
+  return found == kReasons.end() ? "" : found->second;
+}
+
+// What the case writes on standard error once its reason is known.
+std::string ErrWithReason(const CliCase& c) {
+  const std::string reason = ReasonOf(c);
+  if (reason.empty()) return c.err;
+  const std::size_t lineEnd = c.err.find('\n');
+  return c.err.substr(0, lineEnd) + ": " + reason + c.err.substr(lineEnd);
+}
+
+// The case's JSON with its reason filled in.
+std::string JsonWithReason(const CliCase& c) {
+  const std::string empty = "\"reason\": \"\"";
+  std::string json = c.json;
+  const std::size_t at = json.find(empty);
+  if (at != std::string::npos) json.replace(at, empty.size(), "\"reason\": \"" + ReasonOf(c) + "\"");
+  return json;
+}
+
+// The tool in-process with `args` after its name; both streams collected.
+int RunTool(serial::Platform& platform, std::vector<std::string> args, std::string& out, std::string& err) {
+  args.insert(args.begin(), "kkm-netnum-cli");
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  std::ostringstream outStream, errStream;
+  const int code = RunCli(static_cast<int>(argv.size()), argv.data(), platform, outStream, errStream);
+  out = outStream.str();
+  err = errStream.str();
+  return code;
+}
+
+class CliTest : public ::testing::TestWithParam<CliCase> {
+ protected:
+  void SetUp() override {
+    const CliCase& c = GetParam();
+    platform_.addPort("COM1", line_);
+    switch (c.device) {
+      case Device::Nothing:
+        break;
+      case Device::Register:
+        line_.attach(register_);
+        break;
+      case Device::OldFirmware:
+        register_.setFirmwareVersion(0x01, 0x04);
+        line_.attach(register_);
+        break;
+      case Device::Kia:
+        line_.attach(board_);
+        break;
+      case Device::TwoRegistersSharingFive:
+        line_.attach(register_);
+        line_.attach(five_);
+        line_.attach(anotherFive_);
+        break;
+    }
+    if (c.fault.command != 0)
+      register_.faultOnCommand(c.fault.command, RegisterFault::Silent, c.fault.occurrence);
+  }
+
+  int run(const std::vector<std::string>& args, std::string& out, std::string& err) {
+    return RunTool(platform_, args, out, err);
+  }
+
+  sim::VirtualLine line_;
+  sim::VirtualPlatform platform_{line_};
+  sim::CashRegister register_{1};
+  sim::CashRegister five_{5};
+  sim::CashRegister anotherFive_{5};
+  sim::kia::KiaBoard board_{register_.dataMemory(), register_.nonVolatile()};
+};
+
+TEST_P(CliTest, ExitStatusAndOutputAsTextAndAsJson) {
+  const CliCase& c = GetParam();
+  std::string out, err;
+  EXPECT_EQ(run(c.args, out, err), c.exitCode);
+  EXPECT_EQ(out, c.out);
+  EXPECT_EQ(err, ErrWithReason(c));
+  if (c.exitCode == kExitUsage) {
+    EXPECT_TRUE(line_.traceOf(sim::Direction::HostToDevice).empty()) << "nothing is sent for a bad number";
+  }
+}
+
+TEST_P(CliTest, JsonIsOneObjectOnStandardOutput) {
+  const CliCase& c = GetParam();
+  std::vector<std::string> args = c.args;
+  args.push_back("--json");
+  std::string out, err;
+  EXPECT_EQ(run(args, out, err), c.exitCode);
+  EXPECT_EQ(out, JsonWithReason(c));
+  EXPECT_EQ(err, ErrWithReason(c));
+}
+
+INSTANTIATE_TEST_SUITE_P(Outcomes, CliTest, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The command line itself: help and version succeed, anything malformed is a
+// usage error before any port is touched.
+TEST(CliUsage, HelpVersionAndMalformedCommandLines) {
+  sim::VirtualLine line;
+  sim::VirtualPlatform platform(line);
+  struct Row {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string outStart;
+  };
+  const Row rows[] = {
+      {{"--help"}, kExitDone, "Reads, writes and lists"},
+      {{"write", "--help"}, kExitDone, "write the network number"},
+      {{"--version"}, kExitDone, "kkm-netnum-cli "},
+      {{}, kExitUsage, ""},
+      {{"read"}, kExitUsage, ""},
+      {{"read", "--port", "COM1", "--link", "usb"}, kExitUsage, ""},
+      {{"write", "--port", "COM1"}, kExitUsage, ""},
+      {{"scan", "--port", "COM1", "--link", "kia"}, kExitUsage, ""},
+      {{"erase", "--port", "COM1"}, kExitUsage, ""},
+      {{"read", "--port", "COM0"}, kExitUsage, ""},
+      {{"read", "--port", "COM256"}, kExitUsage, ""},
+      {{"read", "--port", "COM007"}, kExitUsage, ""},
+  };
+  for (const Row& row : rows) {
+    std::string out, err;
+    EXPECT_EQ(RunTool(platform, row.args, out, err), row.exitCode) << ::testing::PrintToString(row.args);
+    EXPECT_EQ(out.rfind(row.outStart, 0), 0u) << out;
+    if (row.exitCode == kExitUsage) {
+      EXPECT_FALSE(err.empty()) << ::testing::PrintToString(row.args);
+    }
+  }
+  EXPECT_EQ(platform.openCount(), 0);
+}
+
+}  // namespace
+}  // namespace kkm::cli

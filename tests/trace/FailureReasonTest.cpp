@@ -1,0 +1,280 @@
+// Every failure reason, produced on the virtual line by a simulated register,
+// KIA board or line fault, and checked with its details; and the one line a
+// failed connection leaves on standard error.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <set>
+#include <string>
+
+#include "kia/KiaUnit.h"
+#include "register/AddressDiscovery.h"
+#include "register/MemoryCommands.h"
+#include "serial/Failure.h"
+#include "serial/SerialLine.h"
+#include "service/Session.h"
+#include "sim/cashreg/CashRegister.h"
+#include "sim/kia/KiaBoard.h"
+#include "sim/line/VirtualLine.h"
+#include "sim/line/VirtualPlatform.h"
+#include "tests/support/TraceRig.h"
+
+namespace kkm::serial {
+// Readable failures in test messages.
+void PrintTo(const Failure& f, std::ostream* os) {
+  *os << "{" << FailureName(f.code) << ", waited " << f.waitedMs << ", expected " << f.expected << ", got "
+      << f.got << ", errno " << f.osError << "}";
+}
+}  // namespace kkm::serial
+
+namespace kkm::test {
+namespace {
+
+using serial::Failure;
+using serial::FailureCode;
+using sim::CashRegister;
+using sim::RegisterFault;
+
+constexpr std::uint8_t kLine = 0xFE;  // network number 1
+constexpr std::uint16_t kCell = 0x1140;
+constexpr std::uint16_t kStored = 0x073E;
+constexpr std::int32_t kVersion = 105;
+
+// A register (or a KIA board wired to one) on a virtual line, and the
+// application's state on a platform that may put an adapter in between.
+struct Rig {
+  enum class Device { Register, Kia, Nothing };
+  explicit Rig(Device device) {
+    virtualPlatform.addPort("COM1", line);
+    if (device == Device::Register) line.attach(reg);
+    if (device == Device::Kia) {
+      board = std::make_unique<sim::kia::KiaBoard>(reg.dataMemory(), reg.nonVolatile());
+      line.attach(*board);
+    }
+  }
+  bool open() { return serial::OpenComPort(platform, 1, state.port); }
+  service::ConnectResult connect(service::Link link) { return service::Connect(state, 1, link); }
+
+  sim::VirtualLine line;
+  sim::VirtualPlatform virtualPlatform{line};
+  DecoratingPlatform platform{virtualPlatform};
+  CashRegister reg{1};
+  std::unique_ptr<sim::kia::KiaBoard> board;
+  service::Session state{platform};
+};
+
+struct Case {
+  const char* name;
+  Rig::Device device;
+  std::function<bool(Rig&)> run;  // sets the fault up and runs the operation; its result
+  Failure expected;
+};
+
+bool ReadByte(Rig& rig) {
+  std::uint8_t value = 0;
+  return rig.open() && reg::ReadRegisterByte(rig.state.port, kLine, kCell, value);
+}
+bool ReadBlock(Rig& rig, std::uint8_t count) {
+  std::array<std::uint8_t, 1> buffer{};
+  return rig.open() && reg::ReadRegisterBlock(rig.state.port, kLine, kStored, count, buffer, kVersion);
+}
+bool KiaEepromRead(Rig& rig) {
+  std::uint8_t value = 0;
+  return rig.open() && kia::KiaReadEeprom(rig.state.port, kStored, value);
+}
+
+// The byte command frames' checksums (the acknowledgements expected).
+constexpr std::int32_t kReadByteAck = 0xFF - ((0x04 + 0x06 + 0x40 + 0x11 + 0x01) & 0xFF);
+constexpr std::uint8_t kWrongByte = 0x12;
+
+const Case kCases[] = {
+    {"NoEcho",
+     Rig::Device::Register,
+     [](Rig& rig) {
+       rig.reg.faultOnExchange(1, RegisterFault::Silent);
+       return ReadByte(rig);
+     },
+     {FailureCode::NoEcho, 500, kLine}},
+    {"WrongEcho",
+     Rig::Device::Register,
+     [](Rig& rig) {
+       rig.reg.faultOnExchange(1, RegisterFault::WrongEcho, {kWrongByte});
+       return ReadByte(rig);
+     },
+     {FailureCode::WrongEcho, -1, kLine, kWrongByte}},
+    {"BusyTooLong",
+     Rig::Device::Register,
+     [](Rig& rig) {
+       rig.reg.setBusyForever(true);
+       return ReadBlock(rig, 1);
+     },
+     {FailureCode::BusyTooLong, -1, -1, 0x65}},
+    {"NoAcknowledgement",
+     Rig::Device::Register,
+     [](Rig& rig) {
+       rig.reg.faultOnCommand(0x06, RegisterFault::Silent);
+       return ReadByte(rig);
+     },
+     {FailureCode::NoAcknowledgement, 700, kReadByteAck}},
+    {"WrongAcknowledgement",
+     Rig::Device::Register,
+     [](Rig& rig) {
+       rig.reg.faultOnCommand(0x06, RegisterFault::WrongAck, 1, {kWrongByte});
+       return ReadByte(rig);
+     },
+     {FailureCode::WrongAcknowledgement, -1, kReadByteAck, kWrongByte}},
+    {"ReplyTooShort",
+     Rig::Device::Register,
+     [](Rig& rig) {
+       rig.reg.faultOnCommand(0x06, RegisterFault::ShortReply);
+       return ReadByte(rig);
+     },
+     {FailureCode::ReplyTooShort, 700, 3, 2}},
+    {"ReplyChecksum",
+     Rig::Device::Register,
+     [](Rig& rig) {
+       rig.reg.faultOnCommand(0x06, RegisterFault::BadReplyChecksum);
+       return ReadByte(rig);
+     },
+     {FailureCode::ReplyChecksum, -1, 0xFF, 0x00}},
+    {"ReplyTooLong",
+     Rig::Device::Register,
+     [](Rig& rig) { return ReadBlock(rig, 2); },
+     {FailureCode::ReplyTooLong, -1, 1, 2}},
+    {"BusError",
+     Rig::Device::Kia,
+     [](Rig& rig) {
+       rig.board->setDevicePresent(sim::kia::kReadBusAddress, false);
+       return KiaEepromRead(rig);
+     },
+     {FailureCode::BusError, -1, 0x11, 0x03}},  // 03: no device acknowledged its bus address
+    {"RequestRefused",
+     Rig::Device::Register,
+     [](Rig& rig) {
+       const std::array<std::uint8_t, 1> data{0xBA};
+       return rig.open() && reg::WriteRegisterBlock(rig.state.port, kLine, 0x0A81, data, 1, kVersion);
+     },
+     {FailureCode::RequestRefused}},
+    {"PortUnavailable",
+     Rig::Device::Register,
+     [](Rig& rig) {
+       rig.virtualPlatform.removePort("COM1");
+       return rig.open();
+     },
+     {FailureCode::PortUnavailable}},
+    {"ParityDropped",
+     Rig::Device::Register,
+     [](Rig& rig) {
+       rig.platform.decorate([](auto port) { return std::make_unique<ParityDroppingPort>(std::move(port)); });
+       return ReadByte(rig);
+     },
+     {FailureCode::ParityDropped, 500, kLine}},
+    {"PortVanished",
+     Rig::Device::Register,
+     [](Rig& rig) {
+       if (!rig.open()) return true;
+       rig.line.vanish();
+       std::uint8_t value = 0;
+       return reg::ReadRegisterByte(rig.state.port, kLine, kCell, value);
+     },
+     {FailureCode::PortVanished, 500, kLine}},
+    {"NoRegisterFound",
+     Rig::Device::Nothing,
+     [](Rig& rig) {
+       std::uint8_t address = 0;
+       return rig.open() && reg::FindRegisterAddress(rig.state.port, address);
+     },
+     {FailureCode::NoRegisterFound, 10}},
+    {"WrongFirmware",
+     Rig::Device::Register,
+     [](Rig& rig) {
+       rig.reg.setFirmwareVersion(0x01, 0x04);
+       return rig.connect(service::Link::Processor).connected();
+     },
+     {FailureCode::WrongFirmware, -1, 105, 104}},
+    {"NoKiaAnswer",
+     Rig::Device::Nothing,
+     [](Rig& rig) { return rig.connect(service::Link::Kia).connected(); },
+     {FailureCode::NoKiaAnswer, 50}},
+};
+
+class FailureReason : public ::testing::TestWithParam<Case> {};
+
+TEST_P(FailureReason, IsReportedWithItsDetails) {
+  const Case& c = GetParam();
+  Rig rig(c.device);
+  // A stale failure must not survive: every operation clears it on entry.
+  serial::Fail({FailureCode::PortVanished});
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(c.run(rig));
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  Failure got = serial::LastFailure();
+  // How long the busy answers went on depends on the register's pace: past the bound is what counts.
+  if (c.expected.code == FailureCode::BusyTooLong) {
+    EXPECT_GT(got.waitedMs, static_cast<std::int32_t>(reg::kBusyLimitMs));
+    got.waitedMs = -1;
+  }
+  EXPECT_EQ(serial::FailureName(got.code), std::string(serial::FailureName(c.expected.code)));
+  EXPECT_EQ(got, c.expected) << serial::DescribeFailure(got);
+  // The link operations and the core say nothing on standard error: that
+  // line is the front end's.
+  EXPECT_EQ(errors, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(OnTheVirtualLine, FailureReason, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Every code has its own machine name and a text; a success reads as such.
+TEST(FailureNames, AreDistinctAndEveryCodeHasAText) {
+  std::set<std::string> names;
+  for (int i = 0; i < serial::kFailureCodeCount; ++i) {
+    const auto code = static_cast<FailureCode>(i);
+    EXPECT_TRUE(names.insert(serial::FailureName(code)).second) << serial::FailureName(code);
+    EXPECT_FALSE(serial::FailureText({code}).empty());
+  }
+  EXPECT_NE(serial::FailureText({FailureCode::PermissionDenied}).find("dialout"), std::string::npos);
+  EXPECT_EQ(serial::DescribeFailure({FailureCode::NoEcho, 10, 0xFE}),
+            "no-echo: эхо адресного байта FE не пришло за 10 мс");
+}
+
+// A successful operation leaves no failure behind.
+TEST(FailureReasonAfterSuccess, IsNone) {
+  Rig rig(Rig::Device::Register);
+  ASSERT_TRUE(rig.open());
+  serial::Fail({FailureCode::NoEcho});
+  std::uint8_t value = 0;
+  EXPECT_TRUE(reg::ReadRegisterByte(rig.state.port, kLine, kCell, value));
+  EXPECT_EQ(serial::LastFailure(), Failure{});
+}
+
+// A failed connection comes back with its reason, for the front end to show
+// in its one line on standard error; the core itself writes nothing there.
+TEST(ConnectionFailure, ComesBackWithItsReason) {
+  struct Attempt {
+    Rig::Device device;
+    service::Link link;
+    const char* reason;  // expected, or nullptr for a connection
+  };
+  const Attempt attempts[] = {
+      {Rig::Device::Nothing, service::Link::Processor,
+       "no-register: ни один адрес 00..FF не получил эха: ККМ не ответила на поиск"},
+      {Rig::Device::Nothing, service::Link::Kia, "no-kia-answer: микроконтроллер КИА не ответил за 50 мс"},
+      {Rig::Device::Register, service::Link::Processor, nullptr},
+  };
+  for (const Attempt& attempt : attempts) {
+    Rig rig(attempt.device);
+    ::testing::internal::CaptureStderr();
+    const service::ConnectResult result = rig.connect(attempt.link);
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result.connected(), attempt.reason == nullptr);
+    EXPECT_EQ(result.reason, attempt.reason ? attempt.reason : "");
+    EXPECT_EQ(errors, "");
+  }
+}
+
+}  // namespace
+}  // namespace kkm::test

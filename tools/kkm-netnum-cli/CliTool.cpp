@@ -1,0 +1,318 @@
+#include "tools/kkm-netnum-cli/CliTool.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "serial/Trace.h"
+#include "serial/TracingPort.h"
+#include "service/Messages.h"
+#include "service/NetworkNumber.h"
+#include "service/Scan.h"
+#include "service/Session.h"
+
+namespace kkm::cli {
+
+namespace {
+
+using service::Link;
+
+constexpr int kMaxComPort = 255;
+constexpr const char* kConflictText = "конфликт: несколько ККМ отвечают на этот адрес";
+constexpr const char* kNobodyText = "Нет связи с ККМ";
+
+// The result of one command, whichever way it is printed.
+struct Outcome {
+  int exitCode = kExitDone;
+  std::string outcome = "done";  // the JSON "outcome"
+  std::string message;           // for standard error; empty when done
+  std::string reason;
+  std::optional<std::string> number;
+  std::optional<std::uint8_t> address;
+  std::optional<std::int32_t> firmware;
+  std::optional<int> failedExchange;
+};
+
+std::string Hex(std::uint8_t byte) {
+  char text[5];
+  std::snprintf(text, sizeof text, "0x%02X", byte);
+  return text;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (u < 0x20) {
+      char escape[7];
+      std::snprintf(escape, sizeof escape, "\\u%04X", u);
+      quoted += escape;
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + '"';
+}
+
+template <typename T, typename Format>
+std::string JsonOr(const std::optional<T>& value, Format format) {
+  return value ? format(*value) : "null";
+}
+
+std::string FirmwareJson(std::int32_t code) { return JsonString(service::FirmwareVersionText(code)); }
+
+// The window's text with the reason, when one is known, after its first line
+// (the box's own text); what follows that line stays below it.
+std::string WithReason(const std::string& text, const std::string& reason) {
+  if (reason.empty()) return text;
+  const std::size_t lineEnd = std::min(text.find('\n'), text.size());
+  return text.substr(0, lineEnd) + ": " + reason + text.substr(lineEnd);
+}
+
+// "COMn" with n outside 1..255 is a usage error; other names go to the platform.
+bool PortNameUsable(const std::string& port) {
+  if (port.empty()) return false;
+  if (port.rfind("COM", 0) != 0 || port.size() == 3 ||
+      port.find_first_not_of("0123456789", 3) != std::string::npos)
+    return true;
+  const std::string digits = port.substr(3);
+  return digits.front() != '0' && digits.size() <= 3 && std::stoi(digits) <= kMaxComPort;
+}
+
+// Connects; a failure fills `outcome` and returns false.
+bool ConnectFor(service::Session& session, const std::string& port, Link link, Outcome& outcome) {
+  const service::ConnectResult result = service::Connect(session, port, link);
+  outcome.reason = result.reason;
+  switch (result.outcome) {
+    case service::ConnectOutcome::Connected:
+      if (link == Link::Processor) {
+        outcome.address = session.registerAddress;
+        outcome.firmware = session.firmwareVersion;
+      }
+      return true;
+    case service::ConnectOutcome::PortUnavailable:
+      outcome.exitCode = kExitPortUnavailable;
+      outcome.outcome = "port_unavailable";
+      break;
+    case service::ConnectOutcome::NoRegister:
+      outcome.exitCode = kExitNoContact;
+      outcome.outcome = "no_register";
+      break;
+    case service::ConnectOutcome::NoKia:
+      outcome.exitCode = kExitNoContact;
+      outcome.outcome = "no_kia";
+      break;
+    case service::ConnectOutcome::WrongFirmware:
+      outcome.exitCode = kExitWrongFirmware;
+      outcome.outcome = "wrong_firmware";
+      outcome.address = session.registerAddress;
+      outcome.firmware = session.firmwareVersion;
+      break;
+  }
+  outcome.message = service::ConnectOutcomeText(result.outcome);
+  return false;
+}
+
+Outcome Read(service::Session& session, const std::string& port, Link link) {
+  Outcome outcome;
+  if (!ConnectFor(session, port, link, outcome)) return outcome;
+  const service::ReadResult result = service::ReadNetworkNumber(session, link);
+  outcome.reason = result.reason;
+  if (!result.ok) {
+    outcome.exitCode = kExitNoContact;
+    outcome.outcome = "read_failed";
+    outcome.message = service::NoInterfaceText(link);
+    return outcome;
+  }
+  outcome.number = service::NetworkNumberText(result.networkNumberByte);
+  return outcome;
+}
+
+// What a write stopped at exchange 2..5 has left, and what to do.
+std::string PartlyWrittenText(int failedExchange) {
+  std::string text = "Запись прервана на обмене " + std::to_string(failedExchange) + " из " +
+                     std::to_string(service::kWriteExchanges) + ": ";
+  // Exchanges 2-3 only read; 4-5 write the non-volatile number and checksum.
+  if (failedExchange <= 3)
+    return text +
+           "сетевой номер записан только в оперативную память ККМ, энергонезависимая память не изменена. "
+           "Восстановите связь и повторите запись.";
+  return text +
+         "сетевой номер и контрольная сумма в энергонезависимой памяти ККМ могут не совпадать. "
+         "Не выключайте ККМ: восстановите связь, повторите запись и проверьте ККМ перед работой.";
+}
+
+Outcome Write(service::Session& session, const std::string& port, Link link, int number) {
+  Outcome outcome;
+  if (!ConnectFor(session, port, link, outcome)) return outcome;
+  const service::WriteResult result = service::WriteNetworkNumber(session, link, number);
+  outcome.reason = result.reason;
+  if (result.written()) {
+    outcome.number = service::NetworkNumberText(service::NetworkNumberByte(number));
+    if (link == Link::Processor) outcome.address = session.registerAddress;
+    return outcome;
+  }
+  outcome.failedExchange = result.failedExchange;
+  outcome.message = service::NoInterfaceText(link);
+  if (result.partlyWritten()) {
+    outcome.exitCode = kExitPartlyWritten;
+    outcome.outcome = "partly_written";
+    outcome.message += "\n" + PartlyWrittenText(result.failedExchange);
+  } else {
+    outcome.exitCode = kExitNoContact;
+    outcome.outcome = "write_failed";
+  }
+  return outcome;
+}
+
+void PrintOutcome(const Outcome& outcome, bool json, std::ostream& out, std::ostream& err) {
+  if (!outcome.message.empty()) err << WithReason(outcome.message, outcome.reason) << '\n';
+  if (json) {
+    out << "{\"outcome\": " << JsonString(outcome.outcome)
+        << ", \"number\": " << JsonOr(outcome.number, JsonString)
+        << ", \"address\": " << JsonOr(outcome.address, [](std::uint8_t a) { return JsonString(Hex(a)); })
+        << ", \"firmware\": " << JsonOr(outcome.firmware, FirmwareJson) << ", \"failed_exchange\": "
+        << JsonOr(outcome.failedExchange, [](int k) { return std::to_string(k); })
+        << ", \"reason\": " << JsonString(outcome.reason) << "}\n";
+  } else if (outcome.number) {
+    out << *outcome.number << '\n';
+  }
+}
+
+std::string FirmwareText(const std::optional<std::int32_t>& code) {
+  return code ? service::FirmwareVersionText(*code) : "?";
+}
+
+int Scan(service::Session& session, const std::string& port, bool json, std::ostream& out,
+         std::ostream& err) {
+  const service::ScanResult result = service::ScanLine(session, port);
+  Outcome outcome;
+  outcome.reason = result.reason;
+  if (!result.portOpened) {
+    outcome.exitCode = kExitPortUnavailable;
+    outcome.outcome = "port_unavailable";
+    outcome.message = service::kPortUnavailableText;
+  } else if (result.registers.empty() && result.conflicts.empty()) {
+    outcome.exitCode = kExitNoContact;
+    outcome.outcome = "no_register";
+    outcome.message = kNobodyText;
+  }
+  if (!outcome.message.empty()) err << WithReason(outcome.message, outcome.reason) << '\n';
+
+  if (!json) {
+    for (const service::FoundRegister& found : result.registers)
+      out << service::NetworkNumberText(found.address) << "  " << Hex(found.address) << "  "
+          << FirmwareText(found.firmwareVersion) << '\n';
+    for (const std::uint8_t address : result.conflicts)
+      out << "--  " << Hex(address) << "  " << kConflictText << '\n';
+    return outcome.exitCode;
+  }
+  out << "{\"outcome\": " << JsonString(outcome.outcome) << ", \"registers\": [";
+  const char* separator = "";
+  for (const service::FoundRegister& found : result.registers) {
+    out << separator << "{\"number\": " << JsonString(service::NetworkNumberText(found.address))
+        << ", \"address\": " << JsonString(Hex(found.address))
+        << ", \"firmware\": " << JsonOr(found.firmwareVersion, FirmwareJson) << "}";
+    separator = ", ";
+  }
+  out << "], \"conflicts\": [";
+  separator = "";
+  for (const std::uint8_t address : result.conflicts) {
+    out << separator << "{\"address\": " << JsonString(Hex(address)) << "}";
+    separator = ", ";
+  }
+  out << "], \"reason\": " << JsonString(outcome.reason) << "}\n";
+  return outcome.exitCode;
+}
+
+// KKM_TRACE, or nothing.
+std::string TraceVariable() {
+  const char* value = std::getenv("KKM_TRACE");
+  return value != nullptr ? value : "";
+}
+
+}  // namespace
+
+int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::ostream& out,
+           std::ostream& err) {
+  // 1. The command line.
+  CLI::App app{"Reads, writes and lists the network numbers of ТИМ-31Ц cash registers over a serial port.",
+               "kkm-netnum-cli"};
+  app.set_version_flag("--version", std::string("kkm-netnum-cli ") + KKM_VERSION);
+  app.require_subcommand(1);
+  std::string port;
+  std::string link = "cpu";
+  std::string numberText;
+  std::string tracePath;
+  bool json = false;
+  const auto common = [&](CLI::App* command, bool withLink) {
+    command->add_option("--port", port, "COM1..COM255 or a device path")->required();
+    if (withLink)
+      command->add_option("--link", link, "cpu: the register's processor; kia: the KIA microcontroller")
+          ->check(CLI::IsMember({"cpu", "kia"}))
+          ->capture_default_str();
+    command->add_flag("--json", json, "print one JSON object instead of text");
+    command->add_option("--trace", tracePath,
+                        "append a trace of every exchange to FILE (- for standard error); "
+                        "KKM_TRACE=FILE does the same");
+  };
+  CLI::App* read = app.add_subcommand("read", "print the network number, two digits");
+  common(read, true);
+  CLI::App* write = app.add_subcommand("write", "write the network number NUMBER (1..99, decimal)");
+  write->add_option("NUMBER", numberText, "1..99 in decimal")->required();
+  common(write, true);
+  CLI::App* scan = app.add_subcommand("scan", "list every register on the line: number, address, firmware");
+  common(scan, false);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e, out, err);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e, out, err);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e, out, err);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e, out, err);
+    return kExitUsage;
+  }
+  if (!PortNameUsable(port)) {
+    err << "Неверное имя порта: " << port << " (COM1..COM255 или путь к устройству)\n";
+    return kExitUsage;
+  }
+  const Link chosen = link == "kia" ? Link::Kia : Link::Processor;
+
+  // 2. The exchange trace, when the option or KKM_TRACE asks for it (the
+  // option wins); a path that cannot be written is reported and skipped.
+  if (tracePath.empty()) tracePath = TraceVariable();
+  const std::unique_ptr<serial::TraceSink> sink = serial::OpenTraceOrWarn(tracePath, stderr);
+  std::optional<serial::TracingPlatform> traced;
+  if (sink) traced.emplace(platform, *sink, "kkm-netnum-cli");
+  serial::Platform& line = traced ? static_cast<serial::Platform&>(*traced) : platform;
+
+  // 3. The command, on a session that closes its port at the end.
+  service::Session session(line);
+  if (scan->parsed()) return Scan(session, port, json, out, err);
+  Outcome outcome;
+  if (read->parsed()) {
+    outcome = Read(session, port, chosen);
+  } else if (const std::optional<int> number = service::ParseNetworkNumber(numberText)) {
+    outcome = Write(session, port, chosen, *number);
+  } else {
+    outcome.exitCode = kExitUsage;
+    outcome.outcome = "usage";
+    outcome.message = service::kOutOfRangeText;
+  }
+  PrintOutcome(outcome, json, out, err);
+  return outcome.exitCode;
+}
+
+}  // namespace kkm::cli

@@ -1,0 +1,125 @@
+#include "ui/SessionPresenter.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "serial/SerialLine.h"
+#include "service/Messages.h"
+#include "service/NetworkNumber.h"
+#include "ui/InitComm.h"
+#include "ui/MainForm.h"
+#include "ui/OperatorError.h"
+#include "ui/StationNoSpinEdit.h"
+
+namespace kkm::ui {
+
+namespace {
+
+const QString kWarningTitle = QStringLiteral("Предупреждение");
+const QString kErrorTitle = QStringLiteral("Ошибка");
+const QString kCommandTitle = QStringLiteral("Запись сетевого номера");
+// "Нет связи c " here ends in a Latin c, unlike the connection status text.
+const QString kNoContact = QStringLiteral("Нет связи c ");
+const QString kReadDone = QStringLiteral("Чтение завершено");
+const QString kWriteDone = QStringLiteral("Запись завершена");
+
+QString Utf8(const std::string& text) { return QString::fromStdString(text); }
+
+// The conversion error of a field text that is no integer at all.
+class NotAnIntegerError : public OperatorError {
+ public:
+  explicit NotAnIntegerError(const QString& converted)
+      : OperatorError(QStringLiteral("'%1' is not a valid integer value").arg(converted)) {}
+};
+
+bool IsHexInteger(const QString& text) {
+  if (text.isEmpty()) return false;
+  for (const QChar c : text)
+    if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f'))) return false;
+  return true;
+}
+
+}  // namespace
+
+SessionPresenter::SessionPresenter(service::Session& session, MessageBoxes& boxes, TMainForm& mainForm,
+                                   TInit_Com& initCom)
+    : session_(session), boxes_(boxes), mainForm_(mainForm), initCom_(initCom) {
+  mainForm.setSetupDialog(initCom);
+  initCom.setProcessorLinkQuery([&mainForm] { return mainForm.processorLinkSelected(); });
+  // Each showing of the dialog starts unconnected: the flag then tells
+  // whether this showing made a connection.
+  initCom.setActivateHook([&session] { session.interfaceReady = false; });
+  initCom.setConnectProcedure([this] { connect(); });
+  mainForm.setReadCommand([this] { read(); });
+  mainForm.setWriteCommand([this] { write(); });
+}
+
+Link SessionPresenter::selectedLink() const {
+  return mainForm_.processorLinkSelected() ? Link::Processor : Link::Kia;
+}
+
+void SessionPresenter::connect() {
+  const Link link = initCom_.processorLinkSelected() ? Link::Processor : Link::Kia;
+  const std::uint8_t portNumber = initCom_.selectedPortNumber();
+  const service::ConnectResult result = service::Connect(session_, portNumber, link);
+  if (result.connected()) {
+    initCom_.accept();
+    return;
+  }
+  // One line with the reason on standard error, before the box, so that a
+  // launcher's journal keeps it even if the box is never closed.
+  std::fprintf(stderr, "kkm-netnum: connection on %s failed: %s\n", serial::ComPortName(portNumber).c_str(),
+               result.reason.c_str());
+  std::fflush(stderr);
+  const bool warning = result.outcome == service::ConnectOutcome::PortUnavailable ||
+                       result.outcome == service::ConnectOutcome::WrongFirmware;
+  boxes_.show(Utf8(service::ConnectOutcomeText(result.outcome)), warning ? kWarningTitle : kErrorTitle,
+              warning ? MessageBoxes::Icon::Warning : MessageBoxes::Icon::Error);
+}
+
+// The error box, and after it the status text.
+void SessionPresenter::reportNoContact(Link link) {
+  boxes_.show(Utf8(service::NoInterfaceText(link)), kCommandTitle, MessageBoxes::Icon::Error);
+  mainForm_.setStatusText(kNoContact + Utf8(service::LinkWord(link)));
+}
+
+void SessionPresenter::read() {
+  mainForm_.ButtonDisabled();
+  const Link link = selectedLink();
+  const service::ReadResult result = service::ReadNetworkNumber(session_, link);
+  if (result.ok) {
+    mainForm_.stationNoSpinEdit().setText(Utf8(service::NetworkNumberText(result.networkNumberByte)));
+    mainForm_.setStatusText(kReadDone);
+  } else {
+    reportNoContact(link);
+  }
+  mainForm_.ButtonEnabled();
+}
+
+void SessionPresenter::write() {
+  const Link link = selectedLink();
+  mainForm_.ButtonDisabled();
+
+  // The field's text as it stands: only a network number goes to the register.
+  const QString text = mainForm_.stationNoSpinEdit().text();
+  const std::optional<int> number = service::ParseNetworkNumber(text.toStdString());
+  if (!number) {
+    mainForm_.ButtonEnabled();
+    if (!IsHexInteger(text)) throw NotAnIntegerError(QStringLiteral("$") + text);
+    boxes_.show(Utf8(service::kOutOfRangeText), kCommandTitle, MessageBoxes::Icon::Warning);
+    return;
+  }
+
+  const service::WriteResult result = service::WriteNetworkNumber(session_, link, *number);
+  if (result.written()) {
+    boxes_.show(Utf8(service::kWriteSucceededText), kCommandTitle, MessageBoxes::Icon::Information);
+    mainForm_.setStatusText(kWriteDone);
+    mainForm_.ButtonEnabled();
+    return;
+  }
+  reportNoContact(link);
+  // A half-written register keeps the commands off until the next connection.
+  if (!result.partlyWritten()) mainForm_.ButtonEnabled();
+}
+
+}  // namespace kkm::ui
