@@ -4,8 +4,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
-#include <vector>
+#include <string>
 
 namespace kkm::test {
 
@@ -13,17 +14,30 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The variable the tool takes its per-user state folder from on this platform.
+#ifdef _WIN32
+constexpr const char* kStateVariable = "LOCALAPPDATA";
+void SetVariable(const char* name, const std::string& value) { _putenv_s(name, value.c_str()); }
+#else
+constexpr const char* kStateVariable = "XDG_STATE_HOME";
+void SetVariable(const char* name, const std::string& value) { ::setenv(name, value.c_str(), 1); }
+#endif
+
 class TemporaryStateHome {
  public:
+  // A new folder of its own under the system's temporary folder (a name
+  // already taken is skipped), named in the variable before anything runs.
   TemporaryStateHome() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/kkm-state-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (::mkdtemp(name.data()) == nullptr) throw std::runtime_error("no temporary state folder");
-    path_ = name.data();
-    ::setenv("XDG_STATE_HOME", path_.c_str(), 1);
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const fs::path candidate = fs::temp_directory_path() / ("kkm-state-" + std::to_string(random()));
+      std::error_code error;
+      if (fs::create_directory(candidate, error)) path_ = candidate.string();
+    }
+    if (path_.empty()) throw std::runtime_error("no temporary state folder");
+    SetVariable(kStateVariable, path_);
   }
+
   ~TemporaryStateHome() {
     std::error_code ignored;
     fs::remove_all(path_, ignored);

@@ -1,6 +1,6 @@
 #pragma once
 // Every test binary that links this gets its own empty per-user state folder:
-// before main() runs, XDG_STATE_HOME points at a fresh temporary folder that
+// before main() runs, XDG_STATE_HOME (LOCALAPPDATA on Windows) points at a fresh temporary folder that
 // goes when the binary ends, and it is emptied before every test. So no test
 // touches the operator's real state folder or sees another test's records,
 // and programs the tests start inherit the same folder.
