@@ -191,7 +191,7 @@ class Win32Platform : public Platform {
     return std::make_unique<Win32Port>(handle, dcb);
   }
   Clock& clock() override { return clock_; }
-  std::string devicePath(const std::string& name) override { return Win32DeviceName(name); }
+  std::string devicePath(const std::string& name) const override { return Win32DeviceName(name); }
 
  private:
   MultimediaClock clock_;

@@ -73,4 +73,6 @@ void ClearStateHome() {
     fs::remove_all(entry.path(), ignored);
 }
 
+void PointStateHomeAt(const std::string& path) { SetVariable(kStateVariable, path); }
+
 }  // namespace kkm::test

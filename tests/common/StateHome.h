@@ -13,5 +13,8 @@ namespace kkm::test {
 const std::string& StateHome();
 // Empties it: no record of any earlier test stays.
 void ClearStateHome();
+// Points the variable at `path` instead (for a test of a folder that cannot
+// be used); PointStateHomeAt(StateHome()) puts it back.
+void PointStateHomeAt(const std::string& path);
 
 }  // namespace kkm::test

@@ -210,14 +210,13 @@ TEST_F(FinishTest, AWriteGoesOnWhenItsRecordCannotBeWritten) {
   // The state folder's place is taken by a file.
   const std::string blocked = test::StateHome() + "/blocked";
   std::ofstream(blocked) << "not a folder";
-  const std::string saved = std::getenv("XDG_STATE_HOME");
-  setenv("XDG_STATE_HOME", blocked.c_str(), 1);
+  test::PointStateHomeAt(blocked);
   Session session(platform_);
   ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
   testing::internal::CaptureStderr();
   const WriteResult result = WriteNetworkNumber(session, Link::Processor, kNumber);
   const std::string err = testing::internal::GetCapturedStderr();
-  setenv("XDG_STATE_HOME", saved.c_str(), 1);
+  test::PointStateHomeAt(test::StateHome());
   EXPECT_TRUE(result.written());
   EXPECT_EQ(places(), complete());
   EXPECT_NE(err.find("kkm-netnum: cannot create " + blocked), std::string::npos) << err;
