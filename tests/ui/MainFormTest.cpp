@@ -18,7 +18,8 @@
 #include <memory>
 #include <stdexcept>
 
-#include "tests/ui/RecordingMessageBoxes.h"
+#include "tests/support/RecordingMessageBoxes.h"
+#include "tests/support/WindowsRig.h"
 #include "ui/Application.h"
 #include "ui/InitComm.h"
 #include "ui/MainForm.h"
@@ -32,8 +33,8 @@ using Icon = MessageBoxes::Icon;
 
 // The status texts after the dialog, spelt with the Cyrillic letter "с"
 // (U+0441) before the link word.
-const QString kNoLinkWith = QString::fromUtf8("Нет связи \u0441 ");
-const QString kLinkWith = QString::fromUtf8("Установлен интерфейс \u0441 ");
+const QString kNoLinkWith = test::kNoContactDialog;
+const QString kLinkWith = test::kConnectedDialog;
 
 Application& App() { return static_cast<Application&>(*QApplication::instance()); }
 
@@ -44,9 +45,7 @@ Control* Find(const QWidget& window, const char* name) {
   return control;
 }
 
-void Click(QAbstractButton* button) {
-  QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
-}
+using test::Click;
 
 class MainFormTest : public ::testing::Test {
  protected:

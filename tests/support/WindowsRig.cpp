@@ -1,4 +1,4 @@
-#include "tests/reliability/WindowsRig.h"
+#include "tests/support/WindowsRig.h"
 
 #include <gtest/gtest.h>
 
@@ -43,29 +43,36 @@ void WindowsRig::chooseLink(ui::Link link) {
       form_.findChild<QRadioButton*>(link == ui::Link::Processor ? "KKM_RadioButton" : "Micro_RadioButton"));
 }
 
-bool WindowsRig::connect(ui::Link link) {
+bool WindowsRig::connect(ui::Link link, int port) {
   chooseLink(link);
-  QTimer::singleShot(0, &initCom_, [this] {
-    Click(initCom_.findChild<QRadioButton*>("RadioButton1"));
+  QTimer::singleShot(0, &initCom_, [this, port] {
+    Click(initCom_.findChild<QRadioButton*>(QStringLiteral("RadioButton%1").arg(port)));
     Click(initCom_.findChild<QPushButton*>("Button1"));
     if (initCom_.isVisible()) Click(initCom_.findChild<QPushButton*>("Button3"));
   });
-  Click(form_.findChild<QToolButton*>("tbConnect"));
+  Click(button("tbConnect"));
   return state_.interfaceReady;
 }
 
-void WindowsRig::read() { Click(form_.findChild<QToolButton*>("tbRead")); }
+void WindowsRig::connectAndClose() {
+  QTimer::singleShot(0, &initCom_, [this] { Click(initCom_.findChild<QPushButton*>("Button3")); });
+  Click(button("tbConnect"));
+}
+
+QToolButton* WindowsRig::button(const char* name) const { return form_.findChild<QToolButton*>(name); }
+
+void WindowsRig::read() { Click(button("tbRead")); }
 
 void WindowsRig::write(const QString& text) {
   setNumberText(text);
   pressWrite();
 }
 
-void WindowsRig::pressWrite() { Click(form_.findChild<QToolButton*>("tbWrite")); }
+void WindowsRig::pressWrite() { Click(button("tbWrite")); }
 
 bool WindowsRig::commandsEnabled() const {
-  const bool read = form_.findChild<QToolButton*>("tbRead")->isEnabled();
-  const bool write = form_.findChild<QToolButton*>("tbWrite")->isEnabled();
+  const bool read = button("tbRead")->isEnabled();
+  const bool write = button("tbWrite")->isEnabled();
   if (read != write)
     ADD_FAILURE() << "the read and write buttons disagree: read " << read << ", write " << write;
   return read;
