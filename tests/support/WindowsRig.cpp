@@ -30,7 +30,7 @@ WindowsRig::WindowsRig(serial::Platform& platform, ui::MessageBoxes& boxes)
     : state_(platform),
       previousBoxes_(&App().messageBoxes()),
       form_(boxes),
-      initCom_(boxes),
+      initCom_(boxes, &form_),
       presenter_(state_, boxes, form_, initCom_) {
   App().setMessageBoxes(boxes);
   form_.show();
