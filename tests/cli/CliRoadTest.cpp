@@ -29,14 +29,7 @@ extern char** environ;
 namespace kkm::e2e {
 namespace {
 
-using test::ReadMemoryDump;
-using test::ReadTrace;
-using test::RecordedSim;
-using test::TraceLine;
-
-// Under AddressSanitizer on a loaded machine the simulator starts slowly.
-constexpr auto kSimStartTimeout = std::chrono::seconds(20);
-constexpr auto kSimStopTimeout = std::chrono::seconds(10);
+using namespace test;  // the simulator launcher and its files
 
 struct CliRun {
   int exitCode = -1;

@@ -38,18 +38,11 @@ void PrintTo(Link link, std::ostream* os) {
 namespace kkm::e2e {
 namespace {
 
-using test::ReadMemoryDump;
-using test::ReadTrace;
-using test::RecordedSim;
-using test::TraceLine;
-
+using namespace test;  // the simulator launcher, its files, the register's addresses
 using Bytes = std::vector<std::uint8_t>;
 using service::ConnectOutcome;
 using service::Link;
 
-// Under AddressSanitizer on a loaded machine the simulator starts slowly.
-constexpr auto kSimStartTimeout = std::chrono::seconds(20);
-constexpr auto kSimStopTimeout = std::chrono::seconds(10);
 constexpr double kPauseAfterReadMs = 200.0;
 
 constexpr std::uint8_t kNumberOneByte = 0xFE;

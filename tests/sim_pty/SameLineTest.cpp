@@ -61,15 +61,18 @@ Bytes RunHost(serial::PortHandle& port) {
   return read;
 }
 
-constexpr unsigned kFifoTrigger = 14;
-constexpr unsigned kFifoTimeoutCharacters = 4;
+// Both devices on `line`, behind a host UART with a 16550's FIFO.
+template <typename Line>
+void Wire(Line& line, Devices& devices) {
+  line.attach(devices.first);
+  line.attach(devices.second);
+  line.setHostReceiveFifo(14, 4);
+}
 
 Seen OnVirtualLine() {
   Devices devices;
   VirtualLine line;
-  line.attach(devices.first);
-  line.attach(devices.second);
-  line.setHostReceiveFifo(kFifoTrigger, kFifoTimeoutCharacters);
+  Wire(line, devices);
   VirtualPlatform platform(line);
   platform.addPort("COM1", line);
   serial::PortHandle port(platform.clock());
@@ -84,9 +87,7 @@ Seen OnVirtualLine() {
 Seen OnPseudoTerminal() {
   Devices devices;
   PtyServer server;
-  server.attach(devices.first);
-  server.attach(devices.second);
-  server.setHostReceiveFifo(kFifoTrigger, kFifoTimeoutCharacters);
+  Wire(server, devices);
   PtyHost host(server.slavePath());
   std::thread serving([&server] { server.run(); });
   Seen seen;

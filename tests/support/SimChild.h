@@ -50,6 +50,11 @@ class SimChild {
   int stdout_ = -1;
 };
 
+// How long the end-to-end tests give the simulator to start and to stop:
+// under AddressSanitizer on a loaded machine it starts slowly.
+inline constexpr auto kSimStartTimeout = std::chrono::seconds(20);
+inline constexpr auto kSimStopTimeout = std::chrono::seconds(10);
+
 // kkm-sim at real-time priority with --trace and --dump-memory into the given
 // files, as the end-to-end tests run it.
 class RecordedSim : public SimChild {
