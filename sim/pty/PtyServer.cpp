@@ -19,8 +19,10 @@ namespace kkm::sim {
 namespace {
 
 // While nobody holds the slave open the master reports POLLHUP at once, so the
-// server sleeps this long before it looks again.
-constexpr SimTime kHangupPauseNs = 15 * kNsPerMs;
+// server sleeps this long before it looks again. Well under the host's
+// shortest wait (10 ms in the address scan): a host that has just opened the
+// slave again and written a byte purges it unread if the server looks later.
+constexpr SimTime kHangupPauseNs = 2 * kNsPerMs;
 // Devices cannot say when they next need to run, so they are run at least this
 // often: finely while the line is in use (a reply is then never later than its
 // own character time), coarsely once it has been quiet for a while.
