@@ -59,7 +59,21 @@ void WindowsRig::connectAndClose() {
   Click(button("tbConnect"));
 }
 
-QToolButton* WindowsRig::button(const char* name) const { return form_.findChild<QToolButton*>(name); }
+QToolButton* ToolButton(const ui::TMainForm& form, const char* name) {
+  auto* button = form.findChild<QToolButton*>(name);
+  if (button == nullptr) ADD_FAILURE() << "no tool button " << name;
+  return button;
+}
+
+bool CommandsEnabled(const ui::TMainForm& form) {
+  const bool read = ToolButton(form, "tbRead")->isEnabled();
+  const bool write = ToolButton(form, "tbWrite")->isEnabled();
+  if (read != write)
+    ADD_FAILURE() << "the read and write buttons disagree: read " << read << ", write " << write;
+  return read;
+}
+
+QToolButton* WindowsRig::button(const char* name) const { return ToolButton(form_, name); }
 
 void WindowsRig::read() { Click(button("tbRead")); }
 
@@ -70,13 +84,7 @@ void WindowsRig::write(const QString& text) {
 
 void WindowsRig::pressWrite() { Click(button("tbWrite")); }
 
-bool WindowsRig::commandsEnabled() const {
-  const bool read = button("tbRead")->isEnabled();
-  const bool write = button("tbWrite")->isEnabled();
-  if (read != write)
-    ADD_FAILURE() << "the read and write buttons disagree: read " << read << ", write " << write;
-  return read;
-}
+bool WindowsRig::commandsEnabled() const { return CommandsEnabled(form_); }
 
 QString WindowsRig::numberText() const { return form_.stationNoSpinEdit().text(); }
 

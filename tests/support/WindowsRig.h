@@ -75,5 +75,9 @@ class WindowsRig {
 
 // A left click in the middle of `button`.
 void Click(QAbstractButton* button);
+// A tool button of the main window by its object name.
+QToolButton* ToolButton(const ui::TMainForm& form, const char* name);
+// Whether the read and write buttons are enabled (a test fails when they disagree).
+bool CommandsEnabled(const ui::TMainForm& form);
 
 }  // namespace kkm::test

@@ -65,12 +65,9 @@ class MainFormTest : public ::testing::Test {
   Control* control(const char* name) const {
     return Find<Control>(*form_, name);
   }
-  QToolButton* button(const char* name) const { return control<QToolButton>(name); }
+  QToolButton* button(const char* name) const { return test::ToolButton(*form_, name); }
   QLineEdit* numberEdit() const { return form_->stationNoSpinEdit().lineEdit(); }
-  bool commandsEnabled() const {
-    EXPECT_EQ(button("tbRead")->isEnabled(), button("tbWrite")->isEnabled());
-    return button("tbRead")->isEnabled();
-  }
+  bool commandsEnabled() const { return test::CommandsEnabled(*form_); }
 
   // Runs the connect button; once the dialog's modal loop runs, presses its
   // "Установить интерфейс" (Button1) or "Закрыть" (Button3).
