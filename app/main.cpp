@@ -87,10 +87,10 @@ int main(int argc, char** argv) {
       kkm::serial::WithTrace(kkm::serial::MakeNativePlatform(), std::move(trace), "kkm-netnum");
   kkm::service::Session session(*platform);
 
-  // 4. The main window, then the setup dialog it shows, and the work behind
-  // their buttons.
+  // 4. The main window, then the setup dialog it shows (its child, so the
+  // desktop keeps the dialog above it), and the work behind their buttons.
   kkm::ui::TMainForm mainForm(boxes);
-  kkm::ui::TInit_Com initCom(boxes);
+  kkm::ui::TInit_Com initCom(boxes, &mainForm);
   kkm::ui::SessionPresenter presenter(session, boxes, mainForm, initCom);
 
   // 5. Run until the main window closes, or a termination signal has let the

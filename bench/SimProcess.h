@@ -8,10 +8,11 @@
 // with SIGTERM and reaps it. Throws std::runtime_error when the program cannot
 // be started or prints no path within kStartTimeoutMs.
 
-#include <sys/types.h>
-
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "tests/support/SimChild.h"
 
 namespace kkm::bench {
 
@@ -36,10 +37,7 @@ class SimProcess {
   static std::string ProgramPath();
 
  private:
-  void stop();
-
-  pid_t pid_ = -1;
-  int output_ = -1;  // read end of the child's stdout
+  std::unique_ptr<test::SimChild> child_;
   std::string slavePath_;
 };
 

@@ -33,11 +33,11 @@ bool FindRegisterAddress(PortHandle& port, std::uint8_t& registerAddress) {
   // 2. Candidates 0xFF down to 0x00.
   for (int candidate = 0xFF; candidate >= 0; --candidate) {
     const auto address = static_cast<std::uint8_t>(candidate);
-    // 2.1-2.3 Send the candidate and give the register 10 ms to answer.
+    // 3. Send the candidate and give the register 10 ms to answer.
     port.purge(serial::kPurgeClearBoth);
     port.writeByte(address);
     serial::WaitForInput(port, 1, kScanAnswerTimeoutMs);
-    // 2.4-2.6 An answer ends the scan: its own address is success; the
+    // 4. An answer ends the scan: its own address is success; the
     // previous candidate is that register's echo come late, after its own
     // wait had ended; anything else is a foreign device or noise, which ends
     // the scan as failed.
@@ -50,7 +50,7 @@ bool FindRegisterAddress(PortHandle& port, std::uint8_t& registerAddress) {
     operation.result("%02X", answer);
     return true;
   }
-  // 3. Nobody answered.
+  // 5. Nobody answered.
   return FailOn(port, {FailureCode::NoRegisterFound, kScanAnswerTimeoutMs});
 }
 

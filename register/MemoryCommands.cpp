@@ -98,17 +98,17 @@ void WriteBytewise(PortHandle& port, std::span<const std::uint8_t> frame) {
 
 bool SelectRegister(PortHandle& port, std::uint8_t lineAddress, std::int32_t version) {
   serial::OperationTrace operation(port, "SelectRegister", "%02X version %d", lineAddress, version);
-  // 1-2. Abort and empty, address parity.
+  // 1. Abort and empty, address parity.
   port.purge(serial::kPurgeAbortAndClear);
   serial::SetAddressParity(port, true);
-  // 3. The address phase of the firmware version.
+  // 2. The address phase of the firmware version.
   if (version >= kFirstEchoingVersion && version < kBusyAnsweringVersion) {
     port.writeByte(lineAddress);
     if (!ExpectByte(port, lineAddress, kBlockEchoTimeoutMs, kEcho)) return false;
   } else if (version == kBusyAnsweringVersion) {
     if (!SelectBusyAnsweringRegister(port, lineAddress)) return false;
   }
-  // 4. Data parity for the frame.
+  // 3. Data parity for the frame.
   serial::SetAddressParity(port, false);
   return true;
 }
@@ -124,7 +124,7 @@ bool ReadRegisterByte(PortHandle& port, std::uint8_t registerAddress, std::uint1
   port.write(byteCommandFrame.data(), static_cast<std::uint32_t>(size));
   // 3. Acknowledgement.
   if (!ExpectByte(port, byteCommandFrame[size - 1], kByteAckTimeoutMs, kAcknowledgement)) return false;
-  // 4-5. Exactly three reply bytes, whatever L says.
+  // 4. Exactly three reply bytes, whatever L says.
   if (!serial::WaitForInput(port, kByteReplySize, kByteReplyTimeoutMs))
     return FailOn(port, {FailureCode::ReplyTooShort, Ms(kByteReplyTimeoutMs), kByteReplySize,
                          static_cast<std::int32_t>(port.queuedInput())});
@@ -132,7 +132,7 @@ bool ReadRegisterByte(PortHandle& port, std::uint8_t registerAddress, std::uint1
   std::uint8_t checksum = 0;
   if (!port.readByte(length) || !port.readByte(value) || !port.readByte(checksum))
     return FailOn(port, {FailureCode::ReplyTooShort, Ms(kByteReplyTimeoutMs), kByteReplySize});
-  // 6. The reply's checksum.
+  // 5. The reply's checksum.
   if (!ReplyChecksumHolds(length, std::span(&value, 1), checksum))
     return FailOn(
         port, {FailureCode::ReplyChecksum, -1, kFrameSum, ReplySum(length, std::span(&value, 1), checksum)});
@@ -159,32 +159,32 @@ bool ReadRegisterBlock(PortHandle& port, std::uint8_t lineAddress, std::uint16_t
                        std::span<std::uint8_t> buffer, std::int32_t version) {
   serial::OperationTrace operation(port, "ReadRegisterBlock", "%02X %04X count %u", lineAddress, address,
                                    count);
-  // 1-2. Empty the buffers and select the register.
+  // 1. Empty the buffers and select the register.
   port.purge(serial::kPurgeClearBoth);
   if (!SelectRegister(port, lineAddress, version)) return false;
-  // 3. The six-byte frame, one byte per write.
+  // 2. The six-byte frame, one byte per write.
   std::array<std::uint8_t, kMemoryFrameOverhead> frame{};
   BuildMemoryFrame(frame, kCmdReadBlock, address, count, {});
   WriteBytewise(port, frame);
-  // 4. Acknowledgement.
+  // 3. Acknowledgement.
   if (!ExpectByte(port, frame.back(), kBlockAckTimeoutMs, kAcknowledgement)) return false;
-  // 5. The length byte; a reply that would not fit the buffer is refused.
+  // 4. The length byte; a reply that would not fit the buffer is refused.
   std::uint8_t length = 0;
   if (!serial::WaitForInput(port, 1, kBlockLengthTimeoutMs) || !port.readByte(length))
     return FailOn(port, {FailureCode::ReplyTooShort, Ms(kBlockLengthTimeoutMs), 1, 0});
   if (length > buffer.size())
     return FailOn(port, {FailureCode::ReplyTooLong, -1, static_cast<std::int32_t>(buffer.size()), length});
-  // 6. The data bytes and the checksum.
+  // 5. The data bytes and the checksum.
   const std::uint32_t replyTimeoutMs = kBlockReplyTimeoutMs + length;
   if (!serial::WaitForInput(port, length + 1u, replyTimeoutMs))
     return FailOn(port, {FailureCode::ReplyTooShort, Ms(replyTimeoutMs), length + 2,
                          static_cast<std::int32_t>(port.queuedInput()) + 1});
-  // 7. The data in one read, then C.
+  // 6. The data in one read, then C.
   const auto data = buffer.first(length);
   std::uint8_t checksum = 0;
   if ((length > 0 && port.read(data.data(), length) != length) || !port.readByte(checksum))
     return FailOn(port, {FailureCode::ReplyTooShort, Ms(replyTimeoutMs), length + 2});
-  // 8. The reply's checksum.
+  // 7. The reply's checksum.
   if (!ReplyChecksumHolds(length, data, checksum))
     return FailOn(port, {FailureCode::ReplyChecksum, -1, kFrameSum, ReplySum(length, data, checksum)});
   operation.result("L %u, first %02X", length, length > 0 ? data[0] : 0);
@@ -201,16 +201,16 @@ bool WriteRegisterBlock(PortHandle& port, std::uint8_t lineAddress, std::uint16_
   if (count < 0 || static_cast<std::size_t>(count) > kMaxFrameData ||
       static_cast<std::size_t>(count) > data.size())
     return FailOn(port, {FailureCode::RequestRefused});
-  // 2-3. Empty the buffers and select the register.
+  // 2. Empty the buffers and select the register.
   port.purge(serial::kPurgeClearBoth);
   if (!SelectRegister(port, lineAddress, version)) return false;
-  // 4. The frame, one byte per write.
+  // 3. The frame, one byte per write.
   std::array<std::uint8_t, kMaxMemoryFrameSize> frame{};
   const auto written = data.first(static_cast<std::size_t>(count));
   const std::size_t size =
       BuildMemoryFrame(frame, kCmdWriteBlock, address, static_cast<std::uint8_t>(count), written);
   WriteBytewise(port, std::span(frame).first(size));
-  // 5. Acknowledgement.
+  // 4. Acknowledgement.
   return ExpectByte(port, frame[size - 1], kBlockAckTimeoutMs, kAcknowledgement);
 }
 

@@ -62,16 +62,16 @@ WriteResult WriteNetworkNumber(Session& session, Link link, int number) {
   auto memory = MemoryThrough(link, session);
   serial::Clock& clock = session.port.clock();
 
-  // 1. The working copy in data memory.
+  // Exchange 1: the working copy in data memory.
   if (!memory->writeData(session.memoryMap.NetworkNumberAddress(), b)) return FailedAt(1);
-  // 2-3. The non-volatile checksum and number as they are now.
+  // Exchanges 2 and 3: the non-volatile checksum and number as they are now.
   std::uint8_t checksumOld = 0;
   std::uint8_t numberOld = 0;
   if (!memory->readNonVolatile(kEepromChecksumAddress, checksumOld)) return FailedAt(2);
   serial::PauseMs(clock, kPauseAfterReadMs);
   if (!memory->readNonVolatile(kEepromNumberAddress, numberOld)) return FailedAt(3);
   serial::PauseMs(clock, kPauseAfterReadMs);
-  // 4-5. The new number, then the checksum moved by the same difference.
+  // Exchanges 4 and 5: the new number, then the checksum moved by the same difference.
   const auto checksumNew = static_cast<std::uint8_t>(checksumOld - numberOld + b);
   // From here until exchange 5 is acknowledged the number and the checksum
   // may disagree: the record lets a later connection finish the write.
@@ -81,7 +81,7 @@ WriteResult WriteNetworkNumber(Session& session, Link link, int number) {
   if (!memory->writeNonVolatile(kEepromNumberAddress, b)) return FailedAt(4);
   if (!memory->writeNonVolatile(kEepromChecksumAddress, checksumNew)) return FailedAt(5);
   RemoveRecordOrReport(session, session.portName, link);
-  // 6. The copy the register takes its line address from.
+  // Exchange 6: the copy the register takes its line address from.
   return WriteLineAddress(session, *memory, b);
 }
 
@@ -107,7 +107,7 @@ InterruptedCheck CheckInterruptedWrite(Session& session, Link link, const WriteR
 WriteResult FinishInterruptedWrite(Session& session, Link link, const WriteRecord& record,
                                    const InterruptedCheck& check) {
   auto memory = MemoryThrough(link, session);
-  // 5. Only a checksum still the old one is moved: a moved one stays.
+  // Exchange 5 again: only a checksum still the old one is moved; a moved one stays.
   if (check.checksumNow == record.checksumOld &&
       !memory->writeNonVolatile(kEepromChecksumAddress, record.checksumNew))
     return FailedAt(5);

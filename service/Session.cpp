@@ -47,7 +47,7 @@ ConnectResult Connect(Session& session, const std::string& portName, Link link) 
   serial::CloseComPort(session.port);
   session.portName = portName;
   session.devicePath = session.platform.devicePath(portName);
-  // 2-3. The chosen port with the fixed line settings.
+  // 2. The chosen port with the fixed line settings.
   // A failure's reason goes into the trace and comes back with the outcome.
   const auto failed = [&](ConnectOutcome outcome) {
     serial::TraceFailure(session.port, "connection on " + portName);
@@ -55,10 +55,10 @@ ConnectResult Connect(Session& session, const std::string& portName, Link link) 
   };
   if (!serial::OpenNamedPort(session.platform, portName, session.port))
     return failed(ConnectOutcome::PortUnavailable);
-  // 4-9. Contact through the chosen link.
+  // 3. Contact through the chosen link.
   const ConnectOutcome contact = link == Link::Processor ? ContactProcessor(session) : ContactKia(session);
   if (contact != ConnectOutcome::Connected) return failed(contact);
-  // 10-11. The memory map of the version, and the connection is made.
+  // 4. The memory map of the version, and the connection is made.
   memmap::LoadMemoryMap(session.memoryMap, static_cast<std::uint8_t>(session.firmwareVersion & 0xFF));
   session.interfaceReady = true;
   return {};

@@ -13,8 +13,6 @@
 #include <cerrno>
 #endif
 
-#include "ui/OperatorError.h"
-
 namespace kkm::ui {
 
 #ifdef Q_OS_UNIX
@@ -36,10 +34,12 @@ QString StandardErrorText(const QString& message) {
   return message;
 }
 
-void ShowStandardError(MessageBoxes& boxes, const std::exception& error) {
-  const auto* forOperator = dynamic_cast<const OperatorError*>(&error);
-  const QString message = forOperator != nullptr ? forOperator->text() : QString::fromUtf8(error.what());
+void ShowStandardError(MessageBoxes& boxes, const QString& message) {
   boxes.show(StandardErrorText(message), kApplicationTitle, MessageBoxes::Icon::Error);
+}
+
+void ShowStandardError(MessageBoxes& boxes, const std::exception& error) {
+  ShowStandardError(boxes, QString::fromUtf8(error.what()));
 }
 
 void RunHandler(MessageBoxes& boxes, const std::function<void()>& handler) {

@@ -28,6 +28,9 @@ inline constexpr const char* kProgramName = "kkm-netnum";
 // The text of the standard error box for an error's message.
 QString StandardErrorText(const QString& message);
 
+// The standard error box for `message`.
+void ShowStandardError(MessageBoxes& boxes, const QString& message);
+// The standard error box for an error that escaped a handler.
 void ShowStandardError(MessageBoxes& boxes, const std::exception& error);
 
 // Runs `handler`; a std::exception escaping it ends it and is shown in the

@@ -35,7 +35,6 @@ TInit_Com::TInit_Com(MessageBoxes& boxes, QWidget* parent)
 
   connect(Button1, &QPushButton::clicked, this, [this] { RunHandler(boxes_, [this] { Button1Click(); }); });
   connect(Button3, &QPushButton::clicked, this, [this] { RunHandler(boxes_, [this] { Button3Click(); }); });
-  FormCreate();
 }
 
 void TInit_Com::setConnectProcedure(std::function<void()> procedure) {
@@ -56,8 +55,6 @@ std::uint8_t TInit_Com::selectedPortNumber() const {
   }
   return number;
 }
-
-void TInit_Com::FormCreate() {}
 
 void TInit_Com::FormActivate() {
   attemptRan_ = false;

@@ -47,16 +47,14 @@ class TInit_Com : public QDialog {
   // dialog was last shown.
   bool attemptRan() const { return attemptRan_; }
 
- public slots:
-  void FormCreate();
-  void FormActivate();
-  void Button1Click();
-  void Button3Click();
-
  protected:
   void showEvent(QShowEvent* event) override;
 
  private:
+  void FormActivate();
+  void Button1Click();
+  void Button3Click();
+
   MessageBoxes& boxes_;
   std::function<void()> connectProcedure_;
   std::function<void()> activateHook_;

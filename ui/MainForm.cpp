@@ -15,8 +15,14 @@
 #include "ui/StationNoSpinEdit.h"
 
 // The toolbar images are compiled into this static library; its resource
-// initialiser has to be referenced for the linker to keep it.
-static void LoadToolBarImages() { Q_INIT_RESOURCE(icons); }
+// initialiser has to be referenced for the linker to keep it, and run once.
+static void LoadToolBarImages() {
+  static const bool loaded = [] {
+    Q_INIT_RESOURCE(icons);
+    return true;
+  }();
+  (void)loaded;
+}
 
 namespace kkm::ui {
 
@@ -70,12 +76,11 @@ TMainForm::TMainForm(MessageBoxes& boxes, QWidget* parent)
   onClick(tbWrite, &TMainForm::tbWriteClick);
   onClick(tbExit, &TMainForm::tbExitClick);
 
-  // 3. The first control of the keyboard order starts with the focus.
+  // 3. The first control of the keyboard order starts with the focus; the
+  //    commands wait for a connection.
   KKM_RadioButton->setFocus();
-  FormCreate();
+  ButtonDisabled();
 }
-
-TMainForm::~TMainForm() { FormDestroy(); }
 
 void TMainForm::buildToolBar() {
   LoadToolBarImages();
@@ -210,11 +215,6 @@ void TMainForm::ButtonDisabled() {
   tbRead->setEnabled(false);
   tbWrite->setEnabled(false);
 }
-
-void TMainForm::FormCreate() { ButtonDisabled(); }
-
-// The port belongs to the service session, which closes it when it ends.
-void TMainForm::FormDestroy() {}
 
 void TMainForm::tbReadClick() {
   if (readCommand_) readCommand_();

@@ -41,7 +41,8 @@ class TMainForm : public QWidget {
 
   // The setup dialog the connect button shows; created after this window.
   void setSetupDialog(TInit_Com& initCom) { initCom_ = &initCom; }
-  ~TMainForm() override;
+  // The port belongs to the service session, which closes it when it ends.
+  ~TMainForm() override = default;
 
   // What the read and write buttons run; nothing until set.
   void setReadCommand(Command command);
@@ -61,20 +62,19 @@ class TMainForm : public QWidget {
   void setStatusText(const QString& text);
   TStationNoSpinEdit& stationNoSpinEdit() const { return *StationNoSpinEdit; }
 
- public slots:
-  void tbExitClick();
-  void tbConnectClick();
   void ButtonEnabled();
   void ButtonDisabled();
-  void FormCreate();
-  void FormDestroy();
-  void tbReadClick();
-  void tbWriteClick();
 
  protected:
   void showEvent(QShowEvent* event) override;
 
  private:
+  // The toolbar's click handlers.
+  void tbExitClick();
+  void tbConnectClick();
+  void tbReadClick();
+  void tbWriteClick();
+
   void buildToolBar();
   void buildPanel();
   void buildStrips();

@@ -6,10 +6,10 @@
 #include "serial/SerialLine.h"
 #include "service/Messages.h"
 #include "service/NetworkNumber.h"
+#include "ui/Application.h"
 #include "ui/BusyCursor.h"
 #include "ui/InitComm.h"
 #include "ui/MainForm.h"
-#include "ui/OperatorError.h"
 #include "ui/StationNoSpinEdit.h"
 
 namespace kkm::ui {
@@ -26,12 +26,11 @@ const QString kWriteDone = QStringLiteral("Запись завершена");
 
 QString Utf8(const std::string& text) { return QString::fromStdString(text); }
 
-// The conversion error of a field text that is no integer at all.
-class NotAnIntegerError : public OperatorError {
- public:
-  explicit NotAnIntegerError(const QString& converted)
-      : OperatorError(QStringLiteral("'%1' is not a valid integer value").arg(converted)) {}
-};
+// The conversion error of a field text that is no integer at all, kept as
+// the operator has always seen it (the text as converted, with its "$").
+QString NotAnIntegerText(const QString& text) {
+  return QStringLiteral("'%1' is not a valid integer value").arg(QStringLiteral("$") + text);
+}
 
 bool IsHexInteger(const QString& text) {
   if (text.isEmpty()) return false;
@@ -119,8 +118,12 @@ void SessionPresenter::write() {
   const std::optional<int> number = service::ParseNetworkNumber(text.toStdString());
   if (!number) {
     mainForm_.ButtonEnabled();
-    if (!IsHexInteger(text)) throw NotAnIntegerError(QStringLiteral("$") + text);
-    show(Utf8(service::kOutOfRangeText), kCommandTitle, MessageBoxes::Icon::Warning);
+    if (IsHexInteger(text)) {
+      show(Utf8(service::kOutOfRangeText), kCommandTitle, MessageBoxes::Icon::Warning);
+    } else {
+      BusyCursor::end();
+      ShowStandardError(boxes_, NotAnIntegerText(text));
+    }
     return;
   }
   reportWrite(link, service::WriteNetworkNumber(session_, link, *number));

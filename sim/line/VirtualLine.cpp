@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "sim/line/Collision.h"
-
 namespace kkm::sim {
 
 using serial::LineSettings;
@@ -23,22 +21,23 @@ class VirtualLine::LineClock : public serial::Clock {
   VirtualLine& line_;
 };
 
-// One device's side of the line: its bytes go out one after another.
-class VirtualLine::DeviceSide : public DeviceTransmitter {
+// What the line's schedule hands to the host: bytes the UART passes on go to
+// the port's input queue (as far as the driver's buffer takes them), and every
+// byte that crosses is traced.
+class VirtualLine::HostEnd : public LineHost {
  public:
-  DeviceSide(VirtualLine& line, std::size_t index) : line_(line), index_(index) {}
-  void transmit(std::uint8_t byte, Parity parity, SimTime notBefore) override {
-    const SimTime start = std::max(notBefore, freeAt_);
-    freeAt_ = start + CharacterTime(parity);
-    QueueCharacter(line_.deviceToHost_, Pending{byte, parity, start, freeAt_});
-    (void)index_;
+  explicit HostEnd(VirtualLine& line) : line_(line) {}
+  Parity receiveParity() const override { return line_.settings_.parity; }
+  void receive(const std::uint8_t* bytes, std::size_t count, SimTime at) override {
+    // Nobody takes what arrives while the port is closed or gone.
+    if (!line_.portOpen_ || line_.vanished_) return;
+    for (std::size_t i = 0; i < count; ++i)
+      if (line_.hostInput_.size() < line_.inputBufferSize_) line_.hostInput_.push_back({bytes[i], at});
   }
-  SimTime transmitterFreeAt() const override { return freeAt_; }
+  void crossed(const TraceEntry& entry) override { line_.trace_.push_back(entry); }
 
  private:
   VirtualLine& line_;
-  std::size_t index_;
-  SimTime freeAt_ = 0;
 };
 
 // The host's end of the line: the port interface in virtual time.
@@ -78,7 +77,7 @@ class VirtualLine::HostPort : public serial::SerialPort {
     if (mask & serial::kPurgeTxClear) dropUnstarted();
     if (mask & serial::kPurgeRxClear) {
       line_.hostInput_.clear();
-      line_.receiveFifo_.clear();
+      line_.schedule_->clearReceiveFifo();
     }
     return true;
   }
@@ -128,16 +127,15 @@ class VirtualLine::HostPort : public serial::SerialPort {
         (static_cast<SimTime>(t.writeTotalConstant) + static_cast<SimTime>(t.writeTotalMultiplier) * count) *
         kNsPerMs;
     const SimTime start = line_.now_;
-    for (std::uint32_t i = 0; i < count; ++i) line_.hostWrite(data[i]);
+    LineSchedule& schedule = *line_.schedule_;
+    for (std::uint32_t i = 0; i < count; ++i) schedule.hostSend(data[i], line_.settings_.parity, line_.now_);
     if (line_.hostWriteReturnsAtOnce_) return static_cast<std::int32_t>(count);
-    const SimTime done = line_.hostTxFreeAt_;
+    const SimTime done = schedule.hostLineFreeAt();
     const SimTime until = limit == 0 ? done : std::min(done, start + limit);
     line_.advanceTo(until);
     if (!usable()) return -1;
     if (until == done) return static_cast<std::int32_t>(count);
-    auto& queue = line_.hostToDevice_;
-    const auto unsent = static_cast<std::uint32_t>(
-        std::count_if(queue.begin(), queue.end(), [&](const Pending& p) { return p.end > until; }));
+    const auto unsent = static_cast<std::uint32_t>(schedule.hostBytesUnfinishedAt(until));
     dropUnstarted();
     return static_cast<std::int32_t>(count - std::min(count, unsent));
   }
@@ -151,13 +149,7 @@ class VirtualLine::HostPort : public serial::SerialPort {
  private:
   bool usable() const { return open_ && !line_.vanished_; }
   // Bytes whose first bit has not gone out yet are dropped.
-  void dropUnstarted() {
-    auto& queue = line_.hostToDevice_;
-    queue.erase(
-        std::remove_if(queue.begin(), queue.end(), [&](const Pending& p) { return p.start > line_.now_; }),
-        queue.end());
-    line_.hostTxFreeAt_ = queue.empty() ? line_.now_ : std::max(line_.now_, queue.back().end);
-  }
+  void dropUnstarted() { line_.schedule_->dropUnstartedHostBytes(line_.now_); }
   void release() {
     if (open_) line_.portOpen_ = false;
     open_ = false;
@@ -168,17 +160,17 @@ class VirtualLine::HostPort : public serial::SerialPort {
 };
 
 VirtualLine::VirtualLine(std::uint32_t startTick, SimTime step)
-    : step_(step), startTick_(startTick), clock_(std::make_unique<LineClock>(*this)) {}
+    : step_(step),
+      startTick_(startTick),
+      clock_(std::make_unique<LineClock>(*this)),
+      hostEnd_(std::make_unique<HostEnd>(*this)),
+      schedule_(std::make_unique<LineSchedule>(*hostEnd_)) {}
 
 VirtualLine::~VirtualLine() = default;
 
 serial::Clock& VirtualLine::clock() { return *clock_; }
 
-void VirtualLine::attach(LineDevice& device) {
-  devices_.push_back(&device);
-  deviceSides_.push_back(std::make_unique<DeviceSide>(*this, devices_.size() - 1));
-  device.connect(*deviceSides_.back());
-}
+void VirtualLine::attach(LineDevice& device) { schedule_->attach(device); }
 
 std::unique_ptr<serial::SerialPort> VirtualLine::openPort() {
   if (portOpen_ || vanished_) return nullptr;
@@ -191,24 +183,12 @@ std::unique_ptr<serial::SerialPort> VirtualLine::openPort() {
   dtr_ = true;
   rts_ = true;
   hostInput_.clear();
-  receiveFifo_.clear();
+  schedule_->clearReceiveFifo();
   return std::make_unique<HostPort>(*this);
 }
 
 void VirtualLine::setHostReceiveFifo(unsigned triggerLevel, unsigned timeoutCharacters) {
-  fifoTrigger_ = triggerLevel;
-  fifoTimeoutCharacters_ = timeoutCharacters;
-}
-
-SimTime VirtualLine::fifoTimeout() const {
-  // The UART counts its time-out in characters of the format it is set to.
-  return fifoTimeoutCharacters_ * CharacterTime(settings_.parity);
-}
-
-void VirtualLine::flushReceiveFifo(SimTime at) {
-  for (std::uint8_t byte : receiveFifo_)
-    if (hostInput_.size() < inputBufferSize_) hostInput_.push_back({byte, at});
-  receiveFifo_.clear();
+  schedule_->setReceiveFifo(triggerLevel, timeoutCharacters);
 }
 
 std::vector<TraceEntry> VirtualLine::traceOf(Direction direction) const {
@@ -218,54 +198,12 @@ std::vector<TraceEntry> VirtualLine::traceOf(Direction direction) const {
   return out;
 }
 
-void VirtualLine::hostWrite(std::uint8_t byte) {
-  const Parity parity = settings_.parity;
-  const SimTime start = std::max(now_, hostTxFreeAt_);
-  hostTxFreeAt_ = start + CharacterTime(parity);
-  hostToDevice_.push_back({byte, parity, start, hostTxFreeAt_});
-}
-
-void VirtualLine::runDevicesTo(SimTime until) {
-  for (LineDevice* device : devices_) device->advanceTo(until);
-}
-
-// Moves time to `until`, handing over every byte whose last bit arrives on the
-// way, in order of arrival, with the devices run up to each arrival first.
+// Moves time to `until`: the line's schedule hands over every byte whose
+// last bit arrives on the way, in order of arrival.
 void VirtualLine::advanceTo(SimTime until) {
   if (until < now_) return;
-  for (;;) {
-    const SimTime hostNext = hostToDevice_.empty() ? ~SimTime{0} : hostToDevice_.front().end;
-    const SimTime deviceNext = deviceToHost_.empty() ? ~SimTime{0} : deviceToHost_.front().end;
-    const SimTime fifoNext = receiveFifo_.empty() ? ~SimTime{0} : receiveFifoLastArrival_ + fifoTimeout();
-    const SimTime next = std::min({hostNext, deviceNext, fifoNext});
-    if (next > until) break;
-    runDevicesTo(next);
-    now_ = std::max(now_, next);
-    if (fifoNext < hostNext && fifoNext < deviceNext) {
-      flushReceiveFifo(fifoNext);
-    } else if (hostNext <= deviceNext) {
-      const Pending p = hostToDevice_.front();
-      hostToDevice_.pop_front();
-      trace_.push_back({Direction::HostToDevice, p.byte, p.parity, p.start, p.end});
-      for (LineDevice* device : devices_) device->receive(p.byte, p.parity, p.end);
-    } else {
-      const Pending p = deviceToHost_.front();
-      deviceToHost_.pop_front();
-      trace_.push_back({Direction::DeviceToHost, p.byte, p.parity, p.start, p.end});
-      if (!portOpen_ || vanished_) continue;
-      if (fifoTrigger_ == 0) {
-        if (hostInput_.size() < inputBufferSize_) hostInput_.push_back({p.byte, p.end});
-        continue;
-      }
-      receiveFifo_.push_back(p.byte);
-      receiveFifoLastArrival_ = p.end;
-      if (receiveFifo_.size() >= fifoTrigger_) flushReceiveFifo(p.end);
-    }
-  }
-  runDevicesTo(until);
+  schedule_->runTo(until);
   now_ = until;
-  // Devices may have sent bytes that already arrived by `until`.
-  if (!deviceToHost_.empty() && deviceToHost_.front().end <= until) advanceTo(until);
 }
 
 }  // namespace kkm::sim

@@ -16,20 +16,9 @@
 #include "serial/Clock.h"
 #include "serial/SerialPort.h"
 #include "sim/line/LineDevice.h"
+#include "sim/line/LineSchedule.h"
 
 namespace kkm::sim {
-
-enum class Direction : std::uint8_t { HostToDevice, DeviceToHost };
-
-// One byte that crossed the line.
-struct TraceEntry {
-  Direction direction;
-  std::uint8_t byte;
-  Parity parity;
-  SimTime start;  // first bit on the line
-  SimTime end;    // stop bit done: delivered to the other side
-  bool operator==(const TraceEntry&) const = default;
-};
 
 class VirtualLine {
  public:
@@ -89,28 +78,15 @@ class VirtualLine {
  private:
   class HostPort;
   class LineClock;
-  class DeviceSide;
+  class HostEnd;
   friend class HostPort;
-  friend class DeviceSide;
-
-  struct Pending {
-    std::uint8_t byte;
-    Parity parity;
-    SimTime start;
-    SimTime end;
-  };
-
-  void deliverUpTo(SimTime until);
-  void runDevicesTo(SimTime until);
-  void hostWrite(std::uint8_t byte);
-  void deviceTransmit(std::size_t device, std::uint8_t byte, Parity parity, SimTime notBefore);
 
   SimTime now_ = 0;
   SimTime step_;
   std::uint32_t startTick_;
   std::unique_ptr<LineClock> clock_;
-  std::vector<LineDevice*> devices_;
-  std::vector<std::unique_ptr<DeviceSide>> deviceSides_;
+  std::unique_ptr<HostEnd> hostEnd_;
+  std::unique_ptr<LineSchedule> schedule_;
 
   bool portOpen_ = false;
   bool vanished_ = false;
@@ -121,23 +97,11 @@ class VirtualLine {
   std::uint32_t inputBufferSize_ = 4096;
 
   bool hostWriteReturnsAtOnce_ = false;
-  SimTime hostTxFreeAt_ = 0;
-  std::deque<Pending> hostToDevice_;  // written, not yet delivered
-  std::deque<Pending> deviceToHost_;  // sent by devices, not yet arrived (ordered by end)
   struct Arrived {
     std::uint8_t byte;
     SimTime at;
   };
   std::deque<Arrived> hostInput_;
-  void flushReceiveFifo(SimTime at);
-  SimTime fifoTimeout() const;
-  unsigned fifoTrigger_ = 0;
-  unsigned fifoTimeoutCharacters_ = 0;
-  std::deque<std::uint8_t> receiveFifo_;
-  SimTime receiveFifoLastArrival_ = 0;
   std::vector<TraceEntry> trace_;
 };
-
-// A Platform whose ports are virtual lines: "COMn" opens the line registered
-// under that name.
 }  // namespace kkm::sim

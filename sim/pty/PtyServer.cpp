@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "sim/line/Collision.h"
 #include "serial/Trace.h"
 
 namespace kkm::sim {
@@ -20,8 +19,10 @@ namespace kkm::sim {
 namespace {
 
 // While nobody holds the slave open the master reports POLLHUP at once, so the
-// server sleeps this long before it looks again.
-constexpr SimTime kHangupPauseNs = 15 * kNsPerMs;
+// server sleeps this long before it looks again. Well under the host's
+// shortest wait (10 ms in the address scan): a host that has just opened the
+// slave again and written a byte purges it unread if the server looks later.
+constexpr SimTime kHangupPauseNs = 2 * kNsPerMs;
 // Devices cannot say when they next need to run, so they are run at least this
 // often: finely while the line is in use (a reply is then never later than its
 // own character time), coarsely once it has been quiet for a while.
@@ -46,23 +47,25 @@ Parity ParityOfSlaveFlags(std::uint32_t cflag) {
   return (cflag & PARODD) != 0 ? Parity::Mark : Parity::Space;
 }
 
-// One device's side of the line: its bytes go out one after another.
-class PtyServer::DeviceSide : public DeviceTransmitter {
+// The host's end of the line is the master: what the UART hands over is
+// written to it (a byte the host is not there to take is lost, as on a wire).
+class PtyServer::HostEnd : public LineHost {
  public:
-  explicit DeviceSide(PtyServer& server) : server_(server) {}
-  void transmit(std::uint8_t byte, Parity parity, SimTime notBefore) override {
-    const SimTime start = std::max(notBefore, freeAt_);
-    freeAt_ = start + CharacterTime(parity);
-    server_.queueForHost({byte, parity, start, freeAt_});
+  explicit HostEnd(PtyServer& server) : server_(server) {}
+  Parity receiveParity() const override { return server_.slaveParity(); }
+  void receive(const std::uint8_t* bytes, std::size_t count, SimTime) override {
+    [[maybe_unused]] const ssize_t n = ::write(server_.master_, bytes, count);
   }
-  SimTime transmitterFreeAt() const override { return freeAt_; }
+  void crossed(const TraceEntry& entry) override { server_.record(entry); }
 
  private:
   PtyServer& server_;
-  SimTime freeAt_ = 0;
 };
 
-PtyServer::PtyServer() : origin_(std::chrono::steady_clock::now()) {
+PtyServer::PtyServer()
+    : origin_(std::chrono::steady_clock::now()),
+      hostEnd_(std::make_unique<HostEnd>(*this)),
+      schedule_(std::make_unique<LineSchedule>(*hostEnd_)) {
   // 1. The pair: master non-blocking, closed on exec.
   master_ = posix_openpt(O_RDWR | O_NOCTTY);
   if (master_ < 0) ThrowErrno("posix_openpt");
@@ -108,9 +111,12 @@ PtyServer::~PtyServer() {
 }
 
 bool PtyServer::linkAt(const std::string& path) {
+  // Only a dangling symlink (left by a server that is gone) is replaced: a
+  // file, or a link that still leads somewhere, may be someone else's.
   struct stat st {};
   if (lstat(path.c_str(), &st) == 0) {
-    if (!S_ISLNK(st.st_mode)) {
+    struct stat target {};
+    if (!S_ISLNK(st.st_mode) || stat(path.c_str(), &target) == 0) {
       errno = EEXIST;
       return false;
     }
@@ -121,11 +127,7 @@ bool PtyServer::linkAt(const std::string& path) {
   return true;
 }
 
-void PtyServer::attach(LineDevice& device) {
-  devices_.push_back(&device);
-  deviceSides_.push_back(std::make_unique<DeviceSide>(*this));
-  device.connect(*deviceSides_.back());
-}
+void PtyServer::attach(LineDevice& device) { schedule_->attach(device); }
 
 void PtyServer::requestStop() {
   const char wake = 1;
@@ -141,82 +143,27 @@ SimTime PtyServer::now() const {
 
 PtyServer::StopReason PtyServer::run() {
   for (;;) {
+    // 1. The line runs up to now: host bytes whose stop bit has passed reach
+    //    the devices, the devices run and may queue answers, device bytes whose
+    //    last bit has arrived pass the receive FIFO to the host.
     const SimTime t = now();
-    // 1. Host bytes whose stop bit has passed reach the devices.
-    deliverHostBytes(t);
-    // 2. The devices run up to now and may queue answers.
-    advanceDevices(t);
-    // 3. Device bytes whose last bit has arrived go to the host.
-    sendDueDeviceBytes(t);
+    ranTo_ = std::max(ranTo_, t);
+    schedule_->runTo(ranTo_);
     if (hostClosed_ && stopWhenHostCloses_) return StopReason::HostClosed;
-    // 4. Sleep until the next of these moments, a host byte or a stop.
+    // 2. Sleep until the next of these moments, a host byte or a stop.
     if (!waitUntil(nextDue(t))) return StopReason::Requested;
-    // 5. Take what the host wrote.
+    // 3. Take what the host wrote.
     if (!hostHungUp_) readFromHost();
   }
 }
 
-void PtyServer::queueForHost(const Pending& pending) {
-  // Several devices may talk at once: their overlapping characters collide;
-  // the queue stays ordered by arrival.
-  QueueCharacter(toHost_, pending);
-}
-
-void PtyServer::deliverHostBytes(SimTime until) {
-  std::size_t done = 0;
-  for (; done < fromHost_.size() && fromHost_[done].end <= until; ++done) {
-    const Pending& p = fromHost_[done];
-    advanceDevices(p.end);
-    record(Direction::HostToDevice, p);
-    for (LineDevice* device : devices_) device->receive(p.byte, p.parity, p.end);
-  }
-  fromHost_.erase(fromHost_.begin(), fromHost_.begin() + static_cast<std::ptrdiff_t>(done));
-}
-
-void PtyServer::advanceDevices(SimTime until) {
-  deviceTime_ = std::max(deviceTime_, until);
-  for (LineDevice* device : devices_) device->advanceTo(deviceTime_);
-}
-
 void PtyServer::setHostReceiveFifo(unsigned triggerLevel, unsigned timeoutCharacters) {
-  fifoTrigger_ = triggerLevel;
-  fifoTimeoutCharacters_ = timeoutCharacters;
-}
-
-SimTime PtyServer::fifoTimeout() const {
-  // The UART counts its time-out in characters of the format the host has set.
-  return fifoTimeoutCharacters_ * CharacterTime(slaveParity());
-}
-
-void PtyServer::flushReceiveFifo() {
-  // A byte the host is not there to take is lost, as on a wire.
-  if (receiveFifo_.empty()) return;
-  [[maybe_unused]] const ssize_t n = ::write(master_, receiveFifo_.data(), receiveFifo_.size());
-  receiveFifo_.clear();
-}
-
-void PtyServer::sendDueDeviceBytes(SimTime until) {
-  const SimTime fifoTimeout = this->fifoTimeout();
-  std::size_t done = 0;
-  for (; done < toHost_.size() && toHost_[done].end <= until; ++done) {
-    const Pending& p = toHost_[done];
-    if (!receiveFifo_.empty() && receiveFifoLastArrival_ + fifoTimeout < p.end) flushReceiveFifo();
-    receiveFifo_.push_back(p.byte);
-    receiveFifoLastArrival_ = p.end;
-    if (fifoTrigger_ == 0 || receiveFifo_.size() >= fifoTrigger_) flushReceiveFifo();
-    record(Direction::DeviceToHost, p);
-  }
-  toHost_.erase(toHost_.begin(), toHost_.begin() + static_cast<std::ptrdiff_t>(done));
-  if (!receiveFifo_.empty() && receiveFifoLastArrival_ + fifoTimeout <= until) flushReceiveFifo();
+  schedule_->setReceiveFifo(triggerLevel, timeoutCharacters);
 }
 
 SimTime PtyServer::nextDue(SimTime now) const {
   const bool active = now < lastActivity_ + kActiveWindowNs;
-  SimTime due = deviceTime_ + (active ? kActiveServiceNs : kIdleServiceNs);
-  if (!fromHost_.empty()) due = std::min(due, fromHost_.front().end);
-  if (!toHost_.empty()) due = std::min(due, toHost_.front().end);
-  if (!receiveFifo_.empty()) due = std::min(due, receiveFifoLastArrival_ + fifoTimeout());
-  return due;
+  return std::min(ranTo_ + (active ? kActiveServiceNs : kIdleServiceNs), schedule_->nextEvent());
 }
 
 bool PtyServer::waitUntil(SimTime deadline) {
@@ -278,11 +225,7 @@ void PtyServer::readFromHost() {
 
   // 3. The bytes cross the line one after another from now on.
   const SimTime readAt = now();
-  for (std::uint8_t byte : bytes) {
-    const SimTime start = std::max(readAt, hostLineFreeAt_);
-    hostLineFreeAt_ = start + CharacterTime(parity);
-    fromHost_.push_back({byte, parity, start, hostLineFreeAt_});
-  }
+  for (std::uint8_t byte : bytes) schedule_->hostSend(byte, parity, readAt);
 }
 
 void PtyServer::noteHostGone() {
@@ -298,9 +241,8 @@ Parity PtyServer::slaveParity() const {
   return ParityOfSlaveFlags(static_cast<std::uint32_t>(tio.c_cflag));
 }
 
-void PtyServer::record(Direction direction, const Pending& pending) {
-  lastActivity_ = pending.end;
-  const TraceEntry entry{direction, pending.byte, pending.parity, pending.start, pending.end};
+void PtyServer::record(const TraceEntry& entry) {
+  lastActivity_ = entry.end;
   if (keepTrace_) trace_.push_back(entry);
   if (traceSink_) traceSink_(entry);
 }

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "sim/line/LineDevice.h"
-#include "sim/line/VirtualLine.h"
+#include "sim/line/LineSchedule.h"
 
 namespace kkm::sim {
 
@@ -47,8 +47,9 @@ class PtyServer {
 
   // The path the host opens.
   const std::string& slavePath() const { return slavePath_; }
-  // Places a symlink to the slave at `path`, replacing a stale symlink but
-  // never any other file. False (errno set) when that is not possible.
+  // Places a symlink to the slave at `path`, replacing a dangling symlink but
+  // never a live one or any other file (EEXIST). False (errno set) when that
+  // is not possible.
   bool linkAt(const std::string& path);
 
   // Devices are not owned; they must outlive run(). Attach before run().
@@ -61,10 +62,11 @@ class PtyServer {
   // What crossed the line so far; read it after run() has returned.
   const std::vector<TraceEntry>& trace() const { return trace_; }
 
-  // Models the receive FIFO of the host's UART, as VirtualLine does: device
-  // bytes reach the slave in batches, when `triggerLevel` have gathered or the
-  // line has been quiet for `timeoutCharacters` character times (of the
-  // parity the slave is set to: 11 bits with MARK or SPACE, 10 without). 0: off.
+  // Models the receive FIFO of the host's UART with the same schedule as
+  // VirtualLine: device bytes reach the slave in batches, when `triggerLevel`
+  // have gathered or the line has been quiet for `timeoutCharacters`
+  // character times (of the parity the slave is set to: 11 bits with MARK or
+  // SPACE, 10 without). 0: off.
   void setHostReceiveFifo(unsigned triggerLevel, unsigned timeoutCharacters);
 
   // Makes run() return once the host closes the slave after having opened it.
@@ -82,25 +84,15 @@ class PtyServer {
   SimTime now() const;
 
  private:
-  class DeviceSide;
-  struct Pending {
-    std::uint8_t byte;
-    Parity parity;
-    SimTime start;
-    SimTime end;
-  };
+  class HostEnd;
 
-  void queueForHost(const Pending& pending);
-  void deliverHostBytes(SimTime until);
-  void advanceDevices(SimTime until);
-  void sendDueDeviceBytes(SimTime until);
   SimTime nextDue(SimTime now) const;
   // Waits for the master, a stop or `deadline`; false when a stop came.
   bool waitUntil(SimTime deadline);
   void readFromHost();
   void noteHostGone();
   Parity slaveParity() const;
-  void record(Direction direction, const Pending& pending);
+  void record(const TraceEntry& entry);
 
   std::chrono::steady_clock::time_point origin_;
   int master_ = -1;
@@ -108,19 +100,10 @@ class PtyServer {
   std::string slavePath_;
   std::string linkPath_;
 
-  std::vector<LineDevice*> devices_;
-  std::vector<std::unique_ptr<DeviceSide>> deviceSides_;
-  SimTime deviceTime_ = 0;    // the devices have run up to here
+  std::unique_ptr<HostEnd> hostEnd_;
+  std::unique_ptr<LineSchedule> schedule_;
+  SimTime ranTo_ = 0;         // the line has run up to here
   SimTime lastActivity_ = 0;  // last byte in either direction
-  SimTime hostLineFreeAt_ = 0;
-  std::vector<Pending> fromHost_;  // read from the master, not yet delivered (in order)
-  std::vector<Pending> toHost_;    // sent by devices, not yet written (ordered by end)
-  void flushReceiveFifo();
-  SimTime fifoTimeout() const;
-  unsigned fifoTrigger_ = 0;
-  unsigned fifoTimeoutCharacters_ = 0;
-  std::vector<std::uint8_t> receiveFifo_;  // arrived at the host's UART, not yet handed over
-  SimTime receiveFifoLastArrival_ = 0;
 
   bool hostHungUp_ = false;
   bool hostClosed_ = false;

@@ -21,17 +21,15 @@
 #include <string>
 #include <vector>
 
-#include "tests/common/StateHome.h"
-#include "tests/e2e/SimChild.h"
+#include "tests/support/SimChild.h"
+#include "tests/support/StateHome.h"
 
 extern char** environ;
 
 namespace kkm::e2e {
 namespace {
 
-// Under AddressSanitizer on a loaded machine the simulator starts slowly.
-constexpr auto kSimStartTimeout = std::chrono::seconds(20);
-constexpr auto kSimStopTimeout = std::chrono::seconds(10);
+using namespace test;  // the simulator launcher and its files
 
 struct CliRun {
   int exitCode = -1;
@@ -111,7 +109,7 @@ TEST_F(CliRoad, ReadWriteAndReadBackOnBothLinks) {
     const std::vector<std::string> simArgs =
         processor ? std::vector<std::string>{"--link", "cpu", "--number", "1", "--uart-fifo", "0"}
                   : std::vector<std::string>{"--link", "kia", "--number", "1"};
-    SimChild sim(KKM_SIM_PATH, simArgs, file("trace.txt"), file("cells.txt"));
+    RecordedSim sim(KKM_SIM_PATH, simArgs, file("trace.txt"), file("cells.txt"));
     const std::string slave = sim.slavePath(kSimStartTimeout);
     ASSERT_FALSE(slave.empty()) << "kkm-sim did not announce its line";
     setenv("KKM_COM1", slave.c_str(), 1);
@@ -146,8 +144,8 @@ TEST_F(CliRoad, ReadWriteAndReadBackOnBothLinks) {
 }
 
 TEST_F(CliRoad, ScanListsEveryRegisterAndTheAddressTwoOfThemShare) {
-  SimChild sim(KKM_SIM_PATH, {"--registers", "17,5", "--registers", "1,5", "--uart-fifo", "0"},
-               file("trace.txt"), file("cells.txt"));
+  RecordedSim sim(KKM_SIM_PATH, {"--registers", "17,5", "--registers", "1,5", "--uart-fifo", "0"},
+                  file("trace.txt"), file("cells.txt"));
   const std::string slave = sim.slavePath(kSimStartTimeout);
   ASSERT_FALSE(slave.empty()) << "kkm-sim did not announce its line";
 
@@ -192,9 +190,9 @@ pid_t StartCli(const std::vector<std::string>& args) {
 // as long as the tool keeps asking, so the kill comes while exchange 4 is
 // done and exchange 5 has not started.
 TEST_F(CliRoad, AProgramKilledBetweenExchangesFourAndFiveFinishesTheWriteAfterARestart) {
-  SimChild sim(KKM_SIM_PATH,
-               {"--link", "cpu", "--number", "1", "--uart-fifo", "0", "--fault", "7:busy=100000"},
-               file("trace.txt"), file("cells.txt"));
+  RecordedSim sim(KKM_SIM_PATH,
+                  {"--link", "cpu", "--number", "1", "--uart-fifo", "0", "--fault", "7:busy=100000"},
+                  file("trace.txt"), file("cells.txt"));
   const std::string slave = sim.slavePath(kSimStartTimeout);
   ASSERT_FALSE(slave.empty()) << "kkm-sim did not announce its line";
 

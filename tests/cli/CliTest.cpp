@@ -16,6 +16,7 @@
 #include "sim/kia/KiaBoard.h"
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
+#include "tests/support/Facts.h"
 #include "tools/kkm-netnum-cli/CliTool.h"
 
 namespace kkm::cli {
@@ -43,6 +44,10 @@ struct CliCase {
 };
 
 void PrintTo(const CliCase& c, std::ostream* os) { *os << c.name; }
+
+namespace text = test::text;
+// A message line on standard error.
+std::string Said(const char* message) { return std::string(message) + "\n"; }
 
 // JSON of a read or write outcome.
 std::string Json(const char* outcome, const char* number, const char* address, const char* firmware,
@@ -95,7 +100,7 @@ const CliCase kCases[] = {
      {},
      kExitPortUnavailable,
      "",
-     "Выбранный COM-порт недоступен\n",
+     Said(text::kPortUnavailable),
      Json("port_unavailable", "null", "null", "null", "null")},
     {"ReadNoRegister",
      kRead,
@@ -103,7 +108,7 @@ const CliCase kCases[] = {
      {},
      kExitNoContact,
      "",
-     "Нет связи с ККМ\n",
+     Said(text::kNoRegister),
      Json("no_register", "null", "null", "null", "null")},
     {"ReadNoKia",
      {"read", "--port", "COM1", "--link", "kia"},
@@ -111,7 +116,7 @@ const CliCase kCases[] = {
      {},
      kExitNoContact,
      "",
-     "Нет связи с микроконтроллером КИА\n",
+     Said(text::kNoKia),
      Json("no_kia", "null", "null", "null", "null")},
     {"ReadWrongFirmware",
      kRead,
@@ -119,7 +124,7 @@ const CliCase kCases[] = {
      {},
      kExitWrongFirmware,
      "",
-     "В ККМ необходимо установить ПО версии не ниже 1.0.5\n",
+     Said(text::kOldFirmware),
      Json("wrong_firmware", "null", "0xFE", "1.0.4", "null")},
     {"ReadFails",
      kRead,
@@ -216,7 +221,7 @@ const CliCase kCases[] = {
      {},
      kExitNoContact,
      "",
-     "Нет связи с ККМ\n",
+     Said(text::kNoRegister),
      "{\"outcome\": \"no_register\", \"registers\": [], \"conflicts\": [], \"reason\": \"\"}\n"},
     {"ScanMissingPort",
      {"scan", "--port", "COM3"},
@@ -224,7 +229,7 @@ const CliCase kCases[] = {
      {},
      kExitPortUnavailable,
      "",
-     "Выбранный COM-порт недоступен\n",
+     Said(text::kPortUnavailable),
      "{\"outcome\": \"port_unavailable\", \"registers\": [], \"conflicts\": [], \"reason\": \"\"}\n"},
 };
 

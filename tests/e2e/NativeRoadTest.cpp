@@ -25,7 +25,8 @@
 #include "serial/SerialLine.h"
 #include "service/NetworkNumber.h"
 #include "service/Session.h"
-#include "tests/e2e/SimChild.h"
+#include "tests/support/Facts.h"
+#include "tests/support/SimChild.h"
 
 namespace kkm::service {
 // Test names and messages say which link.
@@ -37,13 +38,11 @@ void PrintTo(Link link, std::ostream* os) {
 namespace kkm::e2e {
 namespace {
 
+using namespace test;  // the simulator launcher, its files, the register's addresses
 using Bytes = std::vector<std::uint8_t>;
 using service::ConnectOutcome;
 using service::Link;
 
-// Under AddressSanitizer on a loaded machine the simulator starts slowly.
-constexpr auto kSimStartTimeout = std::chrono::seconds(20);
-constexpr auto kSimStopTimeout = std::chrono::seconds(10);
 constexpr double kPauseAfterReadMs = 200.0;
 
 constexpr std::uint8_t kNumberOneByte = 0xFE;
@@ -54,10 +53,10 @@ constexpr std::uint8_t kChecksumBefore = kNumberOneByte;
 constexpr auto kChecksumAfter =
     static_cast<std::uint8_t>(kChecksumBefore - kNumberOneByte + kNumberFortyFiveByte);
 
-constexpr std::uint16_t kWorkingCopy = 0x1140;
-constexpr std::uint16_t kLineAddressCopy = 0x020F;
-constexpr std::uint16_t kStoredNumber = 0x073E;
-constexpr std::uint16_t kStoredChecksum = 0x0740;
+constexpr std::uint16_t kWorkingCopy = test::kWorkingNumberAddress;
+constexpr std::uint16_t kLineAddressCopy = test::kLineAddressAddress;
+constexpr std::uint16_t kStoredNumber = test::kStoredNumberAddress;
+constexpr std::uint16_t kStoredChecksum = test::kStoredChecksumAddress;
 
 // A register with network number 1 on `link`. On the processor link the PC's
 // UART hands each byte over at once: behind a 14-byte FIFO trigger an echo
@@ -193,7 +192,7 @@ TEST_P(NativeRoad, ConnectReadWriteFortyFiveAndReadBack) {
   const bool processor = link == Link::Processor;
 
   // 1. The simulated register (number 1) on a pseudo-terminal; COM1 is its slave.
-  SimChild sim(KKM_SIM_PATH, SimArguments(link), file("trace.txt"), file("cells.txt"));
+  RecordedSim sim(KKM_SIM_PATH, SimArguments(link), file("trace.txt"), file("cells.txt"));
   const std::string slave = sim.slavePath(kSimStartTimeout);
   ASSERT_FALSE(slave.empty()) << "kkm-sim did not announce its line";
   setenv("KKM_COM1", slave.c_str(), 1);
@@ -297,7 +296,7 @@ INSTANTIATE_TEST_SUITE_P(BothLinks, NativeRoad, ::testing::Values(Link::Processo
                          [](const auto& info) { return info.param == Link::Processor ? "Cpu" : "Kia"; });
 
 TEST_F(NativeLine, APortHeldByAnotherProgramIsUnavailableUntilItIsClosed) {
-  SimChild sim(KKM_SIM_PATH, SimArguments(Link::Processor), file("trace.txt"), file("cells.txt"));
+  RecordedSim sim(KKM_SIM_PATH, SimArguments(Link::Processor), file("trace.txt"), file("cells.txt"));
   const std::string slave = sim.slavePath(kSimStartTimeout);
   ASSERT_FALSE(slave.empty()) << "kkm-sim did not announce its line";
   setenv("KKM_COM1", slave.c_str(), 1);

@@ -19,6 +19,7 @@
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/fuzz/FuzzRig.h"
 #include "tests/fuzz/OperationBounds.h"
+#include "tests/support/Facts.h"
 
 namespace kkm::fuzz {
 namespace {
@@ -29,7 +30,7 @@ using service::Link;
 // The memory map's version character for firmware 105, and where that map
 // keeps the network number byte.
 constexpr std::uint8_t kVersion105Character = 105;
-constexpr std::uint16_t kNetworkNumberAddress105 = 0x1140;
+constexpr std::uint16_t kNetworkNumberAddress105 = test::kWorkingNumberAddress;
 // Port choice per attempt: 0..2 choose COM1, 3 a port that does not exist.
 constexpr std::uint8_t kMissingPortChoice = 3;
 constexpr std::uint8_t kMissingPort = 3;

@@ -10,6 +10,7 @@
 
 #include "service/NetworkNumber.h"
 #include "service/Session.h"
+#include "tests/support/Facts.h"
 
 namespace kkm::test {
 
@@ -20,7 +21,7 @@ struct Exchange {
   std::uint16_t address;
 };
 
-inline constexpr std::uint16_t kWorkingNumberAddress = 0x1140;  // NetworkNumberAddress of firmware 1.0.5
+using test::kWorkingNumberAddress;
 
 inline constexpr Exchange kReadExchange{Access::ReadData, kWorkingNumberAddress};
 inline constexpr std::array<Exchange, 6> kWriteExchanges{{

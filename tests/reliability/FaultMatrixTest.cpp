@@ -21,9 +21,9 @@
 #include "sim/line/VirtualPlatform.h"
 #include "tests/fuzz/OperationBounds.h"
 #include "tests/reliability/CommandExchanges.h"
-#include "tests/reliability/FaultTap.h"
-#include "tests/reliability/WindowsRig.h"
-#include "tests/ui/RecordingMessageBoxes.h"
+#include "tests/support/FaultTap.h"
+#include "tests/support/RecordingMessageBoxes.h"
+#include "tests/support/WindowsRig.h"
 
 namespace kkm::test {
 namespace {
@@ -553,8 +553,7 @@ TEST_P(PortVanishesWhileConnecting, ReportsNoContactAndThenAPortThatIsGone) {
   EXPECT_FALSE(rig_.connect(link));
   const SimTime elapsed = line_.now() - start;
   const bool processor = link == Link::Processor;
-  EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{processor ? QStringLiteral("Нет связи с ККМ")
-                                                       : QStringLiteral("Нет связи с микроконтроллером КИА"),
+  EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{processor ? test::kNoRegister : test::kNoKia,
                                              QStringLiteral("Ошибка"), Icon::Error}}));
   EXPECT_EQ(rig_.statusText(), kNoContactDialog + (processor ? "ККМ" : "микроконтроллером"));
   EXPECT_FALSE(rig_.commandsEnabled());

@@ -17,8 +17,8 @@
 #include "sim/cashreg/CashRegister.h"
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
-#include "tests/reliability/WindowsRig.h"
-#include "tests/ui/RecordingMessageBoxes.h"
+#include "tests/support/RecordingMessageBoxes.h"
+#include "tests/support/WindowsRig.h"
 #include "ui/Application.h"
 #include "ui/StationNoSpinEdit.h"
 

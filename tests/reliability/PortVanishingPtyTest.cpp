@@ -22,9 +22,9 @@
 #include "sim/pty/PtyServer.h"
 #include "tests/fuzz/OperationBounds.h"
 #include "tests/reliability/CommandExchanges.h"
-#include "tests/reliability/FaultTap.h"
-#include "tests/reliability/WindowsRig.h"
-#include "tests/ui/RecordingMessageBoxes.h"
+#include "tests/support/FaultTap.h"
+#include "tests/support/RecordingMessageBoxes.h"
+#include "tests/support/WindowsRig.h"
 
 namespace kkm::test {
 namespace {
@@ -212,8 +212,7 @@ TEST_P(PortVanishingOnPty, TheOperationFailsInTimeAndTheToolConnectsOnceThePortI
 
   // 3. The usual error box and status, in no more time than the waits allow.
   if (operation == Operation::Connect) {
-    const QString box = link == Link::Processor ? QStringLiteral("Нет связи с ККМ")
-                                                : QStringLiteral("Нет связи с микроконтроллером КИА");
+    const QString box = link == Link::Processor ? test::kNoRegister : test::kNoKia;
     EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{box, QStringLiteral("Ошибка"), Icon::Error}}));
     EXPECT_EQ(rig.statusText(), kNoContactDialog + (link == Link::Processor ? "ККМ" : "микроконтроллером"));
     EXPECT_FALSE(rig.commandsEnabled());

@@ -17,9 +17,9 @@
 #include "sim/cashreg/CashRegister.h"
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
-#include "tests/common/RegisterPlaces.h"
-#include "tests/common/StateHome.h"
-#include "tests/reliability/FaultTap.h"
+#include "tests/support/FaultTap.h"
+#include "tests/support/RegisterPlaces.h"
+#include "tests/support/StateHome.h"
 
 namespace kkm::service {
 namespace {

@@ -11,7 +11,7 @@
 #include "sim/cashreg/CashRegister.h"
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
-#include "tests/common/StateHome.h"
+#include "tests/support/StateHome.h"
 
 namespace kkm::service {
 namespace {

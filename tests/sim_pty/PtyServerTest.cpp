@@ -7,13 +7,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <thread>
 
 #include "sim/line/ScriptedDevice.h"
 #include "sim/pty/PtyServer.h"
-#include "tests/sim_pty/PtyHost.h"
+#include "tests/support/PtyHost.h"
 
 namespace kkm::sim {
 namespace {
@@ -148,24 +149,34 @@ TEST(PtyServer, KeepsServingWhenTheHostClosesAndReopensWithoutSpinning) {
   EXPECT_EQ(device.received(), (Bytes{0x11, 0x22}));
 }
 
-TEST(PtyServer, PlacesASymlinkToTheSlaveButNeverReplacesAFile) {
+TEST(PtyServer, PlacesASymlinkToTheSlaveReplacingOnlyADanglingOne) {
   const std::string link = testing::TempDir() + "kkm-pty-link-" + std::to_string(getpid());
   const std::string file = link + ".file";
+  const std::string live = link + ".live";
   struct stat st {};
+  const auto target = [](const std::string& path) {
+    char text[256] = {};
+    return readlink(path.c_str(), text, sizeof text - 1) > 0 ? std::string(text) : std::string();
+  };
   {
-    PtyServer stale, server;
-    ASSERT_TRUE(stale.linkAt(link));
-    ASSERT_TRUE(server.linkAt(link)) << "a stale link is replaced";
-    char target[256] = {};
-    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
-    EXPECT_EQ(server.slavePath(), target);
+    PtyServer other, server;
+    ASSERT_EQ(symlink((link + ".gone").c_str(), link.c_str()), 0);
+    ASSERT_TRUE(server.linkAt(link)) << "a dangling link is replaced";
+    EXPECT_EQ(target(link), server.slavePath());
 
+    // A link that still leads somewhere (another server's slave) is refused
+    // like a file, and both are left as they were.
+    ASSERT_TRUE(other.linkAt(live));
+    EXPECT_FALSE(server.linkAt(live));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(target(live), other.slavePath());
     std::fclose(std::fopen(file.c_str(), "w"));
     EXPECT_FALSE(server.linkAt(file));
     ASSERT_EQ(lstat(file.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
   }
   EXPECT_NE(lstat(link.c_str(), &st), 0) << "removed on exit";
+  EXPECT_NE(lstat(live.c_str(), &st), 0) << "each server removes its own";
   std::remove(file.c_str());
 }
 

@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,15 +14,15 @@
 #include <stdexcept>
 #include <thread>
 
-#include "tests/sim_pty/PtyHost.h"
+#include "tests/support/PtyHost.h"
+#include "tests/support/SimChild.h"
 #include "tools/kkm-sim/SimOptions.h"
-
-extern char** environ;
 
 namespace kkm::sim::tool {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using test::ReadFile;
 
 // Parses a command line as main() does: -1 to run, else the exit code.
 int Parse(std::vector<std::string> args, SimOptions& options) {
@@ -95,70 +93,15 @@ TEST(SimOptions, FaultsChooseTheirExchangeKindAndValue) {
     EXPECT_THROW(ParseFault(bad), std::invalid_argument) << bad;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 bool Exists(const std::string& path) {
   struct stat st {};
   return lstat(path.c_str(), &st) == 0;
 }
 
 // kkm-sim started with its stdout on a pipe; killed at the end if still running.
-class SimProcess {
- public:
-  explicit SimProcess(std::vector<std::string> args) {
-    args.insert(args.begin(), KKM_SIM_PATH);
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    if (posix_spawn(&pid_, KKM_SIM_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    stdout_ = fdopen(out[0], "r");
-  }
-  ~SimProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    fclose(stdout_);
-  }
-  // The first line on stdout: the slave's path.
-  std::string slavePath() {
-    char line[256] = {};
-    if (fgets(line, sizeof line, stdout_) == nullptr) return {};
-    std::string path(line);
-    if (!path.empty() && path.back() == '\n') path.pop_back();
-    return path;
-  }
-  void signal(int number) { kill(pid_, number); }
-  // The exit status of a normal exit; -1 for anything else or after 5 s.
-  int wait() {
-    for (int i = 0; i < 500; ++i) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  FILE* stdout_ = nullptr;
-};
+test::SimChild Sim(std::vector<std::string> args, std::string stderrPath = {}) {
+  return test::SimChild(KKM_SIM_PATH, std::move(args), {.stderrPath = std::move(stderrPath)});
+}
 
 class SimToolRun : public testing::Test {
  protected:
@@ -166,13 +109,13 @@ class SimToolRun : public testing::Test {
     return testing::TempDir() + "kkm-sim-" + std::to_string(getpid()) + "-" + name;
   }
   void TearDown() override {
-    for (const char* name : {"link", "cells", "data", "trace"}) std::remove(File(name).c_str());
+    for (const char* name : {"link", "cells", "data", "trace", "stderr"}) std::remove(File(name).c_str());
   }
 };
 
 TEST_F(SimToolRun, ServesTheRegisterAndLeavesItsMemoryBehindOnSigterm) {
-  SimProcess sim({"--number", "45", "--link-path", File("link"), "--dump-memory", File("cells"),
-                  "--dump-data", File("data"), "--trace", File("trace")});
+  test::SimChild sim = Sim({"--number", "45", "--link-path", File("link"), "--dump-memory", File("cells"),
+                            "--dump-data", File("data"), "--trace", File("trace")});
   ASSERT_FALSE(sim.slavePath().empty());
   PtyHost host(File("link"));
   ASSERT_TRUE(host.open());
@@ -199,7 +142,7 @@ TEST_F(SimToolRun, ServesTheRegisterAndLeavesItsMemoryBehindOnSigterm) {
 }
 
 TEST_F(SimToolRun, AnswersThroughTheKiaBoardAndEndsWhenTheHostCloses) {
-  SimProcess sim({"--link", "kia", "--number", "1", "--exit-on-close"});
+  test::SimChild sim = Sim({"--link", "kia", "--number", "1", "--exit-on-close"});
   PtyHost host(sim.slavePath());
   ASSERT_TRUE(host.open());
   // The memory read frame for 0x1140: acknowledgement 0x01, then number 1's 0xFE.
@@ -211,14 +154,37 @@ TEST_F(SimToolRun, AnswersThroughTheKiaBoardAndEndsWhenTheHostCloses) {
 }
 
 TEST_F(SimToolRun, RefusesBadOptionsAndAFileInPlaceOfTheLink) {
-  EXPECT_NE(SimProcess({"--number", "100"}).wait(), 0);
-  EXPECT_NE(SimProcess({"--link", "kia", "--fault", "1:silence"}).wait(), 0);
-  EXPECT_NE(SimProcess({"--registers", "1,100"}).wait(), 0);
-  EXPECT_NE(SimProcess({"--registers", "1,5", "--link", "kia"}).wait(), 0);
-  EXPECT_NE(SimProcess({"--registers", "1,5", "--number", "3"}).wait(), 0);
+  EXPECT_NE(Sim({"--number", "100"}).wait(), 0);
+  EXPECT_NE(Sim({"--link", "kia", "--fault", "1:silence"}).wait(), 0);
+  EXPECT_NE(Sim({"--registers", "1,100"}).wait(), 0);
+  EXPECT_NE(Sim({"--registers", "1,5", "--link", "kia"}).wait(), 0);
+  EXPECT_NE(Sim({"--registers", "1,5", "--number", "3"}).wait(), 0);
   std::fclose(std::fopen(File("cells").c_str(), "w"));
-  EXPECT_NE(SimProcess({"--link-path", File("cells")}).wait(), 0);
+  EXPECT_NE(Sim({"--link-path", File("cells")}).wait(), 0);
   EXPECT_TRUE(Exists(File("cells")));
+  // A symlink that still leads somewhere is refused like the file it names.
+  ASSERT_EQ(symlink(File("cells").c_str(), File("link").c_str()), 0);
+  EXPECT_NE(Sim({"--link-path", File("link")}).wait(), 0);
+  char target[512] = {};
+  ASSERT_GT(readlink(File("link").c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(std::string(target), File("cells"));
+}
+
+// A trace that cannot be written is said at once on stderr and the program
+// ends, rather than hanging on a FIFO nobody reads or running untraced.
+TEST_F(SimToolRun, RefusesATraceItCannotWrite) {
+  ASSERT_EQ(mkfifo(File("trace").c_str(), 0600), 0);
+  for (const std::string& path : {File("trace"), std::string("/dev/full"), File("no-such-folder/trace")}) {
+    const auto started = std::chrono::steady_clock::now();
+    test::SimChild sim = Sim({"--trace", path}, File("stderr"));
+    EXPECT_NE(sim.wait(), 0) << path;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3)) << path;
+    const std::string said = ReadFile(File("stderr"));
+    EXPECT_NE(said.find("kkm-sim: cannot write the trace to " + path), std::string::npos) << said;
+    if (path == File("trace")) {
+      EXPECT_NE(said.find("a FIFO with no reader"), std::string::npos) << said;
+    }
+  }
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "sim/kia/KiaBoard.h"
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
+#include "tests/support/Facts.h"
 #include "tests/support/TraceRig.h"
 
 namespace kkm::serial {
@@ -40,8 +41,8 @@ using sim::CashRegister;
 using sim::RegisterFault;
 
 constexpr std::uint8_t kLine = 0xFE;  // network number 1
-constexpr std::uint16_t kCell = 0x1140;
-constexpr std::uint16_t kStored = 0x073E;
+constexpr std::uint16_t kCell = test::kWorkingNumberAddress;
+constexpr std::uint16_t kStored = test::kStoredNumberAddress;
 constexpr std::int32_t kVersion = 105;
 
 // A register (or a KIA board wired to one) on a virtual line, and the

@@ -24,6 +24,7 @@
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
 #include "sim/pty/PtyServer.h"
+#include "tests/support/Facts.h"
 #include "tests/support/TraceRig.h"
 
 namespace kkm::test {
@@ -33,7 +34,7 @@ using sim::CashRegister;
 using sim::RegisterFault;
 
 constexpr std::uint8_t kLine = 0xFE;
-constexpr std::uint16_t kCopy = 0x020F;
+constexpr std::uint16_t kCopy = test::kLineAddressAddress;
 
 bool Contains(const std::vector<std::string>& lines, const std::string& text) {
   for (const std::string& line : lines)

@@ -26,9 +26,10 @@
 #include "sim/kia/KiaBoard.h"
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
-#include "tests/common/RegisterPlaces.h"
-#include "tests/reliability/FaultTap.h"
-#include "tests/ui/RecordingMessageBoxes.h"
+#include "tests/support/FaultTap.h"
+#include "tests/support/RecordingMessageBoxes.h"
+#include "tests/support/RegisterPlaces.h"
+#include "tests/support/WindowsRig.h"
 #include "ui/Application.h"
 #include "ui/InitComm.h"
 #include "ui/MainForm.h"
@@ -44,23 +45,24 @@ using test::RecordingMessageBoxes;
 using Box = RecordingMessageBoxes::Box;
 using Icon = MessageBoxes::Icon;
 
-constexpr std::uint16_t kStoredNumber = 0x073E;
-constexpr std::uint16_t kStoredChecksum = 0x0740;
+constexpr std::uint16_t kStoredNumber = test::kStoredNumberAddress;
+constexpr std::uint16_t kStoredChecksum = test::kStoredChecksumAddress;
 constexpr std::uint8_t kWriteByte = 0x05, kReadByte = 0x06, kReadBlock = 0x16, kWriteBlock = 0x17;
 
-const QString kCommandTitle = "Запись сетевого номера";
-const QString kAppTitle = "Сетевой номер ККМ ТИМ-31Ц";
-// After a command the status text has a Latin "c"; after the dialog a Cyrillic one.
-const QString kNoContactCommand = "Нет связи c ";
-const QString kNoContactDialog = QString::fromUtf8("Нет связи \u0441 ");
-const QString kConnectedDialog = QString::fromUtf8("Установлен интерфейс \u0441 ");
+using test::kAppTitle;
+using test::kCommandTitle;
+using test::kConnectedDialog;
+using test::kNoContactCommand;
+using test::kNoContactDialog;
+using test::kNoKia;
+using test::kNoRegister;
+using test::kOldFirmware;
+using test::kPortUnavailable;
+using test::kReadDone;
+using test::kWriteDone;
+using test::kWriteSucceeded;
 
-Application& App() { return static_cast<Application&>(*QApplication::instance()); }
-
-void Click(QAbstractButton* button) {
-  QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
-}
-
+using test::Click;
 using test::Places;
 
 class CommandsTest : public ::testing::Test {
@@ -69,11 +71,7 @@ class CommandsTest : public ::testing::Test {
     // The PC's UART hands bytes over in FIFO batches, as a 16550 does.
     line_.setHostReceiveFifo(14, 4);
     platform_.addPort("COM1", line_);
-    previousBoxes_ = &App().messageBoxes();
-    App().setMessageBoxes(boxes_);
-    form_.show();
   }
-  void TearDown() override { App().setMessageBoxes(*previousBoxes_); }
 
   // The devices on the line: the register's processor, the KIA board, or both.
   void plug(bool processor, bool kia) {
@@ -81,42 +79,15 @@ class CommandsTest : public ::testing::Test {
     if (kia) line_.attach(board_);
   }
 
-  QToolButton* button(const char* name) { return form_.findChild<QToolButton*>(name); }
-  QRadioButton* radio(const QWidget& window, const char* name) {
-    return window.findChild<QRadioButton*>(name);
-  }
-  void chooseLink(Link link) {
-    Click(radio(form_, link == Link::Processor ? "KKM_RadioButton" : "Micro_RadioButton"));
-  }
-  bool commandsEnabled() {
-    EXPECT_EQ(button("tbRead")->isEnabled(), button("tbWrite")->isEnabled());
-    return button("tbRead")->isEnabled();
-  }
-  QString numberText() { return form_.stationNoSpinEdit().text(); }
-  void setNumberText(const QString& text) { form_.stationNoSpinEdit().setText(text); }
-
-  // The connect button, COM<port> in the dialog, "Установить интерфейс"; a
-  // dialog left open by a failure is closed with "Закрыть".
-  bool connect(Link link, int port = 1) {
-    chooseLink(link);
-    QTimer::singleShot(0, &initCom_, [this, port] {
-      Click(radio(initCom_, ("RadioButton" + std::to_string(port)).c_str()));
-      Click(initCom_.findChild<QPushButton*>("Button1"));
-      if (initCom_.isVisible()) Click(initCom_.findChild<QPushButton*>("Button3"));
-    });
-    Click(button("tbConnect"));
-    return state_.interfaceReady;
-  }
-  // The connect button, then "Закрыть" at once.
-  void connectAndClose() {
-    QTimer::singleShot(0, &initCom_, [this] { Click(initCom_.findChild<QPushButton*>("Button3")); });
-    Click(button("tbConnect"));
-  }
-  void read() { Click(button("tbRead")); }
-  void write(const QString& text) {
-    setNumberText(text);
-    Click(button("tbWrite"));
-  }
+  QToolButton* button(const char* name) { return rig_.button(name); }
+  void chooseLink(Link link) { rig_.chooseLink(link); }
+  bool commandsEnabled() { return rig_.commandsEnabled(); }
+  QString numberText() { return rig_.numberText(); }
+  void setNumberText(const QString& text) { rig_.setNumberText(text); }
+  bool connect(Link link, int port = 1) { return rig_.connect(link, port); }
+  void connectAndClose() { rig_.connectAndClose(); }
+  void read() { rig_.read(); }
+  void write(const QString& text) { rig_.write(text); }
 
   Places places() const { return test::PlacesOf(register_); }
   std::size_t hostBytes() const { return line_.traceOf(sim::Direction::HostToDevice).size(); }
@@ -137,12 +108,11 @@ class CommandsTest : public ::testing::Test {
   CashRegister register_{1};
   test::FaultTap tap_{register_};  // passes every byte until armed
   sim::kia::KiaBoard board_{register_.dataMemory(), register_.nonVolatile()};
-  service::Session state_{platform_};
   RecordingMessageBoxes boxes_;
-  MessageBoxes* previousBoxes_ = nullptr;
-  TMainForm form_{boxes_};
-  TInit_Com initCom_{boxes_};
-  SessionPresenter presenter_{state_, boxes_, form_, initCom_};
+  test::WindowsRig rig_{platform_, boxes_};  // the windows, driven as the operator does
+  service::Session& state_ = rig_.state();
+  TMainForm& form_ = rig_.form();
+  TInit_Com& initCom_ = rig_.initCom();
 };
 
 // ---- The whole road -------------------------------------------------------
@@ -167,15 +137,14 @@ TEST_P(WholeRoad, ConnectReadWriteFortyFiveAndReadBack) {
 
   read();
   EXPECT_EQ(numberText(), "01");
-  EXPECT_EQ(form_.statusText(), "Чтение завершено");
+  EXPECT_EQ(form_.statusText(), kReadDone);
 
   // While the success box is open the status strip still shows the old text.
   QString statusWhileBoxOpen;
   boxes_.whileOpen = [&] { statusWhileBoxOpen = form_.statusText(); };
   write("45");
-  EXPECT_EQ(boxes_.boxes,
-            (std::vector<Box>{{"Операция успешно завершена", kCommandTitle, Icon::Information}}));
-  EXPECT_EQ(statusWhileBoxOpen, "Чтение завершено");
+  EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{kWriteSucceeded, kCommandTitle, Icon::Information}}));
+  EXPECT_EQ(statusWhileBoxOpen, kReadDone);
   EXPECT_EQ(form_.statusText(), "Запись завершена");
   EXPECT_TRUE(commandsEnabled());
   EXPECT_EQ(state_.registerAddress, 0xBA);
@@ -233,8 +202,7 @@ TEST_F(CommandsTest, UnavailablePortLeavesNoPortOpenEvenAfterAnEarlierSuccess) {
   ASSERT_TRUE(connect(Link::Processor));
   ASSERT_TRUE(line_.portOpen());
   EXPECT_FALSE(connect(Link::Processor, 2));
-  EXPECT_EQ(boxes_.boxes,
-            (std::vector<Box>{{"Выбранный COM-порт недоступен", "Предупреждение", Icon::Warning}}));
+  EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{kPortUnavailable, "Предупреждение", Icon::Warning}}));
   EXPECT_FALSE(state_.port.isOpen());
   EXPECT_FALSE(line_.portOpen());
   EXPECT_EQ(form_.statusText(), kNoContactDialog + "ККМ");
@@ -282,9 +250,6 @@ TEST_P(ProcessorConnection, ReportsAndLeavesTheStateOfItsRow) {
   EXPECT_EQ(form_.statusText(), kNoContactDialog + "ККМ");
 }
 
-const QString kNoRegister = "Нет связи с ККМ";
-const QString kOldFirmware = "В ККМ необходимо установить ПО версии не ниже 1.0.5";
-
 INSTANTIATE_TEST_SUITE_P(
     Rows, ProcessorConnection,
     ::testing::Values(
@@ -318,7 +283,7 @@ TEST_F(CommandsTest, KiaProbeFailureAndTheProbeAddressBeforeAndAfterTheFirstSucc
   EXPECT_EQ(
       ::testing::internal::GetCapturedStderr(),
       "kkm-netnum: connection on COM1 failed: no-kia-answer: микроконтроллер КИА не ответил за 50 мс\n");
-  EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{"Нет связи с микроконтроллером КИА", "Ошибка", Icon::Error}}));
+  EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{kNoKia, "Ошибка", Icon::Error}}));
   EXPECT_TRUE(state_.port.isOpen());
   EXPECT_EQ(state_.firmwareVersion, 0);
   EXPECT_EQ(state_.memoryMap.NetworkNumberAddress(), 0);
@@ -529,9 +494,8 @@ TEST_P(InterruptedWrites, AnsweringYesAtTheNextConnectionFinishesItAsAWriteEnds)
   for (const sim::ExecutedCommand& c : register_.log())
     if (c.command == kWriteBlock && c.address == kStoredChecksum) ++exchange5Frames;
   EXPECT_EQ(exchange5Frames, GetParam().sendsExchange5 ? 1u : 0u);
-  EXPECT_EQ(boxes_.boxes,
-            (std::vector<Box>{kQuestion, {"Операция успешно завершена", kCommandTitle, Icon::Information}}));
-  EXPECT_EQ(form_.statusText(), "Запись завершена");
+  EXPECT_EQ(boxes_.boxes, (std::vector<Box>{kQuestion, {kWriteSucceeded, kCommandTitle, Icon::Information}}));
+  EXPECT_EQ(form_.statusText(), kWriteDone);
   EXPECT_TRUE(commandsEnabled());
   EXPECT_EQ(state_.registerAddress, 0xBA);
   EXPECT_EQ(places(), (Places{0xBA, 0xBA, 0xBA, 0xF3})) << "what a complete write of 45 leaves";

@@ -14,7 +14,7 @@
 #include <QTextDocument>
 #include <string>
 
-#include "tests/ui/RecordingMessageBoxes.h"
+#include "tests/support/RecordingMessageBoxes.h"
 #include "ui/InitComm.h"
 #include "ui/MainForm.h"
 

@@ -18,7 +18,8 @@
 #include <memory>
 #include <stdexcept>
 
-#include "tests/ui/RecordingMessageBoxes.h"
+#include "tests/support/RecordingMessageBoxes.h"
+#include "tests/support/WindowsRig.h"
 #include "ui/Application.h"
 #include "ui/InitComm.h"
 #include "ui/MainForm.h"
@@ -32,8 +33,8 @@ using Icon = MessageBoxes::Icon;
 
 // The status texts after the dialog, spelt with the Cyrillic letter "с"
 // (U+0441) before the link word.
-const QString kNoLinkWith = QString::fromUtf8("Нет связи \u0441 ");
-const QString kLinkWith = QString::fromUtf8("Установлен интерфейс \u0441 ");
+const QString kNoLinkWith = test::kNoContactDialog;
+const QString kLinkWith = test::kConnectedDialog;
 
 Application& App() { return static_cast<Application&>(*QApplication::instance()); }
 
@@ -44,9 +45,7 @@ Control* Find(const QWidget& window, const char* name) {
   return control;
 }
 
-void Click(QAbstractButton* button) {
-  QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
-}
+using test::Click;
 
 class MainFormTest : public ::testing::Test {
  protected:
@@ -66,12 +65,9 @@ class MainFormTest : public ::testing::Test {
   Control* control(const char* name) const {
     return Find<Control>(*form_, name);
   }
-  QToolButton* button(const char* name) const { return control<QToolButton>(name); }
+  QToolButton* button(const char* name) const { return test::ToolButton(*form_, name); }
   QLineEdit* numberEdit() const { return form_->stationNoSpinEdit().lineEdit(); }
-  bool commandsEnabled() const {
-    EXPECT_EQ(button("tbRead")->isEnabled(), button("tbWrite")->isEnabled());
-    return button("tbRead")->isEnabled();
-  }
+  bool commandsEnabled() const { return test::CommandsEnabled(*form_); }
 
   // Runs the connect button; once the dialog's modal loop runs, presses its
   // "Установить интерфейс" (Button1) or "Закрыть" (Button3).

@@ -5,7 +5,7 @@
 
 #include <QByteArray>
 
-#include "tests/ui/RecordingMessageBoxes.h"
+#include "tests/support/RecordingMessageBoxes.h"
 #include "ui/Application.h"
 
 int main(int argc, char** argv) {

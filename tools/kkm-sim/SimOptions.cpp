@@ -154,7 +154,9 @@ int ParseCommandLine(int argc, char** argv, SimOptions& options) {
                  "data-low, clock-low, no-eeprom-51, no-eeprom-53, repeatable (KIA link)");
   app.add_option("--trace", options.tracePath,
                  "every byte as \"<ms> host>dev|dev>host <hex> <parity>\" to FILE, or - for stderr");
-  app.add_option("--link-path", options.linkPath, "a symlink to the slave, removed on exit");
+  app.add_option(
+      "--link-path", options.linkPath,
+      "a symlink to the slave, removed on exit (a dangling one is replaced, anything else refused)");
   app.add_option("--dump-memory", options.dumpMemoryPath,
                  "on exit: lines 0xAAAA=HH for data memory 0x1140, 0x020F and non-volatile 0x073E, 0x0740");
   app.add_option("--dump-data", options.dumpDataPath, "on exit: the 64-KB data memory, binary");

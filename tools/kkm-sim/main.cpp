@@ -4,6 +4,7 @@
 // stdout as soon as the line is served; SIGINT and SIGTERM end the run
 // cleanly (exit 0, symlink removed, dumps written).
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -48,37 +50,66 @@ class StopSignals {
 };
 
 // The trace sink: the header of the tool's trace (with the slave's path),
-// then one flushed line per byte, so a reader sees it at once.
+// then one flushed line per byte, so a reader sees it at once. A FIFO is
+// opened without waiting for a reader (none: the open fails at once instead of
+// hanging), then written as a file. The first line that cannot be written is
+// reported once on stderr and the trace stops; the run goes on.
 class TraceFile {
  public:
   // `sinceOriginNs`: how long ago the line's time began.
-  TraceFile(const std::string& path, const std::string& slavePath, std::uint64_t sinceOriginNs) {
+  TraceFile(const std::string& path, const std::string& slavePath, std::uint64_t sinceOriginNs)
+      : path_(path == "-" ? "standard error" : path) {
     if (path == "-") {
       file_ = stderr;
     } else {
-      file_ = std::fopen(path.c_str(), "w");
+      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+      if (fd < 0) {
+        error_ = errno == ENXIO ? "a FIFO with no reader" : std::strerror(errno);
+        return;
+      }
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      file_ = ::fdopen(fd, "w");
       owned_ = file_ != nullptr;
+      if (file_ == nullptr) {
+        error_ = std::strerror(errno);
+        ::close(fd);
+        return;
+      }
     }
-    if (file_ == nullptr) return;
     for (const std::string& line :
          serial::TraceHeader("kkm-sim", "pseudo-terminal", slavePath, sinceOriginNs))
       std::fprintf(file_, "%s\n", line.c_str());
-    std::fflush(file_);
+    flush();
   }
   ~TraceFile() {
     if (owned_) std::fclose(file_);
   }
   TraceFile(const TraceFile&) = delete;
   TraceFile& operator=(const TraceFile&) = delete;
-  bool ok() const { return file_ != nullptr; }
-  void write(const TraceEntry& entry) {
+  // Empty while the trace is written; else why it is not.
+  const std::string& error() const { return error_; }
+  const std::string& path() const { return path_; }
+  // False once a line could not be written (reported on stderr then).
+  bool write(const TraceEntry& entry) {
+    if (!error_.empty()) return false;
     std::fprintf(file_, "%s\n", FormatTraceEntry(entry).c_str());
-    std::fflush(file_);
+    if (flush()) return true;
+    std::fprintf(stderr, "kkm-sim: cannot write the trace to %s: %s; tracing stops\n", path_.c_str(),
+                 error_.c_str());
+    return false;
   }
 
  private:
+  bool flush() {
+    if (std::fflush(file_) == 0 && std::ferror(file_) == 0) return true;
+    error_ = std::strerror(errno);
+    return false;
+  }
+
   std::FILE* file_ = nullptr;
   bool owned_ = false;
+  std::string path_;
+  std::string error_;
 };
 
 void ApplyBusFault(kia::KiaBoard& board, BusFault fault) {
@@ -147,13 +178,17 @@ int Run(const SimOptions& options) {
   // on it (a memory write's echo must be queued before the next frame's purge).
   server.setHostReceiveFifo(options.uartFifo, 4);
   std::unique_ptr<TraceFile> trace;
+  bool traceFailed = false;
   if (!options.tracePath.empty()) {
     trace = std::make_unique<TraceFile>(options.tracePath, server.slavePath(), server.now());
-    if (!trace->ok()) {
-      std::fprintf(stderr, "kkm-sim: cannot write %s: %s\n", options.tracePath.c_str(), std::strerror(errno));
+    if (!trace->error().empty()) {
+      std::fprintf(stderr, "kkm-sim: cannot write the trace to %s: %s\n", trace->path().c_str(),
+                   trace->error().c_str());
       return kExitFailure;
     }
-    server.setTraceSink([&trace](const TraceEntry& entry) { trace->write(entry); });
+    server.setTraceSink([&trace, &traceFailed](const TraceEntry& entry) {
+      if (!traceFailed && !trace->write(entry)) traceFailed = true;
+    });
   }
   if (!options.linkPath.empty() && !server.linkAt(options.linkPath)) {
     std::fprintf(stderr, "kkm-sim: cannot place a link at %s: %s\n", options.linkPath.c_str(),
@@ -167,7 +202,8 @@ int Run(const SimOptions& options) {
   server.run();
 
   // 5. Leave the memories behind for whoever drove the run.
-  return WriteDumps(options, reg) ? 0 : kExitFailure;
+  //    A trace that broke off makes the run a failure too.
+  return WriteDumps(options, reg) && !traceFailed ? 0 : kExitFailure;
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "tests/reliability/WindowsRig.h"
+#include "tests/support/WindowsRig.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +30,7 @@ WindowsRig::WindowsRig(serial::Platform& platform, ui::MessageBoxes& boxes)
     : state_(platform),
       previousBoxes_(&App().messageBoxes()),
       form_(boxes),
-      initCom_(boxes),
+      initCom_(boxes, &form_),
       presenter_(state_, boxes, form_, initCom_) {
   App().setMessageBoxes(boxes);
   form_.show();
@@ -43,33 +43,48 @@ void WindowsRig::chooseLink(ui::Link link) {
       form_.findChild<QRadioButton*>(link == ui::Link::Processor ? "KKM_RadioButton" : "Micro_RadioButton"));
 }
 
-bool WindowsRig::connect(ui::Link link) {
+bool WindowsRig::connect(ui::Link link, int port) {
   chooseLink(link);
-  QTimer::singleShot(0, &initCom_, [this] {
-    Click(initCom_.findChild<QRadioButton*>("RadioButton1"));
+  QTimer::singleShot(0, &initCom_, [this, port] {
+    Click(initCom_.findChild<QRadioButton*>(QStringLiteral("RadioButton%1").arg(port)));
     Click(initCom_.findChild<QPushButton*>("Button1"));
     if (initCom_.isVisible()) Click(initCom_.findChild<QPushButton*>("Button3"));
   });
-  Click(form_.findChild<QToolButton*>("tbConnect"));
+  Click(button("tbConnect"));
   return state_.interfaceReady;
 }
 
-void WindowsRig::read() { Click(form_.findChild<QToolButton*>("tbRead")); }
+void WindowsRig::connectAndClose() {
+  QTimer::singleShot(0, &initCom_, [this] { Click(initCom_.findChild<QPushButton*>("Button3")); });
+  Click(button("tbConnect"));
+}
+
+QToolButton* ToolButton(const ui::TMainForm& form, const char* name) {
+  auto* button = form.findChild<QToolButton*>(name);
+  if (button == nullptr) ADD_FAILURE() << "no tool button " << name;
+  return button;
+}
+
+bool CommandsEnabled(const ui::TMainForm& form) {
+  const bool read = ToolButton(form, "tbRead")->isEnabled();
+  const bool write = ToolButton(form, "tbWrite")->isEnabled();
+  if (read != write)
+    ADD_FAILURE() << "the read and write buttons disagree: read " << read << ", write " << write;
+  return read;
+}
+
+QToolButton* WindowsRig::button(const char* name) const { return ToolButton(form_, name); }
+
+void WindowsRig::read() { Click(button("tbRead")); }
 
 void WindowsRig::write(const QString& text) {
   setNumberText(text);
   pressWrite();
 }
 
-void WindowsRig::pressWrite() { Click(form_.findChild<QToolButton*>("tbWrite")); }
+void WindowsRig::pressWrite() { Click(button("tbWrite")); }
 
-bool WindowsRig::commandsEnabled() const {
-  const bool read = form_.findChild<QToolButton*>("tbRead")->isEnabled();
-  const bool write = form_.findChild<QToolButton*>("tbWrite")->isEnabled();
-  if (read != write)
-    ADD_FAILURE() << "the read and write buttons disagree: read " << read << ", write " << write;
-  return read;
-}
+bool WindowsRig::commandsEnabled() const { return CommandsEnabled(form_); }
 
 QString WindowsRig::numberText() const { return form_.stationNoSpinEdit().text(); }
 

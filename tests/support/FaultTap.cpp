@@ -1,4 +1,4 @@
-#include "tests/reliability/FaultTap.h"
+#include "tests/support/FaultTap.h"
 
 namespace kkm::test {
 

@@ -1,4 +1,4 @@
-#include "tests/e2e/SimChild.h"
+#include "tests/support/SimChild.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -15,7 +15,7 @@
 
 extern char** environ;
 
-namespace kkm::e2e {
+namespace kkm::test {
 
 namespace {
 
@@ -28,35 +28,33 @@ int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; 
 
 }  // namespace
 
-SimChild::SimChild(const std::string& program, std::vector<std::string> args, std::string tracePath,
-                   std::string dumpPath)
-    : tracePath_(std::move(tracePath)), dumpPath_(std::move(dumpPath)) {
+SimChild::SimChild(const std::string& program, std::vector<std::string> args, Start start) {
   // 1. The command line.
   args.insert(args.begin(), program);
-  for (const std::string& extra :
-       {std::string("--trace"), tracePath_, std::string("--dump-memory"), dumpPath_})
-    args.push_back(extra);
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
-  // 2. Its stdout on a pipe that only the child writes to.
+  // 2. Its stdout on a pipe that only the child writes to; its stderr into a
+  //    file when asked.
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) return;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  if (!start.stderrPath.empty())
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, start.stderrPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
 
-  // 3. Real-time scheduling where the machine grants it: the simulated device
-  //    must answer within the host's shortest wait (10 ms in the address
-  //    scan) even while the machine is busy compiling.
+  // 3. Real-time scheduling where asked and granted, else the usual one.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   const sched_param priority{kDevicePriority};
   posix_spawnattr_setschedpolicy(&attributes, SCHED_FIFO);
   posix_spawnattr_setschedparam(&attributes, &priority);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSCHEDULER);
-  if (posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), environ) != 0 &&
+  if (!(start.realTime &&
+        posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), environ) == 0) &&
       posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
     pid_ = -1;
   posix_spawnattr_destroy(&attributes);
@@ -89,20 +87,45 @@ std::string SimChild::slavePath(std::chrono::milliseconds timeout) {
   }
 }
 
-int SimChild::stop(std::chrono::milliseconds timeout) {
+void SimChild::signal(int number) {
+  if (pid_ > 0) kill(pid_, number);
+}
+
+int SimChild::wait(std::chrono::milliseconds timeout) {
   if (pid_ <= 0) return -1;
-  kill(pid_, SIGTERM);
   const auto deadline = Clock::now() + timeout;
   while (Clock::now() < deadline) {
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
+      exited_ = true;
       return ExitCode(status);
     }
     std::this_thread::sleep_for(kReapPoll);
   }
   return -1;
 }
+
+int SimChild::stop(std::chrono::milliseconds timeout) {
+  signal(SIGTERM);
+  return wait(timeout);
+}
+
+namespace {
+std::vector<std::string> WithRecording(std::vector<std::string> args, const std::string& tracePath,
+                                       const std::string& dumpPath) {
+  for (const std::string& extra : {std::string("--trace"), tracePath, std::string("--dump-memory"), dumpPath})
+    args.push_back(extra);
+  return args;
+}
+}  // namespace
+
+RecordedSim::RecordedSim(const std::string& program, std::vector<std::string> args, std::string tracePath,
+                         std::string dumpPath)
+    : SimChild(program, WithRecording(std::move(args), tracePath, dumpPath),
+               Start{.realTime = true, .stderrPath = {}}),
+      tracePath_(std::move(tracePath)),
+      dumpPath_(std::move(dumpPath)) {}
 
 std::vector<TraceLine> ReadTrace(const std::string& path) {
   std::ifstream in(path);
@@ -138,4 +161,11 @@ std::map<std::uint16_t, std::uint8_t> ReadMemoryDump(const std::string& path) {
   return cells;
 }
 
-}  // namespace kkm::e2e
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace kkm::test

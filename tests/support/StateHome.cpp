@@ -1,4 +1,4 @@
-#include "tests/common/StateHome.h"
+#include "tests/support/StateHome.h"
 
 #include <gtest/gtest.h>
 
