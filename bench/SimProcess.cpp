@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -48,17 +49,22 @@ std::string SimProcess::ProgramPath() {
   return KKM_SIM_PATH;
 }
 
+unsigned UartFifoTrigger() {
+  const char* level = std::getenv("KKM_BENCH_UART_FIFO");
+  return level != nullptr && *level != '\0' ? static_cast<unsigned>(std::stoul(level)) : kUartFifoTrigger;
+}
+
 SimProcess::SimProcess(SimLink link) {
   // 1. A pipe for the child's stdout; the read end stays here.
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) Fail("pipe");
   output_ = pipeFds[0];
 
-  // 2. The child: kkm-sim --link cpu|kia --number 1 --uart-fifo 14, stdout
+  // 2. The child: kkm-sim --link cpu|kia --number 1 --uart-fifo N, stdout
   //    into the pipe.
   const std::string program = ProgramPath();
   std::vector<std::string> args{program, "--link",      link == SimLink::Cpu ? "cpu" : "kia", "--number",
-                                "1",     "--uart-fifo", std::to_string(kUartFifoTrigger)};
+                                "1",     "--uart-fifo", std::to_string(UartFifoTrigger())};
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);

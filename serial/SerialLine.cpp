@@ -70,8 +70,14 @@ bool WaitForInput(PortHandle& port, std::uint32_t count, std::uint32_t timeoutMs
   std::uint32_t queued = port.queuedInput();
   while (ElapsedMs(start, clock.tickMs()) <= timeoutMs && queued < count) {
     // Wait on the port until the whole count is queued or the limit has
-    // passed; a port that cannot wait so is polled at every step of the clock.
-    if (!port.awaitInputUntil(count, end)) clock.letTimePass();
+    // passed; a port that cannot wait so is polled at every step of the
+    // clock, and without a port nothing can come before the limit.
+    if (!port.awaitInputUntil(count, end)) {
+      if (port.isOpen())
+        clock.letTimePass();
+      else
+        clock.letTimePassUntil(end);
+    }
     queued = port.queuedInput();
   }
   if (TraceSink* trace = port.traceSink()) {
