@@ -356,7 +356,8 @@ bool PosixPort::awaitInputUntil(std::uint32_t count, std::uint32_t tick) {
 bool PosixPort::setWakeCount(std::uint32_t count) {
   termios tio{};
   if (tcgetattr(fd_, &tio) != 0) return false;
-  if (tio.c_cc[VMIN] == count) return true;
+  // VMIN 0, as the port is opened, wakes at one byte too.
+  if (tio.c_cc[VMIN] == count || (count == 1 && tio.c_cc[VMIN] == 0)) return true;
   // Only how many bytes wake a reader changes: the line and the bytes in
   // flight are untouched (and reads here never block, so VMIN rules only poll).
   tio.c_cc[VMIN] = static_cast<cc_t>(count);
