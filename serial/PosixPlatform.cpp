@@ -47,9 +47,9 @@ constexpr unsigned long kTimerSlackNs = 1'000;
 // The most received bytes a terminal can be asked to wait for (VMIN is a byte).
 constexpr std::uint32_t kMaxWakeCount = 255;
 
-// The steady clock's tick (its whole milliseconds) and the moment on
-// CLOCK_MONOTONIC, which the steady clock reads, just past the start of
-// `tick`: the 32-bit counter value nearest to now.
+// The moment on CLOCK_MONOTONIC (which the steady clock reads) just past the
+// start of `tick`, a value of the tick counter (the steady clock's whole
+// milliseconds, 32 bits) taken as the one nearest to now.
 timespec PastTick(std::uint32_t tick) {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -408,6 +408,7 @@ std::int32_t PosixPort::read(std::uint8_t* buffer, std::uint32_t count) {
 
 std::int32_t PosixPort::write(const std::uint8_t* data, std::uint32_t count) {
   if (fd_ < 0) return -1;
+  outputPending_ = true;  // until the bytes are known to have left
   const std::uint64_t start = NowMs();
   const std::uint64_t total =
       timeouts_.writeTotalConstant + std::uint64_t{timeouts_.writeTotalMultiplier} * count;
