@@ -31,7 +31,7 @@ Floor MeasureFloor(SimLink link, const OperationFactory& make, HostWrites writes
   // 1. The virtual line with kkm-sim's devices and UART FIFO, as COM1, polled
   //    every microsecond.
   sim::VirtualLine line(0, kFloorStepNs);
-  line.setHostReceiveFifo(kUartFifoTrigger, kUartFifoTimeoutCharacters);
+  line.setHostReceiveFifo(UartFifoTrigger(), kUartFifoTimeoutCharacters);
   line.setHostWriteReturnsAtOnce(writes == HostWrites::ReturnAtOnce);
   SimulatedDevices devices(link, line);
   sim::VirtualPlatform platform(line);

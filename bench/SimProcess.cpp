@@ -3,6 +3,8 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <string>
 #include <stdexcept>
 #include <vector>
 
@@ -13,12 +15,17 @@ std::string SimProcess::ProgramPath() {
   return KKM_SIM_PATH;
 }
 
+unsigned UartFifoTrigger() {
+  const char* level = std::getenv("KKM_BENCH_UART_FIFO");
+  return level != nullptr && *level != '\0' ? static_cast<unsigned>(std::stoul(level)) : kUartFifoTrigger;
+}
+
 SimProcess::SimProcess(SimLink link) {
   // 1. kkm-sim --link cpu|kia --number 1 --uart-fifo 14.
   const std::string program = ProgramPath();
   child_ = std::make_unique<test::SimChild>(
       program, std::vector<std::string>{"--link", link == SimLink::Cpu ? "cpu" : "kia", "--number", "1",
-                                        "--uart-fifo", std::to_string(kUartFifoTrigger)});
+                                        "--uart-fifo", std::to_string(UartFifoTrigger())});
   if (!child_->started()) throw std::runtime_error("kkm-sim: cannot start " + program);
 
   // 2. The slave's path, and COM1 pointed at it.

@@ -1,7 +1,7 @@
 #pragma once
 // The simulator program kkm-sim as a child process of a benchmark: started
 // with a link, network number 1 (firmware 1.0.5, the simulator's default
-// timing) and a receive FIFO of kUartFifoTrigger bytes in the PC's UART, it
+// timing) and a receive FIFO of UartFifoTrigger() bytes in the PC's UART, it
 // serves the register on a pseudo-terminal and prints the slave's
 // path, which this class reads and exports as KKM_COM1, so that COM1 of the
 // native platform is the simulated register. The destructor stops the child
@@ -21,6 +21,9 @@ enum class SimLink { Cpu, Kia };
 
 // The 16550's usual receive trigger level, kkm-sim's default.
 inline constexpr unsigned kUartFifoTrigger = 14;
+// The trigger level the benchmarks model: $KKM_BENCH_UART_FIFO when set (0:
+// no FIFO, every byte handed over at once), else kUartFifoTrigger.
+unsigned UartFifoTrigger();
 
 class SimProcess {
  public:

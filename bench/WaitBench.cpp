@@ -10,7 +10,10 @@
 // writes the byte into the master of a pseudo-terminal whose slave is COM1 of
 // the real POSIX back end, a few milliseconds into the wait; the overshoot is
 // from that write to the wait's return. Every exchange pays this once per
-// answer it waits for.
+// answer it waits for. With argument 1 the wait is for two bytes and the first
+// is queued before it begins: an answer that arrives in pieces (a UART's FIFO
+// loads, a byte without the FIFO) is noticed when its last piece lands.
+// BM_WaitForInputSilentPort: the CPU a wait on an open, silent port costs.
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -123,12 +126,28 @@ class PtyCom1 {
   int master_ = -1;
 };
 
+// An open port on which nothing arrives: the wait runs to its time-out.
+void BM_WaitForInputSilentPort(benchmark::State& state) {
+  PtyCom1 pty;
+  if (!pty.ok()) {
+    state.SkipWithError("no pseudo-terminal as COM1");
+    return;
+  }
+  const auto ms = static_cast<std::uint32_t>(state.range(0));
+  MeasureWait(state, ms + 1, [&] { benchmark::DoNotOptimize(kkm::serial::WaitForInput(pty.port(), 1, ms)); });
+}
+BENCHMARK(BM_WaitForInputSilentPort)->Arg(10)->UseManualTime()->Iterations(200);
+
+// state.range(0): bytes of the awaited answer already queued when the wait
+// begins (0: a single byte is awaited; 1: the second of two, the first being
+// queued, as when an answer arrives in pieces).
 void BM_WaitForInputArrival(benchmark::State& state) {
   PtyCom1 pty;
   if (!pty.ok()) {
     state.SkipWithError("no pseudo-terminal as COM1");
     return;
   }
+  const auto queuedFirst = static_cast<std::uint32_t>(state.range(0));
   constexpr std::uint32_t kTimeoutMs = 100;
   std::mt19937 random(1);
   std::uniform_int_distribution<std::int64_t> delayUs(2000, 5000);  // a few ms into the wait, any phase
@@ -145,9 +164,13 @@ void BM_WaitForInputArrival(benchmark::State& state) {
       written = NowNs();
       [[maybe_unused]] const ssize_t n = write(pty.master(), &byte, 1);
     });
+    for (std::uint32_t i = 0; i < queuedFirst; ++i) {
+      const std::uint8_t first = 0xAA;
+      [[maybe_unused]] const ssize_t n = write(pty.master(), &first, 1);
+    }
     // 2. The wait, from its start to its return.
     const std::int64_t t0 = NowNs();
-    const bool arrived = kkm::serial::WaitForInput(pty.port(), 1, kTimeoutMs);
+    const bool arrived = kkm::serial::WaitForInput(pty.port(), queuedFirst + 1, kTimeoutMs);
     const std::int64_t t1 = NowNs();
     writer.join();
     state.SetIterationTime(static_cast<double>(t1 - t0) * 1e-9);
@@ -156,11 +179,11 @@ void BM_WaitForInputArrival(benchmark::State& state) {
       return;
     }
     overshoot.push_back(static_cast<double>(t1 - written) * 1e-6);
-    std::uint8_t byte = 0;
-    pty.port().readByte(byte);
+    std::uint8_t bytes[2] = {};
+    pty.port().read(bytes, queuedFirst + 1);
   }
   SetOvershootCounters(state, overshoot);
 }
-BENCHMARK(BM_WaitForInputArrival)->UseManualTime()->Iterations(200);
+BENCHMARK(BM_WaitForInputArrival)->Arg(0)->Arg(1)->UseManualTime()->Iterations(200);
 
 }  // namespace

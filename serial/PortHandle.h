@@ -33,8 +33,10 @@ class PortHandle {
   bool clearDtr();
   // Queued input bytes; a failed count counts as zero.
   std::uint32_t queuedInput();
-  // See SerialPort::awaitInputOrTick; false when no port is open.
-  bool awaitInputOrTick() { return port_ != nullptr && port_->awaitInputOrTick(); }
+  // See SerialPort::awaitInputUntil; false when no port is open.
+  bool awaitInputUntil(std::uint32_t count, std::uint32_t tick) {
+    return port_ != nullptr && port_->awaitInputUntil(count, tick);
+  }
   std::int32_t read(std::uint8_t* buffer, std::uint32_t count);
   std::int32_t write(const std::uint8_t* data, std::uint32_t count);
   // Reads one byte; false when none came.

@@ -18,6 +18,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -34,25 +35,28 @@ namespace kkm::serial {
 namespace {
 
 // A wait ends at the first tick reading past its limit, so waits sleep until
-// just past the next millisecond of the steady clock: one wake-up per tick,
-// and a wait ends within tens of microseconds of its limit.
+// just past the start of the tick at which their end condition can first
+// hold: one wake-up per wait, and a wait ends within tens of microseconds of
+// its limit.
 constexpr long kNsPerMs = 1'000'000;
 constexpr long kNsPerS = 1'000'000'000;
 constexpr long kPastTickNs = 20'000;
 // The kernel may defer a sleeping thread's wake-up by its timer slack, 50 us
 // by default; the waits need it to be small.
 constexpr unsigned long kTimerSlackNs = 1'000;
+// The most received bytes a terminal can be asked to wait for (VMIN is a byte).
+constexpr std::uint32_t kMaxWakeCount = 255;
 
-// The moment, on CLOCK_MONOTONIC (the steady clock), just past the next tick.
-timespec PastNextTick() {
+// The moment on CLOCK_MONOTONIC (which the steady clock reads) just past the
+// start of `tick`, a value of the tick counter (the steady clock's whole
+// milliseconds, 32 bits) taken as the one nearest to now.
+timespec PastTick(std::uint32_t tick) {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  timespec at{now.tv_sec, (now.tv_nsec / kNsPerMs + 1) * kNsPerMs + kPastTickNs};
-  if (at.tv_nsec >= kNsPerS) {
-    at.tv_sec += 1;
-    at.tv_nsec -= kNsPerS;
-  }
-  return at;
+  const std::int64_t nowMs = std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / kNsPerMs;
+  const auto ahead = static_cast<std::int32_t>(tick - static_cast<std::uint32_t>(nowMs));
+  const std::int64_t atNs = (nowMs + ahead) * kNsPerMs + kPastTickNs;
+  return {static_cast<time_t>(atNs / kNsPerS), static_cast<long>(atNs % kNsPerS)};
 }
 
 // Time from now until `at`, for ppoll.
@@ -72,8 +76,9 @@ class SteadyClock : public Clock {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
   }
-  void letTimePass() override {
-    const timespec at = PastNextTick();
+  void letTimePass() override { letTimePassUntil(tickMs() + 1); }
+  void letTimePassUntil(std::uint32_t tick) override {
+    const timespec at = PastTick(tick);
     clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
   }
 };
@@ -300,7 +305,11 @@ bool PosixPort::setTimeouts(const Timeouts& timeouts) {
 
 bool PosixPort::purge(std::uint32_t mask) {
   if (fd_ < 0) return false;
-  const bool tx = (mask & kPurgeTxClear) != 0;
+  // Output is discarded only while a write may have left bytes behind: after
+  // one that drained there is nothing to discard, and on a pseudo-terminal the
+  // discard would take the bytes the other end has not read yet.
+  const bool tx = (mask & kPurgeTxClear) != 0 && outputPending_;
+  if (tx) outputPending_ = false;
   const bool rx = (mask & kPurgeRxClear) != 0;
   // I/O here is synchronous, so the abort bits have nothing to abort.
   if (tx && rx) return tcflush(fd_, TCIOFLUSH) == 0;
@@ -327,14 +336,32 @@ std::int32_t PosixPort::queuedInput() {
   return count;
 }
 
-bool PosixPort::awaitInputOrTick() {
-  if (fd_ < 0) return false;
-  const timespec timeout = Until(PastNextTick());
+bool PosixPort::awaitInputUntil(std::uint32_t count, std::uint32_t tick) {
+  if (fd_ < 0 || count == 0) return false;
+  // With VTIME 0 a terminal reports itself readable only once VMIN bytes are
+  // queued: a wait for the rest of an answer sleeps until all of it is here,
+  // not until the next tick. Past what VMIN can hold, or where the driver
+  // refuses, a port with bytes queued is polled at every tick instead.
+  const std::uint32_t wake = std::min(count, kMaxWakeCount);
+  const std::int32_t queued = queuedInput();
+  if (queued < 0 || static_cast<std::uint32_t>(queued) >= wake || !setWakeCount(wake)) return false;
+  const timespec timeout = Until(PastTick(tick));
   pollfd p{fd_, POLLIN, 0};
   // A hang-up or an error is reported at once and again: sleep to the tick
   // instead of spinning on it.
   if (ppoll(&p, 1, &timeout, nullptr) > 0 && (p.revents & POLLIN) == 0) return false;
   return true;
+}
+
+bool PosixPort::setWakeCount(std::uint32_t count) {
+  termios tio{};
+  if (tcgetattr(fd_, &tio) != 0) return false;
+  // VMIN 0, as the port is opened, wakes at one byte too.
+  if (tio.c_cc[VMIN] == count || (count == 1 && tio.c_cc[VMIN] == 0)) return true;
+  // Only how many bytes wake a reader changes: the line and the bytes in
+  // flight are untouched (and reads here never block, so VMIN rules only poll).
+  tio.c_cc[VMIN] = static_cast<cc_t>(count);
+  return tcsetattr(fd_, TCSANOW, &tio) == 0;
 }
 
 // Waits until the descriptor is readable (or writable) for at most `ms`.
@@ -381,6 +408,7 @@ std::int32_t PosixPort::read(std::uint8_t* buffer, std::uint32_t count) {
 
 std::int32_t PosixPort::write(const std::uint8_t* data, std::uint32_t count) {
   if (fd_ < 0) return -1;
+  outputPending_ = true;  // until the bytes are known to have left
   const std::uint64_t start = NowMs();
   const std::uint64_t total =
       timeouts_.writeTotalConstant + std::uint64_t{timeouts_.writeTotalMultiplier} * count;
@@ -406,7 +434,14 @@ std::int32_t PosixPort::write(const std::uint8_t* data, std::uint32_t count) {
   // or when the time-out has passed; then the count is of those that left.
   const std::uint64_t elapsed = NowMs() - start;
   const auto left = static_cast<std::uint32_t>(total > elapsed ? total - elapsed : 0);
-  const std::uint32_t queued = AwaitOutputDrained([this] { return ProbeOutput(fd_); }, PortClock(), left);
+  std::optional<OutputState> last;
+  const std::uint32_t queued = AwaitOutputDrained(
+      [this, &last] {
+        last = ProbeOutput(fd_);
+        return last;
+      },
+      PortClock(), left);
+  outputPending_ = !last || queued != 0;
   return static_cast<std::int32_t>(sent - std::min(sent, queued));
 }
 

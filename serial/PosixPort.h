@@ -67,7 +67,7 @@ class PosixPort : public SerialPort {
   bool purge(std::uint32_t mask) override;
   bool clearDtr() override;
   std::int32_t queuedInput() override;
-  bool awaitInputOrTick() override;
+  bool awaitInputUntil(std::uint32_t count, std::uint32_t tick) override;
   std::int32_t read(std::uint8_t* buffer, std::uint32_t count) override;
   std::int32_t write(const std::uint8_t* data, std::uint32_t count) override;
   bool close() override;
@@ -78,11 +78,16 @@ class PosixPort : public SerialPort {
 
  private:
   void release();
+  // Sets how many queued bytes make the descriptor readable (VMIN).
+  bool setWakeCount(std::uint32_t count);
 
   int fd_;
   bool vanished_ = false;  // an operation failed as on a device that has gone away
   std::optional<termios> saved_;
   bool lowLatencySet_ = false;  // asked for on open: cleared again on close
+  // Bytes written may still wait in the output queue: none once a write has
+  // drained where the driver can tell, so a purge then leaves the output alone.
+  bool outputPending_ = true;
   friend std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path);
   LineSettings flags_{};  // the fields termios cannot hold (flag word, X-limits)
   Timeouts timeouts_{};

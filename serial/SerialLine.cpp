@@ -66,10 +66,18 @@ void SetAddressParity(PortHandle& port, bool mark) {
 bool WaitForInput(PortHandle& port, std::uint32_t count, std::uint32_t timeoutMs) {
   Clock& clock = port.clock();
   const std::uint32_t start = clock.tickMs();
+  const std::uint32_t end = start + timeoutMs + 1;  // the first tick past the limit
   std::uint32_t queued = port.queuedInput();
   while (ElapsedMs(start, clock.tickMs()) <= timeoutMs && queued < count) {
-    // Nothing queued yet: sleep until a byte comes (or the tick moves on).
-    if (queued != 0 || !port.awaitInputOrTick()) clock.letTimePass();
+    // Wait on the port until the whole count is queued or the limit has
+    // passed; a port that cannot wait so is polled at every step of the
+    // clock, and without a port nothing can come before the limit.
+    if (!port.awaitInputUntil(count, end)) {
+      if (port.isOpen())
+        clock.letTimePass();
+      else
+        clock.letTimePassUntil(end);
+    }
     queued = port.queuedInput();
   }
   if (TraceSink* trace = port.traceSink()) {
@@ -85,7 +93,8 @@ bool WaitForInput(PortHandle& port, std::uint32_t count, std::uint32_t timeoutMs
 namespace {
 void SpinUntilPast(Clock& clock, std::uint32_t limitMs) {
   const std::uint32_t start = clock.tickMs();
-  while (ElapsedMs(start, clock.tickMs()) <= limitMs) clock.letTimePass();
+  const std::uint32_t end = start + limitMs + 1;
+  while (ElapsedMs(start, clock.tickMs()) <= limitMs) clock.letTimePassUntil(end);
 }
 }  // namespace
 

@@ -64,10 +64,15 @@ class SerialPort {
   virtual bool clearDtr() = 0;
   // Number of received bytes waiting, without consuming them; -1 on failure.
   virtual std::int32_t queuedInput() = 0;
-  // Blocks until input arrives or the millisecond tick moves on, whichever
-  // comes first. False when the port cannot wait so: the caller then lets
-  // time pass on its clock instead.
-  virtual bool awaitInputOrTick() { return false; }
+  // Blocks until at least `count` received bytes are queued or the tick
+  // clock reads `tick`, whichever comes first; it may return earlier. False
+  // when the port cannot wait so (or has hung up): the caller then lets time
+  // pass on its clock instead.
+  virtual bool awaitInputUntil(std::uint32_t count, std::uint32_t tick) {
+    static_cast<void>(count);
+    static_cast<void>(tick);
+    return false;
+  }
   // Reads up to `count` bytes under the read time-outs: the count read, or -1.
   virtual std::int32_t read(std::uint8_t* buffer, std::uint32_t count) = 0;
   // Writes `count` bytes under the write time-outs: the count written, or -1.

@@ -35,7 +35,9 @@ class TracingPort : public SerialPort {
   bool purge(std::uint32_t mask) override;
   bool clearDtr() override;
   std::int32_t queuedInput() override;
-  bool awaitInputOrTick() override { return inner_->awaitInputOrTick(); }
+  bool awaitInputUntil(std::uint32_t count, std::uint32_t tick) override {
+    return inner_->awaitInputUntil(count, tick);
+  }
   std::int32_t read(std::uint8_t* buffer, std::uint32_t count) override;
   std::int32_t write(const std::uint8_t* data, std::uint32_t count) override;
   bool close() override;

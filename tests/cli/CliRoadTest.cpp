@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -91,10 +92,18 @@ CliRun RunCli(const std::vector<std::string>& args) {
 class CliRoad : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = ::testing::TempDir() + "cli-road-" + std::to_string(getpid());
+    // One folder per test: the tests of the binary share its process.
+    folder_ = ::testing::TempDir() + "cli-road-" + std::to_string(getpid()) + "-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::filesystem::create_directories(folder_);
   }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
+  // The simulator's trace and dump are kept when the test fails.
+  void TearDown() override {
+    if (HasFailure())
+      std::printf("trace and dump kept in %s\n", folder_.c_str());
+    else
+      std::filesystem::remove_all(folder_);
+  }
   std::string file(const char* name) const { return folder_ + "/" + name; }
 
   std::string folder_;

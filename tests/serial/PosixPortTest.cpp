@@ -21,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "serial/Failure.h"
 #include "serial/PosixPort.h"
@@ -300,6 +301,109 @@ TEST(PosixPort, AWriteWaitsForTheOutputToDrainWithinItsLimit) {
   sim::VirtualLine mute;
   EXPECT_EQ(AwaitOutputDrained([] { return std::optional<OutputState>{}; }, mute.clock(), 100), 0u);
   EXPECT_EQ(mute.now(), 0u);
+}
+
+// A write on a pseudo-terminal has drained once it returns, though the other
+// end may not have read it yet: the purge before the next exchange must not
+// take those bytes away (a slow simulator would miss a whole candidate).
+TEST(PosixPort, APurgeAfterADrainedWriteLeavesTheBytesToTheOtherEnd) {
+  PseudoTerminal pty;
+  auto port = OpenPosixPort(pty.path());
+  ASSERT_NE(port, nullptr);
+  const std::uint8_t sent[] = {0xFF, 0xFE, 0xFD};
+  ASSERT_EQ(port->write(sent, 3), 3);
+  EXPECT_TRUE(port->purge(kPurgeClearBoth));
+  std::uint8_t got[8] = {};
+  pollfd p{pty.master(), POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 2000), 1);
+  ASSERT_EQ(::read(pty.master(), got, sizeof got), 3);
+  EXPECT_EQ(got[0], 0xFF);
+  EXPECT_EQ(got[2], 0xFD);
+}
+
+// The real clock, counting how often a wait lets time pass on it.
+class CountingClock : public Clock {
+ public:
+  explicit CountingClock(Clock& inner) : inner_(inner) {}
+  std::uint32_t tickMs() override { return inner_.tickMs(); }
+  void letTimePass() override {
+    ++sleeps;
+    inner_.letTimePass();
+  }
+  void letTimePassUntil(std::uint32_t tick) override {
+    ++sleeps;
+    inner_.letTimePassUntil(tick);
+  }
+  int sleeps = 0;
+
+ private:
+  Clock& inner_;
+};
+
+// A wait whose end is known sleeps once on the real clock, and still ends at
+// the first tick past its limit, never before it.
+TEST(PosixPort, TimedWaitsSleepOnceAndEndPastTheirLimit) {
+  auto platform = MakeNativePlatform();
+  CountingClock clock(platform->clock());
+  for (const bool pause : {false, true}) {
+    SCOPED_TRACE(pause ? "PauseMs(20)" : "DelayMs(20)");
+    clock.sleeps = 0;
+    const std::uint32_t start = clock.tickMs();
+    pause ? PauseMs(clock, 20) : DelayMs(clock, 20);
+    EXPECT_GT(ElapsedMs(start, clock.tickMs()), pause ? 21u : 20u);
+    // A signal may wake the sleep early once; a sleep per tick would be 20 or more.
+    EXPECT_LE(clock.sleeps, 2);
+  }
+  const std::uint32_t target = platform->clock().tickMs() + 15;
+  platform->clock().letTimePassUntil(target);
+  EXPECT_LE(ElapsedMs(target, platform->clock().tickMs()), 1000u) << "not before the tick it sleeps to";
+}
+
+// WaitForInput on a pseudo-terminal waits on the port, not on the clock: for
+// the first byte, for the rest of an answer part of which is queued, and
+// after a wait for more bytes than came (which must not leave the port
+// deaf to fewer). Bytes come from a thread some milliseconds into the wait.
+TEST(PosixPort, WaitForInputWaitsOnThePortUntilTheWholeCountIsQueued) {
+  PseudoTerminal pty;
+  ScopedEnv env("KKM_COM2", pty.path());
+  auto platform = MakeNativePlatform();
+  CountingClock clock(platform->clock());
+  PortHandle port(clock);
+  ASSERT_TRUE(OpenComPort(*platform, 2, port));
+
+  // Nothing comes: the wait runs to its limit without a sleep on the clock.
+  const std::uint32_t start = clock.tickMs();
+  EXPECT_FALSE(WaitForInput(port, 3, 20));
+  EXPECT_GT(ElapsedMs(start, clock.tickMs()), 20u);
+  EXPECT_EQ(clock.sleeps, 0);
+
+  struct Case {
+    const char* queuedFirst;  // in the queue when the wait begins
+    const char* later;        // written 5 ms into the wait
+    std::uint32_t count;
+  };
+  for (const Case& c : {Case{"", "\x01", 1}, Case{"\x01", "\x02", 2}, Case{"\x01\x02", "\x03\x04", 4}}) {
+    const std::string first = c.queuedFirst;
+    SCOPED_TRACE(first.size());
+    clock.sleeps = 0;
+    if (!first.empty()) {
+      pty.send(first);
+      WaitUntilQueued(port, static_cast<std::uint32_t>(first.size()));
+    }
+    std::thread writer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      pty.send(c.later);
+    });
+    const auto begun = std::chrono::steady_clock::now();
+    EXPECT_TRUE(WaitForInput(port, c.count, 5000));
+    const auto took = std::chrono::steady_clock::now() - begun;
+    writer.join();
+    EXPECT_EQ(port.queuedInput(), c.count);
+    EXPECT_EQ(clock.sleeps, 0) << "woken by the bytes, not by the ticks";
+    EXPECT_GE(took, std::chrono::milliseconds(4));
+    EXPECT_TRUE(port.purge(kPurgeClearBoth));
+  }
+  EXPECT_TRUE(CloseComPort(port));
 }
 
 }  // namespace
