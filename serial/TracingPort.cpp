@@ -146,8 +146,9 @@ std::unique_ptr<SerialPort> TracingPlatform::openPort(const std::string& name) {
   std::unique_ptr<SerialPort> port = inner_.openPort(name);
   if (!port) {
     const Failure& failure = LastFailure();
-    sink_.event("open " + name + ": failed" +
-                (failure.code == FailureCode::None ? std::string() : " " + DescribeFailure(failure)));
+    std::string line = "open " + name + ": failed";
+    if (failure.code != FailureCode::None) line.append(" ").append(DescribeFailure(failure));
+    sink_.event(line);
     sink_.flush();
     return nullptr;
   }
