@@ -13,7 +13,6 @@ using serial::FailureCode;
 using serial::PortHandle;
 
 namespace {
-constexpr std::uint32_t kScanAnswerTimeoutMs = 10;
 constexpr std::uint32_t kVersionEchoDelayMs = 40;
 constexpr std::uint32_t kVersionReplyDelayMs = 400;
 

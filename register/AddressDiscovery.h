@@ -14,6 +14,9 @@ namespace kkm::reg {
 // come late): `registerAddress` then holds the echoed address. False, with
 // `registerAddress` unchanged, after 256 unanswered candidates or at once when
 // any other byte comes back. The line is left in MARK parity.
+// How long the address scan waits for each candidate's echo.
+inline constexpr std::uint32_t kScanAnswerTimeoutMs = 10;
+
 // The scan goes downward, so the candidate tried just before `candidate` is
 // the one above it (none before 0xFF): an answer equal to it, while waiting
 // for `candidate`, is that register's echo come late.

@@ -15,11 +15,15 @@ bool FailOn(PortHandle& port, Failure failure) {
   return Fail(failure);
 }
 
-void TraceFailure(PortHandle& port, const std::string& what) {
+void TraceNote(PortHandle& port, const std::string& note) {
   if (TraceSink* trace = port.traceSink()) {
-    trace->event("! " + what + " failed: " + DescribeFailure(LastFailure()));
+    trace->event("! " + note);
     trace->flush();
   }
+}
+
+void TraceFailure(PortHandle& port, const std::string& what) {
+  if (port.traceSink() != nullptr) TraceNote(port, what + " failed: " + DescribeFailure(LastFailure()));
 }
 
 OperationTrace::~OperationTrace() {

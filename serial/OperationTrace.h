@@ -21,6 +21,9 @@ namespace kkm::serial {
 
 bool FailOn(PortHandle& port, Failure failure);
 
+// One line "! <note>" in the trace, when the port is traced; flushed at once.
+void TraceNote(PortHandle& port, const std::string& note);
+
 // One line "! <what> failed: <name>: <text>" for the last failure in the
 // trace, when the port is traced.
 void TraceFailure(PortHandle& port, const std::string& what);

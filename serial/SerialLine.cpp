@@ -16,17 +16,17 @@ bool OpenComPort(Platform& platform, std::uint8_t portNumber, PortHandle& port) 
 }
 
 bool OpenNamedPort(Platform& platform, const std::string& name, PortHandle& port) {
-  // 1-2. Open by name and keep the result, a port or the invalid handle.
+  // 1. Open by name and keep the result, a port or the invalid handle.
   ClearFailure();
   port.assign(platform.openPort(name));
-  // 3. A port that does not exist or is in use (the platform may have said why).
+  // 2. A port that does not exist or is in use (the platform may have said why).
   if (!port.isOpen()) {
     if (LastFailure().code == FailureCode::None) Fail({FailureCode::PortUnavailable});
     return false;
   }
-  // 4. Driver buffers.
+  // 3. Driver buffers.
   port.setBufferSizes(kDriverBufferSize, kDriverBufferSize);
-  // 5. Line settings: every field not listed keeps the platform's value.
+  // 4. Line settings: every field not listed keeps the platform's value.
   LineSettings settings;
   port.getSettings(settings);
   settings.baudRate = kBaudRate;
@@ -37,12 +37,12 @@ bool OpenNamedPort(Platform& platform, const std::string& name, PortHandle& port
   settings.xoffLim = 1;
   settings.flags = kLineFlagWord;
   port.setSettings(settings);
-  // 6. Time-outs.
+  // 5. Time-outs.
   Timeouts timeouts;
   port.getTimeouts(timeouts);
   timeouts = kPortTimeouts;
   port.setTimeouts(timeouts);
-  // 7-8. Empty both buffers, lower DTR.
+  // 6. Empty both buffers, lower DTR.
   port.purge(kPurgeClearBoth);
   port.clearDtr();
   return true;

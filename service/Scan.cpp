@@ -7,7 +7,6 @@
 namespace kkm::service {
 
 namespace {
-constexpr std::uint32_t kScanAnswerTimeoutMs = 10;
 constexpr std::uint32_t kSecondVoiceMs = 2;
 constexpr std::uint32_t kMaxAnswerBytes = 16;
 
@@ -18,7 +17,7 @@ enum class Answer { None, Echo, LateEcho, Garbled };
 Answer Probe(serial::PortHandle& port, std::uint8_t address) {
   port.purge(serial::kPurgeClearBoth);
   port.writeByte(address);
-  if (!serial::WaitForInput(port, 1, kScanAnswerTimeoutMs)) return Answer::None;
+  if (!serial::WaitForInput(port, 1, reg::kScanAnswerTimeoutMs)) return Answer::None;
   serial::WaitForInput(port, 2, kSecondVoiceMs);
   std::uint8_t answer[kMaxAnswerBytes] = {};
   const std::int32_t count = port.read(answer, kMaxAnswerBytes);

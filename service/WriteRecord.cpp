@@ -11,7 +11,7 @@
 #include <map>
 #include <sstream>
 
-#include "serial/Trace.h"
+#include "serial/OperationTrace.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -293,10 +293,7 @@ bool RemoveRecord(const std::string& portName, Link link, std::string& reason) {
 
 void ReportRecordFailure(serial::PortHandle& port, const std::string& reason) {
   std::cerr << "kkm-netnum: " << reason << std::endl;
-  if (serial::TraceSink* trace = port.traceSink()) {
-    trace->event("! " + reason);
-    trace->flush();
-  }
+  serial::TraceNote(port, reason);
 }
 
 }  // namespace kkm::service

@@ -3,7 +3,9 @@
 // is pointed at it, and the connection procedure, a read, a write of 45 and a
 // read back run as the windows run them. Afterwards the simulator's trace
 // shows every byte as the device saw it, with its parity, and its memory dump
-// shows where the new number landed.
+// shows where the new number landed. The binary links the tests' state
+// folder (tests/support/StateHome.h): XDG_STATE_HOME points at a temporary
+// folder before main(), so no write record reaches the operator's own.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -27,6 +29,7 @@
 #include "service/Session.h"
 #include "tests/support/Facts.h"
 #include "tests/support/SimChild.h"
+#include "tests/support/StateHome.h"
 
 namespace kkm::service {
 // Test names and messages say which link.
@@ -42,6 +45,13 @@ using namespace test;  // the simulator launcher, its files, the register's addr
 using Bytes = std::vector<std::uint8_t>;
 using service::ConnectOutcome;
 using service::Link;
+
+// The state folder is the test's own, never the operator's.
+TEST(NativeRoadStateFolder, IsTheTestsOwn) {
+  const char* folder = std::getenv("XDG_STATE_HOME");
+  ASSERT_NE(folder, nullptr);
+  EXPECT_EQ(std::string(folder), StateHome());
+}
 
 constexpr double kPauseAfterReadMs = 200.0;
 
