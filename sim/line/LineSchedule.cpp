@@ -73,6 +73,21 @@ SimTime LineSchedule::nextEvent() const {
   return std::min({hostNext, deviceNext, fifoDue()});
 }
 
+SimTime LineSchedule::nextHandOver() const {
+  // The FIFO as it will fill with the device bytes on their way: each one
+  // that arrives before the FIFO times out restarts its time-out.
+  const SimTime timeout = fifoTimeoutCharacters_ * CharacterTime(host_.receiveParity());
+  std::size_t held = receiveFifo_.size();
+  SimTime lastArrival = receiveFifoLastArrival_;
+  for (const Pending& p : deviceToHost_) {
+    if (held > 0 && lastArrival + timeout < p.end) return lastArrival + timeout;
+    ++held;
+    lastArrival = p.end;
+    if (fifoTrigger_ == 0 || held >= fifoTrigger_) return p.end;
+  }
+  return held > 0 ? lastArrival + timeout : kNever;
+}
+
 void LineSchedule::runDevicesTo(SimTime until) {
   for (LineDevice* device : devices_) device->advanceTo(until);
 }

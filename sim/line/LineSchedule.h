@@ -72,6 +72,11 @@ class LineSchedule {
   // end, the FIFO times out); kNever when nothing is queued.
   static constexpr SimTime kNever = ~SimTime{0};
   SimTime nextEvent() const;
+  // The next moment the UART hands bytes to the host (the FIFO reaches its
+  // trigger level or times out; without the FIFO, a device byte arrives),
+  // counting the device bytes already on their way but none sent later;
+  // kNever when nothing is held or on its way.
+  SimTime nextHandOver() const;
   // Runs the line up to `until`: every event on the way in order of time,
   // with the devices run up to each event first, then the devices up to `until`.
   void runTo(SimTime until);

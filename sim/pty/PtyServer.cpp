@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -30,6 +31,18 @@ constexpr SimTime kActiveServiceNs = 1 * kNsPerMs;
 constexpr SimTime kIdleServiceNs = 20 * kNsPerMs;
 constexpr SimTime kActiveWindowNs = 3'000 * kNsPerMs;
 constexpr std::size_t kReadChunk = 512;
+// A sleeping process wakes some tens of microseconds after its timer: the
+// server sleeps until this long before a hand-over to the host and spins on
+// the clock for the rest, so the host gets its bytes when the UART would hand
+// them over. Only hand-overs are worth it: everything else the line does is
+// stamped with the moment it happened, not the moment the server ran it.
+constexpr SimTime kHandOverSpinNs = 150 * kNsPerUs;
+// Timers of this process may fire this late (the kernel's default is 50 µs).
+constexpr unsigned long kTimerSlackNs = 1'000;
+
+timespec Timespec(SimTime ns) {
+  return {static_cast<time_t>(ns / 1'000'000'000ull), static_cast<long>(ns % 1'000'000'000ull)};
+}
 
 [[noreturn]] void ThrowErrno(const char* what) {
   throw std::system_error(errno, std::generic_category(), what);
@@ -142,6 +155,7 @@ SimTime PtyServer::now() const {
 }
 
 PtyServer::StopReason PtyServer::run() {
+  prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
   for (;;) {
     // 1. The line runs up to now: host bytes whose stop bit has passed reach
     //    the devices, the devices run and may queue answers, device bytes whose
@@ -150,8 +164,10 @@ PtyServer::StopReason PtyServer::run() {
     ranTo_ = std::max(ranTo_, t);
     schedule_->runTo(ranTo_);
     if (hostClosed_ && stopWhenHostCloses_) return StopReason::HostClosed;
-    // 2. Sleep until the next of these moments, a host byte or a stop.
-    if (!waitUntil(nextDue(t))) return StopReason::Requested;
+    // 2. Sleep until the next of these moments, a host byte or a stop; to the
+    //    microsecond when bytes are due to reach the host then.
+    const SimTime due = nextDue(t);
+    if (!waitUntil(due, due == schedule_->nextHandOver())) return StopReason::Requested;
     // 3. Take what the host wrote.
     if (!hostHungUp_) readFromHost();
   }
@@ -166,7 +182,7 @@ SimTime PtyServer::nextDue(SimTime now) const {
   return std::min(ranTo_ + (active ? kActiveServiceNs : kIdleServiceNs), schedule_->nextEvent());
 }
 
-bool PtyServer::waitUntil(SimTime deadline) {
+bool PtyServer::waitUntil(SimTime deadline, bool precise) {
   // 1. While nobody holds the slave open, sleep a short pause instead of
   //    polling a master that reports POLLHUP at once; then look again.
   const SimTime start = now();
@@ -178,10 +194,13 @@ bool PtyServer::waitUntil(SimTime deadline) {
   for (int fd : stopDescriptors_) fds.push_back({fd, POLLIN, 0});
   if (!pausing) fds.push_back({master_, POLLIN, 0});
 
-  const SimTime wait = deadline > start ? deadline - start : 0;
-  const timespec timeout{static_cast<time_t>(wait / 1'000'000'000ull),
-                         static_cast<long>(wait % 1'000'000'000ull)};
-  const int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
+  precise = precise && !pausing;
+  const SimTime sleepUntil = precise && deadline > kHandOverSpinNs ? deadline - kHandOverSpinNs : deadline;
+  const timespec timeout = Timespec(sleepUntil > start ? sleepUntil - start : 0);
+  int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
+  // The last stretch before a hand-over: look without sleeping until it is due.
+  const timespec atOnce{0, 0};
+  while (ready == 0 && precise && now() < deadline) ready = ppoll(fds.data(), fds.size(), &atOnce, nullptr);
   if (ready < 0) return true;  // EINTR: the loop simply comes round again
 
   // 2. A stop request or a readable stop descriptor ends the run.

@@ -88,7 +88,9 @@ class PtyServer {
 
   SimTime nextDue(SimTime now) const;
   // Waits for the master, a stop or `deadline`; false when a stop came.
-  bool waitUntil(SimTime deadline);
+  // `precise`: the deadline is a hand-over to the host, kept to the
+  // microsecond instead of the timer's wake-up latency.
+  bool waitUntil(SimTime deadline, bool precise);
   void readFromHost();
   void noteHostGone();
   Parity slaveParity() const;
