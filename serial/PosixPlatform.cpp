@@ -40,7 +40,10 @@ namespace {
 // its limit.
 constexpr long kNsPerMs = 1'000'000;
 constexpr long kNsPerS = 1'000'000'000;
-constexpr long kPastTickNs = 20'000;
+// A sleep never ends before its moment, so one microsecond past the tick is
+// enough for the tick counter to read it when the sleep ends; every
+// microsecond more would be added to every wait.
+constexpr long kPastTickNs = 1'000;
 // The kernel may defer a sleeping thread's wake-up by its timer slack, 50 us
 // by default; the waits need it to be small.
 constexpr unsigned long kTimerSlackNs = 1'000;
