@@ -27,12 +27,13 @@ SimulatedDevices::SimulatedDevices(SimLink link, sim::VirtualLine& line) {
   line.attach(*board_);
 }
 
-Floor MeasureFloor(SimLink link, const OperationFactory& make, HostWrites writes) {
+Floor MeasureFloor(SimLink link, const OperationFactory& make, HostWrites writes, HandOff handOff) {
   // 1. The virtual line with kkm-sim's devices and UART FIFO, as COM1, polled
   //    every microsecond.
   sim::VirtualLine line(0, kFloorStepNs);
   line.setHostReceiveFifo(UartFifoTrigger(), kUartFifoTimeoutCharacters);
   line.setHostWriteReturnsAtOnce(writes == HostWrites::ReturnAtOnce);
+  line.setHostHandOffDelays(handOff.toLineNs, handOff.toHostNs);
   SimulatedDevices devices(link, line);
   sim::VirtualPlatform platform(line);
   platform.addPort("COM1", line);
@@ -46,12 +47,13 @@ Floor MeasureFloor(SimLink link, const OperationFactory& make, HostWrites writes
   double sum = 0;
   for (int phase = 0; phase < kFloorPhases; ++phase) {
     const sim::SimTime nextMs = (line.now() / sim::kNsPerMs + 1) * sim::kNsPerMs;
-    line.advanceTo(nextMs + (2 * phase + 1) * sim::kNsPerMs / (2 * kFloorPhases));
+    line.advanceTo(nextMs + PhaseOffsetNs(phase));
     line.clearTrace();
     const sim::SimTime start = line.now();
     if (!operation.run()) throw std::runtime_error("the operation fails on the virtual line");
     const double ms = Ms(line.now() - start);
     if (phase == 0) floor.lineMs = LineTimeMs(line.trace());
+    floor.phaseMs[static_cast<std::size_t>(phase)] = ms;
     sum += ms;
   }
   floor.meanMs = sum / kFloorPhases;

@@ -20,6 +20,7 @@
 // the operation is run at kFloorPhases evenly spread phases of the tick and
 // the floor is the mean, like the mean of the real runs it is compared with.
 
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -59,9 +60,16 @@ class SimulatedDevices {
   std::unique_ptr<sim::kia::KiaBoard> board_;
 };
 
+// The moment in the millisecond tick at which run `phase` starts: the middles
+// of kFloorPhases equal slices, in ns past the tick.
+constexpr sim::SimTime PhaseOffsetNs(int phase) {
+  return static_cast<sim::SimTime>(2 * phase + 1) * sim::kNsPerMs / (2 * kFloorPhases);
+}
+
 struct Floor {
   double meanMs = 0;  // the floor: mean over the tick phases
   double lineMs = 0;  // line time of the bytes that crossed, in either direction, in one run
+  std::array<double, kFloorPhases> phaseMs{};  // the floor of a run started at PhaseOffsetNs(phase)
 };
 
 // Where the host's writes end: on a serial port once the bytes have left (the
@@ -70,7 +78,16 @@ struct Floor {
 // does not wait for them, so the waits after it start earlier).
 enum class HostWrites { Drain, ReturnAtOnce };
 
+// The time a host program's bytes take to reach the simulator's line, and
+// the line's hand-overs to reach the program, through the operating system
+// (VirtualLine::setHostHandOffDelays). Zero: a host wired to the UART.
+struct HandOff {
+  sim::SimTime toLineNs = 0;
+  sim::SimTime toHostNs = 0;
+};
+
 // Throws std::runtime_error when the operation fails on the virtual line.
-Floor MeasureFloor(SimLink link, const OperationFactory& make, HostWrites writes = HostWrites::Drain);
+Floor MeasureFloor(SimLink link, const OperationFactory& make, HostWrites writes = HostWrites::Drain,
+                   HandOff handOff = {});
 
 }  // namespace kkm::bench

@@ -7,10 +7,27 @@
 #include <thread>
 #include <vector>
 
+#include "bench/RigHandOff.h"
+
 namespace kkm::bench {
 
 namespace {
 constexpr std::chrono::milliseconds kQuietAfterFailure{100};
+// Sleeping ends some tens of microseconds late: the last stretch before a
+// run's start is spun so that it starts at its phase of the tick.
+constexpr std::chrono::microseconds kStartSpin{200};
+
+// Waits (untimed) until PhaseOffsetNs(phase) past a millisecond tick of the
+// clock the tool's waits count, at least a millisecond from now.
+void StartAtPhase(int phase) {
+  using namespace std::chrono;
+  const auto now = steady_clock::now();
+  const auto tick = ceil<milliseconds>(now) + milliseconds(1);
+  const auto at = tick + nanoseconds(PhaseOffsetNs(phase));
+  std::this_thread::sleep_until(at - kStartSpin);
+  while (steady_clock::now() < at) {
+  }
+}
 }  // namespace
 
 void MeasureAgainstFloor(benchmark::State& state, SimLink link, const OperationFactory& make) {
@@ -19,6 +36,9 @@ void MeasureAgainstFloor(benchmark::State& state, SimLink link, const OperationF
     //    once, as on the pseudo-terminal) and a real port's.
     const Floor floor = MeasureFloor(link, make, HostWrites::ReturnAtOnce);
     const Floor portFloor = MeasureFloor(link, make, HostWrites::Drain);
+    //    And the rig's with its hand-offs through the operating system.
+    const RigHandOff& rig = MeasureRigHandOff();
+    const Floor rigFloor = MeasureFloor(link, make, HostWrites::ReturnAtOnce, rig.delays);
 
     // 2. kkm-sim on a pseudo-terminal as COM1, the operation on the real back end.
     SimProcess sim(link);
@@ -30,9 +50,18 @@ void MeasureAgainstFloor(benchmark::State& state, SimLink link, const OperationF
     }
 
     // 3. Timed calls; a failed one is counted and left out of the figures.
+    //    Each starts at the next of the floor's phases of the tick, so that a
+    //    run and its phase's floor wait out the same fractions of a tick.
     std::vector<double> durations;
+    std::vector<double> overFloor;
+    std::vector<double> overRigFloor;
     int failed = 0;
+    int run = 0;
     for (auto _ : state) {
+      const int phase = run++ % kFloorPhases;
+      state.PauseTiming();
+      StartAtPhase(phase);
+      state.ResumeTiming();
       const auto start = std::chrono::steady_clock::now();
       const bool ok = operation.run();
       const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
@@ -44,6 +73,8 @@ void MeasureAgainstFloor(benchmark::State& state, SimLink link, const OperationF
         continue;
       }
       durations.push_back(elapsed.count() * 1e3);
+      overFloor.push_back(durations.back() - floor.phaseMs[static_cast<std::size_t>(phase)]);
+      overRigFloor.push_back(durations.back() - rigFloor.phaseMs[static_cast<std::size_t>(phase)]);
     }
     state.counters["failed"] = failed;
     if (durations.empty()) {
@@ -53,6 +84,8 @@ void MeasureAgainstFloor(benchmark::State& state, SimLink link, const OperationF
 
     // 4. The figures.
     std::sort(durations.begin(), durations.end());
+    std::sort(overFloor.begin(), overFloor.end());
+    std::sort(overRigFloor.begin(), overRigFloor.end());
     const double mean = std::accumulate(durations.begin(), durations.end(), 0.0) / durations.size();
     state.counters["floor_ms"] = floor.meanMs;
     state.counters["port_floor_ms"] = portFloor.meanMs;
@@ -62,6 +95,11 @@ void MeasureAgainstFloor(benchmark::State& state, SimLink link, const OperationF
     state.counters["real_max_ms"] = durations.back();
     state.counters["ratio"] = mean / floor.meanMs;
     state.counters["ratio_median"] = durations[durations.size() / 2] / floor.meanMs;
+    state.counters["over_median_ms"] = overFloor[overFloor.size() / 2];
+    state.counters["over_max_ms"] = overFloor.back();
+    state.counters["handoff_ms"] = rig.roundTripMs;
+    state.counters["rig_floor_ms"] = rigFloor.meanMs;
+    state.counters["over_rig_median_ms"] = overRigFloor[overRigFloor.size() / 2];
   } catch (const std::exception& error) {
     state.SkipWithError(error.what());
   }

@@ -32,7 +32,8 @@ class VirtualLine::HostEnd : public LineHost {
     // Nobody takes what arrives while the port is closed or gone.
     if (!line_.portOpen_ || line_.vanished_) return;
     for (std::size_t i = 0; i < count; ++i)
-      if (line_.hostInput_.size() < line_.inputBufferSize_) line_.hostInput_.push_back({bytes[i], at});
+      line_.handedOver_.push_back({bytes[i], at + line_.handOffToHost_});
+    line_.takeHandedOver(at);
   }
   void crossed(const TraceEntry& entry) override { line_.trace_.push_back(entry); }
 
@@ -77,6 +78,7 @@ class VirtualLine::HostPort : public serial::SerialPort {
     if (mask & serial::kPurgeTxClear) dropUnstarted();
     if (mask & serial::kPurgeRxClear) {
       line_.hostInput_.clear();
+      line_.handedOver_.clear();
       line_.schedule_->clearReceiveFifo();
     }
     return true;
@@ -128,7 +130,8 @@ class VirtualLine::HostPort : public serial::SerialPort {
         kNsPerMs;
     const SimTime start = line_.now_;
     LineSchedule& schedule = *line_.schedule_;
-    for (std::uint32_t i = 0; i < count; ++i) schedule.hostSend(data[i], line_.settings_.parity, line_.now_);
+    for (std::uint32_t i = 0; i < count; ++i)
+      schedule.hostSend(data[i], line_.settings_.parity, line_.now_ + line_.handOffToLine_);
     if (line_.hostWriteReturnsAtOnce_) return static_cast<std::int32_t>(count);
     const SimTime done = schedule.hostLineFreeAt();
     const SimTime until = limit == 0 ? done : std::min(done, start + limit);
@@ -183,6 +186,7 @@ std::unique_ptr<serial::SerialPort> VirtualLine::openPort() {
   dtr_ = true;
   rts_ = true;
   hostInput_.clear();
+  handedOver_.clear();
   schedule_->clearReceiveFifo();
   return std::make_unique<HostPort>(*this);
 }
@@ -204,6 +208,15 @@ void VirtualLine::advanceTo(SimTime until) {
   if (until < now_) return;
   schedule_->runTo(until);
   now_ = until;
+  takeHandedOver(until);
+}
+
+void VirtualLine::takeHandedOver(SimTime now) {
+  // As far as the driver's buffer takes them.
+  while (!handedOver_.empty() && handedOver_.front().at <= now) {
+    if (hostInput_.size() < inputBufferSize_) hostInput_.push_back(handedOver_.front());
+    handedOver_.pop_front();
+  }
 }
 
 }  // namespace kkm::sim

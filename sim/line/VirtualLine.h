@@ -62,6 +62,16 @@ class VirtualLine {
   // default: a write lasts until its last byte's stop bit has gone out.
   void setHostWriteReturnsAtOnce(bool atOnce) { hostWriteReturnsAtOnce_ = atOnce; }
 
+  // Models the hand-offs between a host program and a device it reaches
+  // through the operating system (a pseudo-terminal and a simulator process):
+  // a host byte is taken onto the line `toLine` after the host wrote it, and
+  // bytes the UART hands over reach the host's input queue `toHost` later.
+  // Both 0 by default.
+  void setHostHandOffDelays(SimTime toLine, SimTime toHost) {
+    handOffToLine_ = toLine;
+    handOffToHost_ = toHost;
+  }
+
   // What the host side has set, for tests.
   const serial::LineSettings& hostSettings() const { return settings_; }
   const serial::Timeouts& hostTimeouts() const { return timeouts_; }
@@ -101,7 +111,11 @@ class VirtualLine {
     std::uint8_t byte;
     SimTime at;
   };
+  void takeHandedOver(SimTime now);
   std::deque<Arrived> hostInput_;
+  SimTime handOffToLine_ = 0;
+  SimTime handOffToHost_ = 0;
+  std::deque<Arrived> handedOver_;  // handed over by the UART, reaching the host at `at`
   std::vector<TraceEntry> trace_;
 };
 }  // namespace kkm::sim
