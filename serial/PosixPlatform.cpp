@@ -71,26 +71,24 @@ timespec Until(const timespec& at) {
   return {static_cast<time_t>(ns / kNsPerS), ns % kNsPerS};
 }
 
+// The steady clock in whole milliseconds; the tick counter is its low 32 bits.
+std::uint64_t NowMs() {
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now().time_since_epoch())
+                                        .count());
+}
+
 class SteadyClock : public Clock {
  public:
   // The waits run on the thread that makes the platform.
   SteadyClock() { prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0); }
-  std::uint32_t tickMs() override {
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
-  }
+  std::uint32_t tickMs() override { return static_cast<std::uint32_t>(NowMs()); }
   void letTimePass() override { letTimePassUntil(tickMs() + 1); }
   void letTimePassUntil(std::uint32_t tick) override {
     const timespec at = PastTick(tick);
     clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
   }
 };
-
-std::uint64_t NowMs() {
-  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        std::chrono::steady_clock::now().time_since_epoch())
-                                        .count());
-}
 
 // The clock a port's write waits on: the tool's tick clock.
 Clock& PortClock() {

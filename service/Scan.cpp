@@ -29,12 +29,8 @@ Answer Probe(serial::PortHandle& port, std::uint8_t address) {
 
 ScanResult ScanLine(Session& session, const std::string& portName) {
   ScanResult result;
-  session.interfaceReady = false;
   // 1. The port, as a connection opens it.
-  serial::CloseComPort(session.port);
-  session.portName = portName;
-  session.devicePath = session.platform.devicePath(portName);
-  if (!serial::OpenNamedPort(session.platform, portName, session.port)) {
+  if (!OpenSessionPort(session, portName)) {
     result.reason = serial::DescribeFailure(serial::LastFailure());
     return result;
   }

@@ -37,28 +37,33 @@ ConnectOutcome ContactKia(Session& session) {
 
 }  // namespace
 
+const char* LinkName(Link link) { return link == Link::Processor ? "cpu" : "kia"; }
+
 Session::~Session() {
   if (port.isOpen()) serial::CloseComPort(port);
 }
 
-ConnectResult Connect(Session& session, const std::string& portName, Link link) {
+bool OpenSessionPort(Session& session, const std::string& portName) {
   session.interfaceReady = false;
-  // 1. Whatever the last attempt left open is closed first.
+  // Whatever the last attempt left open is closed first.
   serial::CloseComPort(session.port);
   session.portName = portName;
   session.devicePath = session.platform.devicePath(portName);
-  // 2. The chosen port with the fixed line settings.
+  return serial::OpenNamedPort(session.platform, portName, session.port);
+}
+
+ConnectResult Connect(Session& session, const std::string& portName, Link link) {
+  // 1. The chosen port with the fixed line settings, in place of any other.
   // A failure's reason goes into the trace and comes back with the outcome.
   const auto failed = [&](ConnectOutcome outcome) {
     serial::TraceFailure(session.port, "connection on " + portName);
     return ConnectResult{outcome, serial::DescribeFailure(serial::LastFailure())};
   };
-  if (!serial::OpenNamedPort(session.platform, portName, session.port))
-    return failed(ConnectOutcome::PortUnavailable);
-  // 3. Contact through the chosen link.
+  if (!OpenSessionPort(session, portName)) return failed(ConnectOutcome::PortUnavailable);
+  // 2. Contact through the chosen link.
   const ConnectOutcome contact = link == Link::Processor ? ContactProcessor(session) : ContactKia(session);
   if (contact != ConnectOutcome::Connected) return failed(contact);
-  // 4. The memory map of the version, and the connection is made.
+  // 3. The memory map of the version, and the connection is made.
   memmap::LoadMemoryMap(session.memoryMap, static_cast<std::uint8_t>(session.firmwareVersion & 0xFF));
   session.interfaceReady = true;
   return {};

@@ -22,6 +22,9 @@ namespace kkm::service {
 
 enum class Link { Processor, Kia };
 
+// "cpu" or "kia": the link's name in files and on command lines.
+const char* LinkName(Link link);
+
 inline constexpr std::int32_t kRequiredFirmwareVersion = 105;
 
 struct Session {
@@ -50,6 +53,11 @@ struct ConnectResult {
   std::string reason;
   bool connected() const { return outcome == ConnectOutcome::Connected; }
 };
+
+// Leaves the session unconnected, closes whatever port it had open, notes
+// `portName` and where it leads, and opens it with the fixed line settings.
+// False, with the thread's last failure set, when it does not open.
+bool OpenSessionPort(Session& session, const std::string& portName);
 
 // The port by name: "COM1".."COM255" as the platform maps them, or a device path.
 ConnectResult Connect(Session& session, const std::string& portName, Link link);

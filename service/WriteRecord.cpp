@@ -32,8 +32,6 @@ constexpr std::size_t kMaxRecordSize = 4096;
 constexpr std::array<const char*, 8> kKeys = {"port", "device",     "link",         "address",
                                               "new",  "number_old", "checksum_old", "checksum_new"};
 
-const char* LinkName(Link link) { return link == Link::Processor ? "cpu" : "kia"; }
-
 std::string HexByte(std::uint8_t byte) {
   char text[5];
   std::snprintf(text, sizeof text, "0x%02X", byte);

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/KeptFolder.h"
 #include "tests/support/SimChild.h"
 #include "tests/support/StateHome.h"
 
@@ -89,24 +90,10 @@ CliRun RunCli(const std::vector<std::string>& args) {
   return run;
 }
 
-class CliRoad : public ::testing::Test {
+// The simulator's trace and dump go to a folder kept when the test fails.
+class CliRoad : public test::KeptFolderTest {
  protected:
-  void SetUp() override {
-    // One folder per test: the tests of the binary share its process.
-    folder_ = ::testing::TempDir() + "cli-road-" + std::to_string(getpid()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::filesystem::create_directories(folder_);
-  }
-  // The simulator's trace and dump are kept when the test fails.
-  void TearDown() override {
-    if (HasFailure())
-      std::printf("trace and dump kept in %s\n", folder_.c_str());
-    else
-      std::filesystem::remove_all(folder_);
-  }
-  std::string file(const char* name) const { return folder_ + "/" + name; }
-
-  std::string folder_;
+  CliRoad() : KeptFolderTest("cli-road-") {}
 };
 
 // The processor link on the slave's path, bytes handed over one by one (the

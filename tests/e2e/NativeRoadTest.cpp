@@ -28,6 +28,7 @@
 #include "service/NetworkNumber.h"
 #include "service/Session.h"
 #include "tests/support/Facts.h"
+#include "tests/support/KeptFolder.h"
 #include "tests/support/SimChild.h"
 #include "tests/support/StateHome.h"
 
@@ -176,23 +177,13 @@ void ExpectTurns(const std::vector<Turn>& turns, const std::vector<std::string>&
 // ---- The road ---------------------------------------------------------------
 
 // A folder for the simulator's trace and dump, kept when the test fails.
-class NativeLine : public ::testing::Test {
+class NativeLine : public test::KeptFolderTest {
  protected:
-  void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "kkm-e2e-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-  }
+  NativeLine() : KeptFolderTest("kkm-e2e-") {}
   void TearDown() override {
     unsetenv("KKM_COM1");
-    if (HasFailure())
-      std::printf("trace and dump kept in %s\n", folder_.c_str());
-    else
-      std::filesystem::remove_all(folder_);
+    KeptFolderTest::TearDown();
   }
-  std::string file(const char* name) const { return folder_ + "/" + name; }
-
-  std::string folder_;
 };
 
 class NativeRoad : public NativeLine, public ::testing::WithParamInterface<Link> {};

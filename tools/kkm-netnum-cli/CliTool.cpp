@@ -25,7 +25,6 @@ using service::Link;
 
 constexpr int kMaxComPort = 255;
 constexpr const char* kConflictText = "конфликт: несколько ККМ отвечают на этот адрес";
-constexpr const char* kNobodyText = "Нет связи с ККМ";
 
 // The result of one command, whichever way it is printed.
 struct Outcome {
@@ -183,15 +182,13 @@ Outcome Write(service::Session& session, const std::string& port, Link link, int
   return outcome;
 }
 
-const char* LinkOption(Link link) { return link == Link::Processor ? "cpu" : "kia"; }
-
 // One line on `err` when the port and link hold a write record.
 void WarnOfRecord(const std::string& port, Link link, std::ostream& err) {
   const service::LoadedRecord loaded = service::LoadRecord(port, link);
   if (loaded.status == service::RecordStatus::Found)
     err << "Внимание: запись сетевого номера " << service::RecordedNumberText(loaded.record) << " через "
         << port << " была прервана; завершите её: kkm-netnum-cli finish --port " << port << " --link "
-        << LinkOption(link) << '\n';
+        << service::LinkName(link) << '\n';
   else if (loaded.status == service::RecordStatus::Unusable)
     err << "Внимание: " << service::kUnusableRecordText << ": " << loaded.reason << '\n';
 }
@@ -266,7 +263,7 @@ int Scan(service::Session& session, const std::string& port, bool json, std::ost
   } else if (result.registers.empty() && result.conflicts.empty()) {
     outcome.exitCode = kExitNoContact;
     outcome.outcome = "no_register";
-    outcome.message = kNobodyText;
+    outcome.message = service::kNoRegisterText;
   }
   if (!outcome.message.empty()) err << WithReason(outcome.message, outcome.reason) << '\n';
 
