@@ -7,7 +7,10 @@
 #include <string_view>
 
 #if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
+#include <unistd.h>
 #endif
 
 #ifndef KKM_VERSION
@@ -120,15 +123,32 @@ TraceSink::~TraceSink() {
 
 std::unique_ptr<TraceSink> TraceSink::Open(const std::string& path, std::string& error, TraceNowNs now) {
   if (path == "-") return std::make_unique<TraceSink>(stderr, false, std::move(now));
+#ifdef _WIN32
   std::FILE* file = std::fopen(path.c_str(), "a");
-  if (file == nullptr) {
+#else
+  // Never blocks: a FIFO without a reader is refused (ENXIO) instead of waited on.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
+  struct stat st {};
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    errno = EISDIR;
     error = std::strerror(errno);
     return nullptr;
   }
-  return std::make_unique<TraceSink>(file, true, std::move(now));
+  std::FILE* file = fd >= 0 ? ::fdopen(fd, "a") : nullptr;
+  if (fd >= 0 && file == nullptr) ::close(fd);
+#endif
+  if (file == nullptr) {
+    error = errno == ENXIO ? "a FIFO that nobody reads" : std::strerror(errno);
+    return nullptr;
+  }
+  auto sink = std::make_unique<TraceSink>(file, true, std::move(now));
+  sink->path_ = path;
+  return sink;
 }
 
 void TraceSink::beginSection(const std::vector<std::string>& header) {
+  if (dropped_) return;
   for (const std::string& line : header) std::fprintf(file_, "%s\n", line.c_str());
   originNs_ = now_();
   flush();
@@ -139,10 +159,21 @@ std::uint64_t TraceSink::elapsedNs() const { return now_() - originNs_; }
 void TraceSink::event(const std::string& text) { eventAt(elapsedNs(), text); }
 
 void TraceSink::eventAt(std::uint64_t atNs, const std::string& text) {
-  std::fprintf(file_, "%s %s\n", FormatTraceTime(atNs).c_str(), text.c_str());
+  if (dropped_) return;
+  if (std::fprintf(file_, "%s %s\n", FormatTraceTime(atNs).c_str(), text.c_str()) < 0) drop();
 }
 
-void TraceSink::flush() { std::fflush(file_); }
+void TraceSink::flush() {
+  if (!dropped_ && (std::fflush(file_) != 0 || std::ferror(file_) != 0)) drop();
+}
+
+void TraceSink::drop() {
+  const int error = errno;
+  dropped_ = true;
+  std::fprintf(stderr, "kkm-netnum: the trace to %s stopped (%s); running on without it\n", path_.c_str(),
+               std::strerror(error));
+  std::fflush(stderr);
+}
 
 std::string TakeTracePath(int& argc, char** argv, const char* environmentValue) {
   std::string path = environmentValue != nullptr ? environmentValue : "";

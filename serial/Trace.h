@@ -56,8 +56,11 @@ class TraceSink {
   TraceSink(const TraceSink&) = delete;
   TraceSink& operator=(const TraceSink&) = delete;
 
-  // Opens `path` for appending ("-": standard error). nullptr, with `error`
-  // saying why, when it cannot be written (a folder, no permission, ...).
+  // Opens `path` for appending ("-": standard error), without blocking: a FIFO
+  // that nobody reads, a folder or a file that cannot be written give nullptr,
+  // with `error` saying why. A trace that stops being writable part-way (a full
+  // disk, a device that refuses writes) is reported once on standard error,
+  // then dropped: the work goes on untraced.
   static std::unique_ptr<TraceSink> Open(const std::string& path, std::string& error,
                                          TraceNowNs now = SteadyNowNs);
 
@@ -72,8 +75,13 @@ class TraceSink {
   void flush();
 
  private:
+  // A trace that could not be written: reported once, written no more.
+  void drop();
+
   std::FILE* file_;
   bool owned_;
+  std::string path_ = "-";
+  bool dropped_ = false;
   TraceNowNs now_;
   std::uint64_t originNs_;
 };

@@ -1,5 +1,7 @@
 #include "service/Messages.h"
 
+#include <cstdio>
+
 namespace kkm::service {
 
 std::string ConnectOutcomeText(ConnectOutcome outcome) {
@@ -31,6 +33,17 @@ std::string FinishQuestionText(const std::string& number) {
 std::string MemoryChangedText(const std::string& number) {
   return "Память ККМ изменилась после прерванной записи сетевого номера " + number +
          ". Завершить её автоматически нельзя.";
+}
+
+std::string NeitherWrittenText(const std::string& number) {
+  return "Прерванная запись сетевого номера " + number + " не завершена, новый сетевой номер не записан.";
+}
+
+std::string OtherRegisterText(const std::string& number, std::uint8_t registerAddress) {
+  char address[5];
+  std::snprintf(address, sizeof address, "%02X", 0xFF - registerAddress);
+  return "Прерванная запись сетевого номера " + number + " относится к другой ККМ (сетевой номер " + address +
+         "); сведения о ней сохранены.";
 }
 
 }  // namespace kkm::service

@@ -2,6 +2,7 @@
 // The operator's texts for the outcomes, in UTF-8, shared by the windows and
 // the command-line tool so both say the same thing for the same outcome.
 
+#include <cstdint>
 #include <string>
 
 #include "service/Session.h"
@@ -30,5 +31,14 @@ std::string FinishQuestionText(const std::string& number);
 std::string MemoryChangedText(const std::string& number);
 inline constexpr const char* kUnusableRecordText =
     "Сведения о прерванной записи сетевого номера повреждены и не будут использованы";
+inline constexpr const char* kDiscardQuestionText = "Удалить сведения о прерванной записи?";
+// A write that did not start because its record could not be saved.
+inline constexpr const char* kNoRecordText =
+    "Сетевой номер не записан: не удается сохранить сведения о записи, без них прерванную запись "
+    "нельзя было бы завершить";
+// "Нет" to the finish question before a new write: neither is done.
+std::string NeitherWrittenText(const std::string& number);
+// A record of another register on the same port and link: kept, not acted on.
+std::string OtherRegisterText(const std::string& number, std::uint8_t registerAddress);
 
 }  // namespace kkm::service

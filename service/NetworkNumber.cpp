@@ -1,9 +1,11 @@
 #include "service/NetworkNumber.h"
 
 #include <cstdio>
+#include <string_view>
 
 #include "serial/Failure.h"
 #include "serial/SerialLine.h"
+#include "service/History.h"
 #include "service/RegisterMemory.h"
 
 namespace kkm::service {
@@ -14,9 +16,34 @@ constexpr std::size_t kMaxNumberLength = 3;
 // The exchange the write stopped at, with the link operation's reason.
 WriteResult FailedAt(int exchange) { return {exchange, serial::DescribeFailure(serial::LastFailure())}; }
 
-void RemoveRecordOrReport(Session& session, const std::string& portName, Link link) {
-  std::string reason;
-  if (!RemoveRecord(portName, link, reason)) ReportRecordFailure(session.port, reason);
+// One line of the service history; a history that cannot be written is reported.
+void Log(Session& session, const char* action, const WriteRecord& record, const WriteResult& result) {
+  const char* outcome = std::string_view(action) == "discard"  ? "discarded"
+                        : result.written()                     ? "written"
+                        : result.refused != WriteRefusal::None ? "refused"
+                                                               : "failed";
+  HistoryEntry entry{action,
+                     outcome,
+                     record.portName,
+                     record.device,
+                     record.link,
+                     record.registerAddress,
+                     record.oldKnown ? std::optional(record.numberOld) : std::nullopt,
+                     record.newByte,
+                     result.failedExchange,
+                     result.reason};
+  if (std::string reason; !AppendHistory(session.program, entry, reason))
+    ReportRecordFailure(session.port, reason);
+}
+
+// The end of a write or a finish: a written register's record goes, and the
+// history has its line.
+WriteResult Ended(Session& session, const char* action, const WriteRecord& record,
+                  const WriteResult& result) {
+  if (result.written())
+    if (std::string reason; !RemoveRecord(record, reason)) ReportRecordFailure(session.port, reason);
+  Log(session, action, record, result);
+  return result;
 }
 
 // Exchange 6, and the register is addressed by b from then on.
@@ -25,6 +52,37 @@ WriteResult WriteLineAddress(Session& session, RegisterMemory& memory, std::uint
   session.registerAddress = b;
   return {};
 }
+
+// The six exchanges for a saved record without old bytes; the record gets
+// them before exchange 4, so that any cut from there on can be finished.
+WriteResult RunWrite(Session& session, Link link, WriteRecord& record) {
+  const std::uint8_t b = record.newByte;
+  auto memory = MemoryThrough(link, session);
+  serial::Clock& clock = session.port.clock();
+
+  // Exchange 1: the working copy in data memory.
+  if (!memory->writeData(session.memoryMap.NetworkNumberAddress(), b)) return FailedAt(1);
+  // Exchanges 2 and 3: the non-volatile checksum and number as they are now.
+  if (!memory->readNonVolatile(kEepromChecksumAddress, record.checksumOld)) return FailedAt(2);
+  serial::PauseMs(clock, kPauseAfterReadMs);
+  if (!memory->readNonVolatile(kEepromNumberAddress, record.numberOld)) return FailedAt(3);
+  serial::PauseMs(clock, kPauseAfterReadMs);
+  // From exchange 4 until exchange 5 is acknowledged the number and the
+  // checksum may disagree: the record must say how to put them right first.
+  record.oldKnown = true;
+  if (std::string reason; !SaveRecord(record, reason)) {
+    record.oldKnown = false;
+    return {4, "the write record could not be completed, exchange 4 not sent: " + reason};
+  }
+  // Exchanges 4 and 5: the new number, then the checksum moved by the same difference.
+  if (!memory->writeNonVolatile(kEepromNumberAddress, b)) return FailedAt(4);
+  if (!memory->writeNonVolatile(kEepromChecksumAddress, record.checksumNew())) return FailedAt(5);
+  // Exchange 6: the copy the register takes its line address from.
+  return WriteLineAddress(session, *memory, b);
+}
+
+WriteResult Refused(WriteRefusal why, std::string reason) { return {0, std::move(reason), why}; }
+
 }  // namespace
 
 std::uint8_t NetworkNumberByte(int number) {
@@ -57,48 +115,56 @@ ReadResult ReadNetworkNumber(Session& session, Link link) {
   return result;
 }
 
-WriteResult WriteNetworkNumber(Session& session, Link link, int number) {
-  const std::uint8_t b = NetworkNumberByte(number);
-  auto memory = MemoryThrough(link, session);
-  serial::Clock& clock = session.port.clock();
+WriteResult WriteOnTopOf(const LoadedRecord& pending) {
+  if (pending.status == RecordStatus::Unusable) return Refused(WriteRefusal::RecordUnusable, pending.reason);
+  // A write that stopped before exchange 4 left the non-volatile memory as it was.
+  if (pending.status == RecordStatus::Found && pending.record.oldKnown)
+    return Refused(WriteRefusal::RecordPending, "the write of " + RecordedNumberText(pending.record) +
+                                                    " on " + pending.record.portName +
+                                                    " is to be finished first");
+  return {};
+}
 
-  // Exchange 1: the working copy in data memory.
-  if (!memory->writeData(session.memoryMap.NetworkNumberAddress(), b)) return FailedAt(1);
-  // Exchanges 2 and 3: the non-volatile checksum and number as they are now.
-  std::uint8_t checksumOld = 0;
-  std::uint8_t numberOld = 0;
-  if (!memory->readNonVolatile(kEepromChecksumAddress, checksumOld)) return FailedAt(2);
-  serial::PauseMs(clock, kPauseAfterReadMs);
-  if (!memory->readNonVolatile(kEepromNumberAddress, numberOld)) return FailedAt(3);
-  serial::PauseMs(clock, kPauseAfterReadMs);
-  // Exchanges 4 and 5: the new number, then the checksum moved by the same difference.
-  const auto checksumNew = static_cast<std::uint8_t>(checksumOld - numberOld + b);
-  // From here until exchange 5 is acknowledged the number and the checksum
-  // may disagree: the record lets a later connection finish the write.
-  const WriteRecord record{session.portName, session.devicePath, link,       session.registerAddress, b,
-                           numberOld,        checksumOld,        checksumNew};
-  if (std::string reason; !SaveRecord(record, reason)) ReportRecordFailure(session.port, reason);
-  if (!memory->writeNonVolatile(kEepromNumberAddress, b)) return FailedAt(4);
-  if (!memory->writeNonVolatile(kEepromChecksumAddress, checksumNew)) return FailedAt(5);
-  RemoveRecordOrReport(session, session.portName, link);
-  // Exchange 6: the copy the register takes its line address from.
-  return WriteLineAddress(session, *memory, b);
+WriteResult WriteNetworkNumber(Session& session, Link link, int number) {
+  WriteRecord record{session.portName, DeviceOf(session.platform, session.portName), link,
+                     session.registerAddress, NetworkNumberByte(number)};
+  // 1. Never on top of a write that left the non-volatile memory unsure.
+  if (const WriteResult bar = WriteOnTopOf(LoadRecord(session, link)); bar.refused != WriteRefusal::None)
+    return Ended(session, "write", record, bar);
+  // 2. The safety net before anything changes: the record, saved.
+  if (std::string reason; !SaveRecord(record, reason))
+    return Ended(session, "write", record, Refused(WriteRefusal::NoRecord, reason));
+  // 3. The exchanges.
+  return Ended(session, "write", record, RunWrite(session, link, record));
 }
 
 InterruptedCheck CheckInterruptedWrite(Session& session, Link link, const WriteRecord& record) {
+  InterruptedCheck check;
+  if (link == Link::Processor && session.registerAddress != record.registerAddress &&
+      session.registerAddress != record.newByte) {
+    check.ok = true;
+    check.state = InterruptedWrite::OtherRegister;
+    return check;
+  }
+  if (!record.oldKnown) {
+    check.ok = true;
+    check.state = InterruptedWrite::Untouched;
+    return check;
+  }
   auto memory = MemoryThrough(link, session);
   serial::Clock& clock = session.port.clock();
-  InterruptedCheck check;
-  if (!memory->readNonVolatile(kEepromChecksumAddress, check.checksumNow)) return check;
-  serial::PauseMs(clock, kPauseAfterReadMs);
-  if (!memory->readNonVolatile(kEepromNumberAddress, check.numberNow)) return check;
+  if (!memory->readNonVolatile(kEepromChecksumAddress, check.checksumNow) ||
+      (serial::PauseMs(clock, kPauseAfterReadMs),
+       !memory->readNonVolatile(kEepromNumberAddress, check.numberNow))) {
+    check.reason = serial::DescribeFailure(serial::LastFailure());
+    return check;
+  }
   serial::PauseMs(clock, kPauseAfterReadMs);
   check.ok = true;
   if (check.numberNow == record.numberOld && check.checksumNow == record.checksumOld) {
     check.state = InterruptedWrite::Untouched;
-    RemoveRecordOrReport(session, record.portName, record.link);
   } else if (check.numberNow == record.newByte &&
-             (check.checksumNow == record.checksumOld || check.checksumNow == record.checksumNew)) {
+             (check.checksumNow == record.checksumOld || check.checksumNow == record.checksumNew())) {
     check.state = InterruptedWrite::Finishable;
   }
   return check;
@@ -106,14 +172,28 @@ InterruptedCheck CheckInterruptedWrite(Session& session, Link link, const WriteR
 
 WriteResult FinishInterruptedWrite(Session& session, Link link, const WriteRecord& record,
                                    const InterruptedCheck& check) {
+  WriteRecord finishing = record;
+  if (!check.ok ||
+      (check.state != InterruptedWrite::Untouched && check.state != InterruptedWrite::Finishable))
+    return Refused(WriteRefusal::RecordPending, "the write cannot be finished");
+  if (check.state == InterruptedWrite::Untouched) {
+    // Nothing non-volatile changed: the whole write again, read afresh.
+    finishing.oldKnown = false;
+    finishing.registerAddress = session.registerAddress;
+    return Ended(session, "finish", finishing, RunWrite(session, link, finishing));
+  }
   auto memory = MemoryThrough(link, session);
   // Exchange 5 again: only a checksum still the old one is moved; a moved one stays.
   if (check.checksumNow == record.checksumOld &&
-      !memory->writeNonVolatile(kEepromChecksumAddress, record.checksumNew))
-    return FailedAt(5);
-  const WriteResult result = WriteLineAddress(session, *memory, record.newByte);
-  if (result.written()) RemoveRecordOrReport(session, record.portName, record.link);
-  return result;
+      !memory->writeNonVolatile(kEepromChecksumAddress, record.checksumNew()))
+    return Ended(session, "finish", finishing, FailedAt(5));
+  return Ended(session, "finish", finishing, WriteLineAddress(session, *memory, record.newByte));
+}
+
+bool DiscardRecord(Session& session, const WriteRecord& record, std::string& reason) {
+  if (!RemoveRecord(record, reason)) return false;
+  Log(session, "discard", record, WriteResult{});
+  return true;
 }
 
 std::string RecordedNumberText(const WriteRecord& record) { return NetworkNumberText(record.newByte); }

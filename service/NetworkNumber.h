@@ -14,12 +14,13 @@
 // that fails; after exchanges 2-5 the register's non-volatile memory may be
 // half-written.
 //
-// Just before exchange 4 the write saves a WriteRecord for the session's port
-// and link, and removes it once exchange 5 is acknowledged; a record that
-// cannot be saved or removed is reported (ReportRecordFailure) and the write
-// goes on. A later connection finishes such a write: CheckInterruptedWrite
-// reads 0x0740 and 0x073E as exchanges 2 and 3 do, and FinishInterruptedWrite
-// runs what is left of exchanges 5 and 6.
+// The write keeps a WriteRecord for the session's device and link from before
+// exchange 1 until exchange 6 is acknowledged (see WriteRecord.h), and does
+// not start without one: not on top of another write's record, and not when
+// the record cannot be saved. Every write and finish ends with a line in the
+// service history (History.h). A later connection finishes a cut write:
+// CheckInterruptedWrite looks at what the register holds, and
+// FinishInterruptedWrite does exactly what is left.
 
 #include <cstdint>
 #include <optional>
@@ -52,43 +53,65 @@ struct ReadResult {
   std::string reason;                  // why it failed, when more is known
 };
 
+// Why a write did not start; nothing was sent then.
+enum class WriteRefusal {
+  None,
+  RecordPending,   // another write on this device and link is to be finished or discarded first
+  RecordUnusable,  // its record is damaged: to be discarded first
+  NoRecord,        // the record cannot be saved (the state folder is missing, read-only, ...)
+};
+
 struct WriteResult {
-  int failedExchange = 0;  // 0 when written, else the exchange (1..6) that failed
+  int failedExchange = 0;  // 0 when written or refused, else the exchange (1..6) that failed
   std::string reason;
-  bool written() const { return failedExchange == 0; }
+  WriteRefusal refused = WriteRefusal::None;
+  bool written() const { return failedExchange == 0 && refused == WriteRefusal::None; }
   // Exchanges 2..5: the non-volatile memory may hold part of the write.
   bool partlyWritten() const { return failedExchange >= 2 && failedExchange <= 5; }
 };
 
-// What the non-volatile memory shows of a recorded write.
+// What the register shows of a recorded write.
 enum class InterruptedWrite {
-  Untouched,   // s_old and c_old: exchange 4 never took effect
-  Finishable,  // b, and c_old or c_new
-  Changed,     // anything else: it cannot be finished automatically
+  Untouched,      // the non-volatile memory is as before the write: finishing is the whole write again
+  Finishable,     // b, and c_old or c_new: finishing is what is left of exchanges 5 and 6
+  Changed,        // anything else: it cannot be finished, only discarded
+  OtherRegister,  // processor link: the connected register is not the record's; nothing was sent
 };
 
 struct InterruptedCheck {
-  bool ok = false;  // both reads answered; the rest is valid only then
+  bool ok = false;  // the reads answered; the rest is valid only then
   InterruptedWrite state = InterruptedWrite::Changed;
   std::uint8_t numberNow = 0;
   std::uint8_t checksumNow = 0;
   std::string reason;
 };
 
-// Reads 0x0740 and 0x073E (each followed by the write's pause) and compares
-// them with the record. An untouched write's record is removed.
+// Processor link: the record belongs to the connected register when it answers
+// at the record's line address, or at the new byte (exchange 6 took effect).
+// A record without the old bytes stopped before exchange 4: Untouched, without
+// an exchange. Otherwise reads 0x0740 and 0x073E (each followed by the write's
+// pause) and compares them with the record. The record always stays.
 InterruptedCheck CheckInterruptedWrite(Session& session, Link link, const WriteRecord& record);
-// For a Finishable check: exchange 5 when 0x0740 still holds c_old, then
-// exchange 6; the failed exchange is numbered as in the write. On success the
-// session addresses the register by b and the record is removed; on failure
-// the record stays.
+// For an Untouched or Finishable check: the whole write of b again, or
+// exchange 5 when 0x0740 still holds c_old, then exchange 6; the failed
+// exchange is numbered as in the write. On success the session addresses the
+// register by b and the record is removed; on failure the record stays.
 WriteResult FinishInterruptedWrite(Session& session, Link link, const WriteRecord& record,
                                    const InterruptedCheck& check);
+// Removes a record on the operator's explicit choice, with a history line.
+bool DiscardRecord(Session& session, const WriteRecord& record, std::string& reason);
 // The number a record's new byte stands for, two digits ("45").
 std::string RecordedNumberText(const WriteRecord& record);
 
 ReadResult ReadNetworkNumber(Session& session, Link link);
-// `number` is 1..99; on success the session addresses the register by its byte.
+// Whether a write may start beside the record `pending` found for its device
+// and link: refused (RecordPending, RecordUnusable, with a reason) or not
+// (refused is None).
+WriteResult WriteOnTopOf(const LoadedRecord& pending);
+// `number` is 1..99; on success the session addresses the register by its
+// byte. A record of an earlier write on the device and link refuses the write
+// (RecordPending, RecordUnusable), unless it stopped before exchange 4: the
+// non-volatile memory is then untouched and this write takes its place.
 WriteResult WriteNetworkNumber(Session& session, Link link, int number);
 
 }  // namespace kkm::service

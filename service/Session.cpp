@@ -4,6 +4,7 @@
 #include "register/AddressDiscovery.h"
 #include "serial/OperationTrace.h"
 #include "serial/SerialLine.h"
+#include "service/WriteRecord.h"
 
 namespace kkm::service {
 
@@ -35,6 +36,22 @@ ConnectOutcome ContactKia(Session& session) {
   return ConnectOutcome::Connected;
 }
 
+// Purges what came in and waits until nothing more arrives for kQuietLineMs
+// (at most kQuietLimitMs): a cut frame has then left the line, and whatever
+// took it in has given it up.
+void AwaitQuietLine(serial::PortHandle& port) {
+  serial::Clock& clock = port.clock();
+  const std::uint32_t start = clock.tickMs();
+  do {
+    port.purge(serial::kPurgeRxClear);
+    if (!serial::WaitForInput(port, 1, kQuietLineMs)) return;
+  } while (serial::ElapsedMs(start, clock.tickMs()) <= kQuietLimitMs);
+}
+
+ConnectOutcome Contact(Session& session, Link link) {
+  return link == Link::Processor ? ContactProcessor(session) : ContactKia(session);
+}
+
 }  // namespace
 
 const char* LinkName(Link link) { return link == Link::Processor ? "cpu" : "kia"; }
@@ -60,9 +77,25 @@ ConnectResult Connect(Session& session, const std::string& portName, Link link) 
     return ConnectResult{outcome, serial::DescribeFailure(serial::LastFailure())};
   };
   if (!OpenSessionPort(session, portName)) return failed(ConnectOutcome::PortUnavailable);
-  // 2. Contact through the chosen link.
-  const ConnectOutcome contact = link == Link::Processor ? ContactProcessor(session) : ContactKia(session);
-  if (contact != ConnectOutcome::Connected) return failed(contact);
+  // 2. Contact through the chosen link; after a cut write, on a quiet line and more than once.
+  ConnectOutcome contact = ConnectOutcome::Connected;
+  const bool afterCut = LoadRecord(session, link).status != RecordStatus::None;
+  if (!afterCut) {
+    contact = Contact(session, link);
+  } else {
+    for (int attempt = 0; attempt < kContactAttemptsAfterCut; ++attempt) {
+      AwaitQuietLine(session.port);
+      contact = Contact(session, link);
+      if (contact != ConnectOutcome::NoRegister && contact != ConnectOutcome::NoKia) break;
+    }
+  }
+  if (contact != ConnectOutcome::Connected) {
+    ConnectResult result = failed(contact);
+    if (afterCut && (contact == ConnectOutcome::NoRegister || contact == ConnectOutcome::NoKia))
+      result.reason += "; " + std::to_string(kContactAttemptsAfterCut) +
+                       " попытки связи после прерванной записи не удались, повторите подключение";
+    return result;
+  }
   // 3. The memory map of the version, and the connection is made.
   memmap::LoadMemoryMap(session.memoryMap, static_cast<std::uint8_t>(session.firmwareVersion & 0xFF));
   session.interfaceReady = true;

@@ -26,6 +26,10 @@ enum class Link { Processor, Kia };
 const char* LinkName(Link link);
 
 inline constexpr std::int32_t kRequiredFirmwareVersion = 105;
+inline constexpr int kContactAttemptsAfterCut = 3;
+// The line counts as quiet after this long without a byte; it is awaited for at most kQuietLimitMs.
+inline constexpr std::uint32_t kQuietLineMs = 100;
+inline constexpr std::uint32_t kQuietLimitMs = 1000;
 
 struct Session {
   explicit Session(serial::Platform& p) : platform(p), port(p.clock()) {}
@@ -39,6 +43,8 @@ struct Session {
   // The port as the last attempt named it, and where that name led.
   std::string portName;
   std::string devicePath;
+  // The program that runs the session, as the service history names it.
+  std::string program = "kkm-netnum";
   std::uint8_t registerAddress = 0xFF;
   std::int32_t firmwareVersion = 0;
   bool interfaceReady = false;
@@ -60,6 +66,10 @@ struct ConnectResult {
 bool OpenSessionPort(Session& session, const std::string& portName);
 
 // The port by name: "COM1".."COM255" as the platform maps them, or a device path.
+// When the device and link hold the record of a cut write, the line may still
+// be carrying the rest of the cut frame: the connection then waits for the
+// line to fall quiet before each of up to kContactAttemptsAfterCut attempts at
+// contact.
 ConnectResult Connect(Session& session, const std::string& portName, Link link);
 // COM<portNumber>, as the setup dialog chooses it.
 ConnectResult Connect(Session& session, std::uint8_t portNumber, Link link);

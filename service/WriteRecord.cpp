@@ -2,23 +2,14 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <sstream>
 
 #include "serial/OperationTrace.h"
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
+#include "service/StateFiles.h"
 
 namespace kkm::service {
 
@@ -26,11 +17,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kVersionLine = "version=1";
+constexpr const char* kVersion1Line = "version=1";
+constexpr const char* kVersionLine = "version=2";
 constexpr const char* kEndLine = "end";
 constexpr std::size_t kMaxRecordSize = 4096;
-constexpr std::array<const char*, 8> kKeys = {"port", "device",     "link",         "address",
-                                              "new",  "number_old", "checksum_old", "checksum_new"};
+constexpr std::array<const char*, 5> kKeys = {"port", "device", "link", "address", "new"};
+// Present together once the write has read them; a version 1 record always has them.
+constexpr std::array<const char*, 3> kOldKeys = {"number_old", "checksum_old", "checksum_new"};
 
 std::string HexByte(std::uint8_t byte) {
   char text[5];
@@ -51,54 +44,29 @@ bool ParseHexByte(const std::string& text, std::uint8_t& byte) {
   return true;
 }
 
-// A file name from the port's name: letters, digits, '-' and '_' stay, any
-// other byte becomes %XX, so different names never share a file.
-std::string EncodedName(const std::string& portName) {
-  std::string name;
-  for (const char c : portName) {
-    const auto u = static_cast<unsigned char>(c);
+// A file name from a device or port name: letters, digits, '-' and '_' stay,
+// any other byte becomes %XX, so different names never share a file.
+std::string EncodedName(const std::string& name) {
+  std::string encoded;
+  for (const char c : name) {
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_') {
-      name += c;
+      encoded += c;
     } else {
       char escape[4];
-      std::snprintf(escape, sizeof escape, "%%%02X", u);
-      name += escape;
+      std::snprintf(escape, sizeof escape, "%%%02X", static_cast<unsigned char>(c));
+      encoded += escape;
     }
   }
-  return name;
+  return encoded;
 }
 
-std::string SystemError(const std::string& what, const std::string& path, int error) {
-  return what + " " + path + ": " + std::strerror(error);
+std::string RecordName(const std::string& name, Link link) {
+  return "write-" + EncodedName(name) + "-" + LinkName(link) + ".txt";
 }
 
-// Writes `text` to `path` and flushes it to the disk.
-bool WriteFlushed(const std::string& path, const std::string& text, std::string& reason) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    reason = SystemError("cannot create", path, errno);
-    return false;
-  }
-  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
-#ifdef _WIN32
-  ok = ok && _commit(_fileno(file)) == 0;
-#else
-  ok = ok && ::fsync(fileno(file)) == 0;
-#endif
-  const int error = errno;
-  ok = std::fclose(file) == 0 && ok;
-  if (!ok) reason = SystemError("cannot write", path, error);
-  return ok;
-}
-
-// The folder's entry for a renamed file reaches the disk too.
-void FlushFolder([[maybe_unused]] const std::string& folder) {
-#ifndef _WIN32
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-#endif
+bool Refuse(std::string& reason, const std::string& why) {
+  reason = why;
+  return false;
 }
 
 }  // namespace
@@ -107,165 +75,119 @@ std::string FormatRecord(const WriteRecord& r) {
   std::ostringstream text;
   text << kVersionLine << '\n'
        << "port=" << r.portName << '\n'
-       << "device=" << r.devicePath << '\n'
+       << "device=" << r.device << '\n'
        << "link=" << LinkName(r.link) << '\n'
        << "address=" << HexByte(r.registerAddress) << '\n'
-       << "new=" << HexByte(r.newByte) << '\n'
-       << "number_old=" << HexByte(r.numberOld) << '\n'
-       << "checksum_old=" << HexByte(r.checksumOld) << '\n'
-       << "checksum_new=" << HexByte(r.checksumNew) << '\n'
-       << kEndLine << '\n';
+       << "new=" << HexByte(r.newByte) << '\n';
+  if (r.oldKnown)
+    text << "number_old=" << HexByte(r.numberOld) << '\n'
+         << "checksum_old=" << HexByte(r.checksumOld) << '\n'
+         << "checksum_new=" << HexByte(r.checksumNew()) << '\n';
+  text << kEndLine << '\n';
   return text.str();
 }
 
 bool ParseRecord(const std::string& text, WriteRecord& record, std::string& reason) {
   std::istringstream lines(text);
   std::string line;
-  if (!std::getline(lines, line) || line != kVersionLine) {
-    reason = "not a write record of a known version";
-    return false;
-  }
+  std::getline(lines, line);
+  const bool version1 = line == kVersion1Line;
+  if (!version1 && line != kVersionLine) return Refuse(reason, "not a write record of a known version");
   std::map<std::string, std::string> values;
   bool ended = false;
   while (std::getline(lines, line)) {
-    if (ended) {
-      reason = "text after the end line";
-      return false;
-    }
+    if (ended) return Refuse(reason, "text after the end line");
     if (line == kEndLine) {
       ended = true;
       continue;
     }
     const std::size_t equals = line.find('=');
     const std::string key = line.substr(0, equals);
-    if (equals == std::string::npos || std::find(kKeys.begin(), kKeys.end(), key) == kKeys.end()) {
-      reason = "unknown line \"" + line + "\"";
-      return false;
-    }
-    if (!values.emplace(key, line.substr(equals + 1)).second) {
-      reason = "key " + key + " repeated";
-      return false;
-    }
+    if (equals == std::string::npos || (std::find(kKeys.begin(), kKeys.end(), key) == kKeys.end() &&
+                                        std::find(kOldKeys.begin(), kOldKeys.end(), key) == kOldKeys.end()))
+      return Refuse(reason, "unknown line \"" + line + "\"");
+    if (!values.emplace(key, line.substr(equals + 1)).second)
+      return Refuse(reason, "key " + key + " repeated");
   }
   // A torn file lacks its end line.
-  if (!ended) {
-    reason = "incomplete (no end line)";
-    return false;
-  }
+  if (!ended) return Refuse(reason, "incomplete (no end line)");
   for (const char* key : kKeys)
-    if (!values.count(key)) {
-      reason = std::string("key ") + key + " missing";
-      return false;
-    }
+    if (!values.count(key)) return Refuse(reason, std::string("key ") + key + " missing");
+  const auto oldKeys =
+      std::count_if(kOldKeys.begin(), kOldKeys.end(), [&](const char* k) { return values.count(k) != 0; });
+  if ((version1 && oldKeys != 3) || (oldKeys != 0 && oldKeys != 3))
+    return Refuse(reason, "the old number and checksum are given only in part");
   WriteRecord parsed;
   parsed.portName = values["port"];
-  parsed.devicePath = values["device"];
-  if (parsed.portName.empty()) {
-    reason = "empty port";
-    return false;
-  }
-  if (values["link"] == "cpu" || values["link"] == "kia") {
-    parsed.link = values["link"] == "cpu" ? Link::Processor : Link::Kia;
-  } else {
-    reason = "link \"" + values["link"] + "\" is neither cpu nor kia";
-    return false;
-  }
+  parsed.device = values["device"];
+  if (parsed.portName.empty()) return Refuse(reason, "empty port");
+  if (!version1 && parsed.device.empty()) return Refuse(reason, "empty device");
+  if (values["link"] != "cpu" && values["link"] != "kia")
+    return Refuse(reason, "link \"" + values["link"] + "\" is neither cpu nor kia");
+  parsed.link = values["link"] == "cpu" ? Link::Processor : Link::Kia;
+  parsed.oldKnown = oldKeys == 3;
+  std::uint8_t checksumNew = 0;
   const std::pair<const char*, std::uint8_t*> bytes[] = {{"address", &parsed.registerAddress},
                                                          {"new", &parsed.newByte},
                                                          {"number_old", &parsed.numberOld},
                                                          {"checksum_old", &parsed.checksumOld},
-                                                         {"checksum_new", &parsed.checksumNew}};
+                                                         {"checksum_new", &checksumNew}};
   for (const auto& [key, byte] : bytes)
-    if (!ParseHexByte(values[key], *byte)) {
-      reason = std::string("key ") + key + " is no byte 0xHH";
-      return false;
-    }
-  if (static_cast<std::uint8_t>(parsed.checksumOld - parsed.numberOld + parsed.newByte) !=
-      parsed.checksumNew) {
-    reason = "checksum_new does not follow from the other bytes";
-    return false;
-  }
+    if (values.count(key) && !ParseHexByte(values[key], *byte))
+      return Refuse(reason, std::string("key ") + key + " is no byte 0xHH");
+  if (parsed.oldKnown && parsed.checksumNew() != checksumNew)
+    return Refuse(reason, "checksum_new does not follow from the other bytes");
   record = parsed;
   return true;
 }
 
-std::string StateFolder() {
+std::string DeviceOf(const serial::Platform& platform, const std::string& portName) {
+  std::string device = platform.devicePath(portName);
 #ifdef _WIN32
-  const char* base = std::getenv("LOCALAPPDATA");
-  if (base == nullptr || *base == '\0') return {};
-  return (fs::path(base) / "kkm-netnum").string();
+  // "\\.\COM7" and "com7" name one port.
+  if (device.rfind("\\\\.\\", 0) == 0) device.erase(0, 4);
+  std::transform(device.begin(), device.end(), device.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
 #else
-  // Relative paths in XDG_STATE_HOME are ignored, as the base directory rules ask.
-  if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/')
-    return (fs::path(state) / "kkm-netnum").string();
-  const char* home = std::getenv("HOME");
-  if (home == nullptr || *home == '\0') return {};
-  return (fs::path(home) / ".local" / "state" / "kkm-netnum").string();
+  // A link (a stable by-id name, a mapping's target) leads to the device
+  // itself. A name that is no path (a simulated port) stands for itself.
+  std::error_code error;
+  const fs::path resolved = device.rfind('/', 0) == 0 ? fs::weakly_canonical(device, error) : fs::path();
+  if (!error && !resolved.empty()) device = resolved.string();
 #endif
+  return device;
 }
 
-std::string RecordPath(const std::string& portName, Link link) {
-  const std::string folder = StateFolder();
-  if (folder.empty()) return {};
-  return (fs::path(folder) / ("write-" + EncodedName(portName) + "-" + LinkName(link) + ".txt")).string();
-}
+std::string RecordPath(const std::string& device, Link link) { return StatePath(RecordName(device, link)); }
 
 bool SaveRecord(const WriteRecord& record, std::string& reason) {
-  const std::string path = RecordPath(record.portName, record.link);
-  if (path.empty()) {
-    reason = "no state folder (neither XDG_STATE_HOME nor HOME is set)";
-    return false;
-  }
-  if (record.portName.find('\n') != std::string::npos || record.devicePath.find('\n') != std::string::npos) {
-    reason = "the port's name holds a line break";
-    return false;
-  }
-  const fs::path folder = fs::path(path).parent_path();
-  std::error_code error;
-  fs::create_directories(folder, error);
-  if (error) {
-    reason = "cannot create " + folder.string() + ": " + error.message();
-    return false;
-  }
-  const std::string temporary = path + ".tmp";
-  if (!WriteFlushed(temporary, FormatRecord(record), reason)) {
-    fs::remove(temporary, error);
-    return false;
-  }
-  fs::rename(temporary, path, error);
-  if (error) {
-    reason = "cannot rename " + temporary + " to " + path + ": " + error.message();
-    fs::remove(temporary, error);
-    return false;
-  }
-  FlushFolder(folder.string());
-  return true;
+  if (record.portName.find('\n') != std::string::npos || record.device.find('\n') != std::string::npos)
+    return Refuse(reason, "the port's name holds a line break");
+  return ReplaceStateFile(RecordName(record.device, record.link), FormatRecord(record), reason);
 }
 
-LoadedRecord LoadRecord(const std::string& portName, Link link) {
+LoadedRecord LoadRecord(const std::string& device, Link link, const std::string& portName) {
   LoadedRecord loaded;
-  const std::string path = RecordPath(portName, link);
-  if (path.empty()) return loaded;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    if (errno != ENOENT) {
-      loaded.status = RecordStatus::Unusable;
-      loaded.reason = SystemError("cannot read", path, errno);
-    }
-    return loaded;
-  }
-  std::string text(kMaxRecordSize + 1, '\0');
-  text.resize(std::fread(text.data(), 1, text.size(), file));
-  const bool readError = std::ferror(file) != 0;
-  std::fclose(file);
+  bool legacy = false;
+  std::string text;
   std::string why;
-  if (readError) {
-    why = "read error";
-  } else if (text.size() > kMaxRecordSize) {
-    why = "too large";
-  } else if (ParseRecord(text, loaded.record, why) &&
-             (loaded.record.portName != portName || loaded.record.link != link)) {
-    why = "it names another port or link";
+  StateFileRead read = ReadStateFile(RecordName(device, link), kMaxRecordSize, text, why);
+  if (read == StateFileRead::Absent && portName != device) {
+    legacy = true;
+    read = ReadStateFile(RecordName(portName, link), kMaxRecordSize, text, why);
+  }
+  if (read == StateFileRead::Absent) return loaded;
+  // Under the port's name only a record of the earlier format counts: a current
+  // one there belongs to the device of that name.
+  if (legacy && read == StateFileRead::Read && text.rfind(kVersion1Line, 0) != 0) return loaded;
+  const std::string path = RecordPath(legacy ? portName : device, link);
+  if (read == StateFileRead::Read && ParseRecord(text, loaded.record, why)) {
+    const WriteRecord& r = loaded.record;
+    // A record names its own device and link; one of the earlier format its port.
+    if (r.link != link || (legacy ? r.portName != portName : r.device != device))
+      why = "it names another device or link";
+    else if (legacy)
+      loaded.record.device = device;
   }
   if (!why.empty()) {
     loaded.status = RecordStatus::Unusable;
@@ -276,17 +198,21 @@ LoadedRecord LoadRecord(const std::string& portName, Link link) {
   return loaded;
 }
 
-bool RemoveRecord(const std::string& portName, Link link, std::string& reason) {
-  const std::string path = RecordPath(portName, link);
-  if (path.empty()) return true;
-  std::error_code error;
-  fs::remove(path, error);
-  if (error) {
-    reason = "cannot remove " + path + ": " + error.message();
-    return false;
-  }
-  FlushFolder(fs::path(path).parent_path().string());
-  return true;
+LoadedRecord LoadRecord(const Session& session, Link link) {
+  return LoadRecord(DeviceOf(session.platform, session.portName), link, session.portName);
+}
+
+bool RemoveRecord(const WriteRecord& record, std::string& reason) {
+  if (!RemoveStateFile(RecordName(record.device, record.link), reason)) return false;
+  // A record of the earlier format, under the port's name.
+  if (record.portName == record.device) return true;
+  const std::string legacy = RecordName(record.portName, record.link);
+  std::string text;
+  std::string why;
+  if (ReadStateFile(legacy, kMaxRecordSize, text, why) != StateFileRead::Read ||
+      text.rfind(kVersion1Line, 0) != 0)
+    return true;
+  return RemoveStateFile(legacy, reason);
 }
 
 void ReportRecordFailure(serial::PortHandle& port, const std::string& reason) {

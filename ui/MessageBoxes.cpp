@@ -32,15 +32,28 @@ void QtMessageBoxes::show(const QString& text, const QString& title, Icon icon) 
   box.exec();
 }
 
-bool QtMessageBoxes::ask(const QString& text, const QString& title) {
-  QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, QApplication::activeWindow());
+namespace {
+
+// "Да" and "Нет"; Escape or closing the box counts as "Нет".
+bool AskYesNo(QMessageBox::Icon icon, const QString& text, const QString& title, bool yesIsDefault) {
+  QMessageBox box(icon, title, text, QMessageBox::NoButton, QApplication::activeWindow());
   box.setTextFormat(Qt::PlainText);
   QPushButton* yes = box.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
   QPushButton* no = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
-  box.setDefaultButton(yes);
+  box.setDefaultButton(yesIsDefault ? yes : no);
   box.setEscapeButton(no);
   box.exec();
   return box.clickedButton() == yes;
+}
+
+}  // namespace
+
+bool QtMessageBoxes::ask(const QString& text, const QString& title) {
+  return AskYesNo(QMessageBox::Question, text, title, true);
+}
+
+bool QtMessageBoxes::askWarning(const QString& text, const QString& title) {
+  return AskYesNo(QMessageBox::Warning, text, title, false);
 }
 
 }  // namespace kkm::ui

@@ -2,8 +2,9 @@
 // How the windows report to the operator: a modal box with a text, a title, an
 // icon and one OK button. show() returns when the operator has closed the box.
 // ask() is a question box with the buttons "Да" (the default) and "Нет"; it
-// returns true for "Да". QtMessageBoxes is the real one; tests substitute a
-// recorder.
+// returns true for "Да". askWarning() is the same with the warning icon and
+// "Нет" as the default, for a choice that gives something up. QtMessageBoxes is the real one; tests
+// substitute a recorder.
 
 #include <QString>
 
@@ -16,6 +17,7 @@ class MessageBoxes {
   virtual ~MessageBoxes() = default;
   virtual void show(const QString& text, const QString& title, Icon icon) = 0;
   virtual bool ask(const QString& text, const QString& title) = 0;
+  virtual bool askWarning(const QString& text, const QString& title) = 0;
 };
 
 // A QMessageBox over the active window; the text is shown as plain text.
@@ -24,6 +26,7 @@ class QtMessageBoxes : public MessageBoxes {
   void show(const QString& text, const QString& title, Icon icon) override;
   // Closing the box without a button counts as "Нет".
   bool ask(const QString& text, const QString& title) override;
+  bool askWarning(const QString& text, const QString& title) override;
 };
 
 }  // namespace kkm::ui

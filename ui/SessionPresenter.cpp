@@ -126,7 +126,13 @@ void SessionPresenter::write() {
     }
     return;
   }
-  reportWrite(link, service::WriteNetworkNumber(session_, link, *number));
+  // A cut write on this device and link is settled first.
+  const Settled settled = settleInterruptedWrite(link, service::NetworkNumberByte(*number));
+  if (settled == Settled::Kept) {
+    mainForm_.ButtonEnabled();
+    return;
+  }
+  if (settled == Settled::Cleared) reportWrite(link, service::WriteNetworkNumber(session_, link, *number));
 }
 
 void SessionPresenter::reportWrite(Link link, const service::WriteResult& result) {
@@ -136,23 +142,48 @@ void SessionPresenter::reportWrite(Link link, const service::WriteResult& result
     mainForm_.ButtonEnabled();
     return;
   }
+  if (result.refused != service::WriteRefusal::None) {
+    // Nothing was sent: the register is as it was.
+    const std::string text = result.refused == service::WriteRefusal::NoRecord ? service::kNoRecordText
+                                                                               : service::kUnusableRecordText;
+    show(Utf8(text + ":\n" + result.reason), kCommandTitle, MessageBoxes::Icon::Error);
+    mainForm_.ButtonEnabled();
+    return;
+  }
   reportNoContact(link);
   // A half-written register keeps the commands off until the next connection.
   if (!result.partlyWritten()) mainForm_.ButtonEnabled();
 }
 
 void SessionPresenter::finishInterruptedWrite() {
-  const Link link = selectedLink();
-  const service::LoadedRecord loaded = service::LoadRecord(session_.portName, link);
-  if (loaded.status == service::RecordStatus::None) return;
+  if (settleInterruptedWrite(selectedLink(), std::nullopt) != Settled::Reported) mainForm_.ButtonEnabled();
+}
+
+bool SessionPresenter::offerDiscard(const std::string& text, const service::WriteRecord& record) {
+  if (!boxes_.askWarning(Utf8(text + "\n" + service::kDiscardQuestionText), kCommandTitle)) return false;
+  std::string reason;
+  if (service::DiscardRecord(session_, record, reason)) return true;
+  show(Utf8(reason), kCommandTitle, MessageBoxes::Icon::Error);
+  return false;
+}
+
+SessionPresenter::Settled SessionPresenter::settleInterruptedWrite(Link link,
+                                                                   std::optional<std::uint8_t> newByte) {
+  const service::LoadedRecord loaded = service::LoadRecord(session_, link);
+  if (loaded.status == service::RecordStatus::None) return Settled::Cleared;
+  service::WriteRecord record = loaded.record;
   if (loaded.status == service::RecordStatus::Unusable) {
-    // Never acted on: the operator learns why, and the file stays for a look.
+    // Never acted on: the operator learns why, and may give it up.
     service::ReportRecordFailure(session_.port, loaded.reason);
-    show(Utf8(std::string(service::kUnusableRecordText) + ".\n" + loaded.reason), kCommandTitle,
-         MessageBoxes::Icon::Warning);
-    return;
+    record = {session_.portName, service::DeviceOf(session_.platform, session_.portName), link};
+    BusyCursor::end();
+    return offerDiscard(std::string(service::kUnusableRecordText) + ": " + loaded.reason, record)
+               ? Settled::Cleared
+               : Settled::Kept;
   }
-  const service::WriteRecord& record = loaded.record;
+  // A write stopped before exchange 4 left the non-volatile memory untouched:
+  // a new write simply takes its place.
+  if (newByte && !record.oldKnown) return Settled::Cleared;
   const std::string number = service::RecordedNumberText(record);
 
   BusyCursor busy;
@@ -160,24 +191,31 @@ void SessionPresenter::finishInterruptedWrite() {
   const service::InterruptedCheck check = service::CheckInterruptedWrite(session_, link, record);
   if (!check.ok) {
     reportNoContact(link);
-    mainForm_.ButtonEnabled();
-    return;
+    return Settled::Kept;
   }
   switch (check.state) {
-    case service::InterruptedWrite::Untouched:
-      break;
+    case service::InterruptedWrite::OtherRegister:
+      show(Utf8(service::OtherRegisterText(number, record.registerAddress)), kCommandTitle,
+           MessageBoxes::Icon::Warning);
+      return Settled::Kept;
     case service::InterruptedWrite::Changed:
-      show(Utf8(service::MemoryChangedText(number)), kCommandTitle, MessageBoxes::Icon::Warning);
-      break;
-    case service::InterruptedWrite::Finishable: {
       BusyCursor::end();
-      if (!boxes_.ask(Utf8(service::FinishQuestionText(number)), kCommandTitle)) break;
-      BusyCursor finishing;
-      reportWrite(link, service::FinishInterruptedWrite(session_, link, record, check));
-      return;
-    }
+      return offerDiscard(service::MemoryChangedText(number), record) ? Settled::Cleared : Settled::Kept;
+    case service::InterruptedWrite::Untouched:
+    case service::InterruptedWrite::Finishable:
+      break;
   }
-  mainForm_.ButtonEnabled();
+  BusyCursor::end();
+  if (!boxes_.ask(Utf8(service::FinishQuestionText(number)), kCommandTitle)) {
+    if (newByte) show(Utf8(service::NeitherWrittenText(number)), kCommandTitle, MessageBoxes::Icon::Warning);
+    return Settled::Kept;
+  }
+  BusyCursor finishing;
+  const service::WriteResult result = service::FinishInterruptedWrite(session_, link, record, check);
+  reportWrite(link, result);
+  // The new write goes on after a finish, unless the finish wrote what it would write.
+  if (result.written() && newByte && *newByte != record.newByte) return Settled::Cleared;
+  return Settled::Reported;
 }
 
 }  // namespace kkm::ui

@@ -15,17 +15,24 @@
 //   hexadecimal integer raises the conversion error the application's
 //   standard error box shows; other text outside 1..99 gets a warning box.
 //   Nothing is sent in either case and the buttons are enabled again;
-// - after every connection, a write that a record shows was interrupted on
-//   this port and link is looked at: untouched, its record goes silently;
-//   finishable, the operator is asked and "Да" finishes it with the write's
-//   own success or error report ("Нет" sends nothing, and the question comes
-//   again at the next connection); changed since, a warning and the record
-//   stays.
+// - a write that a record shows was cut on this device and link is looked at
+//   after every connection and before every write: finishable (the whole
+//   write again while the non-volatile memory is untouched, else what is left
+//   of it), the operator is asked and "Да" finishes it with the write's own
+//   success or error report, after which a new write goes on; "Нет" sends
+//   nothing, and before a write a box says that neither was made. A record
+//   whose memory changed since, or a damaged one, is shown in a warning that
+//   offers to discard it; one of another register is kept and named. A write
+//   whose record cannot be saved does not start: the error box says why.
 //
 // Every command that blocks shows the wait cursor until its first box opens
 // or it ends, and paints the read and write buttons disabled before its first
 // exchange. After a read the field's whole text is selected, so that typing
 // replaces the number read.
+
+#include <cstdint>
+#include <optional>
+#include <string>
 
 #include "service/NetworkNumber.h"
 #include "service/Session.h"
@@ -56,6 +63,18 @@ class SessionPresenter {
   void show(const QString& text, const QString& title, MessageBoxes::Icon icon);
   void reportNoContact(Link link);
   void reportWrite(Link link, const service::WriteResult& result);
+
+  // What became of a cut write's record: none, or gone now (Cleared); still
+  // there, and the operator told (Kept); finished, its outcome reported (Reported).
+  enum class Settled { Cleared, Kept, Reported };
+  // Looks at the record of a cut write on the session's device and link and
+  // does what the operator chooses: finish it, or discard one that cannot be
+  // finished. Before a write of `newByte` a record of a write that stopped
+  // before exchange 4 is no bar, and "Нет" is answered with a box saying that
+  // neither write was made.
+  Settled settleInterruptedWrite(Link link, std::optional<std::uint8_t> newByte);
+  // The warning with the choice to discard the record; true when it was discarded.
+  bool offerDiscard(const std::string& text, const service::WriteRecord& record);
 
   service::Session& session_;
   MessageBoxes& boxes_;

@@ -17,6 +17,7 @@
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
 #include "tests/support/Facts.h"
+#include "tests/support/RegisterPlaces.h"
 #include "tools/kkm-netnum-cli/CliTool.h"
 
 namespace kkm::cli {
@@ -398,6 +399,7 @@ struct FinishCase {
   std::string out;
   std::string err;
   bool recordKept;
+  bool discard = false;  // finish --discard
 };
 void PrintTo(const FinishCase& c, std::ostream* os) { *os << c.name; }
 
@@ -405,10 +407,14 @@ const FinishCase kFinishCases[] = {
     {"Finishable", nullptr, kExitDone, "45\n", "", false},
     {"ChecksumChangedSince", [](sim::CashRegister& r) { r.nonVolatile()[0x0740] = 0x11; }, kExitMemoryChanged,
      "",
-     "Память ККМ изменилась после прерванной записи сетевого номера 45. Завершить её автоматически нельзя.\n",
+     "Память ККМ изменилась после прерванной записи сетевого номера 45. Завершить её автоматически нельзя.\n"
+     "Удалить сведения о ней: kkm-netnum-cli finish --port COM1 --link cpu --discard\n",
      true},
-    {"NumberPutBack", [](sim::CashRegister& r) { r.nonVolatile()[0x073E] = 0xFE; }, kExitDone, "",
-     "Прерванная запись сетевого номера 45 не изменила память ККМ; сведения о ней удалены.\n", false},
+    // The non-volatile memory as before the write: finishing is the whole write again.
+    {"NumberPutBack", [](sim::CashRegister& r) { r.nonVolatile()[0x073E] = 0xFE; }, kExitDone, "45\n", "",
+     false},
+    {"Discarded", nullptr, kExitDone, "", "Сведения о прерванной записи сетевого номера 45 удалены.\n", false,
+     true},
 };
 
 class CliFinish : public ::testing::TestWithParam<FinishCase> {
@@ -418,7 +424,8 @@ class CliFinish : public ::testing::TestWithParam<FinishCase> {
     line_.attach(register_);
   }
   bool recordKept() const {
-    return service::LoadRecord("COM1", service::Link::Processor).status == service::RecordStatus::Found;
+    return service::LoadRecord("COM1", service::Link::Processor, "COM1").status ==
+           service::RecordStatus::Found;
   }
   sim::VirtualLine line_;
   sim::VirtualPlatform platform_{line_};
@@ -440,7 +447,15 @@ TEST_P(CliFinish, FinishesWithoutAskingOrSaysWhyNot) {
             "Внимание: запись сетевого номера 45 через COM1 была прервана; завершите её: kkm-netnum-cli "
             "finish --port COM1 --link cpu\n");
 
-  EXPECT_EQ(RunTool(platform_, {"finish", "--port", "COM1"}, out, err), c.exitCode);
+  // A new write does not start on top of it.
+  const test::Places cut = test::PlacesOf(register_);
+  EXPECT_EQ(RunTool(platform_, Write("17"), out, err), kExitRecordPending);
+  EXPECT_EQ(test::PlacesOf(register_), cut);
+  EXPECT_NE(err.find("kkm-netnum-cli finish --port COM1 --link cpu"), std::string::npos) << err;
+
+  std::vector<std::string> finish{"finish", "--port", "COM1"};
+  if (c.discard) finish.push_back("--discard");
+  EXPECT_EQ(RunTool(platform_, finish, out, err), c.exitCode);
   EXPECT_EQ(out, c.out);
   EXPECT_EQ(err, c.err);
   EXPECT_EQ(recordKept(), c.recordKept);
@@ -476,6 +491,8 @@ TEST(CliFinishRecord, NoRecordOrAnUnusableOneSendsNothing) {
   const std::string path = service::RecordPath("COM1", service::Link::Kia);
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::ofstream(path) << "version=1\nport=COM1\nlink=kia\n";
+  EXPECT_EQ(RunTool(platform, {"write", "45", "--port", "COM1", "--link", "kia"}, out, err),
+            kExitRecordUnusable);
   EXPECT_EQ(RunTool(platform, {"finish", "--port", "COM1", "--link", "kia"}, out, err), kExitRecordUnusable);
   EXPECT_EQ(err.rfind("Сведения о прерванной записи сетевого номера повреждены и не будут использованы: "
                       "the write record " +

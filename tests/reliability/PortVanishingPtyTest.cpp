@@ -234,10 +234,18 @@ TEST_P(PortVanishingOnPty, TheOperationFailsInTimeAndTheToolConnectsOnceThePortI
   FaultTap healthy(device(link));
   PtyPort back(path_, link, healthy);
   ASSERT_TRUE(ConnectPatiently(rig, link, healthy, boxes_));
+  // A write cut there is offered for finishing at once, and "Да" finishes it.
+  const bool cutWrite = operation == Operation::Write;
+  if (cutWrite) {
+    ASSERT_EQ(boxes_.boxes.size(), 2u);
+    EXPECT_EQ(boxes_.boxes[0].icon, Icon::Question);
+    EXPECT_EQ(boxes_.boxes[1].icon, Icon::Information);
+    boxes_.boxes.clear();
+  }
   rig.read();
   EXPECT_TRUE(boxes_.boxes.empty());
   EXPECT_EQ(rig.statusText(), kReadDone);
-  EXPECT_EQ(rig.numberText(), "01");
+  EXPECT_EQ(rig.numberText(), cutWrite ? "45" : "01");
   EXPECT_TRUE(rig.commandsEnabled());
 }
 

@@ -1,7 +1,8 @@
-// A write interrupted between its fourth and fifth exchanges, on the virtual
-// line: the record it leaves, what a later connection finds, and finishing it
-// so that the register holds what a complete write leaves. Also the record
-// file itself: written whole or refused.
+// A write cut at any of its exchanges, on the virtual line: the record it
+// leaves, what a later connection finds, finishing it or writing anew, so that
+// the register ends untouched or consistent for the number last confirmed.
+// Also the record file itself: written whole, never through a planted link,
+// or refused.
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include "serial/Platform.h"
 #include "service/NetworkNumber.h"
 #include "service/Session.h"
 #include "service/WriteRecord.h"
@@ -44,10 +51,17 @@ class FinishTest : public ::testing::Test {
   Places places() const { return test::PlacesOf(register_); }
   // What a complete write of 45 leaves.
   Places complete() const { return {kB, kB, kB, static_cast<std::uint8_t>(checksumOld_ - numberOld_ + kB)}; }
-  WriteRecord expectedRecord() const {
-    return {"COM1", "COM1", Link::Processor, 0xFE, kB, numberOld_, checksumOld_, complete().checksum};
+  // What a complete write of `number` leaves.
+  Places completeOf(int number) const {
+    const std::uint8_t b = NetworkNumberByte(number);
+    return {b, b, b, static_cast<std::uint8_t>(checksumOld_ - numberOld_ + b)};
   }
-  bool recordExists() const { return LoadRecord("COM1", Link::Processor).status == RecordStatus::Found; }
+  WriteRecord expectedRecord() const {
+    return {"COM1", "COM1", Link::Processor, 0xFE, kB, true, numberOld_, checksumOld_};
+  }
+  bool recordExists() const {
+    return LoadRecord("COM1", Link::Processor, "COM1").status == RecordStatus::Found;
+  }
 
   // The commands the register executed since the log was cleared, as command and address.
   std::vector<std::pair<std::uint8_t, std::uint16_t>> executed() const {
@@ -64,101 +78,78 @@ class FinishTest : public ::testing::Test {
   std::uint8_t checksumOld_ = 0;
 };
 
-// The answers to one frame of the host's never arrive; the register executed it.
-test::FaultTap::Strike AcknowledgementLost(std::uint32_t frame) {
-  return {frame, false, {}, [](std::size_t, std::uint8_t) { return std::vector<std::uint8_t>{}; }};
-}
+// How a write is cut at its exchange k (frame k after connecting): the
+// frame never reaches the register, or the register executes it and its
+// answers are lost.
+enum class Cut { Silent, AnswerLost };
+// What comes next, once the register answers again.
+enum class Then { Finish, NewWrite };
 
-// The register silent in the `occurrence`-th block write and every later
-// exchange of the write (there is none after a failed one); 0: in every block
-// write. Exchanges 4 and 5 are the write's first and second block writes.
-sim::FaultRule SilentBlockWrites(std::uint32_t occurrence) {
-  sim::FaultRule rule;
-  rule.command = kWriteBlock;
-  rule.occurrence = occurrence;
-  rule.times = 0;
-  return rule;
-}
+using CutRow = std::tuple<int, Cut, Then>;
 
-struct Interruption {
-  const char* name;
-  std::function<void(sim::CashRegister&, test::FaultTap&)> inject;  // after connecting
-  int failedExchange;
-  InterruptedWrite found;
-  bool sendsExchange5;  // when finishing
-};
+class CutWrite : public FinishTest, public ::testing::WithParamInterface<CutRow> {};
 
-void PrintTo(const Interruption& row, std::ostream* os) { *os << row.name; }
-
-// After connecting, the write's frames are counted from 1: frame k is exchange k.
-const Interruption kInterruptions[] = {
-    {"register silent from exchange 4 on",
-     [](sim::CashRegister& r, test::FaultTap&) { r.addFault(SilentBlockWrites(0)); }, 4,
-     InterruptedWrite::Untouched, false},
-    {"acknowledgement of exchange 4 lost",
-     [](sim::CashRegister&, test::FaultTap& tap) { tap.arm(AcknowledgementLost(4)); }, 4,
-     InterruptedWrite::Finishable, true},
-    {"register silent from exchange 5 on",
-     [](sim::CashRegister& r, test::FaultTap&) { r.addFault(SilentBlockWrites(2)); }, 5,
-     InterruptedWrite::Finishable, true},
-    {"acknowledgement of exchange 5 lost",
-     [](sim::CashRegister&, test::FaultTap& tap) { tap.arm(AcknowledgementLost(5)); }, 5,
-     InterruptedWrite::Finishable, false},
-};
-
-class InterruptedWriteRow : public FinishTest, public ::testing::WithParamInterface<Interruption> {};
-
-TEST_P(InterruptedWriteRow, IsFinishedAtTheNextConnection) {
-  const Interruption& row = GetParam();
+TEST_P(CutWrite, EndsUntouchedOrConsistentNeverWithAFalseSuccess) {
+  const auto [exchange, cut, then] = GetParam();
+  const auto frame = static_cast<std::uint32_t>(exchange);
   {
-    {
-      Session session(platform_);
-      ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
-      row.inject(register_, tap_);
-      EXPECT_EQ(WriteNetworkNumber(session, Link::Processor, kNumber).failedExchange, row.failedExchange);
-    }
-    // The record was written before exchange 4, with what finishing needs.
-    const LoadedRecord loaded = LoadRecord("COM1", Link::Processor);
-    ASSERT_EQ(loaded.status, RecordStatus::Found);
-    EXPECT_EQ(loaded.record, expectedRecord());
-
-    // The register answers again; the next connection looks at the write.
-    register_.clearFaults();
-    tap_.arm({});
     Session session(platform_);
     ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
-    register_.clearLog();
+    tap_.arm(cut == Cut::Silent ? test::FaultTap::Strike{frame, true, {}, {}}
+                                : test::FaultTap::Strike{frame, false, {}, [](std::size_t, std::uint8_t) {
+                                                           return std::vector<std::uint8_t>{};
+                                                         }});
+    ASSERT_EQ(WriteNetworkNumber(session, Link::Processor, kNumber).failedExchange, exchange);
+  }
+  tap_.arm({});
+  // The record stays until exchange 6 is acknowledged, with the old bytes once read.
+  const LoadedRecord loaded = LoadRecord("COM1", Link::Processor, "COM1");
+  ASSERT_EQ(loaded.status, RecordStatus::Found);
+  EXPECT_EQ(loaded.record.oldKnown, exchange >= 4);
+  const Places afterCut = places();
+
+  Session session(platform_);
+  ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
+  int confirmed = kNumber;
+  if (then == Then::NewWrite) {
+    // A new write does not start on top of a cut one that may have touched
+    // the non-volatile memory; before exchange 4 it takes the cut one's place.
+    const WriteResult result = WriteNetworkNumber(session, Link::Processor, 17);
+    if (exchange >= 4) {
+      EXPECT_EQ(result.refused, WriteRefusal::RecordPending);
+      EXPECT_EQ(places(), afterCut) << "nothing sent";
+    } else {
+      EXPECT_TRUE(result.written()) << result.reason;
+      confirmed = 17;
+    }
+  }
+  if (confirmed == kNumber) {
     const InterruptedCheck check = CheckInterruptedWrite(session, Link::Processor, loaded.record);
     ASSERT_TRUE(check.ok);
-    EXPECT_EQ(check.state, row.found);
-    using Command = std::pair<std::uint8_t, std::uint16_t>;
-    EXPECT_EQ(executed(), (std::vector<Command>{{kReadBlock, kEepromChecksumAddress},
-                                                {kReadBlock, kEepromNumberAddress}}));
-    if (row.found == InterruptedWrite::Untouched) {
-      EXPECT_FALSE(recordExists()) << "an untouched register needs no finishing";
-      EXPECT_EQ(places(), (Places{kB, 0xFE, numberOld_, checksumOld_})) << "only exchange 1 took effect";
-      return;
+    ASSERT_NE(check.state, InterruptedWrite::Changed);
+    EXPECT_TRUE(FinishInterruptedWrite(session, Link::Processor, loaded.record, check).written());
+    if (then == Then::NewWrite) {
+      EXPECT_TRUE(WriteNetworkNumber(session, Link::Processor, 17).written());
+      confirmed = 17;
     }
-    register_.clearLog();
-    ASSERT_TRUE(FinishInterruptedWrite(session, Link::Processor, loaded.record, check).written());
-    std::vector<Command> expected;
-    if (row.sendsExchange5) expected.push_back({kWriteBlock, kEepromChecksumAddress});
-    expected.push_back({kWriteByte, kNumberCopyAddress});
-    EXPECT_EQ(executed(), expected);
-    EXPECT_EQ(places(), complete());
-    EXPECT_TRUE(register_.nonVolatileChecksumHolds());
-    EXPECT_EQ(session.registerAddress, kB);
-    EXPECT_FALSE(recordExists());
   }
+  EXPECT_EQ(places(), completeOf(confirmed));
+  EXPECT_TRUE(register_.nonVolatileChecksumHolds());
+  EXPECT_EQ(session.registerAddress, NetworkNumberByte(confirmed));
+  EXPECT_FALSE(recordExists());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, InterruptedWriteRow, ::testing::ValuesIn(kInterruptions),
-                         [](const ::testing::TestParamInfo<Interruption>& info) {
-                           std::string name;
-                           for (const char* c = info.param.name; *c != '\0'; ++c)
-                             if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
-                           return name;
-                         });
+std::string CutRowName(const ::testing::TestParamInfo<CutRow>& info) {
+  const auto [exchange, cut, then] = info.param;
+  return "Exchange" + std::to_string(exchange) + (cut == Cut::Silent ? "Silent" : "AnswerLost") +
+         (then == Then::Finish ? "ThenFinish" : "ThenNewWrite");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CutWrite,
+                         ::testing::Combine(::testing::Range(1, kWriteExchanges + 1),
+                                            ::testing::Values(Cut::Silent, Cut::AnswerLost),
+                                            ::testing::Values(Then::Finish, Then::NewWrite)),
+                         CutRowName);
 
 // Which memory contents allow finishing: the decision over every pairing of
 // the number cell and the checksum cell with the record's bytes.
@@ -172,9 +163,9 @@ TEST_F(FinishTest, TheMemoryDecidesWhetherTheWriteCanBeFinished) {
   const Row rows[] = {
       {record.numberOld, record.checksumOld, InterruptedWrite::Untouched},
       {kB, record.checksumOld, InterruptedWrite::Finishable},
-      {kB, record.checksumNew, InterruptedWrite::Finishable},
+      {kB, record.checksumNew(), InterruptedWrite::Finishable},
       {kB, other, InterruptedWrite::Changed},
-      {record.numberOld, record.checksumNew, InterruptedWrite::Changed},
+      {record.numberOld, record.checksumNew(), InterruptedWrite::Changed},
       {other, record.checksumOld, InterruptedWrite::Changed},
       {other, other, InterruptedWrite::Changed},
   };
@@ -187,8 +178,18 @@ TEST_F(FinishTest, TheMemoryDecidesWhetherTheWriteCanBeFinished) {
     Session session(platform_);
     ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
     EXPECT_EQ(CheckInterruptedWrite(session, Link::Processor, record).state, row.found);
-    EXPECT_EQ(recordExists(), row.found != InterruptedWrite::Untouched);
+    EXPECT_TRUE(recordExists()) << "looking changes nothing";
   }
+  // The record of another register on the port (line address 05) is not its:
+  // nothing is read or written for it.
+  WriteRecord another = record;
+  another.registerAddress = NetworkNumberByte(5);
+  another.newByte = NetworkNumberByte(17);
+  Session session(platform_);
+  ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
+  register_.clearLog();
+  EXPECT_EQ(CheckInterruptedWrite(session, Link::Processor, another).state, InterruptedWrite::OtherRegister);
+  EXPECT_TRUE(register_.log().empty());
 }
 
 TEST_F(FinishTest, AFinishThatFailsKeepsTheRecord) {
@@ -206,40 +207,110 @@ TEST_F(FinishTest, AFinishThatFailsKeepsTheRecord) {
   EXPECT_EQ(session.registerAddress, 0xFE);
 }
 
-TEST_F(FinishTest, AWriteGoesOnWhenItsRecordCannotBeWritten) {
-  // The state folder's place is taken by a file.
-  const std::string blocked = test::StateHome() + "/blocked";
-  std::ofstream(blocked) << "not a folder";
-  test::PointStateHomeAt(blocked);
+TEST_F(FinishTest, AWriteDoesNotStartWithoutItsRecord) {
+  namespace fs = std::filesystem;
+  const std::string home = test::StateHome() + "/home";
+  const std::string folder = home + "/kkm-netnum";
+  const std::pair<const char*, std::function<void()>> states[] = {
+      {"missing, under a file", [&] { std::ofstream(home) << "a file"; }},
+      {"a file", [&] { fs::create_directories(home), std::ofstream(folder) << "a file"; }},
+      {"a link to a folder",
+       [&] {
+         fs::create_directories(home + "/elsewhere"),
+             fs::create_directory_symlink(home + "/elsewhere", folder);
+       }},
+      {"read-only",
+       [&] {
+         fs::create_directories(folder),
+             fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+       }},
+  };
+  for (const auto& [name, prepare] : states) {
+    SCOPED_TRACE(name);
+    prepare();
+    test::PointStateHomeAt(home);
+    Session session(platform_);
+    ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
+    register_.clearLog();
+    const WriteResult result = WriteNetworkNumber(session, Link::Processor, kNumber);
+    test::PointStateHomeAt(test::StateHome());
+    EXPECT_EQ(result.refused, WriteRefusal::NoRecord);
+    EXPECT_NE(result.reason.find(home), std::string::npos) << result.reason;
+    EXPECT_TRUE(register_.log().empty()) << "nothing sent";
+    std::error_code ignored;
+    fs::permissions(folder, fs::perms::owner_all, ignored);
+    fs::remove_all(home, ignored);
+  }
+}
+
+#ifndef _WIN32
+TEST_F(FinishTest, PlantedLinksAndFifosNeitherRedirectNorBlock) {
+  namespace fs = std::filesystem;
+  const std::string target = test::StateHome() + "/target";
+  std::ofstream(target) << "precious";
+  const std::string folder = test::StateHome() + "/kkm-netnum";
+  fs::create_directories(folder);
+  const std::string record = RecordPath("COM1", Link::Processor);
+  // The temporary record and the history through links: the write goes on, the target stays.
+  for (const std::string& name : {record + ".tmp", folder + "/history.jsonl"})
+    fs::create_symlink(target, name);
   Session session(platform_);
   ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
   testing::internal::CaptureStderr();
-  const WriteResult result = WriteNetworkNumber(session, Link::Processor, kNumber);
-  const std::string err = testing::internal::GetCapturedStderr();
-  test::PointStateHomeAt(test::StateHome());
-  EXPECT_TRUE(result.written());
-  EXPECT_EQ(places(), complete());
-  EXPECT_NE(err.find("kkm-netnum: cannot create " + blocked), std::string::npos) << err;
+  EXPECT_TRUE(WriteNetworkNumber(session, Link::Processor, kNumber).written());
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("history.jsonl"), std::string::npos);
+  // The record's own name through a link: replaced as a whole, never written through.
+  fs::create_symlink(target, record);
+  std::string reason;
+  ASSERT_TRUE(SaveRecord(expectedRecord(), reason)) << reason;
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(record)));
+  std::ifstream in(target);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+  // A link or a FIFO in the record's place is refused at once, never taken for no record.
+  for (const bool fifo : {false, true}) {
+    fs::remove(record);
+    ASSERT_EQ(fifo ? ::mkfifo(record.c_str(), 0600) : (fs::create_symlink(target, record), 0), 0);
+    const LoadedRecord loaded = LoadRecord("COM1", Link::Processor, "COM1");
+    EXPECT_EQ(loaded.status, RecordStatus::Unusable) << fifo;
+    EXPECT_EQ(WriteNetworkNumber(session, Link::Processor, 17).refused, WriteRefusal::RecordUnusable);
+  }
 }
 
+TEST(WriteRecordFile, OneDeviceUnderTwoNamesHasOneRecord) {
+  namespace fs = std::filesystem;
+  const std::string device = test::StateHome() + "/ttyUSB0";
+  const std::string alias = test::StateHome() + "/by-id-adapter";
+  std::ofstream(device) << "";
+  fs::create_symlink(device, alias);
+  ::setenv("KKM_COM9", alias.c_str(), 1);
+  const auto platform = serial::MakeNativePlatform();
+  WriteRecord record{"COM9", DeviceOf(*platform, "COM9"), Link::Kia, 0xFE, 0xBA};
+  ::unsetenv("KKM_COM9");
+  std::string reason;
+  ASSERT_TRUE(SaveRecord(record, reason)) << reason;
+  for (const std::string& name : {device, alias})
+    EXPECT_EQ(LoadRecord(DeviceOf(*platform, name), Link::Kia, name).record, record) << name;
+}
+#endif
+
 TEST(WriteRecordFile, RoundTripsAndIsKeyedByPortAndLink) {
-  const WriteRecord cpu{"/dev/ttyUSB0", "/dev/ttyUSB0", Link::Processor, 0xFE, 0xBA, 0xFE, 0x37, 0xF3};
+  const WriteRecord cpu{"/dev/ttyUSB0", "/dev/ttyUSB0", Link::Processor, 0xFE, 0xBA, true, 0xFE, 0x37};
   WriteRecord kia = cpu;
   kia.link = Link::Kia;
   kia.portName = "COM3";
-  kia.devicePath = "/dev/ttyS2";
+  kia.device = "/dev/ttyS2";
   std::string reason;
   ASSERT_TRUE(SaveRecord(cpu, reason)) << reason;
   ASSERT_TRUE(SaveRecord(kia, reason)) << reason;
-  EXPECT_EQ(LoadRecord("/dev/ttyUSB0", Link::Processor).record, cpu);
-  EXPECT_EQ(LoadRecord("COM3", Link::Kia).record, kia);
-  for (const auto& [port, link] : {std::pair<const char*, Link>{"/dev/ttyUSB0", Link::Kia},
-                                   {"COM3", Link::Processor},
-                                   {"_dev_ttyUSB0", Link::Processor}})
-    EXPECT_EQ(LoadRecord(port, link).status, RecordStatus::None) << port;
-  EXPECT_TRUE(RemoveRecord("COM3", Link::Kia, reason));
-  EXPECT_EQ(LoadRecord("COM3", Link::Kia).status, RecordStatus::None);
-  EXPECT_TRUE(RemoveRecord("COM3", Link::Kia, reason)) << "a record not there counts as removed";
+  EXPECT_EQ(LoadRecord("/dev/ttyUSB0", Link::Processor, "/dev/ttyUSB0").record, cpu);
+  EXPECT_EQ(LoadRecord("/dev/ttyS2", Link::Kia, "COM3").record, kia);
+  for (const auto& [device, link] : {std::pair<const char*, Link>{"/dev/ttyUSB0", Link::Kia},
+                                     {"/dev/ttyS2", Link::Processor},
+                                     {"_dev_ttyUSB0", Link::Processor}})
+    EXPECT_EQ(LoadRecord(device, link, device).status, RecordStatus::None) << device;
+  EXPECT_TRUE(RemoveRecord(kia, reason));
+  EXPECT_EQ(LoadRecord("/dev/ttyS2", Link::Kia, "COM3").status, RecordStatus::None);
+  EXPECT_TRUE(RemoveRecord(kia, reason)) << "a record not there counts as removed";
   // No temporary file stays behind.
   std::size_t files = 0;
   for ([[maybe_unused]] const auto& entry :
@@ -249,10 +320,16 @@ TEST(WriteRecordFile, RoundTripsAndIsKeyedByPortAndLink) {
 }
 
 TEST(WriteRecordFile, TornOrDamagedTextIsRefused) {
-  const WriteRecord record{"COM1", "/dev/ttyS0", Link::Processor, 0xFE, 0xBA, 0xFE, 0x37, 0xF3};
-  const std::string text = FormatRecord(record);
-  WriteRecord parsed;
   std::string reason;
+  const WriteRecord record{"COM1", "/dev/ttyS0", Link::Processor, 0xFE, 0xBA, true, 0xFE, 0x37};
+  const std::string text = FormatRecord(record);
+  // The earlier format (always with the old bytes) is still read.
+  WriteRecord earlier;
+  std::string version1 = text;
+  version1.replace(0, 9, "version=1");
+  ASSERT_TRUE(ParseRecord(version1, earlier, reason)) << reason;
+  EXPECT_EQ(earlier, record);
+  WriteRecord parsed;
   ASSERT_TRUE(ParseRecord(text, parsed, reason)) << reason;
   EXPECT_EQ(parsed, record);
   // Every torn file: each proper prefix.
@@ -264,7 +341,8 @@ TEST(WriteRecordFile, TornOrDamagedTextIsRefused) {
     return damaged;
   };
   for (const std::string& damaged :
-       {replaced("version=1", "version=2"), replaced("checksum_new=0xF3", "checksum_new=0xF4"),
+       {replaced("version=2", "version=3"), replaced("checksum_new=0xF3", "checksum_new=0xF4"),
+        replaced("checksum_old=0x37\n", ""), replaced("device=/dev/ttyS0", "device="),
         replaced("link=cpu", "link=usb"), replaced("new=0xBA", "new=0xba"), replaced("new=0xBA", "new=186"),
         replaced("address=0xFE\n", "address=0xFE\naddress=0xFE\n"), replaced("port=COM1\n", ""),
         replaced("port=COM1", "port="), replaced("end\n", "end\nmore\n"),
@@ -276,13 +354,13 @@ TEST(WriteRecordFile, AnUnusableFileIsReportedNotActedOn) {
   const std::string path = RecordPath("COM1", Link::Processor);
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::ofstream(path) << "version=1\nport=COM1\n";  // torn
-  const LoadedRecord loaded = LoadRecord("COM1", Link::Processor);
+  const LoadedRecord loaded = LoadRecord("COM1", Link::Processor, "COM1");
   EXPECT_EQ(loaded.status, RecordStatus::Unusable);
   EXPECT_NE(loaded.reason.find(path), std::string::npos) << loaded.reason;
   // A whole record that names another port is refused too.
-  WriteRecord other{"COM2", "COM2", Link::Processor, 0xFE, 0xBA, 0xFE, 0x37, 0xF3};
+  WriteRecord other{"COM2", "COM2", Link::Processor, 0xFE, 0xBA, true, 0xFE, 0x37};
   std::ofstream(path) << FormatRecord(other);
-  EXPECT_EQ(LoadRecord("COM1", Link::Processor).status, RecordStatus::Unusable);
+  EXPECT_EQ(LoadRecord("COM1", Link::Processor, "COM1").status, RecordStatus::Unusable);
 }
 
 }  // namespace

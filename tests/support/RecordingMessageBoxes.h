@@ -1,7 +1,8 @@
 #pragma once
 // Message boxes for tests: every box is recorded instead of shown, and an
 // optional action runs while the "box is open". A question is recorded with
-// the Question icon and answered with `answer`.
+// the Question icon (a warning question with the Warning icon) and answered
+// with `answer`.
 
 #include <QString>
 #include <functional>
@@ -33,8 +34,13 @@ class RecordingMessageBoxes : public ui::MessageBoxes {
     if (whileOpen) whileOpen();
   }
 
-  bool ask(const QString& text, const QString& title) override {
-    boxes.push_back({text, title, Icon::Question});
+  bool ask(const QString& text, const QString& title) override { return asked(text, title, Icon::Question); }
+  bool askWarning(const QString& text, const QString& title) override {
+    return asked(text, title, Icon::Warning);
+  }
+
+  bool asked(const QString& text, const QString& title, Icon icon) {
+    boxes.push_back({text, title, icon});
     if (whileOpen) whileOpen();
     return answer;
   }

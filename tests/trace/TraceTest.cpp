@@ -226,7 +226,8 @@ TEST_F(TraceFile, IsAppendedAndFlushedAfterEveryOperation) {
 TEST_F(TraceFile, BadPathGivesOneLineAndNoTrace) {
   { std::ofstream(file("read-only.txt")) << ""; }
   chmod(file("read-only.txt").c_str(), 0444);
-  const std::string paths[] = {folder_, file("no/such/folder.txt"), file("read-only.txt")};
+  ASSERT_EQ(mkfifo(file("fifo").c_str(), 0600), 0);  // nobody reads it: refused, never waited on
+  const std::string paths[] = {folder_, file("no/such/folder.txt"), file("read-only.txt"), file("fifo")};
   for (const std::string& path : paths) {
     if (path == file("read-only.txt") && geteuid() == 0) continue;  // root writes anyway
     ::testing::internal::CaptureStderr();
@@ -236,6 +237,17 @@ TEST_F(TraceFile, BadPathGivesOneLineAndNoTrace) {
     EXPECT_NE(errors.find("); running without a trace\n"), std::string::npos) << errors;
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
   }
+  // A device that refuses every write: one line when it first does, then nothing.
+  std::string error;
+  const auto full = serial::TraceSink::Open("/dev/full", error);
+  ASSERT_NE(full, nullptr) << error;
+  ::testing::internal::CaptureStderr();
+  for (int i = 0; i < 3; ++i) {
+    full->event("byte");
+    full->flush();
+  }
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "kkm-netnum: the trace to /dev/full stopped (No space left on device); running on without it\n");
 }
 
 #ifdef KKM_NETNUM_PATH

@@ -444,7 +444,7 @@ TEST_F(CommandsTest, KiaBusErrorDuringTheWriteLeavesTheButtonsDisabled) {
   EXPECT_EQ(places(), (Places{0xBA, 0xFE, 0xFE, register_.nonVolatile()[kStoredChecksum]}));
 }
 
-// ---- A write interrupted between exchanges 4 and 5 ------------------------------
+// ---- A write cut at any of its exchanges ----------------------------------------
 
 const QString kFinishQuestion = "Запись сетевого номера 45 в ККМ была прервана. Завершить её?";
 const Box kQuestion{kFinishQuestion, kCommandTitle, Icon::Question};
@@ -460,14 +460,35 @@ struct Interruption {
   const char* name;
   void (*inject)(CashRegister&, test::FaultTap&);  // after connecting: frame k is exchange k
   bool sendsExchange5;
+  bool touchedNonVolatile = true;  // the cut came at exchange 4 or later
 };
 
 void PrintTo(const Interruption& row, std::ostream* os) { *os << row.name; }
 
+// The register hears nothing of exchange k, or executes it and its answers are lost.
+template <std::uint32_t k>
+void Silent(CashRegister&, test::FaultTap& tap) {
+  tap.arm({k, true, {}, {}});
+}
+template <std::uint32_t k>
+void AnswersLostAt(CashRegister&, test::FaultTap& tap) {
+  tap.arm(AnswersLost(k));
+}
+
+// Finishing sends exchange 5 unless 0x0740 already holds the new checksum.
+const Interruption kCuts[] = {
+    {"Exchange1Silent", Silent<1>, true, false}, {"Exchange1AnswersLost", AnswersLostAt<1>, true, false},
+    {"Exchange2Silent", Silent<2>, true, false}, {"Exchange2AnswersLost", AnswersLostAt<2>, true, false},
+    {"Exchange3Silent", Silent<3>, true, false}, {"Exchange3AnswersLost", AnswersLostAt<3>, true, false},
+    {"Exchange4Silent", Silent<4>, true},        {"Exchange4AnswersLost", AnswersLostAt<4>, true},
+    {"Exchange5Silent", Silent<5>, true},        {"Exchange5AnswersLost", AnswersLostAt<5>, false},
+    {"Exchange6Silent", Silent<6>, false},       {"Exchange6AnswersLost", AnswersLostAt<6>, false},
+};
+
 class InterruptedWrites : public CommandsTest, public ::testing::WithParamInterface<Interruption> {
  protected:
   bool recordKept() const {
-    return service::LoadRecord("COM1", Link::Processor).status == service::RecordStatus::Found;
+    return service::LoadRecord("COM1", Link::Processor, "COM1").status == service::RecordStatus::Found;
   }
   // Writes 45 with the fault; the register then answers again.
   void interruptWrite(const Interruption& row) {
@@ -505,27 +526,45 @@ TEST_P(InterruptedWrites, AnsweringYesAtTheNextConnectionFinishesItAsAWriteEnds)
   EXPECT_TRUE(boxes_.boxes.empty()) << "a finished write is not asked about again";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, InterruptedWrites,
-    ::testing::Values(Interruption{"Exchange4AnswersLost",
-                                   [](CashRegister&, test::FaultTap& t) { t.arm(AnswersLost(4)); }, true},
-                      Interruption{"Exchange5Silent",
-                                   [](CashRegister& r, test::FaultTap&) {
-                                     r.faultOnCommand(kWriteBlock, RegisterFault::Silent, 2);
-                                   },
-                                   true},
-                      Interruption{"Exchange5AnswersLost",
-                                   [](CashRegister&, test::FaultTap& t) { t.arm(AnswersLost(5)); }, false}),
-    [](const auto& info) { return info.param.name; });
+// "Нет" sends nothing; a new write then asks first when the cut one may have
+// touched the non-volatile memory ("Нет" again: neither is made, and a box
+// says so; "Да": the cut write is finished, then the new one is made), and
+// simply takes its place when it may not.
+TEST_P(InterruptedWrites, AnsweringNoLeavesItAndANewWriteSettlesItFirst) {
+  interruptWrite(GetParam());
+  const Places interrupted = places();
+  boxes_.answer = false;
+  ASSERT_TRUE(connect(Link::Processor));
+  EXPECT_EQ(boxes_.boxes, std::vector<Box>{kQuestion});
+  EXPECT_EQ(places(), interrupted);
+  boxes_.boxes.clear();
+  if (GetParam().touchedNonVolatile) {
+    write("17");
+    EXPECT_EQ(boxes_.boxes,
+              (std::vector<Box>{
+                  kQuestion,
+                  {"Прерванная запись сетевого номера 45 не завершена, новый сетевой номер не записан.",
+                   kCommandTitle, Icon::Warning}}));
+    EXPECT_EQ(places(), interrupted);
+    EXPECT_TRUE(commandsEnabled());
+    boxes_.answer = true;
+    boxes_.boxes.clear();
+  }
+  write("17");
+  const Box succeeded{kWriteSucceeded, kCommandTitle, Icon::Information};
+  EXPECT_EQ(boxes_.boxes, GetParam().touchedNonVolatile ? (std::vector<Box>{kQuestion, succeeded, succeeded})
+                                                        : std::vector<Box>{succeeded});
+  EXPECT_EQ(places(), (Places{0xE8, 0xE8, 0xE8, static_cast<std::uint8_t>(0x37 - 0xFE + 0xE8)}))
+      << "what a complete write of 17 leaves";
+  EXPECT_FALSE(recordKept());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, InterruptedWrites, ::testing::ValuesIn(kCuts),
+                         [](const auto& info) { return info.param.name; });
 
 class InterruptedWrite : public InterruptedWrites {
  protected:
-  void interrupt() {
-    interruptWrite(
-        {"Exchange5Silent",
-         [](CashRegister& r, test::FaultTap&) { r.faultOnCommand(kWriteBlock, RegisterFault::Silent, 2); },
-         true});
-  }
+  void interrupt() { interruptWrite({"Exchange5Silent", Silent<5>, true}); }
 };
 
 TEST_F(InterruptedWrite, AnsweringNoSendsNothingAndTheQuestionComesAgain) {
@@ -556,27 +595,30 @@ TEST_F(InterruptedWrite, AFailedFinishGivesTheWritesErrorReportAndKeepsTheRecord
   EXPECT_TRUE(recordKept());
 }
 
-TEST_F(InterruptedWrite, MemoryChangedSinceIsNotFinished) {
+TEST_F(InterruptedWrite, MemoryChangedSinceIsNotFinishedButMayBeDiscarded) {
   interrupt();
   register_.nonVolatile()[kStoredChecksum] = 0x11;
-  ASSERT_TRUE(connect(Link::Processor));
-  EXPECT_EQ(boxes_.boxes,
-            (std::vector<Box>{{"Память ККМ изменилась после прерванной записи сетевого номера 45. "
-                               "Завершить её автоматически нельзя.",
-                               kCommandTitle, Icon::Warning}}));
-  EXPECT_TRUE(recordKept());
-  EXPECT_EQ(places().checksum, 0x11);
+  const Box changed{
+      "Память ККМ изменилась после прерванной записи сетевого номера 45. "
+      "Завершить её автоматически нельзя.\nУдалить сведения о прерванной записи?",
+      kCommandTitle, Icon::Warning};
+  for (const bool discard : {false, true}) {
+    boxes_.answer = discard;
+    boxes_.boxes.clear();
+    ASSERT_TRUE(connect(Link::Processor));
+    EXPECT_EQ(boxes_.boxes, std::vector<Box>{changed});
+    EXPECT_EQ(recordKept(), !discard);
+    EXPECT_EQ(places().checksum, 0x11);
+  }
 }
 
-TEST_F(InterruptedWrite, AnUntouchedRegisterIsForgottenSilently) {
-  interruptWrite(
-      {"Exchange4Silent",
-       [](CashRegister& r, test::FaultTap&) { r.faultOnCommand(kWriteBlock, RegisterFault::Silent, 1); },
-       false});
+TEST_F(InterruptedWrite, AnUntouchedRegisterIsOfferedTheWholeWriteAgain) {
+  interruptWrite({"Exchange4Silent", Silent<4>, true});
   ASSERT_TRUE(connect(Link::Processor));
-  EXPECT_TRUE(boxes_.boxes.empty());
+  EXPECT_EQ(boxes_.boxes, (std::vector<Box>{kQuestion, {kWriteSucceeded, kCommandTitle, Icon::Information}}));
   EXPECT_FALSE(recordKept());
-  EXPECT_EQ(form_.statusText(), kConnectedDialog + "ККМ");
+  EXPECT_EQ(places(), (Places{0xBA, 0xBA, 0xBA, 0xF3}));
+  EXPECT_EQ(form_.statusText(), kWriteDone);
 }
 
 TEST_F(InterruptedWrite, ADamagedRecordIsReportedAndNotActedOn) {
@@ -585,13 +627,14 @@ TEST_F(InterruptedWrite, ADamagedRecordIsReportedAndNotActedOn) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::ofstream(path) << "version=1\nport=COM1\n";
   const std::size_t sent = hostBytes();
+  boxes_.answer = false;
   ::testing::internal::CaptureStderr();
   ASSERT_TRUE(connect(Link::Processor));
   ::testing::internal::GetCapturedStderr();
   ASSERT_EQ(boxes_.boxes.size(), 1u);
   EXPECT_EQ(boxes_.boxes[0].icon, Icon::Warning);
   EXPECT_TRUE(boxes_.boxes[0].text.startsWith(
-      "Сведения о прерванной записи сетевого номера повреждены и не будут использованы."));
+      "Сведения о прерванной записи сетевого номера повреждены и не будут использованы: the write record"));
   EXPECT_TRUE(std::filesystem::exists(path));
   EXPECT_GT(hostBytes(), sent) << "the connection itself ran";
   EXPECT_TRUE(commandsEnabled());

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "serial/Trace.h"
 #include "serial/TracingPort.h"
+#include "service/History.h"
 #include "service/Messages.h"
 #include "service/NetworkNumber.h"
 #include "service/Scan.h"
@@ -153,10 +155,38 @@ std::string PartlyWrittenText(int failedExchange) {
          "Не выключайте ККМ: восстановите связь и завершите запись (kkm-netnum-cli finish).";
 }
 
+// The command that finishes (or with `--discard` gives up) a cut write.
+std::string FinishCommand(const std::string& port, Link link, const char* extra = "") {
+  return std::string("kkm-netnum-cli finish --port ") + port + " --link " + service::LinkName(link) + extra;
+}
+
 // The outcome of a write's exchanges, or of finishing one.
-void ReportWrite(const service::Session& session, Link link, std::uint8_t b,
+void ReportWrite(const service::Session& session, const std::string& port, Link link, std::uint8_t b,
                  const service::WriteResult& result, Outcome& outcome) {
   outcome.reason = result.reason;
+  switch (result.refused) {
+    case service::WriteRefusal::None:
+      break;
+    case service::WriteRefusal::RecordPending:
+      outcome.exitCode = kExitRecordPending;
+      outcome.outcome = "record_pending";
+      outcome.message = "Предыдущая запись сетевого номера через " + port +
+                        " была прервана; новая запись не начата. Сначала завершите прерванную: " +
+                        FinishCommand(port, link) +
+                        " (или откажитесь от неё: " + FinishCommand(port, link, " --discard") + ")";
+      return;
+    case service::WriteRefusal::RecordUnusable:
+      outcome.exitCode = kExitRecordUnusable;
+      outcome.outcome = "record_unusable";
+      outcome.message = std::string(service::kUnusableRecordText) +
+                        "\nНовая запись не начата. Удалить их: " + FinishCommand(port, link, " --discard");
+      return;
+    case service::WriteRefusal::NoRecord:
+      outcome.exitCode = kExitNoRecord;
+      outcome.outcome = "no_record_possible";
+      outcome.message = service::kNoRecordText;
+      return;
+  }
   if (result.written()) {
     outcome.number = service::NetworkNumberText(b);
     if (link == Link::Processor) outcome.address = session.registerAddress;
@@ -176,35 +206,62 @@ void ReportWrite(const service::Session& session, Link link, std::uint8_t b,
 
 Outcome Write(service::Session& session, const std::string& port, Link link, int number) {
   Outcome outcome;
+  const std::uint8_t b = service::NetworkNumberByte(number);
+  // A write that may not start sends nothing at all, not even the connection's bytes.
+  const service::WriteResult bar =
+      service::WriteOnTopOf(service::LoadRecord(service::DeviceOf(session.platform, port), link, port));
+  if (bar.refused != service::WriteRefusal::None) {
+    ReportWrite(session, port, link, b, bar, outcome);
+    return outcome;
+  }
   if (!ConnectFor(session, port, link, outcome)) return outcome;
-  ReportWrite(session, link, service::NetworkNumberByte(number),
-              service::WriteNetworkNumber(session, link, number), outcome);
+  ReportWrite(session, port, link, b, service::WriteNetworkNumber(session, link, number), outcome);
   return outcome;
 }
 
-// One line on `err` when the port and link hold a write record.
-void WarnOfRecord(const std::string& port, Link link, std::ostream& err) {
-  const service::LoadedRecord loaded = service::LoadRecord(port, link);
+// One line on `err` when the port's device and link hold a write record.
+void WarnOfRecord(const service::Session& session, const std::string& port, Link link, std::ostream& err) {
+  const service::LoadedRecord loaded =
+      service::LoadRecord(service::DeviceOf(session.platform, port), link, port);
   if (loaded.status == service::RecordStatus::Found)
     err << "Внимание: запись сетевого номера " << service::RecordedNumberText(loaded.record) << " через "
-        << port << " была прервана; завершите её: kkm-netnum-cli finish --port " << port << " --link "
-        << service::LinkName(link) << '\n';
+        << loaded.record.portName << " была прервана; завершите её: " << FinishCommand(port, link) << '\n';
   else if (loaded.status == service::RecordStatus::Unusable)
     err << "Внимание: " << service::kUnusableRecordText << ": " << loaded.reason << '\n';
 }
 
-Outcome Finish(service::Session& session, const std::string& port, Link link) {
+Outcome Finish(service::Session& session, const std::string& port, Link link, bool discard) {
   Outcome outcome;
-  const service::LoadedRecord loaded = service::LoadRecord(port, link);
+  const std::string device = service::DeviceOf(session.platform, port);
+  const service::LoadedRecord loaded = service::LoadRecord(device, link, port);
   if (loaded.status == service::RecordStatus::None) {
     outcome.outcome = "no_record";
     outcome.message = "Прерванной записи сетевого номера через " + port + " нет.";
     return outcome;
   }
+  if (discard) {
+    service::WriteRecord record = loaded.record;
+    if (loaded.status == service::RecordStatus::Unusable) record = {port, device, link};
+    std::string reason;
+    if (!service::DiscardRecord(session, record, reason)) {
+      outcome.exitCode = kExitRecordUnusable;
+      outcome.outcome = "record_unusable";
+      outcome.message = "Сведения о прерванной записи сетевого номера не удалены";
+      outcome.reason = reason;
+      return outcome;
+    }
+    outcome.outcome = "discarded";
+    outcome.message = loaded.status == service::RecordStatus::Found
+                          ? "Сведения о прерванной записи сетевого номера " +
+                                service::RecordedNumberText(record) + " удалены."
+                          : "Повреждённые сведения о прерванной записи сетевого номера удалены.";
+    return outcome;
+  }
   if (loaded.status == service::RecordStatus::Unusable) {
     outcome.exitCode = kExitRecordUnusable;
     outcome.outcome = "record_unusable";
-    outcome.message = service::kUnusableRecordText;
+    outcome.message = std::string(service::kUnusableRecordText) +
+                      "\nУдалить их: " + FinishCommand(port, link, " --discard");
     outcome.reason = loaded.reason;
     return outcome;
   }
@@ -215,22 +272,59 @@ Outcome Finish(service::Session& session, const std::string& port, Link link) {
   outcome.reason = check.reason;
   if (!check.ok) return ReadFailed(link, outcome);
   switch (check.state) {
-    case service::InterruptedWrite::Untouched:
-      outcome.outcome = "untouched";
-      outcome.message =
-          "Прерванная запись сетевого номера " + number + " не изменила память ККМ; сведения о ней удалены.";
+    case service::InterruptedWrite::OtherRegister:
+      outcome.exitCode = kExitOtherRegister;
+      outcome.outcome = "other_register";
+      outcome.message = service::OtherRegisterText(number, record.registerAddress);
       break;
     case service::InterruptedWrite::Changed:
       outcome.exitCode = kExitMemoryChanged;
       outcome.outcome = "memory_changed";
-      outcome.message = service::MemoryChangedText(number);
+      outcome.message = service::MemoryChangedText(number) +
+                        "\nУдалить сведения о ней: " + FinishCommand(port, link, " --discard");
       break;
+    case service::InterruptedWrite::Untouched:
     case service::InterruptedWrite::Finishable:
-      ReportWrite(session, link, record.newByte,
+      ReportWrite(session, port, link, record.newByte,
                   service::FinishInterruptedWrite(session, link, record, check), outcome);
       break;
   }
   return outcome;
+}
+
+// The service history, oldest first: as it is stored (one JSON object a
+// line) with --json, else one readable line an entry.
+int History(bool json, std::ostream& out, std::ostream& err) {
+  std::string reason;
+  const std::vector<std::string> lines = service::HistoryLines(reason);
+  if (!reason.empty()) {
+    err << "Журнал обслуживания не прочитан: " << reason << '\n';
+    return kExitNoRecord;
+  }
+  for (const std::string& line : lines) {
+    if (json) {
+      out << line << '\n';
+      continue;
+    }
+    const nlohmann::json entry = nlohmann::json::parse(line, nullptr, false);
+    if (entry.is_discarded() || !entry.is_object()) {
+      err << "Строка журнала не разобрана: " << line << '\n';
+      continue;
+    }
+    const auto text = [&entry](const char* key) {
+      const auto it = entry.find(key);
+      return it == entry.end() || it->is_null() ? std::string("-")
+             : it->is_string()                  ? it->get<std::string>()
+                                                : it->dump();
+    };
+    out << text("time") << "  " << text("action") << "  " << text("port") << " (" << text("device") << ")  "
+        << text("link") << "  " << text("old_number") << " -> " << text("new_number") << "  "
+        << text("outcome");
+    if (text("failed_exchange") != "-") out << " (обмен " << text("failed_exchange") << ")";
+    if (text("reason") != "-") out << ": " << text("reason");
+    out << "  [" << text("program") << " " << text("version") << "]\n";
+  }
+  return kExitDone;
 }
 
 void PrintOutcome(const Outcome& outcome, bool json, std::ostream& out, std::ostream& err) {
@@ -332,8 +426,13 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   CLI::App* finish =
       app.add_subcommand("finish", "finish a write interrupted on this port and link, without asking");
   common(finish, true);
+  bool discard = false;
+  finish->add_flag("--discard", discard, "give the cut write's record up instead of finishing it");
   CLI::App* scan = app.add_subcommand("scan", "list every register on the line: number, address, firmware");
   common(scan, false);
+  CLI::App* history =
+      app.add_subcommand("history", "the service history: every write and finish, newest last");
+  history->add_flag("--json", json, "print the entries as stored, one JSON object a line");
 
   try {
     app.parse(argc, argv);
@@ -347,6 +446,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
     app.exit(e, out, err);
     return kExitUsage;
   }
+  if (history->parsed()) return History(json, out, err);
   if (!PortNameUsable(port)) {
     err << "Неверное имя порта: " << port << " (COM1..COM255 или путь к устройству)\n";
     return kExitUsage;
@@ -363,15 +463,16 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
 
   // 3. The command, on a session that closes its port at the end.
   service::Session session(line);
+  session.program = "kkm-netnum-cli";
   if (scan->parsed()) return Scan(session, port, json, out, err);
   Outcome outcome;
   if (finish->parsed()) {
-    outcome = Finish(session, port, chosen);
+    outcome = Finish(session, port, chosen, discard);
     PrintOutcome(outcome, json, out, err);
     return outcome.exitCode;
   }
-  WarnOfRecord(port, chosen, err);
   if (read->parsed()) {
+    WarnOfRecord(session, port, chosen, err);
     outcome = Read(session, port, chosen);
   } else if (const std::optional<int> number = service::ParseNetworkNumber(numberText)) {
     outcome = Write(session, port, chosen, *number);

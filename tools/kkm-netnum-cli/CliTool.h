@@ -3,8 +3,11 @@
 //
 //   read  --port PORT [--link cpu|kia] [--json]          prints the number, two digits ("01")
 //   write NUMBER --port PORT [--link cpu|kia] [--json]   NUMBER 1..99 in decimal; prints it
-//   finish --port PORT [--link cpu|kia] [--json]         finishes a write interrupted on this
-//                                                         port and link, without asking
+//   finish --port PORT [--link cpu|kia] [--discard] [--json]
+//                                                        finishes a write cut on this port's
+//                                                        device and link, without asking;
+//                                                        --discard gives its record up instead
+//   history [--json]                                     the service history, newest last
 //   scan  --port PORT [--json]                           every register on the line:
 //                                                         "01  0xFE  1.0.5" per register,
 //                                                         "--  0xFC  конфликт ..." per conflict
@@ -12,9 +15,10 @@
 // PORT is COM1..COM255 (mapped as the windows map it) or a device path.
 // Results go to `out`, messages (the windows' texts, then a failure reason
 // when one is known) to `err`. --json prints one JSON object on `out` instead
-// of the text, for every outcome once the command line parsed. read and write
-// print one warning line on `err` first when the port and link hold the
-// record of an interrupted write.
+// of the text, for every outcome once the command line parsed. read prints
+// one warning line on `err` first when the device and link hold the record of
+// a cut write; write refuses to start on top of one (kExitRecordPending),
+// unless that write stopped before exchange 4.
 
 #include <iosfwd>
 
@@ -31,7 +35,11 @@ inline constexpr int kExitNoContact =
 inline constexpr int kExitWrongFirmware = 5;
 inline constexpr int kExitPartlyWritten = 6;   // a write stopped at exchanges 2..5
 inline constexpr int kExitMemoryChanged = 7;   // finish: the memory changed since; not finished
-inline constexpr int kExitRecordUnusable = 8;  // finish: the record is damaged; not acted on
+inline constexpr int kExitRecordUnusable = 8;  // write, finish: the record is damaged; not acted on
+inline constexpr int kExitRecordPending = 9;   // write: a cut write is to be finished (or discarded) first
+inline constexpr int kExitNoRecord =
+    10;  // write: the record cannot be saved, nothing sent; history: unreadable
+inline constexpr int kExitOtherRegister = 11;  // finish: the record is another register's; kept
 
 int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::ostream& out,
            std::ostream& err);

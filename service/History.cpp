@@ -1,0 +1,86 @@
+#include "service/History.h"
+
+#include <cstdio>
+#include <ctime>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "serial/Trace.h"
+#include "service/NetworkNumber.h"
+#include "service/StateFiles.h"
+
+namespace kkm::service {
+
+namespace {
+
+// A history file grown by other means than this program is still read up to this size.
+constexpr std::size_t kMaxReadBytes = 16 * kHistoryRotateBytes;
+
+nlohmann::json NumberOrNull(const std::optional<std::uint8_t>& byte) {
+  return byte ? nlohmann::json(NetworkNumberText(*byte)) : nlohmann::json(nullptr);
+}
+
+}  // namespace
+
+std::string LocalTimeWithZone() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  std::tm utc{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+  gmtime_s(&utc, &now);
+  std::tm localCopy = local;
+  const long offset = static_cast<long>(_mkgmtime(&localCopy) - now);
+#else
+  localtime_r(&now, &local);
+  gmtime_r(&now, &utc);
+  std::tm localCopy = local;
+  const long offset = static_cast<long>(timegm(&localCopy) - now);
+#endif
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+  // Offsets lie within a day either way.
+  const int minutes = static_cast<int>((offset < 0 ? -offset : offset) / 60 % (24 * 60));
+  char zone[8];
+  std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+  return std::string(text) + zone;
+}
+
+bool AppendHistory(const std::string& program, const HistoryEntry& e, std::string& reason) {
+  const nlohmann::json line = {
+      {"time", LocalTimeWithZone()},
+      {"program", program},
+      {"version", serial::ProgramVersion()},
+      {"action", e.action},
+      {"outcome", e.outcome},
+      {"port", e.portName},
+      {"device", e.device},
+      {"link", LinkName(e.link)},
+      {"address", e.registerAddress},
+      {"old_number", NumberOrNull(e.oldByte)},
+      {"new_number", NetworkNumberText(e.newByte)},
+      {"failed_exchange", e.failedExchange != 0 ? nlohmann::json(e.failedExchange) : nlohmann::json(nullptr)},
+      {"reason", e.reason.empty() ? nlohmann::json(nullptr) : nlohmann::json(e.reason)},
+  };
+  // Invalid UTF-8 in a name or reason is replaced, never a reason to lose the line.
+  const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  if (StateFileSize(kHistoryFile) + text.size() + 1 > kHistoryRotateBytes &&
+      !RenameStateFile(kHistoryFile, kOlderHistoryFile, reason))
+    return false;
+  return AppendStateFile(kHistoryFile, text, reason);
+}
+
+std::vector<std::string> HistoryLines(std::string& reason) {
+  std::vector<std::string> lines;
+  for (const char* name : {kOlderHistoryFile, kHistoryFile}) {
+    std::string text;
+    const StateFileRead read = ReadStateFile(name, kMaxReadBytes, text, reason);
+    if (read == StateFileRead::Refused) return {};
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+      if (!line.empty()) lines.push_back(line);
+  }
+  return lines;
+}
+
+}  // namespace kkm::service

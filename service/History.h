@@ -1,0 +1,49 @@
+#pragma once
+// The service history: one JSON line per write, finish or discarded record,
+// appended to history.jsonl in the state folder (StateFiles.h), newest last.
+// A line holds the time with its zone, the program and its version, the port
+// as named and the device, the link, the line address, the old and the new
+// number, the outcome, the exchange that failed and the reason. When the file
+// passes kHistoryRotateBytes it becomes history.jsonl.1 (replacing an older
+// one) and a new file starts, so the history never holds more than about
+// twice that.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "service/Session.h"
+
+namespace kkm::service {
+
+inline constexpr std::size_t kHistoryRotateBytes = 256 * 1024;
+inline constexpr const char* kHistoryFile = "history.jsonl";
+inline constexpr const char* kOlderHistoryFile = "history.jsonl.1";
+
+struct HistoryEntry {
+  std::string action;   // "write", "finish" or "discard"
+  std::string outcome;  // "written", "failed", "refused", "discarded"
+  std::string portName;
+  std::string device;
+  Link link = Link::Processor;
+  std::uint8_t registerAddress = 0;
+  std::optional<std::uint8_t> oldByte;  // the non-volatile number before, when read
+  std::uint8_t newByte = 0;
+  int failedExchange = 0;  // 0: none
+  std::string reason;
+};
+
+// Appends the entry stamped with the time and `program` (and this version);
+// false with a reason when the file cannot be written.
+bool AppendHistory(const std::string& program, const HistoryEntry& entry, std::string& reason);
+
+// The history's lines, oldest first (the older file's before the current
+// one's); a file that cannot be read gives a reason and no lines.
+std::vector<std::string> HistoryLines(std::string& reason);
+
+// "2026-12-07T17:40:12+01:00": local time with its offset from UTC.
+std::string LocalTimeWithZone();
+
+}  // namespace kkm::service

@@ -1,0 +1,54 @@
+#pragma once
+// The per-user state folder and its files, opened as a careful daemon opens
+// them: nothing there can be made to block the tool, to write through a
+// planted link, or to feed it a huge or special file.
+//
+// The folder is $XDG_STATE_HOME/kkm-netnum, else ~/.local/state/kkm-netnum
+// (%LOCALAPPDATA%\kkm-netnum on Windows). It is created with mode 0700 and
+// used only while it is a real folder (not a link), owned by the user, that
+// the user may read, write and enter. Files are
+//   - replaced whole: a temporary file created exclusively (mode 0600, never
+//     through a link; a stale one is removed first), flushed to the disk,
+//     renamed over the old one, and the folder flushed;
+//   - read only when they are regular files of a bounded size, opened without
+//     following links and without blocking (a FIFO is refused, not waited on);
+//   - appended to (one line at a time) under the same rules.
+// Every false comes with a reason naming the path.
+
+#include <cstddef>
+#include <string>
+
+namespace kkm::service {
+
+// The state folder; empty when the environment names none.
+std::string StateFolder();
+
+// Creates the state folder when missing and checks that it can hold files.
+bool PrepareStateFolder(std::string& reason);
+
+// `name` in the state folder replaced by `text`; the folder is prepared first.
+bool ReplaceStateFile(const std::string& name, const std::string& text, std::string& reason);
+
+enum class StateFileRead { Absent, Read, Refused };
+// Reads `name` from the state folder when it is a regular file of at most
+// `maxSize` bytes; Refused with a reason otherwise (a link, a FIFO, a folder,
+// too large, unreadable).
+StateFileRead ReadStateFile(const std::string& name, std::size_t maxSize, std::string& text,
+                            std::string& reason);
+
+// Appends `line` and a line break to `name`, creating it (mode 0600).
+bool AppendStateFile(const std::string& name, const std::string& line, std::string& reason);
+
+// Removes `name`; a file that is not there counts as removed.
+bool RemoveStateFile(const std::string& name, std::string& reason);
+
+// The size of `name`, 0 when it is absent or no regular file.
+std::size_t StateFileSize(const std::string& name);
+
+// Renames `from` over `to` in the state folder.
+bool RenameStateFile(const std::string& from, const std::string& to, std::string& reason);
+
+// The path of `name` in the state folder (empty when there is no folder).
+std::string StatePath(const std::string& name);
+
+}  // namespace kkm::service
