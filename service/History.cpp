@@ -74,8 +74,12 @@ std::vector<std::string> HistoryLines(std::string& reason) {
   std::vector<std::string> lines;
   for (const char* name : {kOlderHistoryFile, kHistoryFile}) {
     std::string text;
-    const StateFileRead read = ReadStateFile(name, kMaxReadBytes, text, reason);
-    if (read == StateFileRead::Refused) return {};
+    std::string why;
+    const StateFileRead read = ReadStateFile(name, kMaxReadBytes, text, why);
+    if (read == StateFileRead::Refused) {
+      reason = why;
+      return {};
+    }
     std::istringstream stream(text);
     for (std::string line; std::getline(stream, line);)
       if (!line.empty()) lines.push_back(line);

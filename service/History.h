@@ -1,5 +1,7 @@
 #pragma once
-// The service history: one JSON line per write, finish or discarded record,
+// The service history: one JSON line per write or finish that sent anything
+// to a register, and per record discarded (a write refused before its first
+// exchange changed nothing and leaves no line),
 // appended to history.jsonl in the state folder (StateFiles.h), newest last.
 // A line holds the time with its zone, the program and its version, the port
 // as named and the device, the link, the line address, the old and the new
@@ -24,7 +26,7 @@ inline constexpr const char* kOlderHistoryFile = "history.jsonl.1";
 
 struct HistoryEntry {
   std::string action;   // "write", "finish" or "discard"
-  std::string outcome;  // "written", "failed", "refused", "discarded"
+  std::string outcome;  // "written", "failed", "discarded"
   std::string portName;
   std::string device;
   Link link = Link::Processor;

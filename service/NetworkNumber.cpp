@@ -129,11 +129,9 @@ WriteResult WriteNetworkNumber(Session& session, Link link, int number) {
   WriteRecord record{session.portName, DeviceOf(session.platform, session.portName), link,
                      session.registerAddress, NetworkNumberByte(number)};
   // 1. Never on top of a write that left the non-volatile memory unsure.
-  if (const WriteResult bar = WriteOnTopOf(LoadRecord(session, link)); bar.refused != WriteRefusal::None)
-    return Ended(session, "write", record, bar);
+  if (const WriteResult bar = WriteOnTopOf(LoadRecord(session, link)); bar.refused != WriteRefusal::None) return bar;
   // 2. The safety net before anything changes: the record, saved.
-  if (std::string reason; !SaveRecord(record, reason))
-    return Ended(session, "write", record, Refused(WriteRefusal::NoRecord, reason));
+  if (std::string reason; !SaveRecord(record, reason)) return Refused(WriteRefusal::NoRecord, reason);
   // 3. The exchanges.
   return Ended(session, "write", record, RunWrite(session, link, record));
 }

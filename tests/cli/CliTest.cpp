@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
+#include <regex>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -413,6 +415,11 @@ const FinishCase kFinishCases[] = {
     // The non-volatile memory as before the write: finishing is the whole write again.
     {"NumberPutBack", [](sim::CashRegister& r) { r.nonVolatile()[0x073E] = 0xFE; }, kExitDone, "45\n", "",
      false},
+    // The port now leads to register 05: the record is not its own.
+    {"AnotherRegister", [](sim::CashRegister& r) { r.dataMemory()[0x020F] = 0xFA; }, kExitOtherRegister, "",
+     "Прерванная запись сетевого номера 45 относится к другой ККМ (сетевой номер 01); сведения о ней "
+     "сохранены.\n",
+     true},
     {"Discarded", nullptr, kExitDone, "", "Сведения о прерванной записи сетевого номера 45 удалены.\n", false,
      true},
 };
@@ -459,6 +466,22 @@ TEST_P(CliFinish, FinishesWithoutAskingOrSaysWhyNot) {
   EXPECT_EQ(out, c.out);
   EXPECT_EQ(err, c.err);
   EXPECT_EQ(recordKept(), c.recordKept);
+  // The history: the cut write, then the finish or discard, each a JSON object.
+  ASSERT_EQ(RunTool(platform_, {"history", "--json"}, out, err), kExitDone);
+  std::istringstream history(out);
+  std::vector<nlohmann::json> entries;
+  for (std::string line; std::getline(history, line);) entries.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(entries.size(), c.exitCode == kExitDone ? 2u : 1u) << out;
+  EXPECT_EQ(entries[0]["failed_exchange"], 5);
+  for (const nlohmann::json& e : entries) {
+    EXPECT_EQ(e["program"], "kkm-netnum-cli");
+    EXPECT_EQ(e["port"], "COM1");
+    EXPECT_TRUE(std::regex_match(e["time"].get<std::string>(),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")));
+  }
+  if (c.exitCode == kExitDone) {
+    EXPECT_EQ(entries.back()["outcome"], c.discard ? "discarded" : "written");
+  }
   if (c.exitCode == kExitDone && !c.out.empty()) {
     EXPECT_EQ(register_.nonVolatile()[0x073E], 0xBA);
     EXPECT_EQ(register_.nonVolatile()[0x0740], static_cast<std::uint8_t>(checksumOld - 0xFE + 0xBA));
