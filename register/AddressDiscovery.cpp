@@ -24,33 +24,61 @@ constexpr std::size_t kVersionD6Offset = 7;
 static_assert(IsLateEcho(0xFE, 0xFD) && !IsLateEcho(0x00, 0xFF) && !IsLateEcho(0xFD, 0xFD));
 }  // namespace
 
+AddressAnswer ProbeAddress(PortHandle& port, std::uint8_t address, std::uint32_t secondVoiceMs) {
+  constexpr std::uint32_t kMaxAnswerBytes = 16;
+  port.purge(serial::kPurgeClearBoth);
+  port.writeByte(address);
+  if (!serial::WaitForInput(port, 1, kScanAnswerTimeoutMs)) return {};
+  if (secondVoiceMs != 0) serial::WaitForInput(port, 2, secondVoiceMs);
+  std::uint8_t bytes[kMaxAnswerBytes] = {};
+  const std::int32_t count = port.read(bytes, secondVoiceMs != 0 ? kMaxAnswerBytes : 1);
+  if (count <= 0) return {};
+  using Kind = AddressAnswer::Kind;
+  const Kind kind = count > 1                       ? Kind::Garbled
+                    : bytes[0] == address           ? Kind::Echo
+                    : IsLateEcho(bytes[0], address) ? Kind::LateEcho
+                                                    : Kind::Garbled;
+  return {kind, bytes[0]};
+}
+
+void ScanAddresses(PortHandle& port, std::uint32_t secondVoiceMs,
+                   const std::function<bool(std::uint8_t, const AddressAnswer&)>& visit) {
+  for (int candidate = 0xFF; candidate >= 0; --candidate) {
+    const auto address = static_cast<std::uint8_t>(candidate);
+    const AddressAnswer answer = ProbeAddress(port, address, secondVoiceMs);
+    if (answer.kind != AddressAnswer::Kind::None && !visit(address, answer)) return;
+  }
+}
+
 bool FindRegisterAddress(PortHandle& port, std::uint8_t& registerAddress) {
   serial::OperationTrace operation(port, "FindRegisterAddress", "FF..00");
   // 1. Empty the buffers; every candidate goes out as an address byte.
   port.purge(serial::kPurgeClearBoth);
   serial::SetAddressParity(port, true);
-  // 2. Candidates 0xFF down to 0x00.
-  for (int candidate = 0xFF; candidate >= 0; --candidate) {
-    const auto address = static_cast<std::uint8_t>(candidate);
-    // 3. Send the candidate and give the register 10 ms to answer.
-    port.purge(serial::kPurgeClearBoth);
-    port.writeByte(address);
-    serial::WaitForInput(port, 1, kScanAnswerTimeoutMs);
-    // 4. An answer ends the scan: its own address is success; the
-    // previous candidate is that register's echo come late, after its own
-    // wait had ended; anything else is a foreign device or noise, which ends
-    // the scan as failed.
-    if (port.queuedInput() == 0) continue;
-    std::uint8_t answer = 0;
-    if (!port.readByte(answer)) return FailOn(port, {FailureCode::NoEcho, kScanAnswerTimeoutMs, address});
-    if (answer != address && !IsLateEcho(answer, candidate))
-      return FailOn(port, {FailureCode::WrongEcho, -1, address, answer});
-    registerAddress = answer;
-    operation.result("%02X", answer);
-    return true;
+  // 2. Candidates 0xFF down to 0x00, each given 10 ms to answer; the first
+  // answer ends the walk.
+  std::uint8_t candidate = 0;
+  AddressAnswer answer;
+  ScanAddresses(port, 0, [&](std::uint8_t address, const AddressAnswer& heard) {
+    candidate = address;
+    answer = heard;
+    return false;
+  });
+  // 3. Its own address is success; the previous candidate is that register's
+  // echo come late, after its own wait had ended; anything else is a foreign
+  // device or noise, which ends the scan as failed.
+  switch (answer.kind) {
+    case AddressAnswer::Kind::None:
+      return FailOn(port, {FailureCode::NoRegisterFound, kScanAnswerTimeoutMs});
+    case AddressAnswer::Kind::Garbled:
+      return FailOn(port, {FailureCode::WrongEcho, -1, candidate, answer.firstByte});
+    case AddressAnswer::Kind::Echo:
+    case AddressAnswer::Kind::LateEcho:
+      break;
   }
-  // 5. Nobody answered.
-  return FailOn(port, {FailureCode::NoRegisterFound, kScanAnswerTimeoutMs});
+  registerAddress = answer.firstByte;
+  operation.result("%02X", answer.firstByte);
+  return true;
 }
 
 bool ReadFirmwareVersion(PortHandle& port, std::uint8_t address, std::int32_t& firmwareVersion) {

@@ -2,6 +2,7 @@
 // Finding the register on the line and asking its firmware version.
 
 #include <cstdint>
+#include <functional>
 
 #include "serial/PortHandle.h"
 
@@ -25,6 +26,31 @@ constexpr bool IsLateEcho(std::uint8_t answer, int candidate) {
 }
 
 bool FindRegisterAddress(serial::PortHandle& port, std::uint8_t& registerAddress);
+
+// What one candidate address byte brought back.
+struct AddressAnswer {
+  enum class Kind {
+    None,      // silence
+    Echo,      // the candidate itself, alone
+    LateEcho,  // the candidate before it (that register's echo come late), alone
+    Garbled,   // anything else: a foreign byte, or several voices at once
+  };
+  Kind kind = Kind::None;
+  std::uint8_t firstByte = 0;  // the first byte that came, when any
+};
+
+// One candidate: purges, sends `address` (the line must already be in MARK
+// parity) and waits kScanAnswerTimeoutMs for an answer. With `secondVoiceMs`
+// it then waits that long for a second byte and reads all that came, so that
+// two registers answering at once show as Garbled; without (0), it reads the
+// first byte alone.
+AddressAnswer ProbeAddress(serial::PortHandle& port, std::uint8_t address, std::uint32_t secondVoiceMs);
+
+// The one walk over the addresses: 0xFF down to 0x00, each probed as
+// ProbeAddress does; `visit` hears of every candidate that got an answer and
+// returns false to stop the walk. Silent candidates go by unvisited.
+void ScanAddresses(serial::PortHandle& port, std::uint32_t secondVoiceMs,
+                   const std::function<bool(std::uint8_t address, const AddressAnswer& answer)>& visit);
 
 // Sends `address` in MARK parity (40 ms for the echo), then the query frame
 // 01 14 EA in SPACE parity (400 ms for the acknowledgement EA and the
