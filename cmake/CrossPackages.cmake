@@ -20,3 +20,16 @@ if(EXISTS /usr/include/CLI/CLI.hpp AND NOT CLI11_DIR)
        "endif()\n")
   set(CLI11_DIR ${kkm_cross_packages}/CLI11 CACHE PATH "CLI11 for the cross build (header-only, from the build machine)")
 endif()
+
+# nlohmann-json, Debian's nlohmann-json3-dev: headers in /usr/include/nlohmann.
+if(EXISTS /usr/include/nlohmann/json.hpp AND NOT nlohmann_json_DIR)
+  file(MAKE_DIRECTORY ${kkm_cross_packages}/include ${kkm_cross_packages}/nlohmann_json)
+  file(CREATE_LINK /usr/include/nlohmann ${kkm_cross_packages}/include/nlohmann SYMBOLIC)
+  file(WRITE ${kkm_cross_packages}/nlohmann_json/nlohmann_jsonConfig.cmake
+       "if(NOT TARGET nlohmann_json::nlohmann_json)\n"
+       "  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)\n"
+       "  set_target_properties(nlohmann_json::nlohmann_json PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${kkm_cross_packages}/include)\n"
+       "endif()\n")
+  set(nlohmann_json_DIR ${kkm_cross_packages}/nlohmann_json
+      CACHE PATH "nlohmann-json for the cross build (header-only, from the build machine)")
+endif()

@@ -63,6 +63,11 @@ ScanResult ScanLine(Session& session, const std::string& portName) {
   return result;
 }
 
+bool AddressAnswers(Session& session, std::uint8_t address) {
+  serial::SetAddressParity(session.port, true);
+  return Probe(session.port, address) != Answer::None;
+}
+
 std::string FirmwareVersionText(std::int32_t versionCode) {
   std::string text;
   for (const char digit : std::to_string(versionCode)) {

@@ -16,6 +16,8 @@
 #include "service/Scan.h"
 #include "service/Session.h"
 #include "service/WriteRecord.h"
+#include "tools/kkm-netnum-cli/PortsCommand.h"
+#include "tools/kkm-netnum-cli/SharedLine.h"
 
 namespace kkm::cli {
 
@@ -177,6 +179,12 @@ void ReportWrite(const service::Session& session, Link link, std::uint8_t b,
 Outcome Write(service::Session& session, const std::string& port, Link link, int number) {
   Outcome outcome;
   if (!ConnectFor(session, port, link, outcome)) return outcome;
+  if (NumberTaken(session, link, number)) {
+    outcome.exitCode = kExitNumberTaken;
+    outcome.outcome = "number_taken";
+    outcome.message = NumberTakenText(number);
+    return outcome;
+  }
   ReportWrite(session, link, service::NetworkNumberByte(number),
               service::WriteNetworkNumber(session, link, number), outcome);
   return outcome;
@@ -264,6 +272,9 @@ int Scan(service::Session& session, const std::string& port, bool json, std::ost
     outcome.exitCode = kExitNoContact;
     outcome.outcome = "no_register";
     outcome.message = service::kNoRegisterText;
+  } else if (!result.conflicts.empty()) {
+    outcome.exitCode = kExitConflict;
+    outcome.outcome = "conflict";
   }
   if (!outcome.message.empty()) err << WithReason(outcome.message, outcome.reason) << '\n';
 
@@ -313,12 +324,15 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   std::string numberText;
   std::string tracePath;
   bool json = false;
+  std::string registerText;
+  PortsOptions portsOptions;
   const auto common = [&](CLI::App* command, bool withLink) {
     command->add_option("--port", port, "COM1..COM255 or a device path")->required();
     if (withLink)
       command->add_option("--link", link, "cpu: the register's processor; kia: the KIA microcontroller")
           ->check(CLI::IsMember({"cpu", "kia"}))
           ->capture_default_str();
+    if (withLink) AddRegisterOption(*command, registerText);
     command->add_flag("--json", json, "print one JSON object instead of text");
     command->add_option("--trace", tracePath,
                         "append a trace of every exchange to FILE (- for standard error); "
@@ -334,6 +348,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   common(finish, true);
   CLI::App* scan = app.add_subcommand("scan", "list every register on the line: number, address, firmware");
   common(scan, false);
+  CLI::App* ports = AddPortsCommand(app, portsOptions);
 
   try {
     app.parse(argc, argv);
@@ -347,6 +362,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
     app.exit(e, out, err);
     return kExitUsage;
   }
+  if (ports->parsed()) return RunPorts(portsOptions, out, err);
   if (!PortNameUsable(port)) {
     err << "Неверное имя порта: " << port << " (COM1..COM255 или путь к устройству)\n";
     return kExitUsage;
@@ -363,6 +379,10 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
 
   // 3. The command, on a session that closes its port at the end.
   service::Session session(line);
+  if (const std::string problem = NameRegister(registerText, chosen, session); !problem.empty()) {
+    err << problem << '\n';
+    return kExitUsage;
+  }
   if (scan->parsed()) return Scan(session, port, json, out, err);
   Outcome outcome;
   if (finish->parsed()) {

@@ -9,6 +9,13 @@
 //                                                         "01  0xFE  1.0.5" per register,
 //                                                         "--  0xFC  конфликт ..." per conflict
 //
+//   ports [--map COMn DEVICE | --unmap COMn] [--json]    the serial devices; the port map
+//                                                         (PortsCommand.h)
+//
+// read, write and finish take --register N for one register of several on a
+// line; a write refuses a number another register answers to, and a scan
+// that finds a conflict says so in its status (SharedLine.h).
+//
 // PORT is COM1..COM255 (mapped as the windows map it) or a device path.
 // Results go to `out`, messages (the windows' texts, then a failure reason
 // when one is known) to `err`. --json prints one JSON object on `out` instead
