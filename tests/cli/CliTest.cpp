@@ -18,6 +18,7 @@
 #include "sim/line/VirtualPlatform.h"
 #include "tests/support/Facts.h"
 #include "tools/kkm-netnum-cli/CliTool.h"
+#include "tools/kkm-netnum-cli/SharedLine.h"
 
 namespace kkm::cli {
 namespace {
@@ -25,7 +26,7 @@ namespace {
 using sim::RegisterFault;
 
 // What is on COM1's line.
-enum class Device { Register, Kia, Nothing, OldFirmware, TwoRegistersSharingFive };
+enum class Device { Register, Kia, Nothing, OldFirmware, TwoRegistersSharingFive, RegistersOneFiveSeventeen };
 
 struct Fault {
   std::uint8_t command = 0;  // 0: none
@@ -204,15 +205,58 @@ const CliCase kCases[] = {
     {"WriteHundred", Write("100"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
     {"WriteHex", Write("0x10"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
     {"WriteSigned", Write("+5"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
+    // One register of several on the line, named; a number another register has.
+    {"ReadNamedFive",
+     {"read", "--port", "COM1", "--register", "5"},
+     Device::RegistersOneFiveSeventeen,
+     {},
+     kExitDone,
+     "05\n",
+     "",
+     Json("done", "05", "0xFA", "1.0.5", "null")},
+    {"ReadNamedAbsent",
+     {"read", "--port", "COM1", "--register", "9"},
+     Device::RegistersOneFiveSeventeen,
+     {},
+     kExitNoContact,
+     "",
+     Said(text::kNoRegister),
+     Json("no_register", "null", "null", "null", "null")},
+    {"WriteTakenNumber",
+     {"write", "17", "--port", "COM1", "--register", "5"},
+     Device::RegistersOneFiveSeventeen,
+     {},
+     kExitNumberTaken,
+     "",
+     "Сетевой номер 17 уже занят другой ККМ на этой линии; запись не выполнена.\n",
+     Json("number_taken", "null", "0xFA", "1.0.5", "null")},
+    {"WriteOwnNumber",
+     {"write", "1", "--port", "COM1"},
+     Device::RegistersOneFiveSeventeen,
+     {},
+     kExitDone,
+     "01\n",
+     "",
+     Json("done", "01", "0xFE", "1.0.5", "null")},
     // Scans.
+    {"ScanSharedLine",
+     {"scan", "--port", "COM1"},
+     Device::RegistersOneFiveSeventeen,
+     {},
+     kExitDone,
+     "01  0xFE  1.0.5\n05  0xFA  1.0.5\n17  0xE8  1.0.5\n",
+     "",
+     "{\"outcome\": \"done\", \"registers\": [{\"number\": \"01\", \"address\": \"0xFE\", \"firmware\": "
+     "\"1.0.5\"}, {\"number\": \"05\", \"address\": \"0xFA\", \"firmware\": \"1.0.5\"}, {\"number\": "
+     "\"17\", \"address\": \"0xE8\", \"firmware\": \"1.0.5\"}], \"conflicts\": [], \"reason\": \"\"}\n"},
     {"Scan",
      {"scan", "--port", "COM1"},
      Device::TwoRegistersSharingFive,
      {},
-     kExitDone,
+     kExitConflict,
      "01  0xFE  1.0.5\n--  0xFA  конфликт: несколько ККМ отвечают на этот адрес\n",
      "",
-     "{\"outcome\": \"done\", \"registers\": [{\"number\": \"01\", \"address\": \"0xFE\", \"firmware\": "
+     "{\"outcome\": \"conflict\", \"registers\": [{\"number\": \"01\", \"address\": \"0xFE\", \"firmware\": "
      "\"1.0.5\"}], "
      "\"conflicts\": [{\"address\": \"0xFA\"}], \"reason\": \"\"}\n"},
     {"ScanNobody",
@@ -238,6 +282,7 @@ const CliCase kCases[] = {
 const std::map<std::string, std::string> kReasons = {
     {"ReadMissingPort", "port-unavailable: COM-порт недоступен"},
     {"ScanMissingPort", "port-unavailable: COM-порт недоступен"},
+    {"ReadNamedAbsent", "no-echo: эхо адресного байта F6 не пришло за 40 мс"},
     {"ReadNoRegister", "no-register: ни один адрес 00..FF не получил эха: ККМ не ответила на поиск"},
     {"ReadNoKia", "no-kia-answer: микроконтроллер КИА не ответил за 50 мс"},
     {"ReadWrongFirmware", "wrong-firmware: версия ПО ККМ 104 не поддерживается (нужна 105)"},
@@ -307,6 +352,11 @@ class CliTest : public ::testing::TestWithParam<CliCase> {
         line_.attach(five_);
         line_.attach(anotherFive_);
         break;
+      case Device::RegistersOneFiveSeventeen:
+        line_.attach(register_);
+        line_.attach(five_);
+        line_.attach(seventeen_);
+        break;
     }
     if (c.fault.command != 0)
       register_.faultOnCommand(c.fault.command, RegisterFault::Silent, c.fault.occurrence);
@@ -321,6 +371,7 @@ class CliTest : public ::testing::TestWithParam<CliCase> {
   sim::CashRegister register_{1};
   sim::CashRegister five_{5};
   sim::CashRegister anotherFive_{5};
+  sim::CashRegister seventeen_{17};
   sim::kia::KiaBoard board_{register_.dataMemory(), register_.nonVolatile()};
 };
 
@@ -371,6 +422,12 @@ TEST(CliUsage, HelpVersionAndMalformedCommandLines) {
       {{"read", "--port", "COM0"}, kExitUsage, ""},
       {{"read", "--port", "COM256"}, kExitUsage, ""},
       {{"read", "--port", "COM007"}, kExitUsage, ""},
+      {{"read", "--port", "COM1", "--register", "100"}, kExitUsage, ""},
+      {{"read", "--port", "COM1", "--register", "5", "--link", "kia"}, kExitUsage, ""},
+      {{"ports", "--map", "COM0", "/dev/ttyUSB0"}, kExitUsage, ""},
+      {{"ports", "--map", "COM1", "/dev/ttyUSB0#1"}, kExitUsage, ""},
+      {{"ports", "--map", "COM1"}, kExitUsage, ""},
+      {{"ports", "--unmap", "LPT1"}, kExitUsage, ""},
   };
   for (const Row& row : rows) {
     std::string out, err;

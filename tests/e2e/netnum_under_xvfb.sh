@@ -2,11 +2,14 @@
 # The real kkm-netnum on a virtual display, driven as an operator drives it:
 # connect on COM1 through the register's processor, read, click into the
 # number field and type 45 (the click selects the number read, so typing
-# replaces it), write, close the success box, read again, try COM2 (no such
+# replaces it), write, close the success box, read again, try COM3 (held by
+# another process: the warning box names it in its details) and COM2 (no such
 # port) and close the dialog: read and write are then disabled; leave. A kkm-sim register (number 1)
 # answers on a pseudo-terminal; afterwards its trace must hold exactly the
 # expected bytes (address bytes MARK, frame bytes SPACE) and its memory dump
 # the new number in all four places. A screenshot is saved at every step.
+# No KKM_COMn is set: the ports come from the user's port map, one line of
+# which cannot be understood and is reported once on standard error.
 #
 # Usage: netnum_under_xvfb.sh KKM_NETNUM KKM_SIM SCREENSHOT_DIR
 # Exit 0 on success, 1 on failure, 77 (skipped) without Xvfb or xdotool.
@@ -17,7 +20,7 @@ netnum="$1"
 sim="$2"
 shots="$3"
 
-for tool in Xvfb xdotool; do
+for tool in Xvfb xdotool xclip; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIP: $tool is not installed (scripts/setup installs it)"
     exit 77
@@ -201,12 +204,33 @@ pids+=("$sim_pid")
 sim_ready() { [ -s "$work/sim.out" ] || { running "$sim_pid" || fail "kkm-sim ended"; false; }; }
 wait_until "$step_s" "line from kkm-sim" sim_ready
 
-# 4. The program on COM1, on the X display whatever the caller's platform.
-#    Under LeakSanitizer, leaks inside system libraries are not its own.
-#    It keeps its own exchange trace.
+# 4. A second line, held open by another process, for COM3.
+"$sim" --link cpu --number 1 --link-path "$work/held" >"$work/held-sim.out" 2>"$work/held-sim.err" &
+pids+=("$!")
+held_ready() { [ -s "$work/held-sim.out" ]; }
+wait_until "$step_s" "second line from kkm-sim" held_ready
+sleep 600 <"$work/held" &
+holder_pid=$!
+pids+=("$holder_pid")
+
+# 5. The port map: COM1 the register, COM2 nothing, COM3 the held line, and a
+#    line (the third) that cannot be understood.
+mkdir -p "$work/config/kkm-netnum"
+cat >"$work/config/kkm-netnum/ports.conf" <<EOF
+# ports of this run
+COM1 = $work/com1
+COM4 $work/com1
+COM2 = $work/no-such-port
+COM3 = $work/held
+EOF
+
+# 6. The program, on the X display whatever the caller's platform, with no
+#    KKM_COMn. Under LeakSanitizer, leaks inside system libraries are not its
+#    own. It keeps its own exchange trace.
 mkdir -m 700 "$work/runtime"
-LSAN_OPTIONS="suppressions=$here/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}" \
-  KKM_COM1="$work/com1" KKM_COM2="$work/no-such-port" XDG_STATE_HOME="$work/state" \
+env -u KKM_COM1 -u KKM_COM2 -u KKM_COM3 -u KKM_COM4 \
+  LSAN_OPTIONS="suppressions=$here/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}" \
+  XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" \
   QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" KKM_TRACE="$work/netnum-trace.txt" \
   "$netnum" >"$work/netnum.out" 2>"$work/netnum.err" &
 netnum_pid=$!
@@ -229,7 +253,7 @@ if command -v xprop >/dev/null; then
 fi
 shot 01-started
 
-# 5. Connect: the setup dialog, COM1 is chosen, "Установить интерфейс" (56,48 129x25).
+# 7. Connect: the setup dialog, COM1 is chosen, "Установить интерфейс" (56,48 129x25).
 status_before
 toolbar "$tb_connect"
 wait_until "$step_s" "setup dialog" visible "$dialog_title"
@@ -247,7 +271,7 @@ expect_trace "$connect_bytes" "address scan and version query"
 status_changed
 shot 03-connected
 
-# 6. Read: the field shows 01.
+# 8. Read: the field shows 01.
 status_before
 toolbar "$tb_read"
 expect_trace "$connect_bytes$read_bytes" "read"
@@ -255,14 +279,14 @@ status_changed
 no_failure_box
 shot 04-read
 
-# 7. Click into the number field (96,104 49x22 in the panel at 0,43) after
+# 9. Click into the number field (96,104 49x22 in the panel at 0,43) after
 #    its "01" and type 45: the click selected the whole number, so the field
 #    holds 45, not 014 (the write's bytes below show which).
 click "$main" $((96 + 30)) $((43 + 104 + 11))
 xdotool type 45
 shot 05-typed-45
 
-# 8. Write: six exchanges, then the success box; Enter closes it.
+# 10. Write: six exchanges, then the success box; Enter closes it.
 status_before
 toolbar "$tb_write"
 wait_until "$step_s" "box \"$command_title\"" visible "$command_title"
@@ -274,7 +298,7 @@ wait_until "$step_s" "closing of the success box" not_visible "$command_title"
 status_changed
 shot 07-written
 
-# 9. Read again: 45.
+# 11. Read again: 45.
 status_before
 toolbar "$tb_read"
 expect_trace "$connect_bytes$read_bytes$write_bytes$read_back_bytes" "read back"
@@ -282,14 +306,40 @@ status_changed
 no_failure_box
 shot 08-read-back
 
-# 10. A failed attempt: COM2 (80,16 in the dialog) does not exist; the
-#     warning box, closed with Enter, then "Закрыть" (192,48 81x25). The
-#     attempt closed COM1, so read is disabled: clicking it sends nothing and
-#     opens no box.
+# 12. Failed attempts. COM3 (176,16 in the dialog) is held by another
+#     process: the warning box is the same as ever, and its details name the
+#     holder: Tab and Space press the toolkit's details button, and a drag
+#     across the details (11,88 to 280,188 in the grown box) selects them
+#     into the primary selection. Then COM2 (96,16) does not exist; each
+#     warning box is closed, then "Закрыть" (192,48 81x25). The
+#     attempts closed COM1, so read is disabled: clicking it sends nothing
+#     and opens no box.
 status_before
 toolbar "$tb_connect"
 wait_until "$step_s" "setup dialog" visible "$dialog_title"
 dialog="$(window_of "$dialog_title")"
+click "$dialog" $((176 + 20)) $((16 + 8))
+click "$dialog" $((56 + 64)) $((48 + 12))
+wait_until "$step_s" "box \"Предупреждение\"" visible "Предупреждение"
+box="$(window_of "Предупреждение")"
+shot 09a-port-held
+xdotool key Tab space
+details_shown() { eval "$(xdotool getwindowgeometry --shell "$box")"; [ "$HEIGHT" -gt 150 ]; }
+wait_until "$step_s" "details of the box" details_shown
+shot 09b-port-held-details
+selected_details() {
+  xdotool mousemove --window "$box" 13 92 mousedown 1 mousemove --window "$box" 150 150 \
+    mousemove --window "$box" 278 185 mouseup 1
+  xclip -o -selection primary 2>/dev/null | grep -q "процесс $holder_pid (sleep)"
+}
+wait_until "$step_s" "details naming the holder $holder_pid" selected_details
+details="$(xclip -o -selection primary)"
+for part in "port-in-use: COM-порт недоступен: занят другой программой" "Порт: COM3 → $work/held"; do
+  [[ "$details" == *"$part"* ]] || fail "the held port's details lack \"$part\": $details"
+done
+# Escape: Enter would press the details button, which has the focus now.
+xdotool key Escape
+wait_until "$step_s" "closing of the warning box" not_visible "Предупреждение"
 click "$dialog" $((96 + 20)) $((16 + 8))
 click "$dialog" $((56 + 64)) $((48 + 12))
 wait_until "$step_s" "box \"Предупреждение\"" visible "Предупреждение"
@@ -306,7 +356,7 @@ trace_is "$connect_bytes$read_bytes$write_bytes$read_back_bytes" || fail "a disa
 no_failure_box
 shot 10-commands-disabled
 
-# 11. Leave: the program ends and closes the port; then the register is stopped.
+# 13. Leave: the program ends and closes the port; then the register is stopped.
 toolbar "$tb_exit"
 wait_until "$step_s" "end of kkm-netnum" stopped "$netnum_pid"
 netnum_status=0
@@ -318,13 +368,18 @@ sim_status=0
 wait "$sim_pid" || sim_status=$?
 [ "$sim_status" = 0 ] || fail "kkm-sim exited with $sim_status"
 
-# 12. The register's memories and the whole trace.
+# 14. The map's bad line was reported once, with its number, for all the
+#     connections that read the map.
+bad_lines="$(grep -c "^$work/config/kkm-netnum/ports.conf:3: " "$work/netnum.err" || true)"
+[ "$bad_lines" = 1 ] || fail "the map's third line reported $bad_lines times, not once"
+
+# 15. The register's memories and the whole trace.
 expected_cells=$'0x1140=BA\n0x020F=BA\n0x073E=BA\n0x0740=BA'
 [ "$(cat "$work/cells.txt")" = "$expected_cells" ] || fail "memory dump: $(cat "$work/cells.txt")"
 expected_bytes="$connect_bytes$read_bytes$write_bytes$read_back_bytes"
 trace_is "$expected_bytes" || fail "more crossed the line"
 
-# 12. The program's own trace: the simulator's bytes with the same parities,
+# 16. The program's own trace: the simulator's bytes with the same parities,
 #     and each exchange of the write ended with its outcome.
 byte_lines() { awk '$2 == "host>dev" || $2 == "dev>host" { $1 = ""; print }' "$1"; }
 [ "$(byte_lines "$work/netnum-trace.txt")" = "$(byte_lines "$work/trace.txt")" ] ||

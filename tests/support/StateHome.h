@@ -3,7 +3,9 @@
 // before main() runs, XDG_STATE_HOME (LOCALAPPDATA on Windows) points at a fresh temporary folder that
 // goes when the binary ends, and it is emptied before every test. So no test
 // touches the operator's real state folder or sees another test's records,
-// and programs the tests start inherit the same folder.
+// and programs the tests start inherit the same folder. The per-user
+// configuration folder (XDG_CONFIG_HOME, APPDATA on Windows) is its
+// subfolder "config", so no test reads the operator's own port map either.
 
 #include <string>
 
@@ -11,6 +13,8 @@ namespace kkm::test {
 
 // The folder XDG_STATE_HOME names.
 const std::string& StateHome();
+// The folder XDG_CONFIG_HOME names (made on first use by the code under test).
+std::string ConfigHome();
 // Empties it: no record of any earlier test stays.
 void ClearStateHome();
 // Points the variable at `path` instead (for a test of a folder that cannot
