@@ -205,15 +205,7 @@ const CliCase kCases[] = {
     {"WriteHundred", Write("100"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
     {"WriteHex", Write("0x10"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
     {"WriteSigned", Write("+5"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
-    // One register of several on the line, named; a number another register has.
-    {"ReadNamedFive",
-     {"read", "--port", "COM1", "--register", "5"},
-     Device::RegistersOneFiveSeventeen,
-     {},
-     kExitDone,
-     "05\n",
-     "",
-     Json("done", "05", "0xFA", "1.0.5", "null")},
+    // One register of several on the line: one that is not there, a number another has.
     {"ReadNamedAbsent",
      {"read", "--port", "COM1", "--register", "9"},
      Device::RegistersOneFiveSeventeen,
@@ -239,16 +231,6 @@ const CliCase kCases[] = {
      "",
      Json("done", "01", "0xFE", "1.0.5", "null")},
     // Scans.
-    {"ScanSharedLine",
-     {"scan", "--port", "COM1"},
-     Device::RegistersOneFiveSeventeen,
-     {},
-     kExitDone,
-     "01  0xFE  1.0.5\n05  0xFA  1.0.5\n17  0xE8  1.0.5\n",
-     "",
-     "{\"outcome\": \"done\", \"registers\": [{\"number\": \"01\", \"address\": \"0xFE\", \"firmware\": "
-     "\"1.0.5\"}, {\"number\": \"05\", \"address\": \"0xFA\", \"firmware\": \"1.0.5\"}, {\"number\": "
-     "\"17\", \"address\": \"0xE8\", \"firmware\": \"1.0.5\"}], \"conflicts\": [], \"reason\": \"\"}\n"},
     {"Scan",
      {"scan", "--port", "COM1"},
      Device::TwoRegistersSharingFive,

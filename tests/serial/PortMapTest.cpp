@@ -48,8 +48,8 @@ TEST(PortMap, EachLineIsAMappingACommentABlankOrAProblemThatIsSkipped) {
   for (const ParseRow& row : rows) {
     const PortMap map = ParsePortMap(row.text);
     std::vector<Mapping> entries;
-    for (const PortMapEntry& entry : map.entries) entries.emplace_back(entry.port, entry.device);
     std::vector<int> lines;
+    for (const PortMapEntry& entry : map.entries) entries.emplace_back(entry.port, entry.device);
     for (const PortMapProblem& problem : map.problems) lines.push_back(problem.line);
     EXPECT_EQ(entries, row.entries) << row.text;
     EXPECT_EQ(lines, row.problemLines) << row.text;
