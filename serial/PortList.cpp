@@ -10,6 +10,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// After windows.h, which it needs.
+#include <setupapi.h>
+
+#include <map>
 #else
 #include <sys/sysmacros.h>
 
@@ -33,7 +37,65 @@ std::vector<std::string> ComNamesOf(const PortMap& map, Same same) {
   return names;
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+
+// The device setup class of serial and parallel ports.
+constexpr GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+
+// A text property of a device; empty when it has none.
+std::string Property(HDEVINFO set, SP_DEVINFO_DATA& info, DWORD property) {
+  char text[512] = {};
+  if (!SetupDiGetDeviceRegistryPropertyA(set, &info, property, nullptr, reinterpret_cast<BYTE*>(text),
+                                         sizeof text - 1, nullptr))
+    return {};
+  return text;
+}
+
+// The four hex digits after `tag` ("VID_") in a device instance id.
+std::string IdAfter(const std::string& instance, const char* tag) {
+  const std::size_t at = instance.find(tag);
+  return at == std::string::npos ? std::string() : instance.substr(at + 4, 4);
+}
+
+// What the device setup knows of each present port, by port name ("COM7"):
+// the driver service, maker and friendly name and, for a USB device, the
+// vendor:product and the serial number from its instance id
+// ("USB\VID_0403&PID_6001\A10K1234"; a generated one holds '&').
+std::map<std::string, SerialDevice> SetupDetails() {
+  std::map<std::string, SerialDevice> details;
+  const HDEVINFO set = SetupDiGetClassDevsA(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
+  if (set == INVALID_HANDLE_VALUE) return details;
+  SP_DEVINFO_DATA info{};
+  info.cbSize = sizeof info;
+  for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &info); ++index) {
+    const HKEY key = SetupDiOpenDevRegKey(set, &info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+    if (key == INVALID_HANDLE_VALUE) continue;
+    char port[64] = {};
+    DWORD size = sizeof port - 1;
+    const bool named = RegQueryValueExA(key, "PortName", nullptr, nullptr, reinterpret_cast<BYTE*>(port),
+                                        &size) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    if (!named) continue;
+    SerialDevice& d = details[port];
+    d.driver = Property(set, info, SPDRP_SERVICE);
+    d.maker = Property(set, info, SPDRP_MFG);
+    d.product = Property(set, info, SPDRP_FRIENDLYNAME);
+    char id[512] = {};
+    if (!SetupDiGetDeviceInstanceIdA(set, &info, id, sizeof id, nullptr)) continue;
+    const std::string instance = id;
+    if (const std::string vid = IdAfter(instance, "VID_"), pid = IdAfter(instance, "PID_");
+        !vid.empty() && !pid.empty())
+      d.usbId = vid + ":" + pid;
+    const std::size_t last = instance.rfind('\\');
+    if (instance.rfind("USB\\", 0) == 0 && last != std::string::npos &&
+        instance.find('&', last) == std::string::npos)
+      d.serial = instance.substr(last + 1);
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return details;
+}
+
+#else
 
 // The first line of a sysfs attribute; empty when there is none.
 std::string Attribute(const fs::path& file) {
@@ -62,7 +124,8 @@ void DescribeParents(const fs::path& deviceDir, const fs::path& sysRoot, SerialD
   const fs::path top = Identity(sysRoot / "devices");
   for (fs::path dir = deviceDir; dir != top && dir != dir.parent_path(); dir = dir.parent_path()) {
     // The kernel's port and controller layer binds its own drivers below the real one.
-    if (found.driver.empty() && fs::is_symlink(dir / "driver") && LinkName(dir / "subsystem") != "serial-base")
+    if (found.driver.empty() && fs::is_symlink(dir / "driver") &&
+        LinkName(dir / "subsystem") != "serial-base")
       found.driver = LinkName(dir / "driver");
     if (fs::exists(dir / "idVendor")) {
       found.usbId = Attribute(dir / "idVendor") + ":" + Attribute(dir / "idProduct");
@@ -99,7 +162,8 @@ std::optional<SerialDevice> DescribeTty(const fs::path& ttyDir, const DeviceTree
   DescribeParents(Identity(ttyDir / "device"), tree.sys, found);
   found.stableName = StableName(tree.dev, found.device);
   const std::string identity = Identity(found.device);
-  found.comNames = ComNamesOf(map, [&](const std::string& resolved) { return Identity(resolved) == identity; });
+  found.comNames =
+      ComNamesOf(map, [&](const std::string& resolved) { return Identity(resolved) == identity; });
   unsigned major = 0, minor = 0;
   if (std::sscanf(Attribute(ttyDir / "dev").c_str(), "%u:%u", &major, &minor) == 2)
     found.holders = OtherHoldersOf(makedev(major, minor));
@@ -115,27 +179,33 @@ std::optional<SerialDevice> DescribeTty(const fs::path& ttyDir, const DeviceTree
 std::vector<SerialDevice> ListSerialDevices(const DeviceTree&) {
   std::vector<SerialDevice> devices;
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+      ERROR_SUCCESS)
     return devices;
   const PortMap map = LoadPortMap();
+  const std::map<std::string, SerialDevice> details = SetupDetails();
   for (DWORD index = 0;; ++index) {
     char valueName[256];
     DWORD valueNameSize = sizeof valueName;
     BYTE data[256];
     DWORD dataSize = sizeof data - 1;
     DWORD type = 0;
-    if (RegEnumValueA(key, index, valueName, &valueNameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
+    if (RegEnumValueA(key, index, valueName, &valueNameSize, nullptr, &type, data, &dataSize) !=
+        ERROR_SUCCESS)
       break;
     if (type != REG_SZ) continue;
     data[dataSize] = 0;
-    SerialDevice found;
-    found.device = reinterpret_cast<const char*>(data);
-    found.driver = valueName;
+    const std::string port = reinterpret_cast<const char*>(data);
+    const auto known = details.find(port);
+    SerialDevice found = known != details.end() ? known->second : SerialDevice{};
+    found.device = port;
+    // The kernel's device name ("\Device\VCP0") where setup names no driver service.
+    if (found.driver.empty()) found.driver = valueName;
     // Windows keeps an adapter's COM name across re-plugging.
     found.stableName = found.device;
     found.comNames = ComNamesOf(map, [&](const std::string& resolved) {
-      return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, resolved.c_str(), -1, found.device.c_str(), -1) ==
-             CSTR_EQUAL;
+      return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, resolved.c_str(), -1, found.device.c_str(),
+                            -1) == CSTR_EQUAL;
     });
     devices.push_back(std::move(found));
   }
@@ -152,7 +222,8 @@ std::vector<SerialDevice> ListSerialDevices(const DeviceTree& tree) {
   const PortMap map = LoadPortMap();
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(fs::path(tree.sys) / "class/tty", error))
-    if (std::optional<SerialDevice> found = DescribeTty(entry.path(), tree, map)) devices.push_back(std::move(*found));
+    if (std::optional<SerialDevice> found = DescribeTty(entry.path(), tree, map))
+      devices.push_back(std::move(*found));
   std::sort(devices.begin(), devices.end(),
             [](const SerialDevice& a, const SerialDevice& b) { return a.device < b.device; });
   return devices;

@@ -11,9 +11,11 @@
 // <dev>/serial/by-id (else by-path) that leads to it. Holders are the other
 // processes that have its device number open.
 //
-// Windows: the ports the registry lists under HARDWARE\DEVICEMAP\SERIALCOMM;
-// the driver is the kernel's device name; the COM name is the stable one, and
-// holders are not looked for (that would mean opening the port).
+// Windows: the ports the registry lists under HARDWARE\DEVICEMAP\SERIALCOMM,
+// with what the device setup knows of them (driver service, maker, friendly
+// name; for USB the vendor:product and serial from the instance id); the COM
+// name is the stable one, and holders are not looked for (that would mean
+// opening the port).
 
 #include <optional>
 #include <string>

@@ -141,6 +141,11 @@ std::string PortMapPath() {
 #endif
 }
 
+std::string PortMapText() {
+  const std::string path = PortMapPath();
+  return path.empty() ? std::string() : ReadWhole(path);
+}
+
 PortMap LoadPortMap() {
   const std::string path = PortMapPath();
   if (path.empty()) return {};

@@ -50,6 +50,9 @@ PortMap ParsePortMap(std::string_view text);
 // Where the current user's map lives; empty when no folder for it is known.
 std::string PortMapPath();
 
+// The text of the current user's map file; empty when there is none.
+std::string PortMapText();
+
 // The current user's map, read afresh (a missing file is an empty map). Each
 // problem is reported once per process on standard error as
 // "<path>:<line>: <text>".

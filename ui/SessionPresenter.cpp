@@ -96,7 +96,8 @@ void SessionPresenter::connect() {
 
 // The error box, and after it the status text.
 void SessionPresenter::reportNoContact(Link link, const std::string& reason) {
-  show(Utf8(service::NoInterfaceText(link)), kCommandTitle, MessageBoxes::Icon::Error, failureDetails(reason));
+  show(Utf8(service::NoInterfaceText(link)), kCommandTitle, MessageBoxes::Icon::Error,
+       failureDetails(reason));
   mainForm_.setStatusText(kNoContact + Utf8(service::LinkWord(link)));
 }
 

@@ -26,7 +26,7 @@ namespace {
 using sim::RegisterFault;
 
 // What is on COM1's line.
-enum class Device { Register, Kia, Nothing, OldFirmware, TwoRegistersSharingFive, RegistersOneFiveSeventeen };
+enum class Device { Register, Kia, Nothing, OldFirmware, TwoRegistersSharingFive, Shared };
 
 struct Fault {
   std::uint8_t command = 0;  // 0: none
@@ -205,10 +205,10 @@ const CliCase kCases[] = {
     {"WriteHundred", Write("100"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
     {"WriteHex", Write("0x10"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
     {"WriteSigned", Write("+5"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
-    // One register of several on the line: one that is not there, a number another has.
+    // One register of several on the line: one that is not there, a number another has, its own.
     {"ReadNamedAbsent",
      {"read", "--port", "COM1", "--register", "9"},
-     Device::RegistersOneFiveSeventeen,
+     Device::Shared,
      {},
      kExitNoContact,
      "",
@@ -216,15 +216,15 @@ const CliCase kCases[] = {
      Json("no_register", "null", "null", "null", "null")},
     {"WriteTakenNumber",
      {"write", "17", "--port", "COM1", "--register", "5"},
-     Device::RegistersOneFiveSeventeen,
+     Device::Shared,
      {},
      kExitNumberTaken,
      "",
      "Сетевой номер 17 уже занят другой ККМ на этой линии; запись не выполнена.\n",
      Json("number_taken", "null", "0xFA", "1.0.5", "null")},
     {"WriteOwnNumber",
-     {"write", "1", "--port", "COM1"},
-     Device::RegistersOneFiveSeventeen,
+     Write("1"),
+     Device::Shared,
      {},
      kExitDone,
      "01\n",
@@ -334,7 +334,7 @@ class CliTest : public ::testing::TestWithParam<CliCase> {
         line_.attach(five_);
         line_.attach(anotherFive_);
         break;
-      case Device::RegistersOneFiveSeventeen:
+      case Device::Shared:  // registers 1, 5 and 17
         line_.attach(register_);
         line_.attach(five_);
         line_.attach(seventeen_);

@@ -36,8 +36,8 @@ class PortList : public test::KeptFolderTest {
 std::string Shown(const SerialDevice& d) {
   std::string com;
   for (const std::string& name : d.comNames) com += " " + name;
-  return d.device + " | " + d.driver + " | " + d.usbId + " " + d.maker + " / " + d.product + " / " + d.serial +
-         " | " + d.stableName + " |" + com;
+  return d.device + " | " + d.driver + " | " + d.usbId + " " + d.maker + " / " + d.product + " / " +
+         d.serial + " | " + d.stableName + " |" + com;
 }
 
 TEST_F(PortList, ListsTheAdapterAndTheUartWithTheirDetailsNamesAndHolder) {
@@ -60,11 +60,18 @@ TEST_F(PortList, ListsTheAdapterAndTheUartWithTheirDetailsNamesAndHolder) {
   const std::string adapterDev = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
   const std::string byId = "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0";
   const std::pair<std::string, std::string> files[] = {
-      {usb + "/idVendor", "0403"}, {usb + "/idProduct", "6001"}, {usb + "/manufacturer", "FTDI"},
-      {usb + "/product", "FT232R USB UART"}, {usb + "/serial", "A10K1234"},
-      {"sys/class/tty/ttyUSB0/dev", adapterDev}, {"sys/class/tty/ttyS0/type", "4"},
-      {"sys/class/tty/ttyS0/dev", "4:64"}, {"sys/class/tty/ttyS1/type", "0"},  // no chip in this slot
-      {"sys/class/tty/tty1/dev", "4:1"}, {"dev/ttyUSB0", ""}, {"dev/ttyS0", ""},
+      {usb + "/idVendor", "0403"},
+      {usb + "/idProduct", "6001"},
+      {usb + "/manufacturer", "FTDI"},
+      {usb + "/product", "FT232R USB UART"},
+      {usb + "/serial", "A10K1234"},
+      {"sys/class/tty/ttyUSB0/dev", adapterDev},
+      {"sys/class/tty/ttyS0/type", "4"},
+      {"sys/class/tty/ttyS0/dev", "4:64"},
+      {"sys/class/tty/ttyS1/type", "0"},  // no chip in this slot
+      {"sys/class/tty/tty1/dev", "4:1"},
+      {"dev/ttyUSB0", ""},
+      {"dev/ttyS0", ""},
       {"config/kkm-netnum/ports.conf",  // COM3 by the stable name, COM4 by the plain one
        "COM3 = " + file(byId.c_str()) + "\nCOM4 = " + file("dev/ttyUSB0")}};
   const std::pair<std::string, std::string> links[] = {
@@ -96,7 +103,8 @@ TEST_F(PortList, ListsTheAdapterAndTheUartWithTheirDetailsNamesAndHolder) {
 
   ASSERT_EQ(devices.size(), 2u);
   EXPECT_EQ(Shown(devices[0]), file("dev/ttyS0") + " | serial |   /  /  |  |");
-  EXPECT_EQ(Shown(devices[1]), file("dev/ttyUSB0") + " | ftdi_sio | 0403:6001 FTDI / FT232R USB UART / A10K1234 | " +
+  EXPECT_EQ(Shown(devices[1]), file("dev/ttyUSB0") +
+                                   " | ftdi_sio | 0403:6001 FTDI / FT232R USB UART / A10K1234 | " +
                                    file(byId.c_str()) + " | COM3 COM4");
   EXPECT_EQ(devices[1].holders, std::vector<std::string>{std::to_string(holder) + " (sleep)"});
 }

@@ -395,7 +395,8 @@ TEST_F(CommandsTest, AFailedReadShowsTheBoxThenTheStatusAndKeepsTheField) {
   read();
   EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{"Не удается установить последовательный интерфейс с ККМ",
                                              kCommandTitle, Icon::Error}}));
-  EXPECT_TRUE(boxes_.boxes[0].details.startsWith("reply-checksum: ")) << boxes_.boxes[0].details.toStdString();
+  EXPECT_TRUE(boxes_.boxes[0].details.startsWith("reply-checksum: "))
+      << boxes_.boxes[0].details.toStdString();
   EXPECT_EQ(statusWhileBoxOpen, kConnectedDialog + "ККМ");
   EXPECT_EQ(form_.statusText(), kNoContactCommand + "ККМ");
   EXPECT_EQ(numberText(), "33");

@@ -2,8 +2,6 @@
 
 #include <CLI/CLI.hpp>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
@@ -17,11 +15,6 @@ namespace {
 
 using nlohmann::json;
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // Empty or the value, for JSON: a detail that is not known is null.
 json OrNull(const std::string& value) { return value.empty() ? json() : json(value); }
 
@@ -34,9 +27,13 @@ std::string Joined(const std::vector<std::string>& items) {
 json DeviceJson(const serial::SerialDevice& d) {
   json usb;
   if (!d.usbId.empty())
-    usb = {{"id", d.usbId}, {"maker", OrNull(d.maker)}, {"product", OrNull(d.product)}, {"serial", OrNull(d.serial)}};
-  return {{"device", d.device},        {"driver", OrNull(d.driver)}, {"usb", usb},
-          {"stable_name", OrNull(d.stableName)}, {"com", d.comNames},        {"holders", d.holders ? json(*d.holders) : json()}};
+    usb = {{"id", d.usbId},
+           {"maker", OrNull(d.maker)},
+           {"product", OrNull(d.product)},
+           {"serial", OrNull(d.serial)}};
+  return {{"device", d.device}, {"driver", OrNull(d.driver)},
+          {"usb", usb},         {"stable_name", OrNull(d.stableName)},
+          {"com", d.comNames},  {"holders", d.holders ? json(*d.holders) : json()}};
 }
 
 void PrintDevice(const serial::SerialDevice& d, std::ostream& out) {
@@ -76,6 +73,15 @@ std::string MappingProblem(const std::string& port, const std::string* device) {
   return {};
 }
 
+// A device mapped by a name that may go to another adapter next time, when a
+// stable name leads to it: that one is suggested.
+void SuggestStableName(const std::string& port, const std::string& device, std::ostream& err) {
+  for (const serial::SerialDevice& d : serial::ListSerialDevices())
+    if (d.device == device && !d.stableName.empty() && d.stableName != device)
+      err << "Совет: имя " << device << " может достаться другому адаптеру; постоянное имя этого: "
+          << "kkm-netnum-cli ports --map " << port << ' ' << d.stableName << '\n';
+}
+
 int EditMap(const PortsOptions& options, std::ostream& out, std::ostream& err) {
   const bool mapping = !options.map.empty();
   const std::string& port = mapping ? options.map[0] : options.unmap;
@@ -85,7 +91,7 @@ int EditMap(const PortsOptions& options, std::ostream& out, std::ostream& err) {
     return kExitUsage;
   }
   const std::string path = serial::PortMapPath();
-  const std::string before = ReadWhole(path);
+  const std::string before = serial::PortMapText();
   const std::string after =
       mapping ? serial::MapPortInText(before, port, *device) : serial::UnmapPortInText(before, port);
   if (const std::string failure = serial::SavePortMap(after); !failure.empty()) {
@@ -94,9 +100,15 @@ int EditMap(const PortsOptions& options, std::ostream& out, std::ostream& err) {
   }
   std::error_code error;
   if (mapping && device->front() == '/' && !std::filesystem::exists(*device, error))
-    err << "Внимание: устройства " << *device << " сейчас нет; " << port << " заработает, когда оно появится.\n";
+    err << "Внимание: устройства " << *device << " сейчас нет; " << port
+        << " заработает, когда оно появится.\n";
+  else if (mapping)
+    SuggestStableName(port, *device, err);
   if (options.json)
-    out << json{{"outcome", "done"}, {"file", path}, {"port", port}, {"device", device ? json(*device) : json()}}
+    out << json{{"outcome", "done"},
+                {"file", path},
+                {"port", port},
+                {"device", device ? json(*device) : json()}}
                .dump()
         << '\n';
   else
@@ -108,9 +120,10 @@ int EditMap(const PortsOptions& options, std::ostream& out, std::ostream& err) {
 
 CLI::App* AddPortsCommand(CLI::App& app, PortsOptions& options) {
   CLI::App* ports = app.add_subcommand(
-      "ports", "list the serial devices (driver, USB details, stable name, COM name, holders); edit the port map");
-  CLI::Option* map = ports->add_option("--map", options.map, "COMn DEVICE: map COMn to DEVICE in the port map")
-                         ->expected(2);
+      "ports",
+      "list the serial devices (driver, USB details, stable name, COM name, holders); edit the port map");
+  CLI::Option* map =
+      ports->add_option("--map", options.map, "COMn DEVICE: map COMn to DEVICE in the port map")->expected(2);
   ports->add_option("--unmap", options.unmap, "COMn: remove COMn from the port map")->excludes(map);
   ports->add_flag("--json", options.json, "print one JSON object instead of text");
   return ports;

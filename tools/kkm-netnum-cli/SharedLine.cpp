@@ -3,8 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <optional>
 
-#include "service/NetworkNumber.h"
 #include "service/Messages.h"
+#include "service/NetworkNumber.h"
 #include "service/Scan.h"
 
 namespace kkm::cli {
