@@ -11,7 +11,11 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #endif
 
 namespace kkm::serial {
@@ -52,9 +56,42 @@ std::string Getenv(const char* name) {
   return value != nullptr ? value : "";
 }
 
-std::string ReadWhole(const std::string& path) {
+// A map is a few lines; anything larger is not one.
+constexpr std::uintmax_t kMaxMapBytes = 64 * 1024;
+constexpr const char* kNotAMapText = "не обычный файл или больше 64 КБ, карта портов не прочитана";
+
+// The map file's text; a missing file is an empty map. Only a small regular
+// file is read, and nothing that could block (a FIFO in its place): anything
+// else sets `problem` and gives no map.
+std::string ReadMapFile(const std::string& path, std::string& problem) {
+#ifdef _WIN32
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (!fs::exists(status)) return {};
+  if (!fs::is_regular_file(status) || fs::file_size(path, error) > kMaxMapBytes) {
+    problem = kNotAMapText;
+    return {};
+  }
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+#else
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT) problem = std::string("не открывается: ") + std::strerror(errno);
+    return {};
+  }
+  struct stat st {};
+  std::string text;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uintmax_t>(st.st_size) > kMaxMapBytes) {
+    problem = kNotAMapText;
+  } else {
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+      text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return text;
+#endif
 }
 
 // Writes `text` to a new file at `path` (never through an existing name or a
@@ -141,22 +178,25 @@ std::string PortMapPath() {
 #endif
 }
 
-std::string PortMapText() {
+std::string PortMapText(std::string& problem) {
   const std::string path = PortMapPath();
-  return path.empty() ? std::string() : ReadWhole(path);
+  return path.empty() ? std::string() : ReadMapFile(path, problem);
 }
 
 PortMap LoadPortMap() {
   const std::string path = PortMapPath();
   if (path.empty()) return {};
-  PortMap map = ParsePortMap(ReadWhole(path));
+  std::string unreadable;
+  PortMap map = ParsePortMap(ReadMapFile(path, unreadable));
+  if (!unreadable.empty()) map.problems.push_back({0, unreadable});
   // Each bad line once per process: the windows read the map at every
   // connection and must not repeat themselves.
   static std::mutex reportedLock;
   static std::set<std::string> reported;
   const std::lock_guard lock(reportedLock);
   for (const PortMapProblem& problem : map.problems) {
-    std::string line = path + ":" + std::to_string(problem.line) + ": " + problem.text + "\n";
+    const std::string where = problem.line > 0 ? ":" + std::to_string(problem.line) : "";
+    const std::string line = path + where + ": " + problem.text + "\n";
     if (reported.insert(line).second) std::fputs(line.c_str(), stderr);
   }
   std::fflush(stderr);
@@ -217,11 +257,23 @@ bool DeviceNameUsable(std::string_view device) {
 #endif
 }
 
+PortSource SourceOfPortName(const std::string& name, const PortMap& map) {
+  if (!ComPortNumber(name)) return PortSource::Default;
+  if (!Getenv(("KKM_" + name).c_str()).empty()) return PortSource::Variable;
+  return map.deviceFor(name) ? PortSource::Map : PortSource::Default;
+}
+
 std::string ResolvePortName(const std::string& name, const PortMap& map) {
   const std::optional<int> number = ComPortNumber(name);
   if (!number) return name;
-  if (const std::string variable = Getenv(("KKM_" + name).c_str()); !variable.empty()) return variable;
-  if (const std::optional<std::string> mapped = map.deviceFor(name)) return *mapped;
+  switch (SourceOfPortName(name, map)) {
+    case PortSource::Variable:
+      return Getenv(("KKM_" + name).c_str());
+    case PortSource::Map:
+      return *map.deviceFor(name);
+    case PortSource::Default:
+      break;
+  }
 #ifdef _WIN32
   return name;
 #else

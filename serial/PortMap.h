@@ -50,12 +50,14 @@ PortMap ParsePortMap(std::string_view text);
 // Where the current user's map lives; empty when no folder for it is known.
 std::string PortMapPath();
 
-// The text of the current user's map file; empty when there is none.
-std::string PortMapText();
+// The text of the current user's map file; empty when there is none. A file
+// that cannot be read as a map (not a small regular file) sets `problem`.
+std::string PortMapText(std::string& problem);
 
-// The current user's map, read afresh (a missing file is an empty map). Each
+// The current user's map, read afresh (a missing file is an empty map, and so
+// is one that is not a small regular file: that is a problem of line 0). Each
 // problem is reported once per process on standard error as
-// "<path>:<line>: <text>".
+// "<path>:<line>: <text>" ("<path>: <text>" for the whole file).
 PortMap LoadPortMap();
 
 // The text of a map with `port` mapped to `device`: its line replaced in place
@@ -71,6 +73,11 @@ std::string SavePortMap(const std::string& text);
 
 // What a device name must look like on this platform (a path from '/' on POSIX).
 bool DeviceNameUsable(std::string_view device);
+
+// Where a COM name's device comes from, for a technician asking why it leads
+// where it does. Any name other than COM1..COM255 counts as Default.
+enum class PortSource { Variable, Map, Default };
+PortSource SourceOfPortName(const std::string& name, const PortMap& map);
 
 // The device for a port name: KKM_COMn, then `map`, then the platform default,
 // for COM1..COM255; any other name is returned as it is.

@@ -205,7 +205,7 @@ const CliCase kCases[] = {
     {"WriteHundred", Write("100"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
     {"WriteHex", Write("0x10"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
     {"WriteSigned", Write("+5"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
-    // One register of several on the line: one that is not there, a number another has, its own.
+    // One register of several on the line: one that is not there.
     {"ReadNamedAbsent",
      {"read", "--port", "COM1", "--register", "9"},
      Device::Shared,
@@ -214,22 +214,6 @@ const CliCase kCases[] = {
      "",
      Said(text::kNoRegister),
      Json("no_register", "null", "null", "null", "null")},
-    {"WriteTakenNumber",
-     {"write", "17", "--port", "COM1", "--register", "5"},
-     Device::Shared,
-     {},
-     kExitNumberTaken,
-     "",
-     "Сетевой номер 17 уже занят другой ККМ на этой линии; запись не выполнена.\n",
-     Json("number_taken", "null", "0xFA", "1.0.5", "null")},
-    {"WriteOwnNumber",
-     Write("1"),
-     Device::Shared,
-     {},
-     kExitDone,
-     "01\n",
-     "",
-     Json("done", "01", "0xFE", "1.0.5", "null")},
     // Scans.
     {"Scan",
      {"scan", "--port", "COM1"},
@@ -408,8 +392,6 @@ TEST(CliUsage, HelpVersionAndMalformedCommandLines) {
       {{"read", "--port", "COM1", "--register", "5", "--link", "kia"}, kExitUsage, ""},
       {{"ports", "--map", "COM0", "/dev/ttyUSB0"}, kExitUsage, ""},
       {{"ports", "--map", "COM1", "/dev/ttyUSB0#1"}, kExitUsage, ""},
-      {{"ports", "--map", "COM1"}, kExitUsage, ""},
-      {{"ports", "--unmap", "LPT1"}, kExitUsage, ""},
   };
   for (const Row& row : rows) {
     std::string out, err;

@@ -2,14 +2,13 @@
 # The real kkm-netnum on a virtual display, driven as an operator drives it:
 # connect on COM1 through the register's processor, read, click into the
 # number field and type 45 (the click selects the number read, so typing
-# replaces it), write, close the success box, read again, try COM3 (held by
-# another process: the warning box names it in its details) and COM2 (no such
+# replaces it), write, close the success box, read again, try COM3 (held: the
+# box's details name the holder) and COM2 (no such
 # port) and close the dialog: read and write are then disabled; leave. A kkm-sim register (number 1)
 # answers on a pseudo-terminal; afterwards its trace must hold exactly the
 # expected bytes (address bytes MARK, frame bytes SPACE) and its memory dump
 # the new number in all four places. A screenshot is saved at every step.
-# No KKM_COMn is set: the ports come from the user's port map, one line of
-# which cannot be understood and is reported once on standard error.
+# No KKM_COMn is set: the ports come from the port map, with a bad line.
 #
 # Usage: netnum_under_xvfb.sh KKM_NETNUM KKM_SIM SCREENSHOT_DIR
 # Exit 0 on success, 1 on failure, 77 (skipped) without Xvfb or xdotool.
@@ -319,14 +318,12 @@ wait_until "$step_s" "box \"Предупреждение\"" visible "Преду�
 box="$(window_of "Предупреждение")"
 shot 09a-port-held
 xdotool key Tab space
-details_shown() { eval "$(xdotool getwindowgeometry --shell "$box")"; [ "$HEIGHT" -gt 150 ]; }
-wait_until "$step_s" "details of the box" details_shown
-shot 09b-port-held-details
 select_details() {
   xdotool mousemove --window "$box" 13 92 mousedown 1 mousemove --window "$box" 278 185 mouseup 1
   xclip -o -selection primary 2>/dev/null | grep -q "^port-in-use"
 }
 wait_until "$step_s" "selected details" select_details
+shot 09b-port-held-details
 details="$(xclip -o -selection primary)"
 [ "$details" = "port-in-use: COM-порт недоступен: занят другой программой (процесс $holder_pid (sleep))
 Порт: COM3 → $work/held" ] || fail "the held port's box details: $details"

@@ -20,7 +20,6 @@
 #include "serial/PortList.h"
 #include "serial/PortMap.h"
 #include "tests/support/KeptFolder.h"
-#include "tests/support/StateHome.h"
 
 namespace kkm::serial {
 namespace {
@@ -71,9 +70,7 @@ TEST_F(PortList, ListsTheAdapterAndTheUartWithTheirDetailsNamesAndHolder) {
       {"sys/class/tty/ttyS1/type", "0"},  // no chip in this slot
       {"sys/class/tty/tty1/dev", "4:1"},
       {"dev/ttyUSB0", ""},
-      {"dev/ttyS0", ""},
-      {"config/kkm-netnum/ports.conf",  // COM3 by the stable name, COM4 by the plain one
-       "COM3 = " + file(byId.c_str()) + "\nCOM4 = " + file("dev/ttyUSB0")}};
+      {"dev/ttyS0", ""}};
   const std::pair<std::string, std::string> links[] = {
       {usb + "/1-1:1.0/ttyUSB0/driver", "../../../../../../bus/usb-serial/drivers/ftdi_sio"},
       {"sys/class/tty/ttyUSB0/device", "../../../devices/pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0"},
@@ -93,13 +90,15 @@ TEST_F(PortList, ListsTheAdapterAndTheUartWithTheirDetailsNamesAndHolder) {
     fs::create_directories(fs::path(file(path.c_str())).parent_path());
     fs::create_symlink(target, file(path.c_str()));
   }
-  setenv("XDG_CONFIG_HOME", file("config").c_str(), 1);
+  // COM3 by the stable name, COM4 by the plain one.
+  fs::create_directories(fs::path(PortMapPath()).parent_path());
+  std::ofstream(PortMapPath()) << "COM3 = " << file(byId.c_str()) << "\nCOM4 = " << file("dev/ttyUSB0")
+                               << '\n';
 
   const std::vector<SerialDevice> devices = ListSerialDevices({file("sys"), file("dev")});
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);
   ::close(master);
-  setenv("XDG_CONFIG_HOME", test::ConfigHome().c_str(), 1);
 
   ASSERT_EQ(devices.size(), 2u);
   EXPECT_EQ(Shown(devices[0]), file("dev/ttyS0") + " | serial |   /  /  |  |");

@@ -4,57 +4,62 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <utility>
-#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "serial/PortMap.h"
 
 namespace kkm::serial {
 namespace {
 
+constexpr const char* kDevice = "/dev/serial/by-id/usb-FTDI-if00";  // usable everywhere
 #ifdef _WIN32
-constexpr const char* kDevice = "COM7";
 constexpr const char* kDefaultCom2 = "COM2";
 void SetVariable(const char* name, const char* value) { _putenv_s(name, value); }
 #else
-constexpr const char* kDevice = "/dev/serial/by-id/usb-FTDI-if00";
 constexpr const char* kDefaultCom2 = "/dev/ttyS1";
 void SetVariable(const char* name, const char* value) { ::setenv(name, value, 1); }
 #endif
 
-using Mapping = std::pair<std::string, std::string>;
-
-struct ParseRow {
+// A map as its entries ("COM1=/x") and the lines of its problems ("!2"), in order.
+std::string Rendered(const PortMap& map) {
   std::string text;
-  std::vector<Mapping> entries;
-  std::vector<int> problemLines;
-};
+  for (const PortMapEntry& entry : map.entries) text += " " + entry.port + "=" + entry.device;
+  for (const PortMapProblem& problem : map.problems) text += " !" + std::to_string(problem.line);
+  return text;
+}
 
 TEST(PortMap, EachLineIsAMappingACommentABlankOrAProblemThatIsSkipped) {
-  const std::string d = kDevice;
-  const ParseRow rows[] = {
-      {"COM1 = " + d + "\n", {{"COM1", d}}, {}},
-      {"COM1=" + d, {{"COM1", d}}, {}},  // no spaces, no final line end
-      {"\t COM12 =  " + d + "  # the adapter\r\n", {{"COM12", d}}, {}},
-      {"# only a comment\n\n   \n", {}, {}},
-      {"COM1 " + d + "\nCOM2 = " + d + "\n", {{"COM2", d}}, {1}},  // no '='
-      {"COM0 = " + d + "\nCOM256 = " + d + "\ncom1 = " + d + "\nLPT1 = " + d, {}, {1, 2, 3, 4}},
-      {"COM3 =\nCOM3 = # nothing\n", {}, {1, 2}},
-      {"COM1 = " + d + "\nCOM1 = " + d + "x\n", {{"COM1", d}}, {2}},  // the first line stands
+  const std::pair<std::string, std::string> rows[] = {
+      {"COM1 = /x\n", " COM1=/x"},
+      {"COM1=/x", " COM1=/x"},  // no spaces, no final line end
+      {"\t COM12 =  /dev/a b  # the adapter\r\n", " COM12=/dev/a b"},
+      {"# only a comment\n\n   \n", ""},
+      {"COM1 /x\nCOM2 = /x\n", " COM2=/x !1"},  // no '='
+      {"COM0 = /x\nCOM256 = /x\ncom1 = /x\nLPT1 = /x", " !1 !2 !3 !4"},
+      {"COM3 =\nCOM3 = # nothing\n", " !1 !2"},
+      {"COM1 = /x\nCOM1 = /y\n", " COM1=/x !2"},  // the first line stands
 #ifndef _WIN32
-      {"COM1 = ttyUSB0\n", {}, {1}},  // not a path
+      {"COM1 = ttyUSB0\n", " !1"},  // not a path
 #endif
   };
-  for (const ParseRow& row : rows) {
-    const PortMap map = ParsePortMap(row.text);
-    std::vector<Mapping> entries;
-    std::vector<int> lines;
-    for (const PortMapEntry& entry : map.entries) entries.emplace_back(entry.port, entry.device);
-    for (const PortMapProblem& problem : map.problems) lines.push_back(problem.line);
-    EXPECT_EQ(entries, row.entries) << row.text;
-    EXPECT_EQ(lines, row.problemLines) << row.text;
-  }
+  for (const auto& [text, shown] : rows) EXPECT_EQ(Rendered(ParsePortMap(text)), shown) << text;
 }
+
+#ifndef _WIN32
+TEST(PortMap, AFifoInPlaceOfTheMapIsNoMapAndIsNotWaitedOn) {
+  std::filesystem::create_directories(std::filesystem::path(PortMapPath()).parent_path());
+  ASSERT_EQ(mkfifo(PortMapPath().c_str(), 0600), 0);
+  const PortMap map = LoadPortMap();
+  std::filesystem::remove(PortMapPath());
+  EXPECT_EQ(Rendered(map), " !0");
+}
+#endif
 
 TEST(PortMap, EditingReplacesOrAddsOneLineAndKeepsEveryOtherLine) {
   const std::string d = kDevice;

@@ -70,8 +70,6 @@ class ClearBeforeEachTest : public ::testing::EmptyTestEventListener {
 
 const std::string& StateHome() { return Home().path(); }
 
-std::string ConfigHome() { return (fs::path(StateHome()) / "config").string(); }
-
 void ClearStateHome() {
   std::error_code ignored;
   for (const auto& entry : fs::directory_iterator(StateHome(), ignored))

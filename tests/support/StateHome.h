@@ -13,8 +13,6 @@ namespace kkm::test {
 
 // The folder XDG_STATE_HOME names.
 const std::string& StateHome();
-// The folder XDG_CONFIG_HOME names (made on first use by the code under test).
-std::string ConfigHome();
 // Empties it: no record of any earlier test stays.
 void ClearStateHome();
 // Points the variable at `path` instead (for a test of a folder that cannot

@@ -24,7 +24,27 @@ std::string Joined(const std::vector<std::string>& items) {
   return text;
 }
 
-json DeviceJson(const serial::SerialDevice& d) {
+// Where each COM name comes from, as a word for the text and one for JSON.
+struct SourceWords {
+  const char* text;
+  const char* json;
+};
+SourceWords WordsFor(serial::PortSource source) {
+  switch (source) {
+    case serial::PortSource::Variable:
+      return {"переменная KKM_", "variable"};
+    case serial::PortSource::Map:
+      return {"карта портов", "map"};
+    case serial::PortSource::Default:
+      break;
+  }
+  return {"по умолчанию", "default"};
+}
+
+json DeviceJson(const serial::SerialDevice& d, const serial::PortMap& map) {
+  json com = json::array();
+  for (const std::string& name : d.comNames)
+    com.push_back({{"port", name}, {"from", WordsFor(serial::SourceOfPortName(name, map)).json}});
   json usb;
   if (!d.usbId.empty())
     usb = {{"id", d.usbId},
@@ -33,10 +53,16 @@ json DeviceJson(const serial::SerialDevice& d) {
            {"serial", OrNull(d.serial)}};
   return {{"device", d.device}, {"driver", OrNull(d.driver)},
           {"usb", usb},         {"stable_name", OrNull(d.stableName)},
-          {"com", d.comNames},  {"holders", d.holders ? json(*d.holders) : json()}};
+          {"com", com},         {"holders", d.holders ? json(*d.holders) : json()}};
 }
 
-void PrintDevice(const serial::SerialDevice& d, std::ostream& out) {
+void PrintDevice(const serial::SerialDevice& d, const serial::PortMap& map, std::ostream& out) {
+  std::vector<std::string> com;
+  for (const std::string& name : d.comNames) {
+    const serial::PortSource source = serial::SourceOfPortName(name, map);
+    const std::string word = WordsFor(source).text;
+    com.push_back(name + " (" + (source == serial::PortSource::Variable ? word + name : word) + ")");
+  }
   out << d.device << '\n';
   out << "  драйвер: " << (d.driver.empty() ? "?" : d.driver) << '\n';
   if (!d.usbId.empty()) {
@@ -47,18 +73,19 @@ void PrintDevice(const serial::SerialDevice& d, std::ostream& out) {
     out << "  USB: " << Joined(usb) << '\n';
   }
   if (!d.stableName.empty()) out << "  постоянное имя: " << d.stableName << '\n';
-  out << "  COM: " << (d.comNames.empty() ? "нет" : Joined(d.comNames)) << '\n';
+  out << "  COM: " << (com.empty() ? "нет" : Joined(com)) << '\n';
   if (d.holders) out << "  занят: " << (d.holders->empty() ? "нет" : Joined(*d.holders)) << '\n';
 }
 
 int List(const PortsOptions& options, std::ostream& out, std::ostream& err) {
   const std::vector<serial::SerialDevice> devices = serial::ListSerialDevices();
+  const serial::PortMap map = serial::LoadPortMap();
   if (options.json) {
     json list = json::array();
-    for (const serial::SerialDevice& d : devices) list.push_back(DeviceJson(d));
+    for (const serial::SerialDevice& d : devices) list.push_back(DeviceJson(d, map));
     out << json{{"outcome", "done"}, {"ports", list}}.dump() << '\n';
   } else {
-    for (const serial::SerialDevice& d : devices) PrintDevice(d, out);
+    for (const serial::SerialDevice& d : devices) PrintDevice(d, map, out);
   }
   if (devices.empty()) err << "Последовательных портов не найдено.\n";
   return kExitDone;
@@ -91,7 +118,12 @@ int EditMap(const PortsOptions& options, std::ostream& out, std::ostream& err) {
     return kExitUsage;
   }
   const std::string path = serial::PortMapPath();
-  const std::string before = serial::PortMapText();
+  std::string unreadable;
+  const std::string before = serial::PortMapText(unreadable);
+  if (!unreadable.empty()) {
+    err << "Карта портов не изменена: " << path << ": " << unreadable << '\n';
+    return kExitMapNotSaved;
+  }
   const std::string after =
       mapping ? serial::MapPortInText(before, port, *device) : serial::UnmapPortInText(before, port);
   if (const std::string failure = serial::SavePortMap(after); !failure.empty()) {

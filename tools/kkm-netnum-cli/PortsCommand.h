@@ -3,7 +3,8 @@
 //
 //   ports [--json]                    every serial device: its driver, for USB the
 //                                     vendor:product, maker, product and serial, its
-//                                     stable name, the COMn leading to it, and the
+//                                     stable name, the COMn leading to it (and whether
+//                                     KKM_COMn, the map or the default does), and the
 //                                     other programs holding it
 //   ports --map COMn DEVICE [--json]  maps COMn to DEVICE in the port map
 //   ports --unmap COMn [--json]       removes COMn from the port map
@@ -20,7 +21,7 @@ class App;
 
 namespace kkm::cli {
 
-inline constexpr int kExitMapNotSaved = 1;  // ports: the map file could not be written
+inline constexpr int kExitMapNotSaved = 1;  // ports: the map file could not be read or written
 
 struct PortsOptions {
   bool json = false;
