@@ -1,5 +1,5 @@
-// The serial line on POSIX terminals. COMn (1..255) is the device named by the
-// environment variable KKM_COMn when it is set, else /dev/ttyS(n-1); a name
+// The serial line on POSIX terminals. COMn (1..255) is the device
+// ResolvePortName gives (KKM_COMn, the port map, else /dev/ttyS(n-1)); a name
 // starting with '/' is a device path. Only terminal devices are accepted,
 // opened exclusively, in raw mode; MARK and SPACE parity use CMSPAR. A write
 // lasts until its bytes have left the transmitter, so every wait that follows
@@ -28,6 +28,7 @@
 
 #include "serial/Failure.h"
 #include "serial/Platform.h"
+#include "serial/PortMap.h"
 #include "serial/PosixPort.h"
 
 namespace kkm::serial {
@@ -139,16 +140,10 @@ class PosixPlatform : public Platform {
 }  // namespace
 
 std::string DevicePathFor(const std::string& portName) {
-  // A device path is taken as it is.
+  // A device path is taken as it is; COM1..COM255 as the port map resolves them.
   if (!portName.empty() && portName.front() == '/') return portName;
-  // COM1..COM255: decimal digits without a leading zero.
-  const std::string digits = portName.size() > 3 ? portName.substr(3) : std::string();
-  if (portName.compare(0, 3, "COM") != 0 || digits.empty() || digits.size() > 3 || digits.front() == '0' ||
-      digits.find_first_not_of("0123456789") != std::string::npos || std::stoi(digits) > 255)
-    return {};
-  if (const char* mapped = std::getenv(("KKM_" + portName).c_str()); mapped != nullptr && *mapped != '\0')
-    return mapped;
-  return "/dev/ttyS" + std::to_string(std::stoi(digits) - 1);
+  if (!ComPortNumber(portName)) return {};
+  return ResolvePortName(portName);
 }
 
 std::vector<std::string> OtherHoldersOf(dev_t device) {

@@ -19,8 +19,8 @@
 
 namespace kkm::serial {
 
-// The device path for "COM1".."COM255": $KKM_COMn if set, else /dev/ttyS(n-1);
-// a name starting with '/' as it is; empty for any other name.
+// The device path for "COM1".."COM255" as ResolvePortName gives it; a name
+// starting with '/' as it is; empty for any other name.
 std::string DevicePathFor(const std::string& portName);
 
 // Opens `path` exclusively if it is a terminal device that no other process

@@ -9,6 +9,7 @@
 
 #include "serial/Failure.h"
 #include "serial/Platform.h"
+#include "serial/PortMap.h"
 #include "serial/Win32Port.h"
 
 namespace kkm::serial {
@@ -174,7 +175,7 @@ class Win32Platform : public Platform {
   // device is kept: a file or another device that took the name is closed
   // again, so a frame is never written into it.
   std::unique_ptr<SerialPort> openPort(const std::string& name) override {
-    const std::string device = Win32DeviceName(name);
+    const std::string device = devicePath(name);
     const HANDLE handle =
         CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -191,7 +192,10 @@ class Win32Platform : public Platform {
     return std::make_unique<Win32Port>(handle, dcb);
   }
   Clock& clock() override { return clock_; }
-  std::string devicePath(const std::string& name) const override { return Win32DeviceName(name); }
+  // COMn as ResolvePortName gives it (KKM_COMn, the port map, else COMn).
+  std::string devicePath(const std::string& name) const override {
+    return Win32DeviceName(ResolvePortName(name));
+  }
 
  private:
   MultimediaClock clock_;

@@ -43,6 +43,11 @@ ScanResult ScanLine(Session& session, const std::string& portName) {
   return result;
 }
 
+bool AddressAnswers(Session& session, std::uint8_t address) {
+  serial::SetAddressParity(session.port, true);
+  return reg::ProbeAddress(session.port, address, kSecondVoiceMs).kind != reg::AddressAnswer::Kind::None;
+}
+
 std::string FirmwareVersionText(std::int32_t versionCode) {
   std::string text;
   for (const char digit : std::to_string(versionCode)) {

@@ -32,6 +32,11 @@ struct ScanResult {
 
 ScanResult ScanLine(Session& session, const std::string& portName);
 
+// Whether anything answers `address` on the session's open port, asked as the
+// scan asks one candidate (MARK parity, the scan's wait): an echo or several
+// voices both mean the address is taken. The port is left in MARK parity.
+bool AddressAnswers(Session& session, std::uint8_t address);
+
 // "1.0.5" for the code 105: its decimal digits separated by dots.
 std::string FirmwareVersionText(std::int32_t versionCode);
 

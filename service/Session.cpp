@@ -12,10 +12,17 @@ namespace {
 
 // Processor link: find the register's address and read its firmware version;
 // only this one version, whose memory map the commands rely on, is accepted.
+// A named register is addressed directly: its version query's address phase
+// is the echo the scan would have waited for.
 ConnectOutcome ContactProcessor(Session& session) {
-  if (!reg::FindRegisterAddress(session.port, session.registerAddress) ||
-      !reg::ReadFirmwareVersion(session.port, session.registerAddress, session.firmwareVersion))
+  if (session.namedAddress) {
+    if (!reg::ReadFirmwareVersion(session.port, *session.namedAddress, session.firmwareVersion))
+      return ConnectOutcome::NoRegister;
+    session.registerAddress = *session.namedAddress;
+  } else if (!reg::FindRegisterAddress(session.port, session.registerAddress) ||
+             !reg::ReadFirmwareVersion(session.port, session.registerAddress, session.firmwareVersion)) {
     return ConnectOutcome::NoRegister;
+  }
   if (session.firmwareVersion != kRequiredFirmwareVersion) {
     serial::Fail({serial::FailureCode::WrongFirmware, -1, kRequiredFirmwareVersion, session.firmwareVersion});
     return ConnectOutcome::WrongFirmware;

@@ -7,11 +7,15 @@
 // fixed line settings, make contact through the chosen link and fix the
 // firmware version, load the memory map for it and mark the session connected.
 //   Processor link: address scan, version query, only version 105 accepted.
+//   With a named register (namedAddress), no scan: the version query goes to
+//   that line address, and its address echo is the register's answer; no echo
+//   there is the no-register outcome.
 //   KIA link: one data-memory read at ProbeAddress as a probe; version 105.
 // Every failure leaves the session unconnected; the port opened by a failed
 // attempt stays open until the next attempt or the session's end.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "memmap/MemoryMap.h"
@@ -46,6 +50,9 @@ struct Session {
   // The program that runs the session, as the service history names it.
   std::string program = "kkm-netnum";
   std::uint8_t registerAddress = 0xFF;
+  // The line address of the register meant on a shared line; nothing: the
+  // first register the scan finds.
+  std::optional<std::uint8_t> namedAddress;
   std::int32_t firmwareVersion = 0;
   bool interfaceReady = false;
   memmap::MemoryMap memoryMap;

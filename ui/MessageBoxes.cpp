@@ -24,11 +24,12 @@ QMessageBox::Icon ToQtIcon(MessageBoxes::Icon icon) {
 
 }  // namespace
 
-void QtMessageBoxes::show(const QString& text, const QString& title, Icon icon) {
+void QtMessageBoxes::show(const QString& text, const QString& title, Icon icon, const QString& details) {
   // Owned by the active window (the main window or the setup dialog), so the box
   // stays above it; exec() keeps it modal until OK is pressed.
   QMessageBox box(ToQtIcon(icon), title, text, QMessageBox::Ok, QApplication::activeWindow());
   box.setTextFormat(Qt::PlainText);
+  if (!details.isEmpty()) box.setDetailedText(details);
   box.exec();
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // How the windows report to the operator: a modal box with a text, a title, an
-// icon and one OK button. show() returns when the operator has closed the box.
+// icon and one OK button, and for a failure its reason as the box's detailed
+// text (shown behind the toolkit's own details button; none when empty).
+// show() returns when the operator has closed the box.
 // ask() is a question box with the buttons "Да" (the default) and "Нет"; it
 // returns true for "Да". askWarning() is the same with the warning icon and
 // "Нет" as the default, for a choice that gives something up. QtMessageBoxes is the real one; tests
@@ -15,7 +17,7 @@ class MessageBoxes {
   enum class Icon { Error, Warning, Information, Question };
 
   virtual ~MessageBoxes() = default;
-  virtual void show(const QString& text, const QString& title, Icon icon) = 0;
+  virtual void show(const QString& text, const QString& title, Icon icon, const QString& details = {}) = 0;
   virtual bool ask(const QString& text, const QString& title) = 0;
   virtual bool askWarning(const QString& text, const QString& title) = 0;
 };
@@ -23,7 +25,7 @@ class MessageBoxes {
 // A QMessageBox over the active window; the text is shown as plain text.
 class QtMessageBoxes : public MessageBoxes {
  public:
-  void show(const QString& text, const QString& title, Icon icon) override;
+  void show(const QString& text, const QString& title, Icon icon, const QString& details = {}) override;
   // Closing the box without a button counts as "Нет".
   bool ask(const QString& text, const QString& title) override;
   bool askWarning(const QString& text, const QString& title) override;

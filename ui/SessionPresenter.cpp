@@ -59,9 +59,18 @@ Link SessionPresenter::selectedLink() const {
   return mainForm_.processorLinkSelected() ? Link::Processor : Link::Kia;
 }
 
-void SessionPresenter::show(const QString& text, const QString& title, MessageBoxes::Icon icon) {
+void SessionPresenter::show(const QString& text, const QString& title, MessageBoxes::Icon icon,
+                            const QString& details) {
   BusyCursor::end();
-  boxes_.show(text, title, icon);
+  boxes_.show(text, title, icon, details);
+}
+
+QString SessionPresenter::failureDetails(const std::string& reason) const {
+  if (reason.empty()) return {};
+  QString port = Utf8(session_.portName);
+  if (!session_.devicePath.empty() && session_.devicePath != session_.portName)
+    port += QStringLiteral(" → ") + Utf8(session_.devicePath);
+  return Utf8(reason) + QStringLiteral("\nПорт: ") + port;
 }
 
 void SessionPresenter::connect() {
@@ -82,12 +91,13 @@ void SessionPresenter::connect() {
   const bool warning = result.outcome == service::ConnectOutcome::PortUnavailable ||
                        result.outcome == service::ConnectOutcome::WrongFirmware;
   show(Utf8(service::ConnectOutcomeText(result.outcome)), warning ? kWarningTitle : kErrorTitle,
-       warning ? MessageBoxes::Icon::Warning : MessageBoxes::Icon::Error);
+       warning ? MessageBoxes::Icon::Warning : MessageBoxes::Icon::Error, failureDetails(result.reason));
 }
 
 // The error box, and after it the status text.
-void SessionPresenter::reportNoContact(Link link) {
-  show(Utf8(service::NoInterfaceText(link)), kCommandTitle, MessageBoxes::Icon::Error);
+void SessionPresenter::reportNoContact(Link link, const std::string& reason) {
+  show(Utf8(service::NoInterfaceText(link)), kCommandTitle, MessageBoxes::Icon::Error,
+       failureDetails(reason));
   mainForm_.setStatusText(kNoContact + Utf8(service::LinkWord(link)));
 }
 
@@ -103,7 +113,7 @@ void SessionPresenter::read() {
     field.selectAll();
     mainForm_.setStatusText(kReadDone);
   } else {
-    reportNoContact(link);
+    reportNoContact(link, result.reason);
   }
   mainForm_.ButtonEnabled();
 }
@@ -146,11 +156,11 @@ void SessionPresenter::reportWrite(Link link, const service::WriteResult& result
     // Nothing was sent: the register is as it was.
     const std::string text = result.refused == service::WriteRefusal::NoRecord ? service::kNoRecordText
                                                                                : service::kUnusableRecordText;
-    show(Utf8(text + ":\n" + result.reason), kCommandTitle, MessageBoxes::Icon::Error);
+    show(Utf8(text), kCommandTitle, MessageBoxes::Icon::Error, failureDetails(result.reason));
     mainForm_.ButtonEnabled();
     return;
   }
-  reportNoContact(link);
+  reportNoContact(link, result.reason);
   // A half-written register keeps the commands off until the next connection.
   if (!result.partlyWritten()) mainForm_.ButtonEnabled();
 }
@@ -190,7 +200,7 @@ SessionPresenter::Settled SessionPresenter::settleInterruptedWrite(Link link,
   mainForm_.paintCommandsDisabled();
   const service::InterruptedCheck check = service::CheckInterruptedWrite(session_, link, record);
   if (!check.ok) {
-    reportNoContact(link);
+    reportNoContact(link, check.reason);
     return Settled::Kept;
   }
   switch (check.state) {

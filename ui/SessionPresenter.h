@@ -5,6 +5,9 @@
 // read and write buttons run the network number commands. Each outcome
 // becomes the windows' boxes, status texts and button states:
 //
+// Every box after a failed connection, read, write or finish carries the
+// failure's reason as its detailed text.
+//
 // - connection failures: one box ("Выбранный COM-порт недоступен" and the
 //   wrong-firmware text as warnings, no register or no KIA answer as errors);
 // - a failed read or write: an error box, then the status "Нет связи c ..."
@@ -60,8 +63,11 @@ class SessionPresenter {
  private:
   Link selectedLink() const;
   // Every box goes through here: the wait cursor goes before it opens.
-  void show(const QString& text, const QString& title, MessageBoxes::Icon icon);
-  void reportNoContact(Link link);
+  void show(const QString& text, const QString& title, MessageBoxes::Icon icon, const QString& details = {});
+  // A failure's reason as a box's detailed text, with the port it concerns;
+  // empty when no reason is known.
+  QString failureDetails(const std::string& reason) const;
+  void reportNoContact(Link link, const std::string& reason);
   void reportWrite(Link link, const service::WriteResult& result);
 
   // What became of a cut write's record: none, or gone now (Cleared); still

@@ -25,11 +25,15 @@
 #include "tests/support/KeptFolder.h"
 #include "tests/support/SimChild.h"
 #include "tests/support/StateHome.h"
+#include "tools/kkm-netnum-cli/SharedLine.h"
 
 extern char** environ;
 
 namespace kkm::e2e {
 namespace {
+
+using cli::kExitConflict;
+using cli::kExitNumberTaken;
 
 using namespace test;  // the simulator launcher and its files
 
@@ -146,7 +150,7 @@ TEST_F(CliRoad, ScanListsEveryRegisterAndTheAddressTwoOfThemShare) {
   ASSERT_FALSE(slave.empty()) << "kkm-sim did not announce its line";
 
   const CliRun text = RunCli({"scan", "--port", slave});
-  EXPECT_EQ(text.exitCode, 0) << text.err;
+  EXPECT_EQ(text.exitCode, kExitConflict) << text.err;
   EXPECT_EQ(text.out,
             "01  0xFE  1.0.5\n"
             "17  0xE8  1.0.5\n"
@@ -154,10 +158,10 @@ TEST_F(CliRoad, ScanListsEveryRegisterAndTheAddressTwoOfThemShare) {
   EXPECT_EQ(text.err, "");
 
   const CliRun json = RunCli({"scan", "--port", slave, "--json"});
-  EXPECT_EQ(json.exitCode, 0) << json.err;
+  EXPECT_EQ(json.exitCode, kExitConflict) << json.err;
   EXPECT_EQ(
       json.out,
-      "{\"outcome\": \"done\", \"registers\": [{\"number\": \"01\", \"address\": \"0xFE\", \"firmware\": "
+      "{\"outcome\": \"conflict\", \"registers\": [{\"number\": \"01\", \"address\": \"0xFE\", \"firmware\": "
       "\"1.0.5\"}, {\"number\": \"17\", \"address\": \"0xE8\", \"firmware\": \"1.0.5\"}], \"conflicts\": "
       "[{\"address\": \"0xFA\"}], \"reason\": \"\"}\n");
 
@@ -169,6 +173,43 @@ TEST_F(CliRoad, ScanListsEveryRegisterAndTheAddressTwoOfThemShare) {
   ASSERT_EQ(candidates.size(), 256u);
   EXPECT_EQ(candidates.front(), 0xFF);
   EXPECT_EQ(candidates.back(), 0x00);
+}
+
+// Registers 01, 05 and 17 on one line, reached as COM1 through the port map
+// alone: each command names its register, and a write to a number another
+// register has is refused before anything is written (the register's own
+// number is no conflict).
+TEST_F(CliRoad, OnASharedLineTheNamedRegisterIsReadAndWrittenAndATakenNumberIsRefused) {
+  RecordedSim sim(KKM_SIM_PATH, {"--registers", "1,5,17", "--uart-fifo", "0"}, file("trace.txt"),
+                  file("cells.txt"));
+  const std::string slave = sim.slavePath(kSimStartTimeout);
+  ASSERT_FALSE(slave.empty()) << "kkm-sim did not announce its line";
+  unsetenv("KKM_COM1");
+  const CliRun mapped = RunCli({"ports", "--map", "COM1", slave});
+  ASSERT_EQ(mapped.exitCode, 0) << mapped.err;
+
+  const CliRun scan = RunCli({"scan", "--port", "COM1"});
+  EXPECT_EQ(scan.exitCode, 0) << scan.err;
+  EXPECT_EQ(scan.out, "01  0xFE  1.0.5\n05  0xFA  1.0.5\n17  0xE8  1.0.5\n");
+  const CliRun five = RunCli({"read", "--register", "5", "--port", "COM1"});
+  EXPECT_EQ(five.exitCode, 0) << five.err;
+  EXPECT_EQ(five.out, "05\n");
+  const CliRun nine = RunCli({"write", "9", "--register", "17", "--port", "COM1"});
+  EXPECT_EQ(nine.exitCode, 0) << nine.err;
+  EXPECT_EQ(nine.out, "09\n");
+  const CliRun taken = RunCli({"write", "5", "--register", "1", "--port", "COM1"});
+  EXPECT_EQ(taken.exitCode, kExitNumberTaken) << taken.err;
+  EXPECT_EQ(taken.err, "Сетевой номер 05 уже занят другой ККМ на этой линии; запись не выполнена.\n");
+  const CliRun own = RunCli({"write", "5", "--register", "5", "--port", "COM1"});
+  EXPECT_EQ(own.exitCode, 0) << own.err << " (its own number is no conflict)";
+
+  ASSERT_EQ(sim.stop(kSimStopTimeout), 0);
+  const auto cells = [](std::uint8_t b) {
+    return std::map<std::uint16_t, std::uint8_t>{{0x1140, b}, {0x020F, b}, {0x073E, b}, {0x0740, b}};
+  };
+  EXPECT_EQ(ReadMemoryDump(sim.dumpPath()), cells(0xFE)) << "register 01 untouched";
+  EXPECT_EQ(ReadMemoryDump(sim.dumpPath() + ".2"), cells(0xFA)) << "register 05 untouched";
+  EXPECT_EQ(ReadMemoryDump(sim.dumpPath() + ".3"), cells(0xF6)) << "register 17 is now 09";
 }
 
 // Starts the tool with `args`, its output discarded; the process id, or -1.

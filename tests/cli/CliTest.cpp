@@ -21,6 +21,7 @@
 #include "tests/support/Facts.h"
 #include "tests/support/RegisterPlaces.h"
 #include "tools/kkm-netnum-cli/CliTool.h"
+#include "tools/kkm-netnum-cli/SharedLine.h"
 
 namespace kkm::cli {
 namespace {
@@ -28,7 +29,7 @@ namespace {
 using sim::RegisterFault;
 
 // What is on COM1's line.
-enum class Device { Register, Kia, Nothing, OldFirmware, TwoRegistersSharingFive };
+enum class Device { Register, Kia, Nothing, OldFirmware, TwoRegistersSharingFive, Shared };
 
 struct Fault {
   std::uint8_t command = 0;  // 0: none
@@ -207,15 +208,24 @@ const CliCase kCases[] = {
     {"WriteHundred", Write("100"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
     {"WriteHex", Write("0x10"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
     {"WriteSigned", Write("+5"), Device::Register, {}, kExitUsage, "", kOutOfRange, kUsageJson},
+    // One register of several on the line: one that is not there.
+    {"ReadNamedAbsent",
+     {"read", "--port", "COM1", "--register", "9"},
+     Device::Shared,
+     {},
+     kExitNoContact,
+     "",
+     Said(text::kNoRegister),
+     Json("no_register", "null", "null", "null", "null")},
     // Scans.
     {"Scan",
      {"scan", "--port", "COM1"},
      Device::TwoRegistersSharingFive,
      {},
-     kExitDone,
+     kExitConflict,
      "01  0xFE  1.0.5\n--  0xFA  конфликт: несколько ККМ отвечают на этот адрес\n",
      "",
-     "{\"outcome\": \"done\", \"registers\": [{\"number\": \"01\", \"address\": \"0xFE\", \"firmware\": "
+     "{\"outcome\": \"conflict\", \"registers\": [{\"number\": \"01\", \"address\": \"0xFE\", \"firmware\": "
      "\"1.0.5\"}], "
      "\"conflicts\": [{\"address\": \"0xFA\"}], \"reason\": \"\"}\n"},
     {"ScanNobody",
@@ -241,6 +251,7 @@ const CliCase kCases[] = {
 const std::map<std::string, std::string> kReasons = {
     {"ReadMissingPort", "port-unavailable: COM-порт недоступен"},
     {"ScanMissingPort", "port-unavailable: COM-порт недоступен"},
+    {"ReadNamedAbsent", "no-echo: эхо адресного байта F6 не пришло за 40 мс"},
     {"ReadNoRegister", "no-register: ни один адрес 00..FF не получил эха: ККМ не ответила на поиск"},
     {"ReadNoKia", "no-kia-answer: микроконтроллер КИА не ответил за 50 мс"},
     {"ReadWrongFirmware", "wrong-firmware: версия ПО ККМ 104 не поддерживается (нужна 105)"},
@@ -310,6 +321,11 @@ class CliTest : public ::testing::TestWithParam<CliCase> {
         line_.attach(five_);
         line_.attach(anotherFive_);
         break;
+      case Device::Shared:  // registers 1, 5 and 17
+        line_.attach(register_);
+        line_.attach(five_);
+        line_.attach(seventeen_);
+        break;
     }
     if (c.fault.command != 0)
       register_.faultOnCommand(c.fault.command, RegisterFault::Silent, c.fault.occurrence);
@@ -324,6 +340,7 @@ class CliTest : public ::testing::TestWithParam<CliCase> {
   sim::CashRegister register_{1};
   sim::CashRegister five_{5};
   sim::CashRegister anotherFive_{5};
+  sim::CashRegister seventeen_{17};
   sim::kia::KiaBoard board_{register_.dataMemory(), register_.nonVolatile()};
 };
 
@@ -374,6 +391,10 @@ TEST(CliUsage, HelpVersionAndMalformedCommandLines) {
       {{"read", "--port", "COM0"}, kExitUsage, ""},
       {{"read", "--port", "COM256"}, kExitUsage, ""},
       {{"read", "--port", "COM007"}, kExitUsage, ""},
+      {{"read", "--port", "COM1", "--register", "100"}, kExitUsage, ""},
+      {{"read", "--port", "COM1", "--register", "5", "--link", "kia"}, kExitUsage, ""},
+      {{"ports", "--map", "COM0", "/dev/ttyUSB0"}, kExitUsage, ""},
+      {{"ports", "--map", "COM1", "/dev/ttyUSB0#1"}, kExitUsage, ""},
   };
   for (const Row& row : rows) {
     std::string out, err;

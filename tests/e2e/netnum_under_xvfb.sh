@@ -2,11 +2,13 @@
 # The real kkm-netnum on a virtual display, driven as an operator drives it:
 # connect on COM1 through the register's processor, read, click into the
 # number field and type 45 (the click selects the number read, so typing
-# replaces it), write, close the success box, read again, try COM2 (no such
+# replaces it), write, close the success box, read again, try COM3 (held: the
+# box's details name the holder) and COM2 (no such
 # port) and close the dialog: read and write are then disabled; leave. A kkm-sim register (number 1)
 # answers on a pseudo-terminal; afterwards its trace must hold exactly the
 # expected bytes (address bytes MARK, frame bytes SPACE) and its memory dump
 # the new number in all four places. A screenshot is saved at every step.
+# No KKM_COMn is set: the ports come from the port map, with a bad line.
 #
 # Usage: netnum_under_xvfb.sh KKM_NETNUM KKM_SIM SCREENSHOT_DIR
 # Exit 0 on success, 1 on failure, 77 (skipped) without Xvfb or xdotool.
@@ -17,7 +19,7 @@ netnum="$1"
 sim="$2"
 shots="$3"
 
-for tool in Xvfb xdotool; do
+for tool in Xvfb xdotool xclip; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIP: $tool is not installed (scripts/setup installs it)"
     exit 77
@@ -201,12 +203,31 @@ pids+=("$sim_pid")
 sim_ready() { [ -s "$work/sim.out" ] || { running "$sim_pid" || fail "kkm-sim ended"; false; }; }
 wait_until "$step_s" "line from kkm-sim" sim_ready
 
-# 4. The program on COM1, on the X display whatever the caller's platform.
-#    Under LeakSanitizer, leaks inside system libraries are not its own.
-#    It keeps its own exchange trace.
+# 3b. A second line, held open by another process (sleep), for COM3; the port
+#     map: COM1 the register, COM2 nothing, COM3 the held line, and a line
+#     (the third) that cannot be understood.
+"$sim" --link cpu --link-path "$work/held" >"$work/held-sim.out" 2>"$work/held-sim.err" &
+pids+=("$!")
+wait_until "$step_s" "second line from kkm-sim" test -s "$work/held-sim.out"
+sleep 600 <"$work/held" &
+holder_pid=$!
+pids+=("$holder_pid")
+mkdir -p "$work/config/kkm-netnum"
+cat >"$work/config/kkm-netnum/ports.conf" <<EOF
+# ports of this run
+COM1 = $work/com1
+COM4 $work/com1
+COM2 = $work/no-such-port
+COM3 = $work/held
+EOF
+
+# 4. The program, on the X display whatever the caller's platform, with no
+#    KKM_COMn. Under LeakSanitizer, leaks inside system libraries are not its
+#    own. It keeps its own exchange trace.
 mkdir -m 700 "$work/runtime"
-LSAN_OPTIONS="suppressions=$here/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}" \
-  KKM_COM1="$work/com1" KKM_COM2="$work/no-such-port" XDG_STATE_HOME="$work/state" \
+env -u KKM_COM1 -u KKM_COM2 -u KKM_COM3 -u KKM_COM4 \
+  LSAN_OPTIONS="suppressions=$here/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}" \
+  XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" \
   QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" KKM_TRACE="$work/netnum-trace.txt" \
   "$netnum" >"$work/netnum.out" 2>"$work/netnum.err" &
 netnum_pid=$!
@@ -282,14 +303,33 @@ status_changed
 no_failure_box
 shot 08-read-back
 
-# 10. A failed attempt: COM2 (80,16 in the dialog) does not exist; the
-#     warning box, closed with Enter, then "Закрыть" (192,48 81x25). The
-#     attempt closed COM1, so read is disabled: clicking it sends nothing and
-#     opens no box.
+# 10. Failed attempts. COM3 (176,16 in the dialog) is held: the warning box
+#     as ever, and its details (Tab and Space press the details button; a
+#     drag across them selects them) name the holder. COM2 (96,16) does not
+#     exist. Each box is closed, then "Закрыть" (192,48 81x25). The attempts
+#     closed COM1, so read is disabled: it sends nothing and opens no box.
 status_before
 toolbar "$tb_connect"
 wait_until "$step_s" "setup dialog" visible "$dialog_title"
 dialog="$(window_of "$dialog_title")"
+click "$dialog" $((176 + 20)) $((16 + 8))
+click "$dialog" $((56 + 64)) $((48 + 12))
+wait_until "$step_s" "box \"Предупреждение\"" visible "Предупреждение"
+box="$(window_of "Предупреждение")"
+shot 09a-port-held
+xdotool key Tab space
+select_details() {
+  xdotool mousemove --window "$box" 13 92 mousedown 1 mousemove --window "$box" 278 185 mouseup 1
+  xclip -o -selection primary 2>/dev/null | grep -q "^port-in-use"
+}
+wait_until "$step_s" "selected details" select_details
+shot 09b-port-held-details
+details="$(xclip -o -selection primary)"
+[ "$details" = "port-in-use: COM-порт недоступен: занят другой программой (процесс $holder_pid (sleep))
+Порт: COM3 → $work/held" ] || fail "the held port's box details: $details"
+# Escape: Enter would press the details button, which has the focus now.
+xdotool key Escape
+wait_until "$step_s" "closing of the warning box" not_visible "Предупреждение"
 click "$dialog" $((96 + 20)) $((16 + 8))
 click "$dialog" $((56 + 64)) $((48 + 12))
 wait_until "$step_s" "box \"Предупреждение\"" visible "Предупреждение"
@@ -318,7 +358,10 @@ sim_status=0
 wait "$sim_pid" || sim_status=$?
 [ "$sim_status" = 0 ] || fail "kkm-sim exited with $sim_status"
 
-# 12. The register's memories and the whole trace.
+# 12. The map's third line was reported once, whatever read the map.
+bad_lines="$(grep -c "^$work/config/kkm-netnum/ports.conf:3: " "$work/netnum.err" || true)"
+[ "$bad_lines" = 1 ] || fail "the map's third line reported $bad_lines times, not once"
+# The register's memories and the whole trace.
 expected_cells=$'0x1140=BA\n0x020F=BA\n0x073E=BA\n0x0740=BA'
 [ "$(cat "$work/cells.txt")" = "$expected_cells" ] || fail "memory dump: $(cat "$work/cells.txt")"
 expected_bytes="$connect_bytes$read_bytes$write_bytes$read_back_bytes"

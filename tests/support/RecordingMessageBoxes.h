@@ -2,7 +2,8 @@
 // Message boxes for tests: every box is recorded instead of shown, and an
 // optional action runs while the "box is open". A question is recorded with
 // the Question icon (a warning question with the Warning icon) and answered
-// with `answer`.
+// with `answer`. A box's detailed text is kept beside it and compared on its
+// own: a box equals another by what it shows.
 
 #include <QString>
 #include <functional>
@@ -22,15 +23,18 @@ class RecordingMessageBoxes : public ui::MessageBoxes {
     QString text;
     QString title;
     Icon icon;  // Question for ask()
-    bool operator==(const Box&) const = default;
+    QString details = {};
+    bool operator==(const Box& other) const {
+      return text == other.text && title == other.title && icon == other.icon;
+    }
     friend void PrintTo(const Box& box, std::ostream* os) {
       *os << "{\"" << box.text.toStdString() << "\", \"" << box.title.toStdString() << "\", icon "
           << static_cast<int>(box.icon) << "}";
     }
   };
 
-  void show(const QString& text, const QString& title, Icon icon) override {
-    boxes.push_back({text, title, icon});
+  void show(const QString& text, const QString& title, Icon icon, const QString& details) override {
+    boxes.push_back({text, title, icon, details});
     if (whileOpen) whileOpen();
   }
 

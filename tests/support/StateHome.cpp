@@ -17,9 +17,11 @@ namespace fs = std::filesystem;
 // The variable the tool takes its per-user state folder from on this platform.
 #ifdef _WIN32
 constexpr const char* kStateVariable = "LOCALAPPDATA";
+constexpr const char* kConfigVariable = "APPDATA";
 void SetVariable(const char* name, const std::string& value) { _putenv_s(name, value.c_str()); }
 #else
 constexpr const char* kStateVariable = "XDG_STATE_HOME";
+constexpr const char* kConfigVariable = "XDG_CONFIG_HOME";
 void SetVariable(const char* name, const std::string& value) { ::setenv(name, value.c_str(), 1); }
 #endif
 
@@ -36,6 +38,7 @@ class TemporaryStateHome {
     }
     if (path_.empty()) throw std::runtime_error("no temporary state folder");
     SetVariable(kStateVariable, path_);
+    SetVariable(kConfigVariable, (fs::path(path_) / "config").string());
   }
 
   ~TemporaryStateHome() {

@@ -3,7 +3,9 @@
 // before main() runs, XDG_STATE_HOME (LOCALAPPDATA on Windows) points at a fresh temporary folder that
 // goes when the binary ends, and it is emptied before every test. So no test
 // touches the operator's real state folder or sees another test's records,
-// and programs the tests start inherit the same folder.
+// and programs the tests start inherit the same folder. The per-user
+// configuration folder (XDG_CONFIG_HOME, APPDATA on Windows) is its
+// subfolder "config", so no test reads the operator's own port map either.
 
 #include <string>
 

@@ -203,6 +203,7 @@ TEST_F(CommandsTest, UnavailablePortLeavesNoPortOpenEvenAfterAnEarlierSuccess) {
   ASSERT_TRUE(line_.portOpen());
   EXPECT_FALSE(connect(Link::Processor, 2));
   EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{kPortUnavailable, "Предупреждение", Icon::Warning}}));
+  EXPECT_EQ(boxes_.boxes[0].details, "port-unavailable: COM-порт недоступен\nПорт: COM2");
   EXPECT_FALSE(state_.port.isOpen());
   EXPECT_FALSE(line_.portOpen());
   EXPECT_EQ(form_.statusText(), kNoContactDialog + "ККМ");
@@ -230,6 +231,7 @@ struct ProcessorOutcome {
   std::int32_t version;  // FirmwareVersion afterwards (0: unchanged from 0)
   QString box;
   Icon icon;
+  QString reason;  // the name that starts the box's details
 };
 
 class ProcessorConnection : public CommandsTest, public ::testing::WithParamInterface<ProcessorOutcome> {};
@@ -241,6 +243,8 @@ TEST_P(ProcessorConnection, ReportsAndLeavesTheStateOfItsRow) {
   EXPECT_FALSE(connect(Link::Processor));
   const QString title = row.icon == Icon::Error ? "Ошибка" : "Предупреждение";
   EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{row.box, title, row.icon}}));
+  EXPECT_TRUE(boxes_.boxes[0].details.startsWith(row.reason + ": ")) << boxes_.boxes[0].details.toStdString();
+  EXPECT_TRUE(boxes_.boxes[0].details.endsWith("\nПорт: COM1")) << boxes_.boxes[0].details.toStdString();
   EXPECT_TRUE(state_.port.isOpen()) << "the chosen port stays open";
   EXPECT_EQ(state_.registerAddress, row.addressFound ? 0xFE : 0xFF);
   EXPECT_EQ(state_.firmwareVersion, row.version);
@@ -262,17 +266,17 @@ INSTANTIATE_TEST_SUITE_P(
                                        .times = 0,
                                        .bytes = {}});
                          },
-                         false, 0, kNoRegister, Icon::Error},
+                         false, 0, kNoRegister, Icon::Error, "no-register"},
         ProcessorOutcome{"VersionQueryFails",
                          [](CashRegister& r) { r.faultOnCommand(0x14, RegisterFault::Silent); }, true, 0,
-                         kNoRegister, Icon::Error},
+                         kNoRegister, Icon::Error, "no-ack"},
         ProcessorOutcome{"Version104", [](CashRegister& r) { r.setFirmwareVersion(0x01, 0x04); }, true, 104,
-                         kOldFirmware, Icon::Warning},
+                         kOldFirmware, Icon::Warning, "wrong-firmware"},
         ProcessorOutcome{"Version106", [](CashRegister& r) { r.setFirmwareVersion(0x01, 0x06); }, true, 106,
-                         kOldFirmware, Icon::Warning},
+                         kOldFirmware, Icon::Warning, "wrong-firmware"},
         ProcessorOutcome{"VersionReplyCorrupt",
                          [](CashRegister& r) { r.faultOnCommand(0x14, RegisterFault::BadReplyChecksum); },
-                         true, 0, kOldFirmware, Icon::Warning}),
+                         true, 0, kOldFirmware, Icon::Warning, "wrong-firmware"}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(CommandsTest, KiaProbeFailureAndTheProbeAddressBeforeAndAfterTheFirstSuccess) {
@@ -391,6 +395,8 @@ TEST_F(CommandsTest, AFailedReadShowsTheBoxThenTheStatusAndKeepsTheField) {
   read();
   EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{"Не удается установить последовательный интерфейс с ККМ",
                                              kCommandTitle, Icon::Error}}));
+  EXPECT_TRUE(boxes_.boxes[0].details.startsWith("reply-checksum: "))
+      << boxes_.boxes[0].details.toStdString();
   EXPECT_EQ(statusWhileBoxOpen, kConnectedDialog + "ККМ");
   EXPECT_EQ(form_.statusText(), kNoContactCommand + "ККМ");
   EXPECT_EQ(numberText(), "33");
@@ -416,6 +422,7 @@ TEST_P(WriteFailures, EachExchangeFailingLeavesItsRowAndTheWritesBeforeIt) {
   write("45");
   EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{"Не удается установить последовательный интерфейс с ККМ",
                                              kCommandTitle, Icon::Error}}));
+  EXPECT_TRUE(boxes_.boxes[0].details.startsWith("no-ack: ")) << boxes_.boxes[0].details.toStdString();
   EXPECT_EQ(form_.statusText(), kNoContactCommand + "ККМ");
   EXPECT_EQ(commandsEnabled(), row.buttonsEnabled);
   EXPECT_EQ(state_.registerAddress, 0xFE);

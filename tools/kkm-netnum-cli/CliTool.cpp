@@ -18,6 +18,8 @@
 #include "service/Scan.h"
 #include "service/Session.h"
 #include "service/WriteRecord.h"
+#include "tools/kkm-netnum-cli/PortsCommand.h"
+#include "tools/kkm-netnum-cli/SharedLine.h"
 
 namespace kkm::cli {
 
@@ -215,6 +217,12 @@ Outcome Write(service::Session& session, const std::string& port, Link link, int
     return outcome;
   }
   if (!ConnectFor(session, port, link, outcome)) return outcome;
+  if (NumberTaken(session, link, number)) {
+    outcome.exitCode = kExitNumberTaken;
+    outcome.outcome = "number_taken";
+    outcome.message = NumberTakenText(number);
+    return outcome;
+  }
   ReportWrite(session, port, link, b, service::WriteNetworkNumber(session, link, number), outcome);
   return outcome;
 }
@@ -358,6 +366,9 @@ int Scan(service::Session& session, const std::string& port, bool json, std::ost
     outcome.exitCode = kExitNoContact;
     outcome.outcome = "no_register";
     outcome.message = service::kNoRegisterText;
+  } else if (!result.conflicts.empty()) {
+    outcome.exitCode = kExitConflict;
+    outcome.outcome = "conflict";
   }
   if (!outcome.message.empty()) err << WithReason(outcome.message, outcome.reason) << '\n';
 
@@ -407,12 +418,15 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   std::string numberText;
   std::string tracePath;
   bool json = false;
+  std::string registerText;
+  PortsOptions portsOptions;
   const auto common = [&](CLI::App* command, bool withLink) {
     command->add_option("--port", port, "COM1..COM255 or a device path")->required();
     if (withLink)
       command->add_option("--link", link, "cpu: the register's processor; kia: the KIA microcontroller")
           ->check(CLI::IsMember({"cpu", "kia"}))
           ->capture_default_str();
+    if (withLink) AddRegisterOption(*command, registerText);
     command->add_flag("--json", json, "print one JSON object instead of text");
     command->add_option("--trace", tracePath,
                         "append a trace of every exchange to FILE (- for standard error); "
@@ -433,6 +447,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   CLI::App* history =
       app.add_subcommand("history", "the service history: every write and finish, newest last");
   history->add_flag("--json", json, "print the entries as stored, one JSON object a line");
+  CLI::App* ports = AddPortsCommand(app, portsOptions);
 
   try {
     app.parse(argc, argv);
@@ -447,6 +462,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
     return kExitUsage;
   }
   if (history->parsed()) return History(json, out, err);
+  if (ports->parsed()) return RunPorts(portsOptions, out, err);
   if (!PortNameUsable(port)) {
     err << "Неверное имя порта: " << port << " (COM1..COM255 или путь к устройству)\n";
     return kExitUsage;
@@ -464,6 +480,10 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   // 3. The command, on a session that closes its port at the end.
   service::Session session(line);
   session.program = "kkm-netnum-cli";
+  if (const std::string problem = NameRegister(registerText, chosen, session); !problem.empty()) {
+    err << problem << '\n';
+    return kExitUsage;
+  }
   if (scan->parsed()) return Scan(session, port, json, out, err);
   Outcome outcome;
   if (finish->parsed()) {

@@ -12,6 +12,13 @@
 //                                                         "01  0xFE  1.0.5" per register,
 //                                                         "--  0xFC  конфликт ..." per conflict
 //
+//   ports [--map COMn DEVICE | --unmap COMn] [--json]    the serial devices; the port map
+//                                                         (PortsCommand.h)
+//
+// read, write and finish take --register N for one register of several on a
+// line; a write refuses a number another register answers to, and a scan
+// that finds a conflict says so in its status (SharedLine.h).
+//
 // PORT is COM1..COM255 (mapped as the windows map it) or a device path.
 // Results go to `out`, messages (the windows' texts, then a failure reason
 // when one is known) to `err`. --json prints one JSON object on `out` instead
@@ -37,9 +44,9 @@ inline constexpr int kExitPartlyWritten = 6;   // a write stopped at exchanges 2
 inline constexpr int kExitMemoryChanged = 7;   // finish: the memory changed since; not finished
 inline constexpr int kExitRecordUnusable = 8;  // write, finish: the record is damaged; not acted on
 inline constexpr int kExitRecordPending = 9;   // write: a cut write is to be finished (or discarded) first
-inline constexpr int kExitNoRecord =
-    10;  // write: the record cannot be saved, nothing sent; history: unreadable
-inline constexpr int kExitOtherRegister = 11;  // finish: the record is another register's; kept
+// 10 and 11: a taken number, a scan conflict (SharedLine.h).
+inline constexpr int kExitNoRecord = 12;  // write: the record cannot be saved, nothing sent; history: unreadable
+inline constexpr int kExitOtherRegister = 13;  // finish: the record is another register's; kept
 
 int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::ostream& out,
            std::ostream& err);

@@ -158,7 +158,8 @@ int ParseCommandLine(int argc, char** argv, SimOptions& options) {
       "--link-path", options.linkPath,
       "a symlink to the slave, removed on exit (a dangling one is replaced, anything else refused)");
   app.add_option("--dump-memory", options.dumpMemoryPath,
-                 "on exit: lines 0xAAAA=HH for data memory 0x1140, 0x020F and non-volatile 0x073E, 0x0740");
+                 "on exit: lines 0xAAAA=HH for data memory 0x1140, 0x020F and non-volatile 0x073E, 0x0740 "
+                 "(with --registers: the first register's; the others' in FILE.2, FILE.3, ...)");
   app.add_option("--dump-data", options.dumpDataPath, "on exit: the 64-KB data memory, binary");
   app.add_option("--dump-nonvolatile", options.dumpNonVolatilePath,
                  "on exit: the 8-KB non-volatile memory, binary");

@@ -203,7 +203,15 @@ int Run(const SimOptions& options) {
 
   // 5. Leave the memories behind for whoever drove the run.
   //    A trace that broke off makes the run a failure too.
-  return WriteDumps(options, reg) && !traceFailed ? 0 : kExitFailure;
+  //    Of several registers on the line, the second and later ones leave
+  //    their number cells beside the first's, as FILE.2, FILE.3 and so on.
+  bool dumped = WriteDumps(options, reg);
+  for (std::size_t i = 1; i < registers.size() && !options.dumpMemoryPath.empty(); ++i) {
+    SimOptions more;
+    more.dumpMemoryPath = options.dumpMemoryPath + "." + std::to_string(i + 1);
+    dumped = WriteDumps(more, *registers[i]) && dumped;
+  }
+  return dumped && !traceFailed ? 0 : kExitFailure;
 }
 
 }  // namespace

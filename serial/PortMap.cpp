@@ -1,0 +1,290 @@
+#include "serial/PortMap.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <set>
+#include <system_error>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
+
+namespace kkm::serial {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kBlanks = " \t\r";
+
+std::string_view Trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+// The lines of `text` without their line ends; a last line without one counts.
+std::vector<std::string_view> Lines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    lines.push_back(text.substr(0, end));
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+  }
+  return lines;
+}
+
+// The port a line maps, when it is a mapping line at all (comments and
+// blanks are not), whether or not the rest of it is usable.
+std::string_view MappedPort(std::string_view line) {
+  const std::string_view content = Trimmed(line.substr(0, line.find('#')));
+  const std::size_t equals = content.find('=');
+  return equals == std::string_view::npos ? std::string_view() : Trimmed(content.substr(0, equals));
+}
+
+std::string Getenv(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// A map is a few lines; anything larger is not one.
+constexpr std::uintmax_t kMaxMapBytes = 64 * 1024;
+constexpr const char* kNotAMapText = "не обычный файл или больше 64 КБ, карта портов не прочитана";
+
+// The map file's text; a missing file is an empty map. Only a small regular
+// file is read, and nothing that could block (a FIFO in its place): anything
+// else sets `problem` and gives no map.
+std::string ReadMapFile(const std::string& path, std::string& problem) {
+#ifdef _WIN32
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (!fs::exists(status)) return {};
+  if (!fs::is_regular_file(status) || fs::file_size(path, error) > kMaxMapBytes) {
+    problem = kNotAMapText;
+    return {};
+  }
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+#else
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT) problem = std::string("не открывается: ") + std::strerror(errno);
+    return {};
+  }
+  struct stat st {};
+  std::string text;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uintmax_t>(st.st_size) > kMaxMapBytes) {
+    problem = kNotAMapText;
+  } else {
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+      text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return text;
+#endif
+}
+
+// Writes `text` to a new file at `path` (never through an existing name or a
+// symlink); false when it cannot.
+bool WriteNewFile(const std::string& path, const std::string& text) {
+#ifdef _WIN32
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  return static_cast<bool>(out.flush());
+#else
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  return ::close(fd) == 0 && written;
+#endif
+}
+
+}  // namespace
+
+std::optional<int> ComPortNumber(std::string_view name) {
+  if (name.size() < 4 || name.size() > 6 || name.substr(0, 3) != "COM" || name[3] == '0') return std::nullopt;
+  int number = 0;
+  for (const char c : name.substr(3)) {
+    if (c < '0' || c > '9') return std::nullopt;
+    number = number * 10 + (c - '0');
+  }
+  if (number > kMaxComPortNumber) return std::nullopt;
+  return number;
+}
+
+std::optional<std::string> PortMap::deviceFor(std::string_view port) const {
+  for (const PortMapEntry& entry : entries)
+    if (entry.port == port) return entry.device;
+  return std::nullopt;
+}
+
+PortMap ParsePortMap(std::string_view text) {
+  PortMap map;
+  int number = 0;
+  for (const std::string_view line : Lines(text)) {
+    ++number;
+    const std::string_view content = Trimmed(line.substr(0, line.find('#')));
+    if (content.empty()) continue;
+    const auto problem = [&](std::string what) { map.problems.push_back({number, std::move(what)}); };
+    const std::size_t equals = content.find('=');
+    if (equals == std::string_view::npos) {
+      problem("строка не понята (нужно COMn = УСТРОЙСТВО), пропущена");
+      continue;
+    }
+    const std::string port(Trimmed(content.substr(0, equals)));
+    const std::string device(Trimmed(content.substr(equals + 1)));
+    if (!ComPortNumber(port)) {
+      problem("«" + port + "» не имя порта COM1..COM255, строка пропущена");
+    } else if (device.empty()) {
+      problem("для " + port + " не указано устройство, строка пропущена");
+    } else if (!DeviceNameUsable(device)) {
+      problem("«" + device + "» не путь к устройству (нужен путь от /), строка пропущена");
+    } else if (map.deviceFor(port)) {
+      int first = 0;
+      for (const PortMapEntry& entry : map.entries)
+        if (entry.port == port) first = entry.line;
+      problem(port + " уже назначен в строке " + std::to_string(first) + ", строка пропущена");
+    } else {
+      map.entries.push_back({number, port, device});
+    }
+  }
+  return map;
+}
+
+std::string PortMapPath() {
+#ifdef _WIN32
+  const std::string base = Getenv("APPDATA");
+  if (base.empty()) return {};
+  return base + "\\kkm-netnum\\ports.conf";
+#else
+  std::string base = Getenv("XDG_CONFIG_HOME");
+  // Only an absolute path counts, as for every XDG base folder.
+  if (base.empty() || base.front() != '/') {
+    const std::string home = Getenv("HOME");
+    if (home.empty()) return {};
+    base = home + "/.config";
+  }
+  return base + "/kkm-netnum/ports.conf";
+#endif
+}
+
+std::string PortMapText(std::string& problem) {
+  const std::string path = PortMapPath();
+  return path.empty() ? std::string() : ReadMapFile(path, problem);
+}
+
+PortMap LoadPortMap() {
+  const std::string path = PortMapPath();
+  if (path.empty()) return {};
+  std::string unreadable;
+  PortMap map = ParsePortMap(ReadMapFile(path, unreadable));
+  if (!unreadable.empty()) map.problems.push_back({0, unreadable});
+  // Each bad line once per process: the windows read the map at every
+  // connection and must not repeat themselves.
+  static std::mutex reportedLock;
+  static std::set<std::string> reported;
+  const std::lock_guard lock(reportedLock);
+  for (const PortMapProblem& problem : map.problems) {
+    const std::string where = problem.line > 0 ? ":" + std::to_string(problem.line) : "";
+    const std::string line = path + where + ": " + problem.text + "\n";
+    if (reported.insert(line).second) std::fputs(line.c_str(), stderr);
+  }
+  std::fflush(stderr);
+  return map;
+}
+
+std::string MapPortInText(std::string_view text, const std::string& port, const std::string& device) {
+  const std::string mapping = port + " = " + device;
+  std::string result;
+  bool placed = false;
+  for (const std::string_view line : Lines(text)) {
+    if (MappedPort(line) == port) {
+      if (placed) continue;
+      result += mapping + "\n";
+      placed = true;
+    } else {
+      result.append(line) += "\n";
+    }
+  }
+  if (!placed) result += mapping + "\n";
+  return result;
+}
+
+std::string UnmapPortInText(std::string_view text, const std::string& port) {
+  std::string result;
+  for (const std::string_view line : Lines(text))
+    if (MappedPort(line) != port) result.append(line) += "\n";
+  return result;
+}
+
+std::string SavePortMap(const std::string& text) {
+  const std::string path = PortMapPath();
+  if (path.empty()) return "не найдена папка настроек пользователя (HOME/APPDATA не задана)";
+  std::error_code error;
+  fs::create_directories(fs::path(path).parent_path(), error);
+  if (error) return fs::path(path).parent_path().string() + ": " + error.message();
+  // A new file beside the old one, then renamed over it: a reader never sees
+  // half a file.
+  const std::string temporary = path + ".new";
+  fs::remove(temporary, error);
+  if (!WriteNewFile(temporary, text)) {
+    fs::remove(temporary, error);
+    return path + ": файл не записан";
+  }
+  fs::rename(temporary, path, error);
+  if (error) {
+    fs::remove(temporary, error);
+    return path + ": " + error.message();
+  }
+  return {};
+}
+
+bool DeviceNameUsable(std::string_view device) {
+#ifdef _WIN32
+  return !device.empty();
+#else
+  return !device.empty() && device.front() == '/';
+#endif
+}
+
+PortSource SourceOfPortName(const std::string& name, const PortMap& map) {
+  if (!ComPortNumber(name)) return PortSource::Default;
+  if (!Getenv(("KKM_" + name).c_str()).empty()) return PortSource::Variable;
+  return map.deviceFor(name) ? PortSource::Map : PortSource::Default;
+}
+
+std::string ResolvePortName(const std::string& name, const PortMap& map) {
+  const std::optional<int> number = ComPortNumber(name);
+  if (!number) return name;
+  switch (SourceOfPortName(name, map)) {
+    case PortSource::Variable:
+      return Getenv(("KKM_" + name).c_str());
+    case PortSource::Map:
+      return *map.deviceFor(name);
+    case PortSource::Default:
+      break;
+  }
+#ifdef _WIN32
+  return name;
+#else
+  return "/dev/ttyS" + std::to_string(*number - 1);
+#endif
+}
+
+std::string ResolvePortName(const std::string& name) {
+  // The map is read only for the names it can hold.
+  if (!ComPortNumber(name)) return name;
+  return ResolvePortName(name, LoadPortMap());
+}
+
+}  // namespace kkm::serial

@@ -1,0 +1,88 @@
+#pragma once
+// The per-user port map: which device each COMn name leads to, so that an
+// adapter keeps its COM name whatever order the system found it in.
+//
+// The file is $XDG_CONFIG_HOME/kkm-netnum/ports.conf (~/.config/... when the
+// variable is not set; %APPDATA%\kkm-netnum\ports.conf on Windows). One
+// "COMn = DEVICE" a line, spaces around '=' optional; '#' starts a comment,
+// blank lines are ignored. DEVICE is a device path on POSIX ("/dev/serial/
+// by-id/..."), a port name or device name on Windows ("COM7"). A line that
+// cannot be understood is skipped; the rest of the file still counts.
+//
+// ResolvePortName is the one place a port name becomes a device: KKM_COMn when
+// set, else the map's entry, else the platform's default (/dev/ttyS(n-1) on
+// POSIX, COMn itself on Windows).
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kkm::serial {
+
+inline constexpr int kMaxComPortNumber = 255;
+
+// n for "COM<n>" with n 1..255 written without a leading zero; nothing otherwise.
+std::optional<int> ComPortNumber(std::string_view name);
+
+struct PortMapEntry {
+  int line = 0;  // 1-based line number in the file
+  std::string port;
+  std::string device;
+};
+
+struct PortMapProblem {
+  int line = 0;
+  std::string text;  // what is wrong with the line, in Russian
+};
+
+struct PortMap {
+  std::vector<PortMapEntry> entries;  // in file order, at most one per port
+  std::vector<PortMapProblem> problems;
+  // The device `port` is mapped to, if any.
+  std::optional<std::string> deviceFor(std::string_view port) const;
+};
+
+// Parses the text of a port map file. A port named twice keeps its first line;
+// the later one is a problem.
+PortMap ParsePortMap(std::string_view text);
+
+// Where the current user's map lives; empty when no folder for it is known.
+std::string PortMapPath();
+
+// The text of the current user's map file; empty when there is none. A file
+// that cannot be read as a map (not a small regular file) sets `problem`.
+std::string PortMapText(std::string& problem);
+
+// The current user's map, read afresh (a missing file is an empty map, and so
+// is one that is not a small regular file: that is a problem of line 0). Each
+// problem is reported once per process on standard error as
+// "<path>:<line>: <text>" ("<path>: <text>" for the whole file).
+PortMap LoadPortMap();
+
+// The text of a map with `port` mapped to `device`: its line replaced in place
+// (the first, when hand-edited files name it twice: the others go), or a line
+// added at the end. Every other line, comments included, stays as it was.
+std::string MapPortInText(std::string_view text, const std::string& port, const std::string& device);
+// The text without any line mapping `port`; every other line stays.
+std::string UnmapPortInText(std::string_view text, const std::string& port);
+
+// Writes `text` as the current user's map, creating its folder when needed and
+// replacing the file in one step. An error text on failure, empty on success.
+std::string SavePortMap(const std::string& text);
+
+// What a device name must look like on this platform (a path from '/' on POSIX).
+bool DeviceNameUsable(std::string_view device);
+
+// Where a COM name's device comes from, for a technician asking why it leads
+// where it does. Any name other than COM1..COM255 counts as Default.
+enum class PortSource { Variable, Map, Default };
+PortSource SourceOfPortName(const std::string& name, const PortMap& map);
+
+// The device for a port name: KKM_COMn, then `map`, then the platform default,
+// for COM1..COM255; any other name is returned as it is.
+std::string ResolvePortName(const std::string& name, const PortMap& map);
+// The same with the current user's map.
+std::string ResolvePortName(const std::string& name);
+
+}  // namespace kkm::serial
