@@ -77,7 +77,10 @@ if(TARGET kkm-netnum)
   kkm_install_program(kkm-netnum netnum "read and change the network number of a cash register")
   install(FILES ${KKM_PACKAGING_DIR}/kkm-netnum.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
           COMPONENT netnum)
-  install(FILES ${KKM_PACKAGING_DIR}/${KKM_APPSTREAM_ID}.metainfo.xml
+  # The metainfo names the project's version and its release date.
+  configure_file(${KKM_PACKAGING_DIR}/${KKM_APPSTREAM_ID}.metainfo.xml.in
+                 ${CMAKE_BINARY_DIR}/packaging/${KKM_APPSTREAM_ID}.metainfo.xml @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/${KKM_APPSTREAM_ID}.metainfo.xml
           DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT netnum)
   foreach(size 48 64 128)
     install(FILES ${KKM_PACKAGING_DIR}/icons/kkm-netnum-${size}.png

@@ -6,12 +6,10 @@
 #include <ctime>
 #include <string_view>
 
+#include "kkm/Version.h"
+
 #if !defined(_WIN32)
 #include <sys/utsname.h>
-#endif
-
-#ifndef KKM_VERSION
-#define KKM_VERSION "unknown"
 #endif
 
 namespace kkm::serial {
@@ -103,7 +101,7 @@ std::string FormatByteEvent(bool fromHost, std::uint8_t byte, Parity parity) {
   return text;
 }
 
-const char* ProgramVersion() { return KKM_VERSION; }
+const char* ProgramVersion() { return kVersion; }
 
 std::vector<std::string> TraceHeader(const std::string& program, const std::string& port,
                                      const std::string& devicePath, std::uint64_t sinceOriginNs) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "kkm/Version.h"
 #include "serial/Trace.h"
 #include "serial/TracingPort.h"
 #include "service/Messages.h"
@@ -306,7 +307,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   // 1. The command line.
   CLI::App app{"Reads, writes and lists the network numbers of ТИМ-31Ц cash registers over a serial port.",
                "kkm-netnum-cli"};
-  app.set_version_flag("--version", std::string("kkm-netnum-cli ") + KKM_VERSION);
+  app.set_version_flag("--version", std::string("kkm-netnum-cli ") + kVersion);
   app.require_subcommand(1);
   std::string port;
   std::string link = "cpu";
