@@ -63,12 +63,15 @@ WriteResult WriteNetworkNumber(Session& session, Link link, int number) {
   serial::Clock& clock = session.port.clock();
 
   // Exchange 1: the working copy in data memory.
+  ReportProgress(session, 1, kWriteExchanges);
   if (!memory->writeData(session.memoryMap.NetworkNumberAddress(), b)) return FailedAt(1);
   // Exchanges 2 and 3: the non-volatile checksum and number as they are now.
   std::uint8_t checksumOld = 0;
   std::uint8_t numberOld = 0;
+  ReportProgress(session, 2, kWriteExchanges);
   if (!memory->readNonVolatile(kEepromChecksumAddress, checksumOld)) return FailedAt(2);
   serial::PauseMs(clock, kPauseAfterReadMs);
+  ReportProgress(session, 3, kWriteExchanges);
   if (!memory->readNonVolatile(kEepromNumberAddress, numberOld)) return FailedAt(3);
   serial::PauseMs(clock, kPauseAfterReadMs);
   // Exchanges 4 and 5: the new number, then the checksum moved by the same difference.
@@ -78,10 +81,13 @@ WriteResult WriteNetworkNumber(Session& session, Link link, int number) {
   const WriteRecord record{session.portName, session.devicePath, link,       session.registerAddress, b,
                            numberOld,        checksumOld,        checksumNew};
   if (std::string reason; !SaveRecord(record, reason)) ReportRecordFailure(session.port, reason);
+  ReportProgress(session, 4, kWriteExchanges);
   if (!memory->writeNonVolatile(kEepromNumberAddress, b)) return FailedAt(4);
+  ReportProgress(session, 5, kWriteExchanges);
   if (!memory->writeNonVolatile(kEepromChecksumAddress, checksumNew)) return FailedAt(5);
   RemoveRecordOrReport(session, session.portName, link);
   // Exchange 6: the copy the register takes its line address from.
+  ReportProgress(session, 6, kWriteExchanges);
   return WriteLineAddress(session, *memory, b);
 }
 

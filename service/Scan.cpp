@@ -39,6 +39,7 @@ ScanResult ScanLine(Session& session, const std::string& portName) {
   serial::SetAddressParity(session.port, true);
   for (int candidate = 0xFF; candidate >= 0; --candidate) {
     const auto address = static_cast<std::uint8_t>(candidate);
+    ReportProgress(session, 0x100 - candidate, 0x100);
     switch (Probe(session.port, address)) {
       case Answer::None:
         break;

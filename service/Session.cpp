@@ -39,6 +39,10 @@ ConnectOutcome ContactKia(Session& session) {
 
 const char* LinkName(Link link) { return link == Link::Processor ? "cpu" : "kia"; }
 
+void ReportProgress(const Session& session, int step, int total) {
+  if (session.progress) session.progress(step, total);
+}
+
 Session::~Session() {
   if (port.isOpen()) serial::CloseComPort(port);
 }

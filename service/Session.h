@@ -12,6 +12,7 @@
 // attempt stays open until the next attempt or the session's end.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "memmap/MemoryMap.h"
@@ -43,7 +44,13 @@ struct Session {
   std::int32_t firmwareVersion = 0;
   bool interfaceReady = false;
   memmap::MemoryMap memoryMap;
+  // Told before each step of a long operation starts, `step` 1..`total`: the
+  // line scan's 256 addresses, the write's 6 exchanges. Empty: nobody asks.
+  std::function<void(int step, int total)> progress;
 };
+
+// Tells the session's progress callback, if it has one, that `step` of `total` starts.
+void ReportProgress(const Session& session, int step, int total);
 
 enum class ConnectOutcome { Connected, PortUnavailable, NoRegister, WrongFirmware, NoKia };
 

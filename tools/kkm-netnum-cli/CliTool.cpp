@@ -17,6 +17,7 @@
 #include "service/Scan.h"
 #include "service/Session.h"
 #include "service/WriteRecord.h"
+#include "tools/kkm-netnum-cli/Console.h"
 
 namespace kkm::cli {
 
@@ -119,6 +120,8 @@ bool ConnectFor(service::Session& session, const std::string& port, Link link, O
       break;
   }
   outcome.message = service::ConnectOutcomeText(result.outcome);
+  if (result.outcome == service::ConnectOutcome::PortUnavailable)
+    outcome.message += "\n" + DeviceTriedText(port, session.devicePath);
   return false;
 }
 
@@ -260,7 +263,7 @@ int Scan(service::Session& session, const std::string& port, bool json, std::ost
   if (!result.portOpened) {
     outcome.exitCode = kExitPortUnavailable;
     outcome.outcome = "port_unavailable";
-    outcome.message = service::kPortUnavailableText;
+    outcome.message = service::kPortUnavailableText + ("\n" + DeviceTriedText(port, session.devicePath));
   } else if (result.registers.empty() && result.conflicts.empty()) {
     outcome.exitCode = kExitNoContact;
     outcome.outcome = "no_register";
@@ -303,12 +306,15 @@ std::string TraceVariable() {
 }  // namespace
 
 int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::ostream& out,
-           std::ostream& err) {
+           std::ostream& err, bool errIsTerminal) {
   // 1. The command line.
   CLI::App app{"Reads, writes and lists the network numbers of ТИМ-31Ц cash registers over a serial port.",
                "kkm-netnum-cli"};
   app.set_version_flag("--version", std::string("kkm-netnum-cli ") + kVersion);
+  app.set_help_all_flag("--help-all", "print the help of every command, with its options");
   app.require_subcommand(1);
+  // Usage errors in Russian, as every other message; subcommands inherit it.
+  app.failure_message([](const CLI::App*, const CLI::Error& e) { return UsageErrorText(e); });
   std::string port;
   std::string link = "cpu";
   std::string numberText;
@@ -362,9 +368,14 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   if (sink) traced.emplace(platform, *sink, "kkm-netnum-cli");
   serial::Platform& line = traced ? static_cast<serial::Platform&>(*traced) : platform;
 
-  // 3. The command, on a session that closes its port at the end.
+  // 3. The command, on a session that closes its port at the end. A scan or a
+  // write shows its progress when standard error is a terminal that nothing
+  // else writes to (no JSON, no trace there).
+  ProgressLine progress(out, err);
   service::Session session(line);
-  if (scan->parsed()) return Scan(session, port, json, out, err);
+  if (errIsTerminal && !json && tracePath != "-")
+    session.progress = progress.reporter(scan->parsed() ? "Поиск ККМ на линии: адрес " : "Запись: обмен ");
+  if (scan->parsed()) return Scan(session, port, json, progress.out(), progress.err());
   Outcome outcome;
   if (finish->parsed()) {
     outcome = Finish(session, port, chosen);
@@ -381,7 +392,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
     outcome.outcome = "usage";
     outcome.message = service::kOutOfRangeText;
   }
-  PrintOutcome(outcome, json, out, err);
+  PrintOutcome(outcome, json, progress.out(), progress.err());
   return outcome.exitCode;
 }
 

@@ -33,7 +33,9 @@ inline constexpr int kExitPartlyWritten = 6;   // a write stopped at exchanges 2
 inline constexpr int kExitMemoryChanged = 7;   // finish: the memory changed since; not finished
 inline constexpr int kExitRecordUnusable = 8;  // finish: the record is damaged; not acted on
 
+// `errIsTerminal`: `err` is a terminal, where a scan or a write shows its
+// progress (addresses or exchanges done) unless --json or "--trace -" is given.
 int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::ostream& out,
-           std::ostream& err);
+           std::ostream& err, bool errIsTerminal = false);
 
 }  // namespace kkm::cli
