@@ -1,22 +1,34 @@
 #pragma once
-// The one application object of a test binary that drives the windows, made
-// by the main() in WindowsTestMain.cpp, and where the boxes it shows itself
-// (an error escaping an event handler) go. A box nobody routed is recorded
-// and fails the binary at its end.
+// The one application object of a test binary that drives the windows (made
+// by WindowsTestMain.cpp), and where the boxes it shows itself go (an error
+// escaping an event handler): to the boxes of the RouteAppBoxes that lives,
+// the route before it coming back at its end, so routes nest.
+
+#include <QApplication>
+#include <utility>
 
 #include "ui/Application.h"
 #include "ui/MessageBoxes.h"
 
 namespace kkm::test {
 
-ui::Application& App();
+inline ui::Application& App() { return static_cast<ui::Application&>(*QApplication::instance()); }
 
-// While it lives, the application object's boxes go to `boxes`; the route
-// before it is restored at its end, so routes nest.
+// The application object's boxes: each box is passed on to `to`.
+struct RoutedBoxes : ui::MessageBoxes {
+  void show(const QString& text, const QString& title, Icon icon) override { to->show(text, title, icon); }
+  bool ask(const QString& text, const QString& title) override { return to->ask(text, title); }
+  ui::MessageBoxes* to = nullptr;
+};
+inline RoutedBoxes& AppBoxes() {
+  static RoutedBoxes boxes;
+  return boxes;
+}
+
 class RouteAppBoxes {
  public:
-  explicit RouteAppBoxes(ui::MessageBoxes& boxes);
-  ~RouteAppBoxes();
+  explicit RouteAppBoxes(ui::MessageBoxes& boxes) : previous_(std::exchange(AppBoxes().to, &boxes)) {}
+  ~RouteAppBoxes() { AppBoxes().to = previous_; }
   RouteAppBoxes(const RouteAppBoxes&) = delete;
   RouteAppBoxes& operator=(const RouteAppBoxes&) = delete;
 
