@@ -355,7 +355,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
     return kExitUsage;
   }
   if (!PortNameUsable(port)) {
-    err << "Неверное имя порта: " << port << " (COM1..COM255 или путь к устройству)\n";
+    err << UsageErrorText("неверное имя порта " + port + " (COM1..COM255 или путь к устройству)");
     return kExitUsage;
   }
   const Link chosen = link == "kia" ? Link::Kia : Link::Processor;

@@ -59,8 +59,10 @@ std::size_t Columns(const std::string& text) {
 
 }  // namespace
 
-std::string UsageErrorText(const CLI::Error& error) {
-  return "Ошибка в командной строке: " + UsageProblem(error) + "\nСправка: kkm-netnum-cli --help\n";
+std::string UsageErrorText(const CLI::Error& error) { return UsageErrorText(UsageProblem(error)); }
+
+std::string UsageErrorText(const std::string& problem) {
+  return "Ошибка в командной строке: " + problem + "\nСправка: kkm-netnum-cli --help\n";
 }
 
 std::string DeviceTriedText(const std::string& portName, const std::string& devicePath) {

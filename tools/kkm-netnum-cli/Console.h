@@ -19,6 +19,8 @@ namespace kkm::cli {
 //   Ошибка в командной строке: не указан параметр --port
 //   Справка: kkm-netnum-cli --help
 std::string UsageErrorText(const CLI::Error& error);
+// The same for a `problem` found after parsing, worded in Russian.
+std::string UsageErrorText(const std::string& problem);
 
 // Which device a port that cannot be opened stood for: "COM2 — устройство
 // /dev/ttyS1", "Устройство /dev/ttyUSB9", or, for a name that is neither
