@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "kkm/Version.h"
 #include "serial/Platform.h"
 #include "serial/TracingPort.h"
 #include "service/Session.h"
@@ -69,7 +70,7 @@ int main(int argc, char** argv) {
   // path (--trace FILE, else KKM_TRACE) is taken out of it first.
   const std::string tracePath = kkm::serial::TakeTracePath(argc, argv, std::getenv("KKM_TRACE"));
   QCoreApplication::setApplicationName(kkm::ui::kProgramName);
-  QCoreApplication::setApplicationVersion(KKM_VERSION);
+  QCoreApplication::setApplicationVersion(kkm::kVersion);
   CommandLine commandLine;
   commandLine.answerHelpOrVersion(argc, argv);
   // A trace path that cannot be written is reported here, and the tool runs on without.

@@ -14,35 +14,51 @@ set(KKM_PACKAGE_MAINTAINER "" CACHE STRING "The packages' maintainer, \"Name <ad
 find_program(KKM_HELP2MAN help2man)
 find_program(KKM_GZIP gzip)
 if(NOT KKM_HELP2MAN)
-  message(STATUS "help2man not found: no man pages (scripts/setup installs it)")
+  message(STATUS "help2man not found: only the hand-written man pages (scripts/setup installs it)")
 endif()
 
 # kkm_install_program(TARGET COMPONENT SUMMARY): installs the program into the
-# component's package with a man page that help2man makes from its --help at
-# build time; SUMMARY is the page's one-line description, and
-# packaging/man/TARGET.h2m, where present, adds sections (examples, see also).
+# component's package with its man page. packaging/man/TARGET.1.in, where
+# present, is the page written by hand (CMake fills in the version and date);
+# otherwise help2man makes the page from the program's --help at build time,
+# SUMMARY being its one-line description, and packaging/man/TARGET.h2m, where
+# present, adds sections (examples, see also). help2man runs in a UTF-8 locale,
+# so that the Cyrillic of the help text reaches the page.
 function(kkm_install_program target component summary)
   install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
-  if(NOT KKM_HELP2MAN OR NOT KKM_GZIP OR CMAKE_CROSSCOMPILING)
+  if(NOT KKM_GZIP OR CMAKE_CROSSCOMPILING)
     return()
   endif()
   set(page ${CMAKE_BINARY_DIR}/man/${target}.1)
-  set(sections ${KKM_PACKAGING_DIR}/man/${target}.h2m)
-  set(include)
-  if(EXISTS ${sections})
-    set(include --include=${sections})
+  set(handwritten ${KKM_PACKAGING_DIR}/man/${target}.1.in)
+  if(EXISTS ${handwritten})
+    configure_file(${handwritten} ${page} @ONLY)
+    add_custom_command(
+      OUTPUT ${page}.gz
+      COMMAND ${KKM_GZIP} -9nkf ${page}
+      DEPENDS ${page}
+      COMMENT "Man page of ${target}"
+      VERBATIM)
+  elseif(KKM_HELP2MAN)
+    set(sections ${KKM_PACKAGING_DIR}/man/${target}.h2m)
+    set(include)
+    if(EXISTS ${sections})
+      set(include --include=${sections})
+    else()
+      set(sections)
+    endif()
+    add_custom_command(
+      OUTPUT ${page}.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+      COMMAND ${KKM_HELP2MAN} --no-info --locale=C.UTF-8 --version-string=${PROJECT_VERSION} --name=${summary}
+              ${include} --output=${page} $<TARGET_FILE:${target}>
+      COMMAND ${KKM_GZIP} -9nf ${page}
+      DEPENDS ${target} ${sections}
+      COMMENT "Man page of ${target}"
+      VERBATIM)
   else()
-    set(sections)
+    return()
   endif()
-  add_custom_command(
-    OUTPUT ${page}.gz
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-    COMMAND ${KKM_HELP2MAN} --no-info --version-string=${PROJECT_VERSION} --name=${summary} ${include}
-            --output=${page} $<TARGET_FILE:${target}>
-    COMMAND ${KKM_GZIP} -9nf ${page}
-    DEPENDS ${target} ${sections}
-    COMMENT "Man page of ${target}"
-    VERBATIM)
   add_custom_target(${target}-man ALL DEPENDS ${page}.gz)
   install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
 endfunction()
@@ -77,7 +93,10 @@ if(TARGET kkm-netnum)
   kkm_install_program(kkm-netnum netnum "read and change the network number of a cash register")
   install(FILES ${KKM_PACKAGING_DIR}/kkm-netnum.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
           COMPONENT netnum)
-  install(FILES ${KKM_PACKAGING_DIR}/${KKM_APPSTREAM_ID}.metainfo.xml
+  # The metainfo names the project's version and its release date.
+  configure_file(${KKM_PACKAGING_DIR}/${KKM_APPSTREAM_ID}.metainfo.xml.in
+                 ${CMAKE_BINARY_DIR}/packaging/${KKM_APPSTREAM_ID}.metainfo.xml @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/${KKM_APPSTREAM_ID}.metainfo.xml
           DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT netnum)
   foreach(size 48 64 128)
     install(FILES ${KKM_PACKAGING_DIR}/icons/kkm-netnum-${size}.png

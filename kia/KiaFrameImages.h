@@ -206,13 +206,13 @@ inline constexpr std::size_t kEepromWriteValueOffset = 110;
 // page write, so the value's neighbours up to the whole page were overwritten
 // (writing 0x073E destroyed 0x0720..0x073F), while the checksum at 0x0740 is
 // only ever moved for the one byte. The frame sent carries a count of 1.
-inline constexpr std::uint8_t kEepromWriteCountAsPrinted = 0x40;
+inline constexpr std::uint8_t kEepromWriteOriginalCount = 0x40;
 inline constexpr std::uint8_t kEepromWriteByteCount = 0x01;
 
-// The routine as first printed, with the count of 0x40 at offset 107.
+// The original routine, with its count of 0x40 at offset 107.
 // clang-format off
-inline constexpr auto kEepromWriteImageAsPrinted = listing::Joined(listing::EepromPrologue(0xA6),
-                                                                   std::to_array<std::uint8_t>({
+inline constexpr auto kEepromWriteOriginalImage = listing::Joined(listing::EepromPrologue(0xA6),
+                                                                  std::to_array<std::uint8_t>({
     0xC2, 0x99,          //  97 015F          CLR   TI
     0x75, 0x99, 0x11,    //  99 0161          MOV   SBUF,#11h     data marker
     0x30, 0x99, 0xFD,    // 102 0164          JNB   TI,$          wait until it has left
@@ -242,7 +242,7 @@ inline constexpr auto kEepromWriteImageAsPrinted = listing::Joined(listing::Eepr
 // clang-format on
 
 inline constexpr std::array<std::uint8_t, kEepromWriteFrameSize> kEepromWriteImage = [] {
-  auto image = kEepromWriteImageAsPrinted;
+  auto image = kEepromWriteOriginalImage;
   image[kEepromWriteCountOffset] = kEepromWriteByteCount;
   return image;
 }();
@@ -294,13 +294,13 @@ static_assert(IsSlotOf(kEepromReadImage, kEepromReadLowOffset, kDirectAcc));
 static_assert(IsImmediateOf(kEepromReadImage, kEepromReadDeviceReadOffset, kDirectAcc));
 static_assert(IsImmediateOf(kEepromReadImage, kEepromReadCountOffset, kDirectR6));
 
-static_assert(kEepromWriteImageAsPrinted.size() == kEepromWriteFrameSize && IsFrame(kEepromWriteImage));
+static_assert(kEepromWriteOriginalImage.size() == kEepromWriteFrameSize && IsFrame(kEepromWriteImage));
 static_assert(IsImmediateOf(kEepromWriteImage, kEepromWriteDeviceOffset, kDirectAcc));
 static_assert(IsSlotOf(kEepromWriteImage, kEepromWriteHighOffset, kDirectAcc));
 static_assert(IsSlotOf(kEepromWriteImage, kEepromWriteLowOffset, kDirectAcc));
 static_assert(IsImmediateOf(kEepromWriteImage, kEepromWriteCountOffset, kDirectR6));
 static_assert(IsSlotOf(kEepromWriteImage, kEepromWriteValueOffset, kDirectAcc));
-static_assert(kEepromWriteImageAsPrinted[kEepromWriteCountOffset] == kEepromWriteCountAsPrinted);
+static_assert(kEepromWriteOriginalImage[kEepromWriteCountOffset] == kEepromWriteOriginalCount);
 static_assert(kEepromWriteImage[kEepromWriteCountOffset] == kEepromWriteByteCount);
 
 }  // namespace listing

@@ -46,7 +46,7 @@ void ScanAddresses(PortHandle& port, std::uint32_t secondVoiceMs,
   for (int candidate = 0xFF; candidate >= 0; --candidate) {
     const auto address = static_cast<std::uint8_t>(candidate);
     const AddressAnswer answer = ProbeAddress(port, address, secondVoiceMs);
-    if (answer.kind != AddressAnswer::Kind::None && !visit(address, answer)) return;
+    if (!visit(address, answer)) return;
   }
 }
 
@@ -62,7 +62,7 @@ bool FindRegisterAddress(PortHandle& port, std::uint8_t& registerAddress) {
   ScanAddresses(port, 0, [&](std::uint8_t address, const AddressAnswer& heard) {
     candidate = address;
     answer = heard;
-    return false;
+    return heard.kind == AddressAnswer::Kind::None;
   });
   // 3. Its own address is success; the previous candidate is that register's
   // echo come late, after its own wait had ended; anything else is a foreign

@@ -47,8 +47,8 @@ struct AddressAnswer {
 AddressAnswer ProbeAddress(serial::PortHandle& port, std::uint8_t address, std::uint32_t secondVoiceMs);
 
 // The one walk over the addresses: 0xFF down to 0x00, each probed as
-// ProbeAddress does; `visit` hears of every candidate that got an answer and
-// returns false to stop the walk. Silent candidates go by unvisited.
+// ProbeAddress does; `visit` hears of every candidate and its answer (None
+// for silence) and returns false to stop the walk.
 void ScanAddresses(serial::PortHandle& port, std::uint32_t secondVoiceMs,
                    const std::function<bool(std::uint8_t address, const AddressAnswer& answer)>& visit);
 

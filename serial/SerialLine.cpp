@@ -38,10 +38,7 @@ bool OpenNamedPort(Platform& platform, const std::string& name, PortHandle& port
   settings.flags = kLineFlagWord;
   port.setSettings(settings);
   // 5. Time-outs.
-  Timeouts timeouts;
-  port.getTimeouts(timeouts);
-  timeouts = kPortTimeouts;
-  port.setTimeouts(timeouts);
+  port.setTimeouts(kPortTimeouts);
   // 6. Empty both buffers, lower DTR.
   port.purge(kPurgeClearBoth);
   port.clearDtr();

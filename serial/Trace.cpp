@@ -6,15 +6,13 @@
 #include <ctime>
 #include <string_view>
 
+#include "kkm/Version.h"
+
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
-#endif
-
-#ifndef KKM_VERSION
-#define KKM_VERSION "unknown"
 #endif
 
 namespace kkm::serial {
@@ -106,7 +104,7 @@ std::string FormatByteEvent(bool fromHost, std::uint8_t byte, Parity parity) {
   return text;
 }
 
-const char* ProgramVersion() { return KKM_VERSION; }
+const char* ProgramVersion() { return kVersion; }
 
 std::vector<std::string> TraceHeader(const std::string& program, const std::string& port,
                                      const std::string& devicePath, std::uint64_t sinceOriginNs) {

@@ -48,6 +48,7 @@ WriteResult Ended(Session& session, const char* action, const WriteRecord& recor
 
 // Exchange 6, and the register is addressed by b from then on.
 WriteResult WriteLineAddress(Session& session, RegisterMemory& memory, std::uint8_t b) {
+  ReportProgress(session, 6, kWriteExchanges);
   if (!memory.writeData(kNumberCopyAddress, b)) return FailedAt(6);
   session.registerAddress = b;
   return {};
@@ -61,10 +62,13 @@ WriteResult RunWrite(Session& session, Link link, WriteRecord& record) {
   serial::Clock& clock = session.port.clock();
 
   // Exchange 1: the working copy in data memory.
+  ReportProgress(session, 1, kWriteExchanges);
   if (!memory->writeData(session.memoryMap.NetworkNumberAddress(), b)) return FailedAt(1);
   // Exchanges 2 and 3: the non-volatile checksum and number as they are now.
+  ReportProgress(session, 2, kWriteExchanges);
   if (!memory->readNonVolatile(kEepromChecksumAddress, record.checksumOld)) return FailedAt(2);
   serial::PauseMs(clock, kPauseAfterReadMs);
+  ReportProgress(session, 3, kWriteExchanges);
   if (!memory->readNonVolatile(kEepromNumberAddress, record.numberOld)) return FailedAt(3);
   serial::PauseMs(clock, kPauseAfterReadMs);
   // From exchange 4 until exchange 5 is acknowledged the number and the
@@ -75,7 +79,9 @@ WriteResult RunWrite(Session& session, Link link, WriteRecord& record) {
     return {4, "the write record could not be completed, exchange 4 not sent: " + reason};
   }
   // Exchanges 4 and 5: the new number, then the checksum moved by the same difference.
+  ReportProgress(session, 4, kWriteExchanges);
   if (!memory->writeNonVolatile(kEepromNumberAddress, b)) return FailedAt(4);
+  ReportProgress(session, 5, kWriteExchanges);
   if (!memory->writeNonVolatile(kEepromChecksumAddress, record.checksumNew())) return FailedAt(5);
   // Exchange 6: the copy the register takes its line address from.
   return WriteLineAddress(session, *memory, b);

@@ -22,19 +22,19 @@ ScanResult ScanLine(Session& session, const std::string& portName) {
   // 2. Every address byte, noting echoes and garbled answers.
   serial::SetAddressParity(session.port, true);
   using Kind = reg::AddressAnswer::Kind;
-  reg::ScanAddresses(session.port, kSecondVoiceMs,
-                     [&result](std::uint8_t address, const reg::AddressAnswer& answer) {
-                       if (answer.kind == Kind::Echo) {
-                         result.registers.push_back({address, std::nullopt});
-                       } else if (answer.kind == Kind::LateEcho) {
-                         // The candidate before went unanswered in its own wait.
-                         if (result.registers.empty() || result.registers.back().address != address + 1)
-                           result.registers.push_back({static_cast<std::uint8_t>(address + 1), std::nullopt});
-                       } else {
-                         result.conflicts.push_back(address);
-                       }
-                       return true;
-                     });
+  reg::ScanAddresses(session.port, kSecondVoiceMs, [&](std::uint8_t address, const reg::AddressAnswer& answer) {
+    ReportProgress(session, 0x100 - address, 0x100);
+    if (answer.kind == Kind::Echo) {
+      result.registers.push_back({address, std::nullopt});
+    } else if (answer.kind == Kind::LateEcho) {
+      // The candidate before went unanswered in its own wait.
+      if (result.registers.empty() || result.registers.back().address != address + 1)
+        result.registers.push_back({static_cast<std::uint8_t>(address + 1), std::nullopt});
+    } else if (answer.kind == Kind::Garbled) {
+      result.conflicts.push_back(address);
+    }
+    return true;
+  });
   // 3. The firmware version of each register found.
   for (FoundRegister& found : result.registers) {
     std::int32_t version = 0;

@@ -63,6 +63,10 @@ ConnectOutcome Contact(Session& session, Link link) {
 
 const char* LinkName(Link link) { return link == Link::Processor ? "cpu" : "kia"; }
 
+void ReportProgress(const Session& session, int step, int total) {
+  if (session.progress) session.progress(step, total);
+}
+
 Session::~Session() {
   if (port.isOpen()) serial::CloseComPort(port);
 }

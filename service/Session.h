@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <functional>
 #include <string>
 
 #include "memmap/MemoryMap.h"
@@ -56,7 +57,13 @@ struct Session {
   std::int32_t firmwareVersion = 0;
   bool interfaceReady = false;
   memmap::MemoryMap memoryMap;
+  // Told before each step of a long operation starts, `step` 1..`total`: the
+  // line scan's 256 addresses, the write's 6 exchanges. Empty: nobody asks.
+  std::function<void(int step, int total)> progress;
 };
+
+// Tells the session's progress callback, if it has one, that `step` of `total` starts.
+void ReportProgress(const Session& session, int step, int total);
 
 enum class ConnectOutcome { Connected, PortUnavailable, NoRegister, WrongFirmware, NoKia };
 

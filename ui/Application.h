@@ -48,9 +48,6 @@ class Application : public QApplication {
   // gives every window its icon; errors are reported through `boxes`.
   Application(int& argc, char** argv, MessageBoxes& boxes);
 
-  MessageBoxes& messageBoxes() const { return *boxes_; }
-  void setMessageBoxes(MessageBoxes& boxes) { boxes_ = &boxes; }
-
   bool notify(QObject* receiver, QEvent* event) override;
 
   // From now on SIGTERM, SIGINT and SIGHUP end the program as a request to

@@ -271,9 +271,12 @@ TEST_F(CliRoad, APortThatIsNoTerminalOrMissingIsUnavailableWithItsReason) {
   const struct {
     std::string path;
     const char* reason;
+    std::string device;  // the line that names the device tried
   } cases[] = {
-      {regular, "not-a-terminal"},
-      {file("missing"), "no-such-device"},
+      {regular, "not-a-terminal", "Устройство " + regular},
+      {file("missing"), "no-such-device", "Устройство " + file("missing")},
+      {"ttyUSB0", "no-such-device",
+       "«ttyUSB0» — не COM1..COM255 и не путь к устройству; укажите полный путь, например /dev/ttyUSB0"},
   };
   for (const auto& c : cases) {
     const CliRun run = RunCli({"read", "--port", c.path});
@@ -281,7 +284,8 @@ TEST_F(CliRoad, APortThatIsNoTerminalOrMissingIsUnavailableWithItsReason) {
     EXPECT_EQ(run.out, "");
     EXPECT_TRUE(run.err.starts_with(std::string("Выбранный COM-порт недоступен: ") + c.reason + ": "))
         << run.err;
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+    EXPECT_TRUE(run.err.ends_with("\n" + c.device + "\n")) << run.err;
   }
   std::ifstream kept(regular);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "a regular file\n")

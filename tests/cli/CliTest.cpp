@@ -104,7 +104,7 @@ const CliCase kCases[] = {
      {},
      kExitPortUnavailable,
      "",
-     Said(text::kPortUnavailable),
+     Said(text::kPortUnavailable) + "Устройство COM2\n",
      Json("port_unavailable", "null", "null", "null", "null")},
     {"ReadNoRegister",
      kRead,
@@ -242,7 +242,7 @@ const CliCase kCases[] = {
      {},
      kExitPortUnavailable,
      "",
-     Said(text::kPortUnavailable),
+     Said(text::kPortUnavailable) + "Устройство COM3\n",
      "{\"outcome\": \"port_unavailable\", \"registers\": [], \"conflicts\": [], \"reason\": \"\"}\n"},
 };
 
@@ -287,12 +287,14 @@ std::string JsonWithReason(const CliCase& c) {
 }
 
 // The tool in-process with `args` after its name; both streams collected.
-int RunTool(serial::Platform& platform, std::vector<std::string> args, std::string& out, std::string& err) {
+int RunTool(serial::Platform& platform, std::vector<std::string> args, std::string& out, std::string& err,
+            bool terminal = false) {
   args.insert(args.begin(), "kkm-netnum-cli");
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
   std::ostringstream outStream, errStream;
-  const int code = RunCli(static_cast<int>(argv.size()), argv.data(), platform, outStream, errStream);
+  const int code =
+      RunCli(static_cast<int>(argv.size()), argv.data(), platform, outStream, errStream, terminal);
   out = outStream.str();
   err = errStream.str();
   return code;
@@ -377,18 +379,22 @@ TEST(CliUsage, HelpVersionAndMalformedCommandLines) {
     std::vector<std::string> args;
     int exitCode;
     std::string outStart;
+    std::string problem = "";  // of a usage error, as its first line names it
   };
   const Row rows[] = {
       {{"--help"}, kExitDone, "Reads, writes and lists"},
       {{"write", "--help"}, kExitDone, "write the network number"},
       {{"--version"}, kExitDone, "kkm-netnum-cli "},
       {{}, kExitUsage, ""},
-      {{"read"}, kExitUsage, ""},
-      {{"read", "--port", "COM1", "--link", "usb"}, kExitUsage, ""},
+      {{"read"}, kExitUsage, "", "не указан параметр --port"},
+      {{"read", "--port", "COM1", "--link", "usb"}, kExitUsage, "", "недопустимое значение параметра --link"},
       {{"write", "--port", "COM1"}, kExitUsage, ""},
-      {{"scan", "--port", "COM1", "--link", "kia"}, kExitUsage, ""},
+      {{"scan", "--port", "COM1", "--link", "kia"}, kExitUsage, "", "лишние аргументы: --link kia"},
       {{"erase", "--port", "COM1"}, kExitUsage, ""},
-      {{"read", "--port", "COM0"}, kExitUsage, ""},
+      {{"read", "--port", "COM0"},
+       kExitUsage,
+       "",
+       "неверное имя порта COM0 (COM1..COM255 или путь к устройству)"},
       {{"read", "--port", "COM256"}, kExitUsage, ""},
       {{"read", "--port", "COM007"}, kExitUsage, ""},
       {{"read", "--port", "COM1", "--register", "100"}, kExitUsage, ""},
@@ -401,10 +407,48 @@ TEST(CliUsage, HelpVersionAndMalformedCommandLines) {
     EXPECT_EQ(RunTool(platform, row.args, out, err), row.exitCode) << ::testing::PrintToString(row.args);
     EXPECT_EQ(out.rfind(row.outStart, 0), 0u) << out;
     if (row.exitCode == kExitUsage) {
-      EXPECT_FALSE(err.empty()) << ::testing::PrintToString(row.args);
+      const std::string said = err.substr(0, err.find('\n')), usage = "Ошибка в командной строке: ";
+      EXPECT_EQ(said.substr(0, usage.size()), usage) << err;
+      if (!row.problem.empty()) {
+        EXPECT_EQ(said.substr(usage.size()), row.problem);
+      }
     }
   }
   EXPECT_EQ(platform.openCount(), 0);
+}
+
+// On a terminal a scan or a write shows each step it starts on standard
+// error, in one line wiped at the end; --json output is the same as without.
+TEST(CliProgress, EveryStepOnATerminalWipedAtTheEndNeverWithJson) {
+  struct Row {
+    std::vector<std::string> args;
+    std::string step, out;
+    std::size_t steps;
+  };
+  for (Row row : {Row{{"scan", "--port", "COM1"}, "\rПоиск ККМ на линии: адрес ", "01  0xFE  1.0.5\n", 256},
+                  Row{Write("45"), "\rЗапись: обмен ", "45\n", 6}}) {
+    sim::VirtualLine line;
+    sim::VirtualPlatform platform(line);
+    sim::CashRegister reg(1);
+    platform.addPort("COM1", line);
+    line.attach(reg);
+    std::string out, err, plainOut, plainErr;
+    ASSERT_EQ(RunTool(platform, row.args, out, err, true), kExitDone);
+    EXPECT_EQ(out, row.out);
+    std::size_t shown = 0;
+    for (std::size_t at = err.find(row.step); at != std::string::npos; at = err.find(row.step, at + 1))
+      ++shown;
+    EXPECT_EQ(shown, row.steps);
+    EXPECT_NE(err.find(row.step + std::to_string(row.steps) + " из " + std::to_string(row.steps)),
+              std::string::npos);
+    const std::size_t wipe = err.rfind('\r', err.size() - 2);
+    EXPECT_EQ(err.find_first_not_of(' ', wipe + 1), err.size() - 1) << "ends in a line of spaces and \\r";
+    row.args.push_back("--json");
+    RunTool(platform, row.args, out, err, true);
+    RunTool(platform, row.args, plainOut, plainErr);
+    EXPECT_EQ(out, plainOut);
+    EXPECT_EQ(err, plainErr);
+  }
 }
 
 }  // namespace

@@ -18,10 +18,11 @@
 #include "service/Session.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/fuzz/FuzzRig.h"
-#include "tests/fuzz/OperationBounds.h"
 #include "tests/support/Facts.h"
+#include "tests/support/OperationBounds.h"
 
 namespace kkm::fuzz {
+using namespace kkm::test;  // the operations' time bounds
 namespace {
 
 using service::ConnectOutcome;

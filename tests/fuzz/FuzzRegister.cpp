@@ -18,9 +18,10 @@
 #include "register/RegisterFrame.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/fuzz/FuzzRig.h"
-#include "tests/fuzz/OperationBounds.h"
+#include "tests/support/OperationBounds.h"
 
 namespace kkm::fuzz {
+using namespace kkm::test;  // the operations' time bounds
 namespace {
 
 using serial::Parity;

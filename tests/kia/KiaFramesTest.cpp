@@ -75,9 +75,9 @@ TEST(KiaFrames, EepromWriteFrameAt073E) {
 // With the routine's original count of 64 the same write ends with 0x9D.
 TEST(KiaFrames, EepromWriteWithTheOriginalCount) {
   Bytes frame = BuildEepromWriteFrame(0x073E, 0xBA);
-  frame[kEepromWriteCountOffset] = kEepromWriteCountAsPrinted;
+  frame[kEepromWriteCountOffset] = kEepromWriteOriginalCount;
   frame.back() = KiaChecksum(std::span(frame).first(frame.size() - 1));
-  EXPECT_EQ(kEepromWriteCountAsPrinted, 0x40);
+  EXPECT_EQ(kEepromWriteOriginalCount, 0x40);
   EXPECT_EQ(frame.back(), 0x9D);
 }
 

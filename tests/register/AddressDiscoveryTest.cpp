@@ -5,7 +5,7 @@
 #include "register/AddressDiscovery.h"
 #include "register/RegisterFrame.h"
 #include "sim/cashreg/CashRegister.h"
-#include "tests/register/LineRig.h"
+#include "tests/support/LineRig.h"
 
 namespace kkm::reg {
 namespace {

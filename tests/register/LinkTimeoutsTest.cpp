@@ -24,7 +24,7 @@
 #include "register/MemoryCommands.h"
 #include "register/RegisterFrame.h"
 #include "sim/line/ScriptedDevice.h"
-#include "tests/register/LineRig.h"
+#include "tests/support/LineRig.h"
 
 namespace kkm::reg {
 namespace {

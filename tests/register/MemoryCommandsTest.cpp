@@ -6,7 +6,7 @@
 #include "register/RegisterFrame.h"
 #include "sim/cashreg/CashRegister.h"
 #include "sim/line/ScriptedDevice.h"
-#include "tests/register/LineRig.h"
+#include "tests/support/LineRig.h"
 
 namespace kkm::reg {
 namespace {

@@ -1,11 +1,10 @@
 #include "tests/reliability/CommandExchanges.h"
 
-#include "tests/fuzz/OperationBounds.h"
+#include "tests/support/OperationBounds.h"
 
 namespace kkm::test {
 
 namespace {
-using fuzz::WaitMs;
 // The block commands' address phase without busy answers: 1650 ms for the
 // echo, then 20 ms after the second address byte.
 constexpr std::uint32_t kSelectBoundMs = WaitMs(1650) + WaitMs(20);
@@ -25,27 +24,27 @@ std::uint32_t ExchangeBoundMs(service::Link link, Access access, bool busyStorm)
   if (link == service::Link::Kia) {
     switch (access) {
       case Access::ReadData:
-        return fuzz::kKiaReadMemoryBoundMs;
+        return kKiaReadMemoryBoundMs;
       case Access::WriteData:
-        return fuzz::kKiaWriteMemoryBoundMs;
+        return kKiaWriteMemoryBoundMs;
       case Access::ReadNonVolatile:
-        return fuzz::kKiaReadEepromBoundMs;
+        return kKiaReadEepromBoundMs;
       case Access::WriteNonVolatile:
-        return fuzz::kKiaWriteEepromBoundMs;
+        return kKiaWriteEepromBoundMs;
     }
   }
-  const std::uint32_t select = busyStorm ? fuzz::kSelectBusyBoundMs : kSelectBoundMs;
+  const std::uint32_t select = busyStorm ? kSelectBusyBoundMs : kSelectBoundMs;
   switch (access) {
     case Access::ReadData:
-      return fuzz::kReadByteBoundMs;
+      return kReadByteBoundMs;
     case Access::WriteData:
-      return fuzz::kWriteByteBoundMs;
+      return kWriteByteBoundMs;
     case Access::ReadNonVolatile:
-      return select + fuzz::ReadBlockTailMs(1);
+      return select + test::ReadBlockTailMs(1);
     case Access::WriteNonVolatile:
       break;
   }
-  return select + fuzz::kWriteBlockTailMs;
+  return select + kWriteBlockTailMs;
 }
 
 std::uint32_t CommandBoundMs(service::Link link, bool write, std::size_t tried, bool failed,

@@ -19,9 +19,9 @@
 #include "sim/kia/KiaBoard.h"
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
-#include "tests/fuzz/OperationBounds.h"
 #include "tests/reliability/CommandExchanges.h"
 #include "tests/support/FaultTap.h"
+#include "tests/support/OperationBounds.h"
 #include "tests/support/RecordingMessageBoxes.h"
 #include "tests/support/WindowsRig.h"
 
@@ -557,7 +557,7 @@ TEST_P(PortVanishesWhileConnecting, ReportsNoContactAndThenAPortThatIsGone) {
                                              QStringLiteral("Ошибка"), Icon::Error}}));
   EXPECT_EQ(rig_.statusText(), kNoContactDialog + (processor ? "ККМ" : "микроконтроллером"));
   EXPECT_FALSE(rig_.commandsEnabled());
-  const std::uint32_t boundMs = processor ? fuzz::kConnectProcessorBoundMs : fuzz::kConnectKiaBoundMs;
+  const std::uint32_t boundMs = processor ? kConnectProcessorBoundMs : kConnectKiaBoundMs;
   EXPECT_LE(elapsed, SimTime{boundMs} * sim::kNsPerMs);
 
   // The next attempt finds no port to open.

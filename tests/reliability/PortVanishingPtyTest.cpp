@@ -20,9 +20,9 @@
 #include "sim/cashreg/CashRegister.h"
 #include "sim/kia/KiaBoard.h"
 #include "sim/pty/PtyServer.h"
-#include "tests/fuzz/OperationBounds.h"
 #include "tests/reliability/CommandExchanges.h"
 #include "tests/support/FaultTap.h"
+#include "tests/support/OperationBounds.h"
 #include "tests/support/RecordingMessageBoxes.h"
 #include "tests/support/WindowsRig.h"
 
@@ -111,7 +111,7 @@ constexpr std::size_t kWriteCutAt = 4;
 std::uint32_t OperationBoundMs(Link link, Operation op) {
   switch (op) {
     case Operation::Connect:
-      return link == Link::Processor ? fuzz::kConnectProcessorBoundMs : fuzz::kConnectKiaBoundMs;
+      return link == Link::Processor ? kConnectProcessorBoundMs : kConnectKiaBoundMs;
     case Operation::Read:
       return CommandBoundMs(link, false, 1, true);
     case Operation::Write:

@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "sim/cashreg/CashRegister.h"
-#include "tests/register/LineRig.h"
+#include "tests/support/LineRig.h"
 
 namespace kkm::sim {
 namespace {

@@ -141,14 +141,14 @@ TEST_F(KiaBoardTest, EepromWriteFrameChangesExactlyOneByte) {
   EXPECT_EQ(nonVolatile, expected);
 }
 
-// With the count 0x40 of the routine as first printed, the value goes on the
+// With the original routine's count of 0x40, the value goes on the
 // bus 64 times in one page write: the EEPROM wraps inside the 32-byte page,
 // so the whole page around the address takes the value. The checksum byte at
 // 0x0740 lies in the next page and stays as it was.
-TEST_F(KiaBoardTest, EepromWriteWithTheCountAsPrintedOverwritesTheWholePage) {
+TEST_F(KiaBoardTest, EepromWriteWithTheOriginalCountOverwritesTheWholePage) {
   Frame frame = BuildEepromWriteFrame(0x073E, 0xBA);
   ASSERT_EQ(frame[kkm::kia::kEepromWriteCountOffset], kkm::kia::kEepromWriteByteCount);
-  frame[kkm::kia::kEepromWriteCountOffset] = kkm::kia::kEepromWriteCountAsPrinted;
+  frame[kkm::kia::kEepromWriteCountOffset] = kkm::kia::kEepromWriteOriginalCount;
   FixChecksum(frame);
   auto expected = nonVolatile;
   std::fill(expected.begin() + 0x0720, expected.begin() + 0x0740, std::uint8_t{0xBA});

@@ -2,21 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
-#include "ui/Application.h"
 #include "ui/StationNoSpinEdit.h"
 
 namespace kkm::test {
-
-namespace {
-ui::Application& App() { return static_cast<ui::Application&>(*QApplication::instance()); }
-}  // namespace
 
 QString CommandLinkWord(ui::Link link) {
   return link == ui::Link::Processor ? QStringLiteral("ККМ") : QStringLiteral("микроконтроллером КИА");
@@ -28,15 +22,12 @@ void Click(QAbstractButton* button) {
 
 WindowsRig::WindowsRig(serial::Platform& platform, ui::MessageBoxes& boxes)
     : state_(platform),
-      previousBoxes_(&App().messageBoxes()),
+      route_(boxes),
       form_(boxes),
       initCom_(boxes, &form_),
       presenter_(state_, boxes, form_, initCom_) {
-  App().setMessageBoxes(boxes);
   form_.show();
 }
-
-WindowsRig::~WindowsRig() { App().setMessageBoxes(*previousBoxes_); }
 
 void WindowsRig::chooseLink(ui::Link link) {
   Click(

@@ -8,6 +8,7 @@
 #include "serial/Platform.h"
 #include "service/Session.h"
 #include "tests/support/Facts.h"
+#include "tests/support/TestApplication.h"
 #include "ui/InitComm.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBoxes.h"
@@ -39,7 +40,6 @@ QString CommandLinkWord(ui::Link link);
 class WindowsRig {
  public:
   WindowsRig(serial::Platform& platform, ui::MessageBoxes& boxes);
-  ~WindowsRig();
   WindowsRig(const WindowsRig&) = delete;
   WindowsRig& operator=(const WindowsRig&) = delete;
 
@@ -67,7 +67,7 @@ class WindowsRig {
 
  private:
   service::Session state_;
-  ui::MessageBoxes* previousBoxes_;
+  RouteAppBoxes route_;
   ui::TMainForm form_;
   ui::TInit_Com initCom_;
   ui::SessionPresenter presenter_;

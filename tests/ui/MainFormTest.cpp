@@ -36,8 +36,6 @@ using Icon = MessageBoxes::Icon;
 const QString kNoLinkWith = test::kNoContactDialog;
 const QString kLinkWith = test::kConnectedDialog;
 
-Application& App() { return static_cast<Application&>(*QApplication::instance()); }
-
 template <typename Control>
 Control* Find(const QWidget& window, const char* name) {
   auto* control = window.findChild<Control*>(name);
@@ -46,12 +44,11 @@ Control* Find(const QWidget& window, const char* name) {
 }
 
 using test::Click;
+using test::RouteAppBoxes;
 
 class MainFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    previousBoxes_ = &App().messageBoxes();
-    App().setMessageBoxes(boxes_);
     form_ = std::make_unique<TMainForm>(boxes_);
     form_->setSetupDialog(initCom_);
     initCom_.setProcessorLinkQuery([this] { return form_->processorLinkSelected(); });
@@ -59,7 +56,6 @@ class MainFormTest : public ::testing::Test {
     form_->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
   }
-  void TearDown() override { App().setMessageBoxes(*previousBoxes_); }
 
   template <typename Control>
   Control* control(const char* name) const {
@@ -89,7 +85,7 @@ class MainFormTest : public ::testing::Test {
   }
 
   RecordingMessageBoxes boxes_;
-  MessageBoxes* previousBoxes_ = nullptr;
+  RouteAppBoxes route_{boxes_};
   TInit_Com initCom_{boxes_};
   std::unique_ptr<TMainForm> form_;
 };
@@ -236,12 +232,12 @@ TEST(ApplicationTest, AnErrorEscapingAnyEventHandlerShowsTheStandardBox) {
     }
   } faulty;
   RecordingMessageBoxes boxes;
-  MessageBoxes& previous = App().messageBoxes();
-  App().setMessageBoxes(boxes);
-  QEvent event(QEvent::User);
-  QCoreApplication::sendEvent(&faulty, &event);
-  QCoreApplication::sendEvent(&faulty, &event);
-  App().setMessageBoxes(previous);
+  {
+    const RouteAppBoxes route(boxes);
+    QEvent event(QEvent::User);
+    QCoreApplication::sendEvent(&faulty, &event);
+    QCoreApplication::sendEvent(&faulty, &event);
+  }
   const RecordingMessageBoxes::Box standard{"Ошибка 5.", "Сетевой номер ККМ ТИМ-31Ц", Icon::Error};
   EXPECT_EQ(boxes.boxes, (std::vector<RecordingMessageBoxes::Box>{standard, standard}));
 }

@@ -10,12 +10,13 @@
 #include <QWidget>
 #include <chrono>
 
+#include "tests/support/TestApplication.h"
 #include "ui/Application.h"
 
 namespace kkm::ui {
 namespace {
 
-Application& App() { return *static_cast<Application*>(QApplication::instance()); }
+using test::App;
 
 // Blocks for `ms` of real time whatever signals arrive meanwhile, as a
 // command's busy waits do.

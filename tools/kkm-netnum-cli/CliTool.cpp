@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "kkm/Version.h"
 #include "serial/Trace.h"
 #include "serial/TracingPort.h"
 #include "service/History.h"
@@ -18,6 +19,7 @@
 #include "service/Scan.h"
 #include "service/Session.h"
 #include "service/WriteRecord.h"
+#include "tools/kkm-netnum-cli/Console.h"
 #include "tools/kkm-netnum-cli/PortsCommand.h"
 #include "tools/kkm-netnum-cli/SharedLine.h"
 
@@ -122,6 +124,8 @@ bool ConnectFor(service::Session& session, const std::string& port, Link link, O
       break;
   }
   outcome.message = service::ConnectOutcomeText(result.outcome);
+  if (result.outcome == service::ConnectOutcome::PortUnavailable)
+    outcome.message += "\n" + DeviceTriedText(port, session.devicePath);
   return false;
 }
 
@@ -361,7 +365,7 @@ int Scan(service::Session& session, const std::string& port, bool json, std::ost
   if (!result.portOpened) {
     outcome.exitCode = kExitPortUnavailable;
     outcome.outcome = "port_unavailable";
-    outcome.message = service::kPortUnavailableText;
+    outcome.message = service::kPortUnavailableText + ("\n" + DeviceTriedText(port, session.devicePath));
   } else if (result.registers.empty() && result.conflicts.empty()) {
     outcome.exitCode = kExitNoContact;
     outcome.outcome = "no_register";
@@ -407,12 +411,15 @@ std::string TraceVariable() {
 }  // namespace
 
 int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::ostream& out,
-           std::ostream& err) {
+           std::ostream& err, bool errIsTerminal) {
   // 1. The command line.
   CLI::App app{"Reads, writes and lists the network numbers of ТИМ-31Ц cash registers over a serial port.",
                "kkm-netnum-cli"};
-  app.set_version_flag("--version", std::string("kkm-netnum-cli ") + KKM_VERSION);
+  app.set_version_flag("--version", std::string("kkm-netnum-cli ") + kVersion);
+  app.set_help_all_flag("--help-all", "print the help of every command, with its options");
   app.require_subcommand(1);
+  // Usage errors in Russian, as every other message; subcommands inherit it.
+  app.failure_message([](const CLI::App*, const CLI::Error& e) { return UsageErrorText(e); });
   std::string port;
   std::string link = "cpu";
   std::string numberText;
@@ -464,7 +471,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   if (history->parsed()) return History(json, out, err);
   if (ports->parsed()) return RunPorts(portsOptions, out, err);
   if (!PortNameUsable(port)) {
-    err << "Неверное имя порта: " << port << " (COM1..COM255 или путь к устройству)\n";
+    err << UsageErrorText("неверное имя порта " + port + " (COM1..COM255 или путь к устройству)");
     return kExitUsage;
   }
   const Link chosen = link == "kia" ? Link::Kia : Link::Processor;
@@ -477,18 +484,23 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   if (sink) traced.emplace(platform, *sink, "kkm-netnum-cli");
   serial::Platform& line = traced ? static_cast<serial::Platform&>(*traced) : platform;
 
-  // 3. The command, on a session that closes its port at the end.
+  // 3. The command, on a session that closes its port at the end. A scan or a
+  // write shows its progress when standard error is a terminal that nothing
+  // else writes to (no JSON, no trace there).
+  ProgressLine progress(out, err);
   service::Session session(line);
   session.program = "kkm-netnum-cli";
   if (const std::string problem = NameRegister(registerText, chosen, session); !problem.empty()) {
-    err << problem << '\n';
+    err << UsageErrorText(problem);
     return kExitUsage;
   }
-  if (scan->parsed()) return Scan(session, port, json, out, err);
+  if (errIsTerminal && !json && tracePath != "-")
+    session.progress = progress.reporter(scan->parsed() ? "Поиск ККМ на линии: адрес " : "Запись: обмен ");
+  if (scan->parsed()) return Scan(session, port, json, progress.out(), progress.err());
   Outcome outcome;
   if (finish->parsed()) {
     outcome = Finish(session, port, chosen, discard);
-    PrintOutcome(outcome, json, out, err);
+    PrintOutcome(outcome, json, progress.out(), progress.err());
     return outcome.exitCode;
   }
   if (read->parsed()) {
@@ -501,7 +513,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
     outcome.outcome = "usage";
     outcome.message = service::kOutOfRangeText;
   }
-  PrintOutcome(outcome, json, out, err);
+  PrintOutcome(outcome, json, progress.out(), progress.err());
   return outcome.exitCode;
 }
 

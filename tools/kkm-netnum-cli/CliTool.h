@@ -48,7 +48,9 @@ inline constexpr int kExitRecordPending = 9;   // write: a cut write is to be fi
 inline constexpr int kExitNoRecord = 12;  // write: the record cannot be saved, nothing sent; history: unreadable
 inline constexpr int kExitOtherRegister = 13;  // finish: the record is another register's; kept
 
+// `errIsTerminal`: `err` is a terminal, where a scan or a write shows its
+// progress (addresses or exchanges done) unless --json or "--trace -" is given.
 int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::ostream& out,
-           std::ostream& err);
+           std::ostream& err, bool errIsTerminal = false);
 
 }  // namespace kkm::cli

@@ -8,6 +8,7 @@
 #include "serial/PortList.h"
 #include "serial/PortMap.h"
 #include "tools/kkm-netnum-cli/CliTool.h"
+#include "tools/kkm-netnum-cli/Console.h"
 
 namespace kkm::cli {
 
@@ -114,7 +115,7 @@ int EditMap(const PortsOptions& options, std::ostream& out, std::ostream& err) {
   const std::string& port = mapping ? options.map[0] : options.unmap;
   const std::string* device = mapping ? &options.map[1] : nullptr;
   if (const std::string problem = MappingProblem(port, device); !problem.empty()) {
-    err << problem << '\n';
+    err << UsageErrorText(problem);
     return kExitUsage;
   }
   const std::string path = serial::PortMapPath();

@@ -2,13 +2,30 @@
 // registers over a serial port, for scripts and for commissioning many
 // registers.
 
+#include <cstdio>
 #include <iostream>
 #include <memory>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "serial/Platform.h"
 #include "tools/kkm-netnum-cli/CliTool.h"
 
+namespace {
+bool StandardErrorIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(STDERR_FILENO) == 1;
+#endif
+}
+}  // namespace
+
 int main(int argc, char** argv) {
   const std::unique_ptr<kkm::serial::Platform> platform = kkm::serial::MakeNativePlatform();
-  return kkm::cli::RunCli(argc, argv, *platform, std::cout, std::cerr);
+  return kkm::cli::RunCli(argc, argv, *platform, std::cout, std::cerr, StandardErrorIsTerminal());
 }

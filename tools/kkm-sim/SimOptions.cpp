@@ -5,6 +5,8 @@
 #include <map>
 #include <stdexcept>
 
+#include "kkm/Version.h"
+
 namespace kkm::sim::tool {
 
 namespace {
@@ -143,7 +145,7 @@ int ParseCommandLine(int argc, char** argv, SimOptions& options) {
   app.add_option("--firmware", firmware,
                  "firmware version A.B.C[.D], each number 0..15 (the nibbles of D5 and D6)")
       ->capture_default_str();
-  app.set_version_flag("--version", std::string("kkm-sim ") + KKM_VERSION,
+  app.set_version_flag("--version", std::string("kkm-sim ") + kVersion,
                        "print the program's version and exit");
   app.add_option("--busy", options.busy, "busy answers 0x65 before each echo (processor link)");
   app.add_option("--fault", faults,

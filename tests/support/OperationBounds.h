@@ -7,7 +7,7 @@
 
 #include "register/MemoryCommands.h"
 
-namespace kkm::fuzz {
+namespace kkm::test {
 
 // A wait of T ms ends at the first tick reading more than T ms after its
 // start: up to 2 ms after T, since the start may fall just before a tick and
@@ -78,4 +78,4 @@ inline constexpr std::uint32_t kKiaWriteEepromBoundMs =
 inline constexpr std::uint32_t kConnectProcessorBoundMs = kScanBoundMs + kVersionQueryBoundMs;
 inline constexpr std::uint32_t kConnectKiaBoundMs = kKiaReadMemoryBoundMs;
 
-}  // namespace kkm::fuzz
+}  // namespace kkm::test

@@ -6,13 +6,14 @@
 #include <QByteArray>
 
 #include "tests/support/RecordingMessageBoxes.h"
-#include "ui/Application.h"
+#include "tests/support/TestApplication.h"
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   testing::InitGoogleTest(&argc, argv);
   kkm::test::RecordingMessageBoxes unexpectedBoxes;
-  kkm::ui::Application app(argc, argv, unexpectedBoxes);
+  const kkm::test::RouteAppBoxes unrouted(unexpectedBoxes);
+  kkm::ui::Application app(argc, argv, kkm::test::AppBoxes());
   const int result = RUN_ALL_TESTS();
   if (!unexpectedBoxes.boxes.empty()) {
     ADD_FAILURE() << "message boxes shown outside any test's recorder";
