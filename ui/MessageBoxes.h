@@ -23,7 +23,7 @@ class MessageBoxes {
 // A QMessageBox over the active window; the text is shown as plain text.
 class QtMessageBoxes : public MessageBoxes {
  public:
-  void show(const QString& text, const QString& title, Icon icon, const QString& details) override;
+  void show(const QString& text, const QString& title, Icon icon, const QString& details = {}) override;
   // Closing the box without a button counts as "Нет".
   bool ask(const QString& text, const QString& title) override;
 };
