@@ -33,7 +33,7 @@ class RecordingMessageBoxes : public ui::MessageBoxes {
     }
   };
 
-  void show(const QString& text, const QString& title, Icon icon, const QString& details) override {
+  void show(const QString& text, const QString& title, Icon icon, const QString& details = {}) override {
     boxes.push_back({text, title, icon, details});
     if (whileOpen) whileOpen();
   }
