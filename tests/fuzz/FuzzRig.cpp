@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iterator>
+#include <string>
 
 #include "serial/SerialLine.h"
 #include "tests/fuzz/FuzzCheck.h"
@@ -51,6 +53,7 @@ bool FramesOnlyAfterEcho(const sim::VirtualLine& line, sim::SimTime since, std::
 }
 
 FuzzLine::FuzzLine(std::span<const std::uint8_t> script) : device(script) {
+  UseIdleJumps(line);
   platform.addPort("COM1", line);
   line.attach(device);
 }
@@ -60,9 +63,31 @@ void FuzzLine::vanishLater(std::uint8_t code) {
   device.at(line.now() + code * kVanishStep, [this] { line.vanish(); });
 }
 
-void FuzzLine::useReceiveFifo(std::uint8_t code) {
+void UseReceiveFifo(sim::VirtualLine& line, std::uint8_t code) {
   const unsigned trigger = kFifoTriggerLevels[code % std::size(kFifoTriggerLevels)];
   if (trigger != 0) line.setHostReceiveFifo(trigger, kFifoTimeoutCharacters);
+}
+
+void UseIdleJumps(sim::VirtualLine& line) {
+  static const bool stepOnly = std::getenv("KKM_FUZZ_STEP_ONLY") != nullptr;
+  line.setIdleJumps(!stepOnly);
+}
+
+void UseOwnStateFolders() {
+  namespace fs = std::filesystem;
+  // Kept alive until the removal at exit has run.
+  static const fs::path& folder = *[] {
+    std::string path = (fs::temp_directory_path() / "kkm-fuzz-XXXXXX").string();
+    KKM_FUZZ_CHECK(mkdtemp(path.data()) != nullptr);
+    setenv("XDG_STATE_HOME", path.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", path.c_str(), 1);
+    std::atexit([] {
+      std::error_code ignored;
+      fs::remove_all(folder, ignored);
+    });
+    return new fs::path(path);
+  }();
+  for (const auto& entry : fs::directory_iterator(folder)) fs::remove_all(entry.path());
 }
 
 void FuzzLine::startOperation(std::uint32_t boundMs) {
