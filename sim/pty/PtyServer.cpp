@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <system_error>
 
 #include "serial/Trace.h"
@@ -48,7 +49,20 @@ timespec Timespec(SimTime ns) {
   throw std::system_error(errno, std::generic_category(), what);
 }
 
+std::mutex processLatenessMutex;
+HandOverLateness processLateness;
+
 }  // namespace
+
+HandOverLateness ProcessHandOverLateness() {
+  const std::lock_guard lock(processLatenessMutex);
+  return processLateness;
+}
+
+void ResetProcessHandOverLateness() {
+  const std::lock_guard lock(processLatenessMutex);
+  processLateness = {};
+}
 
 std::string FormatTraceEntry(const TraceEntry& entry) {
   return serial::FormatTraceTime(entry.end) + " " +
@@ -66,8 +80,9 @@ class PtyServer::HostEnd : public LineHost {
  public:
   explicit HostEnd(PtyServer& server) : server_(server) {}
   Parity receiveParity() const override { return server_.slaveParity(); }
-  void receive(const std::uint8_t* bytes, std::size_t count, SimTime) override {
+  void receive(const std::uint8_t* bytes, std::size_t count, SimTime at) override {
     [[maybe_unused]] const ssize_t n = ::write(server_.master_, bytes, count);
+    server_.noteHandOver(at);
   }
   void crossed(const TraceEntry& entry) override { server_.record(entry); }
 
@@ -258,6 +273,23 @@ Parity PtyServer::slaveParity() const {
   termios tio{};
   if (tcgetattr(master_, &tio) != 0) return Parity::None;
   return ParityOfSlaveFlags(static_cast<std::uint32_t>(tio.c_cflag));
+}
+
+void PtyServer::noteHandOver(SimTime due) {
+  const SimTime at = now();
+  const SimTime late = at > due ? at - due : 0;
+  const bool isLate = late > kLateHandOverNs;
+  const auto count = [&](HandOverLateness& tally) {
+    ++tally.handOvers;
+    tally.late += isLate ? 1 : 0;
+    tally.worst = std::max(tally.worst, late);
+  };
+  count(lateness_);
+  {
+    const std::lock_guard lock(processLatenessMutex);
+    count(processLateness);
+  }
+  if (isLate && lateSink_) lateSink_(due, late);
 }
 
 void PtyServer::record(const TraceEntry& entry) {

@@ -33,6 +33,21 @@ std::string FormatTraceEntry(const TraceEntry& entry);
 // The parity a slave's termios control word encodes on a pseudo-terminal.
 Parity ParityOfSlaveFlags(std::uint32_t cflag);
 
+// How late the bytes reached the host, against the moment the UART hands them
+// over: a rig that runs late makes a host time out that would not on a wire.
+struct HandOverLateness {
+  std::uint64_t handOvers = 0;
+  std::uint64_t late = 0;  // later than kLateHandOverNs
+  SimTime worst = 0;
+};
+// Later than this, a hand-over counts as late: it eats into the host's
+// narrowest margin (an echo reaches the host about 1.1 ms before the address
+// scan's 10 ms wait ends).
+inline constexpr SimTime kLateHandOverNs = 1 * kNsPerMs;
+// Every server of this process so far, since the last reset.
+HandOverLateness ProcessHandOverLateness();
+void ResetProcessHandOverLateness();
+
 class PtyServer {
  public:
   enum class StopReason { Requested, HostClosed };
@@ -57,6 +72,12 @@ class PtyServer {
 
   // Every byte that crosses the line is passed to `sink` (on run()'s thread).
   void setTraceSink(std::function<void(const TraceEntry&)> sink) { traceSink_ = std::move(sink); }
+  // Every hand-over later than kLateHandOverNs is passed to `sink`: when it
+  // was due and how late it came (on run()'s thread).
+  void setLateHandOverSink(std::function<void(SimTime due, SimTime late)> sink) {
+    lateSink_ = std::move(sink);
+  }
+  const HandOverLateness& handOverLateness() const { return lateness_; }
   // Keeps the trace in memory for trace(); on by default.
   void keepTrace(bool keep) { keepTrace_ = keep; }
   // What crossed the line so far; read it after run() has returned.
@@ -95,6 +116,7 @@ class PtyServer {
   void noteHostGone();
   Parity slaveParity() const;
   void record(const TraceEntry& entry);
+  void noteHandOver(SimTime due);
 
   std::chrono::steady_clock::time_point origin_;
   int master_ = -1;
@@ -115,6 +137,8 @@ class PtyServer {
   bool keepTrace_ = true;
   std::vector<TraceEntry> trace_;
   std::function<void(const TraceEntry&)> traceSink_;
+  HandOverLateness lateness_;
+  std::function<void(SimTime, SimTime)> lateSink_;
 };
 
 }  // namespace kkm::sim

@@ -2,7 +2,8 @@
 // The one launcher of the simulator program for tests and benchmarks: kkm-sim
 // as a child process with its stdout on a pipe (it prints the slave's path
 // there once the line is served). The destructor kills a child that is still
-// running, so a failed test leaves no simulator behind.
+// running, so a failed test leaves no simulator behind, and hands the child's
+// lateness (KKM_SIM_LATENESS_FILE) to the running test (RigLateness.h).
 
 #include <sys/types.h>
 
@@ -48,6 +49,7 @@ class SimChild {
   pid_t pid_ = -1;
   bool exited_ = false;
   int stdout_ = -1;
+  std::string latenessPath_;
 };
 
 // How long the end-to-end tests give the simulator to start and to stop:
