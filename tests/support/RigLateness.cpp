@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/pty/PtyServer.h"
+#include "tests/support/SimChild.h"
 
 namespace kkm::test {
 namespace {
@@ -53,6 +54,7 @@ class RigLatenessListener : public ::testing::EmptyTestEventListener {
 // Installed before main() runs, in every binary that starts simulators.
 [[maybe_unused]] const bool installed = [] {
   ::testing::UnitTest::GetInstance()->listeners().Append(new RigLatenessListener);
+  SimChild::observeLateness(NoteRigLateness);
   return true;
 }();
 

@@ -15,8 +15,6 @@
 #include <string_view>
 #include <thread>
 
-#include "tests/support/RigLateness.h"
-
 extern char** environ;
 
 namespace kkm::test {
@@ -90,8 +88,9 @@ SimChild::~SimChild() {
   unsigned long long late = 0;
   double worstMs = 0;
   if (std::FILE* file = std::fopen(latenessPath_.c_str(), "r")) {
-    if (std::fscanf(file, "handovers=%llu late=%llu worst_ms=%lf", &handOvers, &late, &worstMs) == 3)
-      NoteRigLateness(handOvers, late, worstMs);
+    if (std::fscanf(file, "handovers=%llu late=%llu worst_ms=%lf", &handOvers, &late, &worstMs) == 3 &&
+        latenessObserver_ != nullptr)
+      latenessObserver_(handOvers, late, worstMs);
     std::fclose(file);
   }
   std::remove(latenessPath_.c_str());
