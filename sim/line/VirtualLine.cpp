@@ -93,11 +93,14 @@ class VirtualLine::HostPort : public serial::SerialPort {
     if (!usable()) return -1;
     return static_cast<std::int32_t>(line_.hostInput_.size());
   }
-  // Lets time pass towards `tick` once; the caller polls again.
+  // Lets time pass, step by step or over idle stretches, until the first
+  // step at which `count` bytes are queued or `tick` is reached: where a
+  // caller polling at every step would stop.
   bool awaitInputUntil(std::uint32_t count, std::uint32_t tick) override {
-    static_cast<void>(count);
     if (!usable() || !line_.idleJumps_) return false;
-    line_.passTowards(line_.startOfTick(tick));
+    const SimTime target = line_.startOfTick(tick);
+    do line_.passTowards(target);
+    while (usable() && line_.hostInput_.size() < count && line_.now_ < target);
     return true;
   }
   std::int32_t read(std::uint8_t* buffer, std::uint32_t count) override {
