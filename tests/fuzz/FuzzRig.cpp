@@ -77,7 +77,9 @@ void UseOwnStateFolders() {
   namespace fs = std::filesystem;
   // Kept alive until the removal at exit has run.
   static const fs::path& folder = *[] {
-    std::string path = (fs::temp_directory_path() / "kkm-fuzz-XXXXXX").string();
+    // In memory where there is such a folder: the records are flushed to disk.
+    const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+    std::string path = (base / "kkm-fuzz-XXXXXX").string();
     KKM_FUZZ_CHECK(mkdtemp(path.data()) != nullptr);
     setenv("XDG_STATE_HOME", path.c_str(), 1);
     setenv("XDG_CONFIG_HOME", path.c_str(), 1);
