@@ -44,9 +44,6 @@ struct HandOverLateness {
 // narrowest margin (an echo reaches the host about 1.1 ms before the address
 // scan's 10 ms wait ends).
 inline constexpr SimTime kLateHandOverNs = 1 * kNsPerMs;
-// Every server of this process so far, since the last reset.
-HandOverLateness ProcessHandOverLateness();
-void ResetProcessHandOverLateness();
 
 class PtyServer {
  public:
@@ -73,7 +70,11 @@ class PtyServer {
   // Every byte that crosses the line is passed to `sink` (on run()'s thread).
   void setTraceSink(std::function<void(const TraceEntry&)> sink) { traceSink_ = std::move(sink); }
   // Every hand-over later than kLateHandOverNs is passed to `sink`: when it
-  // was due and how late it came (on run()'s thread).
+  // was due and how late it came (on run()'s thread). With
+  // KKM_SIM_LATENESS_FILE set, the server also appends its lateness so far to
+  // that file at each such hand-over and when it ends, one line
+  // "server=PID.N handovers=H late=L worst_ms=W" (the last line of a server
+  // counts), so that whoever runs a test sees how late the rig was.
   void setLateHandOverSink(std::function<void(SimTime due, SimTime late)> sink) {
     lateSink_ = std::move(sink);
   }
@@ -117,6 +118,7 @@ class PtyServer {
   Parity slaveParity() const;
   void record(const TraceEntry& entry);
   void noteHandOver(SimTime due);
+  void reportLateness() const;
 
   std::chrono::steady_clock::time_point origin_;
   int master_ = -1;
@@ -139,6 +141,7 @@ class PtyServer {
   std::function<void(const TraceEntry&)> traceSink_;
   HandOverLateness lateness_;
   std::function<void(SimTime, SimTime)> lateSink_;
+  unsigned serial_ = 0;  // this process's servers in order, for the lateness file
 };
 
 }  // namespace kkm::sim

@@ -9,10 +9,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <string_view>
 #include <thread>
 
 extern char** environ;
@@ -48,20 +46,7 @@ SimChild::SimChild(const std::string& program, std::vector<std::string> args, St
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, start.stderrPath.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
 
-  // 3. Its environment: ours, and where it reports how late it ran.
-  static int children = 0;
-  latenessPath_ = (std::filesystem::temp_directory_path() /
-                   ("kkm-sim-lateness-" + std::to_string(getpid()) + "-" + std::to_string(++children)))
-                      .string();
-  std::vector<std::string> environment{"KKM_SIM_LATENESS_FILE=" + latenessPath_};
-  for (char** variable = environ; *variable != nullptr; ++variable)
-    if (!std::string_view(*variable).starts_with("KKM_SIM_LATENESS_FILE="))
-      environment.emplace_back(*variable);
-  std::vector<char*> envp;
-  for (std::string& variable : environment) envp.push_back(variable.data());
-  envp.push_back(nullptr);
-
-  // 4. Real-time scheduling where asked and granted, else the usual one.
+  // 3. Real-time scheduling where asked and granted, else the usual one.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   const sched_param priority{kDevicePriority};
@@ -69,8 +54,8 @@ SimChild::SimChild(const std::string& program, std::vector<std::string> args, St
   posix_spawnattr_setschedparam(&attributes, &priority);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSCHEDULER);
   if (!(start.realTime &&
-        posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data()) == 0) &&
-      posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
+        posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), environ) == 0) &&
+      posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
     pid_ = -1;
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
@@ -84,16 +69,6 @@ SimChild::~SimChild() {
     waitpid(pid_, nullptr, 0);
   }
   if (stdout_ >= 0) close(stdout_);
-  unsigned long long handOvers = 0;
-  unsigned long long late = 0;
-  double worstMs = 0;
-  if (std::FILE* file = std::fopen(latenessPath_.c_str(), "r")) {
-    if (std::fscanf(file, "handovers=%llu late=%llu worst_ms=%lf", &handOvers, &late, &worstMs) == 3 &&
-        latenessObserver_ != nullptr)
-      latenessObserver_(handOvers, late, worstMs);
-    std::fclose(file);
-  }
-  std::remove(latenessPath_.c_str());
 }
 
 std::string SimChild::slavePath(std::chrono::milliseconds timeout) {

@@ -2,8 +2,7 @@
 // The one launcher of the simulator program for tests and benchmarks: kkm-sim
 // as a child process with its stdout on a pipe (it prints the slave's path
 // there once the line is served). The destructor kills a child that is still
-// running, so a failed test leaves no simulator behind, and hands the child's
-// lateness (KKM_SIM_LATENESS_FILE) to the observer, if one is set.
+// running, so a failed test leaves no simulator behind.
 
 #include <sys/types.h>
 
@@ -45,17 +44,10 @@ class SimChild {
   // SIGTERM, then wait().
   int stop(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
-  // Told how late each child handed bytes to the host, once it is gone (the
-  // tests' RigLateness sets it).
-  using LatenessObserver = void (*)(std::uint64_t handOvers, std::uint64_t late, double worstMs);
-  static void observeLateness(LatenessObserver observer) { latenessObserver_ = observer; }
-
  private:
   pid_t pid_ = -1;
   bool exited_ = false;
   int stdout_ = -1;
-  std::string latenessPath_;
-  static inline LatenessObserver latenessObserver_ = nullptr;
 };
 
 // How long the end-to-end tests give the simulator to start and to stop:

@@ -6,10 +6,8 @@
 //
 // The line is served at real-time priority with its memory locked where the
 // machine allows it; the trace says what was granted and notes every
-// hand-over to the host that came more than 1 ms late. With
-// KKM_SIM_LATENESS_FILE set, that file holds the lateness so far, one line
-// "handovers=N late=K worst_ms=W", rewritten whenever a hand-over is late and
-// at the end.
+// hand-over to the host that came more than 1 ms late (and, with
+// KKM_SIM_LATENESS_FILE set, appends the lateness to that file: PtyServer.h).
 
 #include <fcntl.h>
 #include <signal.h>
@@ -18,7 +16,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -142,18 +139,6 @@ void ApplyBusFault(kia::KiaBoard& board, BusFault fault) {
   }
 }
 
-// The lateness so far into KKM_SIM_LATENESS_FILE, when it names one.
-void WriteLateness(const HandOverLateness& lateness) {
-  const char* path = std::getenv("KKM_SIM_LATENESS_FILE");
-  if (path == nullptr || *path == '\0') return;
-  if (std::FILE* file = std::fopen(path, "w")) {
-    std::fprintf(
-        file, "handovers=%llu late=%llu worst_ms=%.3f\n", static_cast<unsigned long long>(lateness.handOvers),
-        static_cast<unsigned long long>(lateness.late), static_cast<double>(lateness.worst) / kNsPerMs);
-    std::fclose(file);
-  }
-}
-
 bool WriteDumps(const SimOptions& options, const CashRegister& reg) {
   bool ok = true;
   const auto dump = [&ok](const std::string& path, std::span<const std::uint8_t> bytes) {
@@ -223,7 +208,6 @@ int Run(const SimOptions& options) {
     std::snprintf(text, sizeof text, "hand-over due at %s ms came %.3f ms late",
                   serial::FormatTraceTime(due).c_str(), static_cast<double>(late) / kNsPerMs);
     note(text);
-    WriteLateness(server.handOverLateness());
   });
   if (!options.linkPath.empty() && !server.linkAt(options.linkPath)) {
     std::fprintf(stderr, "kkm-sim: cannot place a link at %s: %s\n", options.linkPath.c_str(),
@@ -234,11 +218,9 @@ int Run(const SimOptions& options) {
   // 4. Announce the line and serve it until a stop, on time as far as the
   //    machine lets this thread be.
   for (const std::string& text : RequestRealTime().notes) note(text);
-  WriteLateness(server.handOverLateness());
   std::printf("%s\n", server.slavePath().c_str());
   std::fflush(stdout);
   server.run();
-  WriteLateness(server.handOverLateness());
 
   // 5. Leave the memories behind for whoever drove the run.
   //    A trace that broke off makes the run a failure too.
