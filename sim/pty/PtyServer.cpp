@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "serial/Trace.h"
+#include "sim/pty/RealTime.h"
 
 namespace kkm::sim {
 
@@ -162,6 +163,9 @@ SimTime PtyServer::now() const {
 
 PtyServer::StopReason PtyServer::run() {
   prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
+  // The thread that hands bytes over keeps time while the machine is busy,
+  // where it may.
+  RequestRealTime(false);
   for (;;) {
     // 1. The line runs up to now: host bytes whose stop bit has passed reach
     //    the devices, the devices run and may queue answers, device bytes whose

@@ -99,7 +99,8 @@ class PtyServer {
   // later run() returns at once.
   void requestStop();
 
-  // Serves until one of the stop conditions above.
+  // Serves until one of the stop conditions above, on a thread at real-time
+  // priority where the machine grants it (RealTime.h).
   StopReason run();
 
   // Real time since the server was made, the time base of devices and trace.

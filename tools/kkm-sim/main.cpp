@@ -26,8 +26,8 @@
 #include "sim/cashreg/CashRegister.h"
 #include "sim/kia/KiaBoard.h"
 #include "sim/pty/PtyServer.h"
+#include "sim/pty/RealTime.h"
 #include "tools/kkm-sim/MemoryDump.h"
-#include "tools/kkm-sim/RealTime.h"
 #include "tools/kkm-sim/SimOptions.h"
 
 namespace kkm::sim::tool {
@@ -217,7 +217,7 @@ int Run(const SimOptions& options) {
 
   // 4. Announce the line and serve it until a stop, on time as far as the
   //    machine lets this thread be.
-  for (const std::string& text : RequestRealTime().notes) note(text);
+  for (const std::string& text : RequestRealTime(true).notes) note(text);
   std::printf("%s\n", server.slavePath().c_str());
   std::fflush(stdout);
   server.run();

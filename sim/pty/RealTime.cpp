@@ -1,4 +1,4 @@
-#include "tools/kkm-sim/RealTime.h"
+#include "sim/pty/RealTime.h"
 
 #include <pthread.h>
 #include <sched.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace kkm::sim::tool {
+namespace kkm::sim {
 
 namespace {
 // Low among real-time priorities: above every ordinary process, below the
@@ -15,7 +15,7 @@ namespace {
 constexpr int kServePriority = 10;
 }  // namespace
 
-RealTimeGrant RequestRealTime() {
+RealTimeGrant RequestRealTime(bool lockMemory) {
   RealTimeGrant grant;
   int policy = SCHED_OTHER;
   sched_param param{};
@@ -36,6 +36,7 @@ RealTimeGrant RequestRealTime() {
                           (policy == SCHED_FIFO ? "SCHED_FIFO" : "SCHED_RR") + " priority " +
                           std::to_string(param.sched_priority));
   }
+  if (!lockMemory) return grant;
   // On fault: a sanitizer's huge reserved shadow is locked only where used.
   grant.memoryLocked = mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) == 0;
   grant.notes.push_back(grant.memoryLocked ? std::string("memory locked")
@@ -43,4 +44,4 @@ RealTimeGrant RequestRealTime() {
   return grant;
 }
 
-}  // namespace kkm::sim::tool
+}  // namespace kkm::sim

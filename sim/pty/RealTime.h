@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace kkm::sim::tool {
+namespace kkm::sim {
 
 struct RealTimeGrant {
   bool scheduling = false;         // SCHED_FIFO or SCHED_RR in force
@@ -17,8 +17,9 @@ struct RealTimeGrant {
 };
 
 // Asks for SCHED_FIFO at a low real-time priority for the calling thread
-// (kept when it already runs under a real-time policy), and locks the
-// process's memory, present and future, as it is touched.
-RealTimeGrant RequestRealTime();
+// (kept when it already runs under a real-time policy) and, with
+// `lockMemory`, locks the process's memory, present and future, as it is
+// touched.
+RealTimeGrant RequestRealTime(bool lockMemory);
 
-}  // namespace kkm::sim::tool
+}  // namespace kkm::sim
