@@ -64,7 +64,6 @@ struct RegisterRig {
     session.firmwareVersion = service::kRequiredFirmwareVersion;
     session.interfaceReady = true;
     memmap::LoadMemoryMap(session.memoryMap, service::kRequiredFirmwareVersion);
-    service::RemoveRecord("COM1", Link::Processor, ignored);
   }
   std::uint8_t stored() const { return reg.nonVolatile()[service::kEepromNumberAddress]; }
   std::uint8_t checksum() const { return reg.nonVolatile()[service::kEepromChecksumAddress]; }
