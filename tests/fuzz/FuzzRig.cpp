@@ -2,9 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <iterator>
-#include <string>
 
 #include "serial/SerialLine.h"
 #include "tests/fuzz/FuzzCheck.h"
@@ -71,25 +69,6 @@ void UseReceiveFifo(sim::VirtualLine& line, std::uint8_t code) {
 void UseIdleJumps(sim::VirtualLine& line) {
   static const bool stepOnly = std::getenv("KKM_FUZZ_STEP_ONLY") != nullptr;
   line.setIdleJumps(!stepOnly);
-}
-
-void UseOwnStateFolders() {
-  namespace fs = std::filesystem;
-  // Kept alive until the removal at exit has run.
-  static const fs::path& folder = *[] {
-    // In memory where there is such a folder: the records are flushed to disk.
-    const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-    std::string path = (base / "kkm-fuzz-XXXXXX").string();
-    KKM_FUZZ_CHECK(mkdtemp(path.data()) != nullptr);
-    setenv("XDG_STATE_HOME", path.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", path.c_str(), 1);
-    std::atexit([] {
-      std::error_code ignored;
-      fs::remove_all(folder, ignored);
-    });
-    return new fs::path(path);
-  }();
-  for (const auto& entry : fs::directory_iterator(folder)) fs::remove_all(entry.path());
 }
 
 void FuzzLine::startOperation(std::uint32_t boundMs) {

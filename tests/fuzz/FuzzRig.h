@@ -52,10 +52,6 @@ void UseReceiveFifo(sim::VirtualLine& line, std::uint8_t code);
 // Waits jump over idle virtual time unless KKM_FUZZ_STEP_ONLY is set (to
 // compare the speed of both).
 void UseIdleJumps(sim::VirtualLine& line);
-// XDG_STATE_HOME and XDG_CONFIG_HOME point at an empty folder of this process,
-// in memory where possible (emptied again at every call, removed at exit): no
-// run sees another's records.
-void UseOwnStateFolders();
 
 // One run: the device plays `script`; COM1 is the line.
 struct FuzzLine {

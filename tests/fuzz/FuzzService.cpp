@@ -10,8 +10,6 @@
 // one more byte first: the memory state the record meets.
 
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
 #include <span>
 #include <sstream>
 #include <string>
@@ -22,6 +20,7 @@
 #include "sim/cashreg/CashRegister.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/fuzz/FuzzRig.h"
+#include "tests/support/StateHome.h"
 #include "tools/kkm-netnum-cli/CliTool.h"
 
 namespace kkm::fuzz {
@@ -201,7 +200,9 @@ void FuzzArguments(ByteReader& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kkm::fuzz;
-  UseOwnStateFolders();
+  // The per-user state folder of this process (tests/support/StateHome.h),
+  // emptied: no run sees another's records.
+  kkm::test::ClearStateHome();
   ByteReader in(std::span(data, size));
   constexpr void (*kTargets[])(ByteReader&) = {FuzzWrite, FuzzFinish, FuzzParser, FuzzArguments};
   kTargets[KKM_FUZZ_SERVICE_TARGET](in);
