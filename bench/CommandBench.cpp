@@ -74,7 +74,6 @@ void BM_CommandParts(benchmark::State& state) {
   const SimProcess sim(SimLink::Cpu);
   const auto platform = serial::MakeNativePlatform();
   service::Session session(*platform);
-  const std::vector<std::string> names = serial::DeviceNamesOf(sim.slavePath());
   service::WriteRecord record{"COM1", sim.slavePath(), service::Link::Processor, 0xFE, 0xFE, 0xFE, 0x10,
                               0x10};
   std::vector<double> open, close, holders, save, remove;
@@ -84,7 +83,7 @@ void BM_CommandParts(benchmark::State& state) {
       if (!service::OpenSessionPort(session, "COM1")) state.SkipWithError("COM1 does not open");
     }));
     close.push_back(TimeMs([&] { serial::CloseComPort(session.port); }));
-    holders.push_back(TimeMs([&] { serial::HoldersNamed(names, 1); }));
+    holders.push_back(TimeMs([&] { serial::OtherHoldersOf(sim.slavePath(), 1); }));
     save.push_back(TimeMs([&] { service::SaveRecord(record, reason); }));
     remove.push_back(TimeMs([&] { service::RemoveRecord("COM1", service::Link::Processor, reason); }));
     state.SetIterationTime((open.back() + close.back()) / 1000.0);

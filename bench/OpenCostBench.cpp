@@ -1,6 +1,7 @@
 // What opening a port costs as the machine around the tool holds more
 // descriptors. Child processes hold about 1,000, 10,000 and 50,000 extra
-// descriptors (duplicates of /dev/null); at each size the look for other
+// descriptors (duplicates of a pipe's end, as the sockets and pipes that most
+// descriptors are); at each size the look for other
 // holders of a free pseudo-terminal is timed three ways, alternately:
 //   before   stat of every descriptor's target (fstatat through /proc/<pid>/fd)
 //   after    the link of every descriptor read (readlinkat), one thread
@@ -90,9 +91,10 @@ class Holders {
         rlimit own = limit;
         own.rlim_cur = own.rlim_max;
         setrlimit(RLIMIT_NOFILE, &own);
-        const int null = open("/dev/null", O_RDONLY);
-        for (std::size_t i = 1; i < count; ++i)
-          if (dup(null) < 0) break;
+        int pipeEnds[2];
+        if (pipe(pipeEnds) != 0) _exit(1);
+        for (std::size_t i = 2; i < count; ++i)
+          if (dup(pipeEnds[0]) < 0) break;
         [[maybe_unused]] const ssize_t n = write(ready[1], "x", 1);
         for (;;) pause();
       }
@@ -162,8 +164,8 @@ int main(int argc, char** argv) {
   };
   const std::vector<Way> ways = {
       {"before (stat)", [&] { StatHolders(st.st_rdev); }},
-      {"after (readlink)", [&] { kkm::serial::HoldersNamed(names, 1, 1); }},
-      {"after, 2 threads", [&] { kkm::serial::HoldersNamed(names, 1, 2); }},
+      {"after (readlink)", [&] { kkm::serial::HoldersNamed(names, st.st_rdev, 1, 1); }},
+      {"after, 2 threads", [&] { kkm::serial::HoldersNamed(names, st.st_rdev, 1, 2); }},
       {"listing only", [&] { DescriptorsOnTheMachine(); }},
       {"OpenPosixPort", [&] { kkm::serial::OpenPosixPort(path); }},
   };

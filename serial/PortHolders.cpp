@@ -49,9 +49,11 @@ std::string CommandName(int procFd, const std::string& pid) {
   return text;
 }
 
-// Whether one of the process's descriptors links to one of `names`; a folder
-// we may not open counts as holding nothing.
-bool Holds(int procFd, const std::string& pid, const std::vector<std::string>& names) {
+// Whether one of the process's descriptors links to one of `names`, or to a
+// node under /dev that carries `device` (the device under another name, as a
+// container may show it; /dev is local, so the stat cannot hang); a folder we
+// may not open counts as holding nothing.
+bool Holds(int procFd, const std::string& pid, const std::vector<std::string>& names, dev_t device) {
   const int fdDir = openat(procFd, (pid + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fdDir < 0) return false;
   FolderHandle fds(fdopendir(fdDir));
@@ -63,6 +65,10 @@ bool Holds(int procFd, const std::string& pid, const std::vector<std::string>& n
     if (entry->d_name[0] == '.') continue;
     const std::string target = LinkText(fdDir, entry->d_name);
     if (std::find(names.begin(), names.end(), target) != names.end()) return true;
+    struct stat st {};
+    if (device != 0 && target.starts_with("/dev/") && fstatat(fdDir, entry->d_name, &st, 0) == 0 &&
+        S_ISCHR(st.st_mode) && st.st_rdev == device)
+      return true;
   }
   return false;
 }
@@ -117,7 +123,7 @@ std::vector<std::string> DeviceNamesOf(dev_t device) {
   return names;
 }
 
-std::vector<std::string> HoldersNamed(const std::vector<std::string>& names, std::size_t limit,
+std::vector<std::string> HoldersNamed(const std::vector<std::string>& names, dev_t device, std::size_t limit,
                                       unsigned threads) {
   std::vector<std::string> holders;
   if (names.empty() || limit == 0) return holders;
@@ -133,7 +139,7 @@ std::vector<std::string> HoldersNamed(const std::vector<std::string>& names, std
   std::atomic<std::size_t> found{0};
   const auto work = [&] {
     for (std::size_t i = next++; i < pids.size() && found < limit; i = next++)
-      if (Holds(procFd, pids[i], names)) {
+      if (Holds(procFd, pids[i], names, device)) {
         holds[i] = 1;
         ++found;
       }
@@ -148,10 +154,12 @@ std::vector<std::string> HoldersNamed(const std::vector<std::string>& names, std
   return holders;
 }
 
-std::vector<std::string> OtherHoldersOf(dev_t device) { return HoldersNamed(DeviceNamesOf(device)); }
+std::vector<std::string> OtherHoldersOf(dev_t device) { return HoldersNamed(DeviceNamesOf(device), device); }
 
 std::vector<std::string> OtherHoldersOf(const std::string& path, std::size_t limit) {
-  return HoldersNamed(DeviceNamesOf(path), limit);
+  struct stat st {};
+  const dev_t device = stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) ? st.st_rdev : 0;
+  return HoldersNamed(DeviceNamesOf(path), device, limit);
 }
 
 }  // namespace kkm::serial

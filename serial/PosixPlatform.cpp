@@ -459,7 +459,8 @@ std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path) {
   // A device another program holds (a terminal program, a modem-probing
   // daemon) is in use as much as a locked one: both would read our answers.
   // One holder is enough to refuse, and is named.
-  if (const std::vector<std::string> holders = HoldersNamed(DeviceNamesOf(path, fd), 1); !holders.empty()) {
+  if (const std::vector<std::string> holders = HoldersNamed(DeviceNamesOf(path, fd), st.st_rdev, 1);
+      !holders.empty()) {
     ::close(fd);
     Fail({FailureCode::PortInUse, -1, -1, -1, EBUSY, holders.front()});
     return nullptr;
