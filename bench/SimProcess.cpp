@@ -4,8 +4,8 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <string>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace kkm::bench {

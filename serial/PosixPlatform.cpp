@@ -6,7 +6,6 @@
 // starts when the frame is on the wire; a port is left as it was found when it
 // is closed.
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -23,12 +22,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "serial/Failure.h"
 #include "serial/Platform.h"
 #include "serial/PortMap.h"
+#include "serial/PortHolders.h"
 #include "serial/PosixPort.h"
 
 namespace kkm::serial {
@@ -118,13 +117,6 @@ bool SetLowLatency(int fd, bool on) {
   return ioctl(fd, TIOCSSERIAL, &info) == 0;
 }
 
-std::string CommandName(const std::string& pid) {
-  std::ifstream comm("/proc/" + pid + "/comm");
-  std::string name;
-  std::getline(comm, name);
-  return name;
-}
-
 class PosixPlatform : public Platform {
  public:
   std::unique_ptr<SerialPort> openPort(const std::string& name) override {
@@ -144,39 +136,6 @@ std::string DevicePathFor(const std::string& portName) {
   if (!portName.empty() && portName.front() == '/') return portName;
   if (!ComPortNumber(portName)) return {};
   return ResolvePortName(portName);
-}
-
-std::vector<std::string> OtherHoldersOf(dev_t device) {
-  std::vector<std::string> holders;
-  const std::string self = std::to_string(getpid());
-  DIR* proc = opendir("/proc");
-  if (proc == nullptr) return holders;
-  while (const dirent* entry = readdir(proc)) {
-    const std::string pid = entry->d_name;
-    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
-    // Another user's descriptors are closed to us unless we are root.
-    const int fdDir = ::open(("/proc/" + pid + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fdDir < 0) continue;
-    DIR* fds = fdopendir(fdDir);
-    if (fds == nullptr) {
-      ::close(fdDir);
-      continue;
-    }
-    bool holds = false;
-    while (const dirent* fdEntry = readdir(fds)) {
-      if (fdEntry->d_name[0] == '.') continue;
-      // Relative to the open folder: no path to build and walk for each descriptor.
-      struct stat st {};
-      if (fstatat(fdDir, fdEntry->d_name, &st, 0) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device) {
-        holds = true;
-        break;
-      }
-    }
-    closedir(fds);
-    if (holds) holders.push_back(pid + " (" + CommandName(pid) + ")");
-  }
-  closedir(proc);
-  return holders;
 }
 
 std::uint32_t AwaitOutputDrained(const std::function<std::optional<OutputState>()>& probe, Clock& clock,
@@ -494,11 +453,11 @@ std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path) {
   }
   // A device another program holds (a terminal program, a modem-probing
   // daemon) is in use as much as a locked one: both would read our answers.
-  if (const std::vector<std::string> holders = OtherHoldersOf(st.st_rdev); !holders.empty()) {
-    std::string list;
-    for (const std::string& holder : holders) list += (list.empty() ? "" : ", ") + holder;
+  // One holder is enough to refuse, and is named.
+  if (const std::vector<std::string> holders = HoldersNamed(DeviceNamesOf(path, fd), st.st_rdev, 1);
+      !holders.empty()) {
     ::close(fd);
-    Fail({FailureCode::PortInUse, -1, -1, -1, EBUSY, list});
+    Fail({FailureCode::PortInUse, -1, -1, -1, EBUSY, holders.front()});
     return nullptr;
   }
   ioctl(fd, TIOCEXCL);

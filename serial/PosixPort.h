@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "serial/Clock.h"
+#include "serial/PortHolders.h"
 #include "serial/SerialPort.h"
 
 namespace kkm::serial {
@@ -24,17 +25,11 @@ namespace kkm::serial {
 std::string DevicePathFor(const std::string& portName);
 
 // Opens `path` exclusively if it is a terminal device that no other process
-// holds open; nullptr otherwise. Asks the driver for low-latency delivery
+// holds open (serial/PortHolders.h); nullptr otherwise. Asks the driver for low-latency delivery
 // (refusal is ignored) and saves the terminal settings; close() restores both.
 // LastFailure() says why a port was refused (no such device, permission
 // denied, in use, not a terminal device).
 std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path);
-
-// The other processes that hold the character device `device` (its st_rdev)
-// open, found the way fuser does through /proc/<pid>/fd: best effort, since
-// only processes whose descriptors we may read are seen. This process is left
-// out. Each entry is "<pid> (<command name>)".
-std::vector<std::string> OtherHoldersOf(dev_t device);
 
 // What the driver says of its transmit side: bytes still in its output queue,
 // and whether the transmitter's shift register is empty (true where the driver

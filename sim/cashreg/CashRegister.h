@@ -143,6 +143,8 @@ class CashRegister : public LineDevice {
   void connect(DeviceTransmitter& transmitter) override { transmitter_ = &transmitter; }
   void receive(std::uint8_t byte, Parity parity, SimTime at) override;
   void advanceTo(SimTime until) override;
+  // Only its queued answers go out on their own.
+  SimTime nextActionAt() const override { return outbox_.empty() ? kIdleForever : outbox_.begin()->first; }
 
  private:
   struct ActiveRule {

@@ -19,14 +19,16 @@ static_assert(CollidedByte(0xFE, 0xFE) == 0xFC);
 static_assert(CollidedByte(0xFF, 0xFF) == 0xFE);
 
 // Adds `item` (a character with byte, parity, start and end) to `queue`, kept
-// ordered by end, merging it with every queued character it overlaps.
+// ordered by end, merging it with every queued character it overlaps. Queued
+// characters never overlap, so they are ordered by start too: the only one
+// that can overlap is the first that ends after `item` starts, found by
+// bisection (a long answer queues in linear time, not quadratic).
 template <typename Queue, typename Item>
 void QueueCharacter(Queue& queue, Item item) {
   for (;;) {
-    const auto overlap = std::find_if(queue.begin(), queue.end(), [&item](const Item& queued) {
-      return queued.start < item.end && item.start < queued.end;
-    });
-    if (overlap == queue.end()) break;
+    const auto overlap = std::upper_bound(queue.begin(), queue.end(), item.start,
+                                          [](auto start, const Item& queued) { return start < queued.end; });
+    if (overlap == queue.end() || overlap->start >= item.end) break;
     const Item queued = *overlap;
     queue.erase(overlap);
     const bool queuedFirst = queued.start <= item.start;

@@ -46,6 +46,13 @@ class LineDevice {
   virtual void receive(std::uint8_t byte, Parity parity, SimTime at) = 0;
   // Run the device's own work (timers, a CPU, scheduled answers) up to `until`.
   virtual void advanceTo(SimTime until) = 0;
+  // The earliest moment at which the device may act on its own (send, or fire
+  // a timer) without hearing another byte first: the line lets time jump over
+  // a wait up to there when nothing else is due. kIdleForever when it only
+  // ever answers; 0, the default, when it cannot tell (the line then moves
+  // step by step, as it would without the jump).
+  static constexpr SimTime kIdleForever = ~SimTime{0};
+  virtual SimTime nextActionAt() const { return 0; }
 };
 
 }  // namespace kkm::sim

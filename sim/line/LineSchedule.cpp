@@ -88,6 +88,12 @@ SimTime LineSchedule::nextHandOver() const {
   return held > 0 ? lastArrival + timeout : kNever;
 }
 
+SimTime LineSchedule::nextDeviceAction() const {
+  SimTime next = kNever;
+  for (const LineDevice* device : devices_) next = std::min(next, device->nextActionAt());
+  return next;
+}
+
 void LineSchedule::runDevicesTo(SimTime until) {
   for (LineDevice* device : devices_) device->advanceTo(until);
 }

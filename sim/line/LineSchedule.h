@@ -77,6 +77,8 @@ class LineSchedule {
   // counting the device bytes already on their way but none sent later;
   // kNever when nothing is held or on its way.
   SimTime nextHandOver() const;
+  // The earliest LineDevice::nextActionAt of the attached devices.
+  SimTime nextDeviceAction() const;
   // Runs the line up to `until`: every event on the way in order of time,
   // with the devices run up to each event first, then the devices up to `until`.
   void runTo(SimTime until);

@@ -16,6 +16,7 @@ class VirtualLine::LineClock : public serial::Clock {
     return line_.startTick_ + static_cast<std::uint32_t>(line_.now_ / kNsPerMs);
   }
   void letTimePass() override { line_.advanceBy(line_.step_); }
+  void letTimePassUntil(std::uint32_t tick) override { line_.passTowards(line_.startOfTick(tick)); }
 
  private:
   VirtualLine& line_;
@@ -92,6 +93,16 @@ class VirtualLine::HostPort : public serial::SerialPort {
     if (!usable()) return -1;
     return static_cast<std::int32_t>(line_.hostInput_.size());
   }
+  // Lets time pass, step by step or over idle stretches, until the first
+  // step at which `count` bytes are queued or `tick` is reached: where a
+  // caller polling at every step would stop.
+  bool awaitInputUntil(std::uint32_t count, std::uint32_t tick) override {
+    if (!usable() || !line_.idleJumps_) return false;
+    const SimTime target = line_.startOfTick(tick);
+    do line_.passTowards(target);
+    while (usable() && line_.hostInput_.size() < count && line_.now_ < target);
+    return true;
+  }
   std::int32_t read(std::uint8_t* buffer, std::uint32_t count) override {
     if (!usable()) return -1;
     const Timeouts& t = line_.timeouts_;
@@ -113,7 +124,9 @@ class VirtualLine::HostPort : public serial::SerialPort {
       }
       if (got > 0 && t.readInterval != 0 && line_.now_ - lastArrival > interval) break;
       if (line_.now_ - start >= total) break;
-      line_.clock().letTimePass();
+      // Towards the first moment either limit is met.
+      const SimTime intervalEnd = got > 0 && t.readInterval != 0 ? lastArrival + interval + 1 : start + total;
+      line_.passTowards(std::min(start + total, intervalEnd));
       if (!usable()) return got > 0 ? static_cast<std::int32_t>(got) : -1;
     }
     return static_cast<std::int32_t>(got);
@@ -209,6 +222,25 @@ void VirtualLine::advanceTo(SimTime until) {
   schedule_->runTo(until);
   now_ = until;
   takeHandedOver(until);
+}
+
+SimTime VirtualLine::startOfTick(std::uint32_t tick) const {
+  const auto ahead = static_cast<std::int32_t>(tick - clock_->tickMs());
+  const SimTime nowMs = now_ / kNsPerMs;
+  if (ahead <= 0) return now_;
+  return (nowMs + static_cast<SimTime>(ahead)) * kNsPerMs;
+}
+
+void VirtualLine::passTowards(SimTime target) {
+  if (!idleJumps_) {
+    advanceBy(step_);
+    return;
+  }
+  SimTime due = std::min({target, schedule_->nextEvent(), schedule_->nextDeviceAction()});
+  if (!handedOver_.empty()) due = std::min(due, handedOver_.front().at);
+  // Whole steps, at least one, up to the first one at or past `due`.
+  const SimTime steps = due <= now_ + step_ ? 1 : (due - now_ + step_ - 1) / step_;
+  advanceTo(now_ + steps * step_);
 }
 
 void VirtualLine::takeHandedOver(SimTime now) {

@@ -34,6 +34,20 @@ class VirtualLine {
   SimTime now() const { return now_; }
   void advanceTo(SimTime until);
   void advanceBy(SimTime duration) { advanceTo(now_ + duration); }
+  // Lets time pass as a host's wait does, towards `target`: one step, or as
+  // many steps at once as pass before anything can happen (no byte crossing
+  // or waiting to reach the host, no device due to act, by
+  // LineDevice::nextActionAt). Where the steps would have stopped, so a wait
+  // ends at the same moment and sees the same line either way, only sooner in
+  // real time.
+  void passTowards(SimTime target);
+  // Whether waits jump over idle time (on by default); off, every wait moves
+  // one step at a time.
+  void setIdleJumps(bool on) { idleJumps_ = on; }
+  bool idleJumps() const { return idleJumps_; }
+  // The start of the millisecond in which the tick counter reads `tick`,
+  // taken as the reading nearest to now (at most now for a tick already read).
+  SimTime startOfTick(std::uint32_t tick) const;
 
   // Devices are not owned; they must outlive the line's use.
   void attach(LineDevice& device);
@@ -107,6 +121,7 @@ class VirtualLine {
   std::uint32_t inputBufferSize_ = 4096;
 
   bool hostWriteReturnsAtOnce_ = false;
+  bool idleJumps_ = true;
   struct Arrived {
     std::uint8_t byte;
     SimTime at;

@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
 
 #include "serial/Trace.h"
+#include "sim/pty/RealTime.h"
 
 namespace kkm::sim {
 
@@ -48,6 +50,8 @@ timespec Timespec(SimTime ns) {
   throw std::system_error(errno, std::generic_category(), what);
 }
 
+std::atomic<unsigned> serversMade{0};
+
 }  // namespace
 
 std::string FormatTraceEntry(const TraceEntry& entry) {
@@ -66,8 +70,9 @@ class PtyServer::HostEnd : public LineHost {
  public:
   explicit HostEnd(PtyServer& server) : server_(server) {}
   Parity receiveParity() const override { return server_.slaveParity(); }
-  void receive(const std::uint8_t* bytes, std::size_t count, SimTime) override {
+  void receive(const std::uint8_t* bytes, std::size_t count, SimTime at) override {
     [[maybe_unused]] const ssize_t n = ::write(server_.master_, bytes, count);
+    server_.noteHandOver(at);
   }
   void crossed(const TraceEntry& entry) override { server_.record(entry); }
 
@@ -78,7 +83,8 @@ class PtyServer::HostEnd : public LineHost {
 PtyServer::PtyServer()
     : origin_(std::chrono::steady_clock::now()),
       hostEnd_(std::make_unique<HostEnd>(*this)),
-      schedule_(std::make_unique<LineSchedule>(*hostEnd_)) {
+      schedule_(std::make_unique<LineSchedule>(*hostEnd_)),
+      serial_(++serversMade) {
   // 1. The pair: master non-blocking, closed on exec.
   master_ = posix_openpt(O_RDWR | O_NOCTTY);
   if (master_ < 0) ThrowErrno("posix_openpt");
@@ -112,6 +118,7 @@ PtyServer::PtyServer()
 }
 
 PtyServer::~PtyServer() {
+  if (lateness_.handOvers > 0) reportLateness();
   if (!linkPath_.empty()) {
     // Only our own link: someone may have put something else there meanwhile.
     char target[4096];
@@ -156,6 +163,9 @@ SimTime PtyServer::now() const {
 
 PtyServer::StopReason PtyServer::run() {
   prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
+  // The thread that hands bytes over keeps time while the machine is busy,
+  // where it may.
+  RequestRealTime(false);
   for (;;) {
     // 1. The line runs up to now: host bytes whose stop bit has passed reach
     //    the devices, the devices run and may queue answers, device bytes whose
@@ -258,6 +268,33 @@ Parity PtyServer::slaveParity() const {
   termios tio{};
   if (tcgetattr(master_, &tio) != 0) return Parity::None;
   return ParityOfSlaveFlags(static_cast<std::uint32_t>(tio.c_cflag));
+}
+
+void PtyServer::noteHandOver(SimTime due) {
+  const SimTime at = now();
+  const SimTime late = at > due ? at - due : 0;
+  const bool isLate = late > kLateHandOverNs;
+  ++lateness_.handOvers;
+  lateness_.worst = std::max(lateness_.worst, late);
+  if (!isLate) return;
+  ++lateness_.late;
+  if (lateSink_) lateSink_(due, late);
+  reportLateness();
+}
+
+void PtyServer::reportLateness() const {
+  const char* path = std::getenv("KKM_SIM_LATENESS_FILE");
+  if (path == nullptr || *path == '\0') return;
+  // One append of one line: servers of several processes share the file.
+  char line[160];
+  const int length = std::snprintf(
+      line, sizeof line, "server=%d.%u handovers=%llu late=%llu worst_ms=%.3f\n", static_cast<int>(getpid()),
+      serial_, static_cast<unsigned long long>(lateness_.handOvers),
+      static_cast<unsigned long long>(lateness_.late), static_cast<double>(lateness_.worst) / kNsPerMs);
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  [[maybe_unused]] const ssize_t n = ::write(fd, line, static_cast<std::size_t>(length));
+  ::close(fd);
 }
 
 void PtyServer::record(const TraceEntry& entry) {

@@ -33,6 +33,18 @@ std::string FormatTraceEntry(const TraceEntry& entry);
 // The parity a slave's termios control word encodes on a pseudo-terminal.
 Parity ParityOfSlaveFlags(std::uint32_t cflag);
 
+// How late the bytes reached the host, against the moment the UART hands them
+// over: a rig that runs late makes a host time out that would not on a wire.
+struct HandOverLateness {
+  std::uint64_t handOvers = 0;
+  std::uint64_t late = 0;  // later than kLateHandOverNs
+  SimTime worst = 0;
+};
+// Later than this, a hand-over counts as late: it eats into the host's
+// narrowest margin (an echo reaches the host about 1.1 ms before the address
+// scan's 10 ms wait ends).
+inline constexpr SimTime kLateHandOverNs = 1 * kNsPerMs;
+
 class PtyServer {
  public:
   enum class StopReason { Requested, HostClosed };
@@ -57,6 +69,16 @@ class PtyServer {
 
   // Every byte that crosses the line is passed to `sink` (on run()'s thread).
   void setTraceSink(std::function<void(const TraceEntry&)> sink) { traceSink_ = std::move(sink); }
+  // Every hand-over later than kLateHandOverNs is passed to `sink`: when it
+  // was due and how late it came (on run()'s thread). With
+  // KKM_SIM_LATENESS_FILE set, the server also appends its lateness so far to
+  // that file at each such hand-over and when it ends, one line
+  // "server=PID.N handovers=H late=L worst_ms=W" (the last line of a server
+  // counts), so that whoever runs a test sees how late the rig was.
+  void setLateHandOverSink(std::function<void(SimTime due, SimTime late)> sink) {
+    lateSink_ = std::move(sink);
+  }
+  const HandOverLateness& handOverLateness() const { return lateness_; }
   // Keeps the trace in memory for trace(); on by default.
   void keepTrace(bool keep) { keepTrace_ = keep; }
   // What crossed the line so far; read it after run() has returned.
@@ -77,7 +99,8 @@ class PtyServer {
   // later run() returns at once.
   void requestStop();
 
-  // Serves until one of the stop conditions above.
+  // Serves until one of the stop conditions above, on a thread at real-time
+  // priority where the machine grants it (RealTime.h).
   StopReason run();
 
   // Real time since the server was made, the time base of devices and trace.
@@ -95,6 +118,8 @@ class PtyServer {
   void noteHostGone();
   Parity slaveParity() const;
   void record(const TraceEntry& entry);
+  void noteHandOver(SimTime due);
+  void reportLateness() const;
 
   std::chrono::steady_clock::time_point origin_;
   int master_ = -1;
@@ -115,6 +140,9 @@ class PtyServer {
   bool keepTrace_ = true;
   std::vector<TraceEntry> trace_;
   std::function<void(const TraceEntry&)> traceSink_;
+  HandOverLateness lateness_;
+  std::function<void(SimTime, SimTime)> lateSink_;
+  unsigned serial_ = 0;  // this process's servers in order, for the lateness file
 };
 
 }  // namespace kkm::sim

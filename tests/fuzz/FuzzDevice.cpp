@@ -54,6 +54,12 @@ void FuzzDevice::advanceTo(SimTime until) {
   }
 }
 
+SimTime FuzzDevice::nextActionAt() const {
+  SimTime next = promptPending_ ? lastArrival_ + kQuietGap : kIdleForever;
+  for (const Timed& timed : timed_) next = std::min(next, timed.when);
+  return next;
+}
+
 std::uint8_t FuzzDevice::next() { return cursor_ < script_.size() ? script_[cursor_++] : 0; }
 
 FuzzDevice::Part FuzzDevice::readPart(bool& more, std::uint32_t& repeats) {

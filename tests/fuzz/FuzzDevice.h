@@ -71,6 +71,7 @@ class FuzzDevice : public sim::LineDevice {
   void connect(sim::DeviceTransmitter& transmitter) override { transmitter_ = &transmitter; }
   void receive(std::uint8_t byte, Parity parity, SimTime at) override;
   void advanceTo(SimTime until) override;
+  SimTime nextActionAt() const override;
 
   std::size_t prompts() const { return prompts_; }
   std::size_t bytesSent() const { return sent_; }

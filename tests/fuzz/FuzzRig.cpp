@@ -51,6 +51,7 @@ bool FramesOnlyAfterEcho(const sim::VirtualLine& line, sim::SimTime since, std::
 }
 
 FuzzLine::FuzzLine(std::span<const std::uint8_t> script) : device(script) {
+  UseIdleJumps(line);
   platform.addPort("COM1", line);
   line.attach(device);
 }
@@ -60,9 +61,14 @@ void FuzzLine::vanishLater(std::uint8_t code) {
   device.at(line.now() + code * kVanishStep, [this] { line.vanish(); });
 }
 
-void FuzzLine::useReceiveFifo(std::uint8_t code) {
+void UseReceiveFifo(sim::VirtualLine& line, std::uint8_t code) {
   const unsigned trigger = kFifoTriggerLevels[code % std::size(kFifoTriggerLevels)];
   if (trigger != 0) line.setHostReceiveFifo(trigger, kFifoTimeoutCharacters);
+}
+
+void UseIdleJumps(sim::VirtualLine& line) {
+  static const bool stepOnly = std::getenv("KKM_FUZZ_STEP_ONLY") != nullptr;
+  line.setIdleJumps(!stepOnly);
 }
 
 void FuzzLine::startOperation(std::uint32_t boundMs) {

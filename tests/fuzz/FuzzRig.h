@@ -45,16 +45,21 @@ std::vector<sim::TraceEntry> HostEntriesSince(const sim::VirtualLine& line, sim:
 // before the register had echoed `address`.
 bool FramesOnlyAfterEcho(const sim::VirtualLine& line, sim::SimTime since, std::uint8_t address);
 
+// The host's UART hands received bytes over as a 16550 does, by `code` % 4:
+// at once (no FIFO), or at a trigger level of 4, 8 or 14 bytes or after 4
+// quiet character times.
+void UseReceiveFifo(sim::VirtualLine& line, std::uint8_t code);
+// Waits jump over idle virtual time unless KKM_FUZZ_STEP_ONLY is set (to
+// compare the speed of both).
+void UseIdleJumps(sim::VirtualLine& line);
+
 // One run: the device plays `script`; COM1 is the line.
 struct FuzzLine {
   explicit FuzzLine(std::span<const std::uint8_t> script);
 
   // The line vanishes (cable pulled) `code` * 50 ms after now; 0 never.
   void vanishLater(std::uint8_t code);
-  // The host's UART hands received bytes over as a 16550 does, by `code` % 4:
-  // at once (no FIFO), or at a trigger level of 4, 8 or 14 bytes or after 4
-  // quiet character times.
-  void useReceiveFifo(std::uint8_t code);
+  void useReceiveFifo(std::uint8_t code) { UseReceiveFifo(line, code); }
   // Marks now as the start of an operation that must end within `boundMs`.
   void startOperation(std::uint32_t boundMs);
   // Checks the bound once the operation has returned, then lets the line run

@@ -248,8 +248,8 @@ TEST(PosixPort, ClosingLeavesTheDeviceAsItWasFound) {
   EXPECT_EQ(after.c_oflag, before.c_oflag);
 }
 
-// A device another process holds open is in use, and the failure names its
-// holder.
+// A device another process holds open is in use, under any of its names, and
+// the failure names its holder; the look by device number finds it too.
 TEST(PosixPort, ADeviceAnotherProcessHoldsIsInUse) {
   PseudoTerminal pty;
   posix_spawn_file_actions_t actions;
@@ -269,6 +269,13 @@ TEST(PosixPort, ADeviceAnotherProcessHoldsIsInUse) {
   EXPECT_NE(FailureText(LastFailure()).find("процесс " + std::to_string(holder) + " (sleep)"),
             std::string::npos)
       << FailureText(LastFailure());
+  const std::string link = ::testing::TempDir() + "/held-port-" + std::to_string(getpid());
+  ASSERT_EQ(symlink(pty.path().c_str(), link.c_str()), 0);
+  EXPECT_EQ(OpenPosixPort(link), nullptr) << "by a link to it";
+  unlink(link.c_str());
+  struct stat st {};
+  ASSERT_EQ(stat(pty.path().c_str(), &st), 0);
+  EXPECT_EQ(OtherHoldersOf(st.st_rdev), std::vector<std::string>{std::to_string(holder) + " (sleep)"});
 
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);

@@ -90,5 +90,26 @@ TEST(NetworkNumber, TakesOneToNinetyNineInDecimalDigitsOnly) {
   EXPECT_EQ(NetworkNumberText(0x00), "FF");
 }
 
+// Waits that jump over idle virtual time end where stepping ends them: the
+// same bytes at the same moments, through time-outs, busy answers and pauses.
+TEST(IdleJumps, AConnectionAndAWriteCrossTheLineAsWhenSteppingThrough) {
+  const auto run = [](bool jumps, RegisterFault fault) {
+    test::ClearStateHome();  // no record of the other run's cut write
+    sim::VirtualLine line;
+    sim::CashRegister reg(1);
+    reg.faultOnExchange(3, fault);
+    line.attach(reg);
+    line.setIdleJumps(jumps);
+    sim::VirtualPlatform platform(line);
+    platform.addPort("COM1", line);
+    Session session(platform);
+    EXPECT_TRUE(Connect(session, "COM1", Link::Processor).connected());
+    WriteNetworkNumber(session, Link::Processor, 45);
+    return std::make_pair(line.trace(), line.now());
+  };
+  for (RegisterFault fault : {RegisterFault::Busy, RegisterFault::Silent, RegisterFault::NoReply})
+    EXPECT_EQ(run(true, fault), run(false, fault)) << static_cast<int>(fault);
+}
+
 }  // namespace
 }  // namespace kkm::service

@@ -3,6 +3,11 @@
 // a KIA board wired to the register answers instead. The slave's path goes to
 // stdout as soon as the line is served; SIGINT and SIGTERM end the run
 // cleanly (exit 0, symlink removed, dumps written).
+//
+// The line is served at real-time priority with its memory locked where the
+// machine allows it; the trace says what was granted and notes every
+// hand-over to the host that came more than 1 ms late (and, with
+// KKM_SIM_LATENESS_FILE set, appends the lateness to that file: PtyServer.h).
 
 #include <fcntl.h>
 #include <signal.h>
@@ -21,6 +26,7 @@
 #include "sim/cashreg/CashRegister.h"
 #include "sim/kia/KiaBoard.h"
 #include "sim/pty/PtyServer.h"
+#include "sim/pty/RealTime.h"
 #include "tools/kkm-sim/MemoryDump.h"
 #include "tools/kkm-sim/SimOptions.h"
 
@@ -90,16 +96,20 @@ class TraceFile {
   const std::string& error() const { return error_; }
   const std::string& path() const { return path_; }
   // False once a line could not be written (reported on stderr then).
-  bool write(const TraceEntry& entry) {
+  bool write(const TraceEntry& entry) { return writeLine(FormatTraceEntry(entry)); }
+  // A note among the byte lines: "# text".
+  bool note(const std::string& text) { return writeLine("# " + text); }
+
+ private:
+  bool writeLine(const std::string& line) {
     if (!error_.empty()) return false;
-    std::fprintf(file_, "%s\n", FormatTraceEntry(entry).c_str());
+    std::fprintf(file_, "%s\n", line.c_str());
     if (flush()) return true;
     std::fprintf(stderr, "kkm-sim: cannot write the trace to %s: %s; tracing stops\n", path_.c_str(),
                  error_.c_str());
     return false;
   }
 
- private:
   bool flush() {
     if (std::fflush(file_) == 0 && std::ferror(file_) == 0) return true;
     error_ = std::strerror(errno);
@@ -190,13 +200,24 @@ int Run(const SimOptions& options) {
       if (!traceFailed && !trace->write(entry)) traceFailed = true;
     });
   }
+  const auto note = [&trace, &traceFailed](const std::string& text) {
+    if (trace && !traceFailed && !trace->note(text)) traceFailed = true;
+  };
+  server.setLateHandOverSink([&](SimTime due, SimTime late) {
+    char text[96];
+    std::snprintf(text, sizeof text, "hand-over due at %s ms came %.3f ms late",
+                  serial::FormatTraceTime(due).c_str(), static_cast<double>(late) / kNsPerMs);
+    note(text);
+  });
   if (!options.linkPath.empty() && !server.linkAt(options.linkPath)) {
     std::fprintf(stderr, "kkm-sim: cannot place a link at %s: %s\n", options.linkPath.c_str(),
                  std::strerror(errno));
     return kExitFailure;
   }
 
-  // 4. Announce the line and serve it until a stop.
+  // 4. Announce the line and serve it until a stop, on time as far as the
+  //    machine lets this thread be.
+  for (const std::string& text : RequestRealTime(true).notes) note(text);
   std::printf("%s\n", server.slavePath().c_str());
   std::fflush(stdout);
   server.run();
