@@ -85,6 +85,18 @@ PtyServer::PtyServer()
       hostEnd_(std::make_unique<HostEnd>(*this)),
       schedule_(std::make_unique<LineSchedule>(*hostEnd_)),
       serial_(++serversMade) {
+  // 1. The pair, the slave raw at 9600 bit/s.
+  openPair();
+
+  // 3. The self-pipe that wakes run() for a stop.
+  if (pipe2(stopPipe_, O_NONBLOCK | O_CLOEXEC) != 0) {
+    const int error = errno;
+    ::close(master_);
+    throw std::system_error(error, std::generic_category(), "pipe2");
+  }
+}
+
+void PtyServer::openPair() {
   // 1. The pair: master non-blocking, closed on exec.
   master_ = posix_openpt(O_RDWR | O_NOCTTY);
   if (master_ < 0) ThrowErrno("posix_openpt");
@@ -108,13 +120,6 @@ PtyServer::PtyServer()
   cfsetospeed(&tio, B9600);
   tio.c_cflag |= CLOCAL | CREAD;
   tcsetattr(master_, TCSANOW, &tio);
-
-  // 3. The self-pipe that wakes run() for a stop.
-  if (pipe2(stopPipe_, O_NONBLOCK | O_CLOEXEC) != 0) {
-    const int error = errno;
-    ::close(master_);
-    throw std::system_error(error, std::generic_category(), "pipe2");
-  }
 }
 
 PtyServer::~PtyServer() {
@@ -223,10 +228,12 @@ bool PtyServer::waitUntil(SimTime deadline, bool precise) {
   } else {
     const short revents = fds.back().revents;
     // POLLIN with POLLHUP: the host's last bytes are still to be read first.
-    if ((revents & (POLLHUP | POLLERR)) != 0 && (revents & POLLIN) == 0)
+    if ((revents & (POLLHUP | POLLERR)) != 0 && (revents & POLLIN) == 0) {
       noteHostGone();
-    else
+    } else {
       hostHungUp_ = false;
+      hostPresent_ = hostPresent_ || (revents & POLLIN) != 0;
+    }
   }
   return true;
 }
@@ -260,8 +267,44 @@ void PtyServer::readFromHost() {
 void PtyServer::noteHostGone() {
   // A fresh master reports no hang-up before the first open, so the first one
   // means a host has opened the slave and closed it again.
+  if (hostPresent_) releaseDeadHolder();
+  hostPresent_ = false;
   hostClosed_ = true;
   hostHungUp_ = true;
+}
+
+void PtyServer::releaseDeadHolder() {
+  // 1. A serial port loses its exclusive flag with its last holder; a
+  //    pseudo-terminal keeps it for as long as the master lives, so a host
+  //    killed while holding it would lock every ordinary user out for good.
+  //    Root opens it anyway, and only a flag left behind refuses this open.
+  if (::geteuid() == 0) return;
+  const int probe = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (probe >= 0 || errno != EBUSY) {
+    if (probe >= 0) ::close(probe);
+    return;
+  }
+  // 2. A new pair in its place, at the same path where the system allows it
+  //    (the lowest free number is handed out first, so the numbers below it
+  //    that come first are held until ours comes back); the devices and their
+  //    memories stay as they are.
+  const std::string path = slavePath_;
+  ::close(master_);
+  std::vector<int> skipped;
+  constexpr int kMaxSkipped = 64;
+  for (;;) {
+    openPair();
+    if (slavePath_ == path || skipped.size() >= kMaxSkipped) break;
+    skipped.push_back(master_);
+  }
+  for (const int fd : skipped) ::close(fd);
+  if (!linkPath_.empty()) {
+    ::unlink(linkPath_.c_str());
+    [[maybe_unused]] const int linked = ::symlink(slavePath_.c_str(), linkPath_.c_str());
+  }
+  std::fprintf(stderr,
+               "kkm-sim: the pseudo-terminal was left exclusive by a holder that is gone; serving %s anew\n",
+               slavePath_.c_str());
 }
 
 Parity PtyServer::slaveParity() const {

@@ -116,6 +116,11 @@ class PtyServer {
   bool waitUntil(SimTime deadline, bool precise);
   void readFromHost();
   void noteHostGone();
+  // Opens a new pseudo-terminal pair as master_ and slavePath_.
+  void openPair();
+  // After a host has gone: a slave its exclusive flag still locks (as an
+  // ordinary user sees it) is served anew, as a real port would be free.
+  void releaseDeadHolder();
   Parity slaveParity() const;
   void record(const TraceEntry& entry);
   void noteHandOver(SimTime due);
@@ -134,6 +139,7 @@ class PtyServer {
 
   bool hostHungUp_ = false;
   bool hostClosed_ = false;
+  bool hostPresent_ = false;  // a host has written since the slave was last closed
   bool stopWhenHostCloses_ = false;
   std::vector<int> stopDescriptors_;
 
