@@ -33,7 +33,7 @@ void Log(Session& session, const char* action, const WriteRecord& record, const 
                      result.failedExchange,
                      result.reason};
   if (std::string reason; !AppendHistory(session.program, entry, reason))
-    ReportRecordFailure(session.port, reason);
+    ReportRecordFailure(session, reason);
 }
 
 // The end of a write or a finish: a written register's record goes, and the
@@ -41,7 +41,7 @@ void Log(Session& session, const char* action, const WriteRecord& record, const 
 WriteResult Ended(Session& session, const char* action, const WriteRecord& record,
                   const WriteResult& result) {
   if (result.written())
-    if (std::string reason; !RemoveRecord(record, reason)) ReportRecordFailure(session.port, reason);
+    if (std::string reason; !RemoveRecord(record, reason)) ReportRecordFailure(session, reason);
   Log(session, action, record, result);
   return result;
 }
@@ -135,7 +135,8 @@ WriteResult WriteNetworkNumber(Session& session, Link link, int number) {
   WriteRecord record{session.portName, DeviceOf(session.platform, session.portName), link,
                      session.registerAddress, NetworkNumberByte(number)};
   // 1. Never on top of a write that left the non-volatile memory unsure.
-  if (const WriteResult bar = WriteOnTopOf(LoadRecord(session, link)); bar.refused != WriteRefusal::None) return bar;
+  if (const WriteResult bar = WriteOnTopOf(LoadRecord(session, link)); bar.refused != WriteRefusal::None)
+    return bar;
   // 2. The safety net before anything changes: the record, saved.
   if (std::string reason; !SaveRecord(record, reason)) return Refused(WriteRefusal::NoRecord, reason);
   // 3. The exchanges.

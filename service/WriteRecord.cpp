@@ -215,9 +215,9 @@ bool RemoveRecord(const WriteRecord& record, std::string& reason) {
   return RemoveStateFile(legacy, reason);
 }
 
-void ReportRecordFailure(serial::PortHandle& port, const std::string& reason) {
-  std::cerr << "kkm-netnum: " << reason << std::endl;
-  serial::TraceNote(port, reason);
+void ReportRecordFailure(Session& session, const std::string& reason) {
+  std::cerr << session.program << ": " << reason << std::endl;
+  serial::TraceNote(session.port, reason);
 }
 
 }  // namespace kkm::service

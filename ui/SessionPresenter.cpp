@@ -184,7 +184,7 @@ SessionPresenter::Settled SessionPresenter::settleInterruptedWrite(Link link,
   service::WriteRecord record = loaded.record;
   if (loaded.status == service::RecordStatus::Unusable) {
     // Never acted on: the operator learns why, and may give it up.
-    service::ReportRecordFailure(session_.port, loaded.reason);
+    service::ReportRecordFailure(session_, loaded.reason);
     record = {session_.portName, service::DeviceOf(session_.platform, session_.portName), link};
     BusyCursor::end();
     return offerDiscard(std::string(service::kUnusableRecordText) + ": " + loaded.reason, record)
