@@ -26,8 +26,8 @@
 
 #include "serial/Failure.h"
 #include "serial/Platform.h"
-#include "serial/PortMap.h"
 #include "serial/PortHolders.h"
+#include "serial/PortMap.h"
 #include "serial/PosixPort.h"
 
 namespace kkm::serial {
@@ -96,7 +96,8 @@ Clock& PortClock() {
   return clock;
 }
 
-// What TIOCOUTQ and, where the driver offers it, TIOCSERGETLSR report.
+}  // namespace
+
 std::optional<OutputState> ProbeOutput(int fd) {
   int queued = 0;
   if (ioctl(fd, TIOCOUTQ, &queued) != 0) return std::nullopt;
@@ -105,6 +106,8 @@ std::optional<OutputState> ProbeOutput(int fd) {
   if (ioctl(fd, TIOCSERGETLSR, &lsr) == 0) state.transmitterEmpty = (lsr & TIOCSER_TEMT) != 0;
   return state;
 }
+
+namespace {
 
 // Asks the driver to hand received bytes over at once (USB-serial drivers
 // then shorten their latency timer), or no longer. A driver that refuses keeps
@@ -150,7 +153,7 @@ std::uint32_t AwaitOutputDrained(const std::function<std::optional<OutputState>(
   }
 }
 
-PosixPort::PosixPort(int fd, const termios* saved) : fd_(fd) {
+PosixPort::PosixPort(int fd, const termios* saved, OutputProbe probe) : fd_(fd), probe_(probe) {
   if (saved != nullptr) saved_ = *saved;
 }
 
@@ -392,7 +395,7 @@ std::int32_t PosixPort::write(const std::uint8_t* data, std::uint32_t count) {
   std::optional<OutputState> last;
   const std::uint32_t queued = AwaitOutputDrained(
       [this, &last] {
-        last = ProbeOutput(fd_);
+        last = probe_(fd_);
         return last;
       },
       PortClock(), left);

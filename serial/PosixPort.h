@@ -46,10 +46,16 @@ struct OutputState {
 std::uint32_t AwaitOutputDrained(const std::function<std::optional<OutputState>()>& probe, Clock& clock,
                                  std::uint32_t limitMs);
 
+// What TIOCOUTQ and, where the driver offers it, TIOCSERGETLSR report of the
+// terminal `fd`; nothing when the driver cannot tell.
+std::optional<OutputState> ProbeOutput(int fd);
+
 class PosixPort : public SerialPort {
  public:
-  // `saved`: the terminal settings to restore on close (none when null).
-  PosixPort(int fd, const termios* saved = nullptr);
+  using OutputProbe = std::optional<OutputState> (*)(int fd);
+  // `saved`: the terminal settings to restore on close (none when null);
+  // `probe`: how a write learns whether its bytes have left.
+  PosixPort(int fd, const termios* saved = nullptr, OutputProbe probe = ProbeOutput);
   ~PosixPort() override;
   PosixPort(const PosixPort&) = delete;
   PosixPort& operator=(const PosixPort&) = delete;
@@ -70,6 +76,9 @@ class PosixPort : public SerialPort {
 
   // The parity a termios control word encodes (CMSPAR alone is enough).
   static Parity ParityOf(tcflag_t cflag);
+  // Whether bytes written may still wait in the driver: the next purge of the
+  // output then discards them, so a cut frame's tail never goes out later.
+  bool outputMayBePending() const { return outputPending_; }
 
  private:
   void release();
@@ -77,6 +86,7 @@ class PosixPort : public SerialPort {
   bool setWakeCount(std::uint32_t count);
 
   int fd_;
+  OutputProbe probe_;
   bool vanished_ = false;  // an operation failed as on a device that has gone away
   std::optional<termios> saved_;
   bool lowLatencySet_ = false;  // asked for on open: cleared again on close

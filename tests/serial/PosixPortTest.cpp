@@ -315,10 +315,14 @@ TEST(PosixPort, AWriteWaitsForTheOutputToDrainWithinItsLimit) {
 // take those bytes away (a slow simulator would miss a whole candidate).
 TEST(PosixPort, APurgeAfterADrainedWriteLeavesTheBytesToTheOtherEnd) {
   PseudoTerminal pty;
+  // Opened before the port under test makes the slave exclusive.
+  const int stalledFds[] = {::open(pty.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK),
+                            ::open(pty.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)};
   auto port = OpenPosixPort(pty.path());
   ASSERT_NE(port, nullptr);
   const std::uint8_t sent[] = {0xFF, 0xFE, 0xFD};
   ASSERT_EQ(port->write(sent, 3), 3);
+  EXPECT_FALSE(static_cast<PosixPort&>(*port).outputMayBePending()) << "a drained write leaves nothing";
   EXPECT_TRUE(port->purge(kPurgeClearBoth));
   std::uint8_t got[8] = {};
   pollfd p{pty.master(), POLLIN, 0};
@@ -326,6 +330,20 @@ TEST(PosixPort, APurgeAfterADrainedWriteLeavesTheBytesToTheOtherEnd) {
   ASSERT_EQ(::read(pty.master(), got, sizeof got), 3);
   EXPECT_EQ(got[0], 0xFF);
   EXPECT_EQ(got[2], 0xFD);
+
+  // Bytes the driver still holds when a write ends (a stalled UART), or a
+  // driver that cannot tell, leave the output pending until a purge takes it.
+  const PosixPort::OutputProbe probes[] = {[](int) -> std::optional<OutputState> {
+                                             return OutputState{3, false};
+                                           },
+                                           [](int) -> std::optional<OutputState> { return std::nullopt; }};
+  for (int i = 0; i < 2; ++i) {
+    PosixPort stalled(stalledFds[i], nullptr, probes[i]);
+    stalled.write(sent, 3);
+    EXPECT_TRUE(stalled.outputMayBePending()) << i;
+    EXPECT_TRUE(stalled.purge(kPurgeClearBoth));
+    EXPECT_FALSE(stalled.outputMayBePending()) << i;
+  }
 }
 
 // The real clock, counting how often a wait lets time pass on it.
