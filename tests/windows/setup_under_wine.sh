@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The Windows setup in a fresh private wine prefix: a silent install, the
+# installed programs' --version, the windowed program's main window on Xvfb, a
+# silent uninstall; then nothing of the program may be left but the user's
+# state folder (%LOCALAPPDATA%\kkm-netnum).
+#   setup_under_wine.sh SETUP.exe WINE_RUN WORK_DIR VERSION
+set -euo pipefail
+setup="$1" wine_run="$2" work="$3" version="$4"
+prefix="$work/prefix"
+program_files="$prefix/drive_c/Program Files/kkm-netnum"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+in_prefix() { "$wine_run" "$prefix" "$@"; }
+cleanup() {
+  in_prefix wineserver -k 2>/dev/null || true
+  [ -z "${xvfb_pid:-}" ] || kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+rm -rf "$work"
+mkdir -p "$work"
+export QT_COMMAND_LINE_PARSER_NO_GUI_MESSAGE_BOXES=1
+
+in_prefix "$setup" /S
+in_prefix wineserver -w
+for file in kkm-netnum.exe kkm-netnum-cli.exe Qt6Widgets.dll plugins/platforms/qwindows.dll \
+  translations/qtbase_ru.qm qt.conf LICENSE.txt Uninstall.exe; do
+  [ -f "$program_files/$file" ] || fail "not installed: $file"
+done
+compgen -G "$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/kkm-netnum/*.lnk" >/dev/null ||
+  fail "no Start-menu entry"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\kkm-netnum'
+in_prefix reg query "$uninstall_key" /v UninstallString >/dev/null 2>&1 || fail "no uninstaller registered"
+
+for program in kkm-netnum kkm-netnum-cli; do
+  out="$(in_prefix "C:\\Program Files\\kkm-netnum\\$program.exe" --version | tr -d '\r')"
+  [ "$out" = "$program $version" ] || fail "$program --version printed '$out'"
+done
+
+# The installed program shows its main window (Qt from beside it, not the build's).
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$work/display")"
+WINEPATH= KKM_WINE_DISPLAY="$DISPLAY" in_prefix "C:\\Program Files\\kkm-netnum\\kkm-netnum.exe" >"$work/netnum.out" 2>&1 &
+shown() { xdotool search --onlyvisible --name '^Сетевой номер ККМ ТИМ-31Ц$' >/dev/null; }
+for _ in $(seq 300); do shown && break; sleep 0.1; done
+shown || fail "the installed kkm-netnum showed no main window: $(head -c 2000 "$work/netnum.out")"
+in_prefix wineserver -k 2>/dev/null || true
+in_prefix wineserver -w 2>/dev/null || true
+# The user's own state (a write record) outlives the program.
+state="$(echo "$prefix"/drive_c/users/*/AppData/Local)/kkm-netnum"
+mkdir -p "$state" && echo kept >"$state/COM1.record"
+
+in_prefix "C:\\Program Files\\kkm-netnum\\Uninstall.exe" /S
+in_prefix wineserver -w
+in_prefix reg query "$uninstall_key" >/dev/null 2>&1 && fail "the uninstaller is still registered"
+left="$(find "$prefix/drive_c" -iname '*kkm-netnum*' -not -path '*/AppData/Local/kkm-netnum' | head)"
+[ -z "$left" ] || fail "left after uninstalling: $left"
+[ -f "$state/COM1.record" ] || fail "the user's state went with the program"
+grep -il 'kkm-netnum' "$prefix"/*.reg && fail "the registry still names kkm-netnum"
+echo "installed, started and uninstalled cleanly"
