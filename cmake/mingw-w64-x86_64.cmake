@@ -35,6 +35,17 @@ if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(KKM_WINE_PROGRAM wine)
   if(KKM_WINE_PROGRAM)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run ${CMAKE_BINARY_DIR}/wine-prefix)
+    # Programs linked with Qt find its libraries and the compiler's runtime,
+    # which Qt's libraries load, where they are.
+    if(KKM_WINDOWS_QT)
+      list(APPEND CMAKE_CROSSCOMPILING_EMULATOR --dll-path ${KKM_WINDOWS_QT}/bin)
+      foreach(dll libstdc++-6.dll libwinpthread-1.dll)
+        execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll} OUTPUT_VARIABLE path
+                        OUTPUT_STRIP_TRAILING_WHITESPACE)
+        get_filename_component(dir "${path}" DIRECTORY)
+        list(APPEND CMAKE_CROSSCOMPILING_EMULATOR --dll-path ${dir})
+      endforeach()
+    endif()
   endif()
 endif()
 

@@ -17,7 +17,10 @@ cleanup() {
 trap cleanup EXIT
 rm -rf "$work"
 mkdir -p "$work"
+# --version on standard output, not in a box; the installed programs find
+# their libraries beside them, nowhere else.
 export QT_COMMAND_LINE_PARSER_NO_GUI_MESSAGE_BOXES=1
+unset WINEPATH
 
 in_prefix "$setup" /S
 in_prefix wineserver -w
@@ -35,12 +38,12 @@ for program in kkm-netnum kkm-netnum-cli; do
   [ "$out" = "$program $version" ] || fail "$program --version printed '$out'"
 done
 
-# The installed program shows its main window (Qt from beside it, not the build's).
+# The installed program shows its main window.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")"
-WINEPATH= KKM_WINE_DISPLAY="$DISPLAY" in_prefix "C:\\Program Files\\kkm-netnum\\kkm-netnum.exe" >"$work/netnum.out" 2>&1 &
+KKM_WINE_DISPLAY="$DISPLAY" in_prefix "C:\\Program Files\\kkm-netnum\\kkm-netnum.exe" >"$work/netnum.out" 2>&1 &
 shown() { xdotool search --onlyvisible --name '^Сетевой номер ККМ ТИМ-31Ц$' >/dev/null; }
 for _ in $(seq 300); do shown && break; sleep 0.1; done
 shown || fail "the installed kkm-netnum showed no main window: $(head -c 2000 "$work/netnum.out")"

@@ -1,0 +1,47 @@
+// Windows asks the program's windows at a log-off (WM_QUERYENDSESSION) while
+// a command blocks the window thread: the answer comes once the command has
+// run to its end; being told then (WM_ENDSESSION) closes the windows and ends
+// the event loop.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+#include <atomic>
+#include <thread>
+
+#include "app/EndOfSession.h"
+
+TEST(EndOfSession, WaitsForTheCommandInProgressThenClosesTheWindows) {
+  int argc = 1;
+  char name[] = "end_of_session_tests";
+  char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+  QWidget window;
+  window.show();
+  const kkm::app::EndOfSessionGuard guard(app);
+  const HWND answering = FindWindowW(kkm::app::kEndOfSessionWindowClass, nullptr);
+  ASSERT_NE(answering, nullptr);
+
+  std::atomic<bool> commandFinished{false};
+  bool answeredBeforeTheCommandEnded = true;
+  LRESULT agreed = FALSE;
+  std::thread session;
+  QTimer::singleShot(0, &window, [&] {
+    session = std::thread([&] {
+      agreed = SendMessageW(answering, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+      answeredBeforeTheCommandEnded = !commandFinished;
+      SendMessageW(answering, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    });
+    Sleep(300);  // the command in progress
+    commandFinished = true;
+  });
+  QTimer::singleShot(5000, &window, [] { QApplication::exit(1); });
+  EXPECT_EQ(app.exec(), 0);
+  session.join();
+  EXPECT_EQ(agreed, TRUE);
+  EXPECT_FALSE(answeredBeforeTheCommandEnded);
+  EXPECT_FALSE(window.isVisible());
+}
