@@ -1,7 +1,6 @@
-// Windows asks the program's windows at a log-off (WM_QUERYENDSESSION) while
-// a command blocks the window thread: the answer comes once the command has
-// run to its end; being told then (WM_ENDSESSION) closes the windows and ends
-// the event loop.
+// Windows asks at a log-off (WM_QUERYENDSESSION) while a command blocks the
+// window thread: the answer comes once the command has ended; being told then
+// (WM_ENDSESSION) closes the windows and ends the event loop.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -25,23 +24,23 @@ TEST(EndOfSession, WaitsForTheCommandInProgressThenClosesTheWindows) {
   const HWND answering = FindWindowW(kkm::app::kEndOfSessionWindowClass, nullptr);
   ASSERT_NE(answering, nullptr);
 
-  std::atomic<bool> commandFinished{false};
-  bool answeredBeforeTheCommandEnded = true;
+  std::atomic<bool> commandEnded{false};
+  bool answeredFirst = true;
   LRESULT agreed = FALSE;
   std::thread session;
   QTimer::singleShot(0, &window, [&] {
     session = std::thread([&] {
       agreed = SendMessageW(answering, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
-      answeredBeforeTheCommandEnded = !commandFinished;
+      answeredFirst = !commandEnded;
       SendMessageW(answering, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
     });
     Sleep(300);  // the command in progress
-    commandFinished = true;
+    commandEnded = true;
   });
   QTimer::singleShot(5000, &window, [] { QApplication::exit(1); });
   EXPECT_EQ(app.exec(), 0);
   session.join();
   EXPECT_EQ(agreed, TRUE);
-  EXPECT_FALSE(answeredBeforeTheCommandEnded);
+  EXPECT_FALSE(answeredFirst) << "answered while the command was still running";
   EXPECT_FALSE(window.isVisible());
 }

@@ -10,20 +10,14 @@ prefix="$work/prefix"
 program_files="$prefix/drive_c/Program Files/kkm-netnum"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 in_prefix() { "$wine_run" "$prefix" "$@"; }
-cleanup() {
-  in_prefix wineserver -k 2>/dev/null || true
-  [ -z "${xvfb_pid:-}" ] || kill "$xvfb_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
-rm -rf "$work"
-mkdir -p "$work"
+trap 'in_prefix wineserver -k 2>/dev/null; [ -z "${xvfb_pid:-}" ] || kill "$xvfb_pid"' EXIT
+rm -rf "$work" && mkdir -p "$work"
 # --version on standard output, not in a box; the installed programs find
 # their libraries beside them, nowhere else.
 export QT_COMMAND_LINE_PARSER_NO_GUI_MESSAGE_BOXES=1
 unset WINEPATH
 
-in_prefix "$setup" /S
-in_prefix wineserver -w
+in_prefix "$setup" /S && in_prefix wineserver -w
 for file in kkm-netnum.exe kkm-netnum-cli.exe Qt6Widgets.dll plugins/platforms/qwindows.dll \
   translations/qtbase_ru.qm qt.conf LICENSE.txt Uninstall.exe; do
   [ -f "$program_files/$file" ] || fail "not installed: $file"
@@ -48,13 +42,11 @@ shown() { xdotool search --onlyvisible --name '^Сетевой номер ККМ
 for _ in $(seq 300); do shown && break; sleep 0.1; done
 shown || fail "the installed kkm-netnum showed no main window: $(head -c 2000 "$work/netnum.out")"
 in_prefix wineserver -k 2>/dev/null || true
-in_prefix wineserver -w 2>/dev/null || true
 # The user's own state (a write record) outlives the program.
 state="$(echo "$prefix"/drive_c/users/*/AppData/Local)/kkm-netnum"
 mkdir -p "$state" && echo kept >"$state/COM1.record"
 
-in_prefix "C:\\Program Files\\kkm-netnum\\Uninstall.exe" /S
-in_prefix wineserver -w
+in_prefix "C:\\Program Files\\kkm-netnum\\Uninstall.exe" /S && in_prefix wineserver -w
 in_prefix reg query "$uninstall_key" >/dev/null 2>&1 && fail "the uninstaller is still registered"
 left="$(find "$prefix/drive_c" -iname '*kkm-netnum*' -not -path '*/AppData/Local/kkm-netnum' | head)"
 [ -z "$left" ] || fail "left after uninstalling: $left"
