@@ -17,4 +17,8 @@ in_prefix wineserver -k 2>/dev/null || true
 in_prefix wineserver -w
 trap 'in_prefix wineserver -k 2>/dev/null || true' EXIT
 KKM_WINE_DISPLAY="$DISPLAY" QT_QPA_PLATFORM=windows "${wine_command[@]}" "$KKM_NETNUM_EXE" "$@" &
-wait $!
+status=0
+wait $! || status=$?
+# The program's trace is a Windows text file; the caller reads Linux lines.
+[ ! -f "${KKM_TRACE:-}" ] || sed -i 's/\r$//' "$KKM_TRACE"
+exit $status

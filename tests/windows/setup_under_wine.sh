@@ -22,17 +22,21 @@ for file in kkm-netnum.exe kkm-netnum-cli.exe Qt6Widgets.dll plugins/platforms/q
   translations/qtbase_ru.qm qt.conf LICENSE.txt Uninstall.exe; do
   [ -f "$program_files/$file" ] || fail "not installed: $file"
 done
-compgen -G "$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/kkm-netnum/*.lnk" >/dev/null ||
-  fail "no Start-menu entry"
+entry="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Сетевой номер ККМ ТИМ-31Ц"
+[ -f "$entry/Сетевой номер ККМ ТИМ-31Ц.lnk" ] || fail "no Start-menu entry"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\kkm-netnum'
 in_prefix reg query "$uninstall_key" /v UninstallString >/dev/null 2>&1 || fail "no uninstaller registered"
 
-for program in kkm-netnum kkm-netnum-cli; do
-  out="$(in_prefix "C:\\Program Files\\kkm-netnum\\$program.exe" --version | tr -d '\r')"
-  [ "$out" = "$program $version" ] || fail "$program --version printed '$out'"
-done
+# Wine passes no standard output to a windowed program: its --version must
+# end well (a missing library ends it with another code).
+in_prefix "C:\\Program Files\\kkm-netnum\\kkm-netnum.exe" --version || fail "kkm-netnum --version exited with $?"
+out="$(in_prefix "C:\\Program Files\\kkm-netnum\\kkm-netnum-cli.exe" --version | tr -d '\r')"
+[ "$out" = "kkm-netnum-cli $version" ] || fail "kkm-netnum-cli --version printed '$out'"
 
-# The installed program shows its main window.
+# The installed program shows its main window; the wine server starts anew
+# with the display.
+in_prefix wineserver -k 2>/dev/null || true
+in_prefix wineserver -w
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
@@ -48,7 +52,7 @@ mkdir -p "$state" && echo kept >"$state/COM1.record"
 
 in_prefix "C:\\Program Files\\kkm-netnum\\Uninstall.exe" /S && in_prefix wineserver -w
 in_prefix reg query "$uninstall_key" >/dev/null 2>&1 && fail "the uninstaller is still registered"
-left="$(find "$prefix/drive_c" -iname '*kkm-netnum*' -not -path '*/AppData/Local/kkm-netnum' | head)"
+left="$(find "$prefix/drive_c" \( -iname '*kkm-netnum*' -o -path "$entry" \) -not -path '*/AppData/Local/kkm-netnum')"
 [ -z "$left" ] || fail "left after uninstalling: $left"
 [ -f "$state/COM1.record" ] || fail "the user's state went with the program"
 grep -il 'kkm-netnum' "$prefix"/*.reg && fail "the registry still names kkm-netnum"
