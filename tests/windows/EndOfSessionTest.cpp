@@ -1,6 +1,5 @@
-// Windows asks at a log-off (WM_QUERYENDSESSION) while a command blocks the
-// window thread: the answer comes once the command has ended; being told then
-// (WM_ENDSESSION) closes the windows and ends the event loop.
+// A log-off asked while a command blocks the window thread is answered once the
+// command has ended; the session's end then closes the windows and quits.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -37,7 +36,7 @@ TEST(EndOfSession, WaitsForTheCommandInProgressThenClosesTheWindows) {
     Sleep(300);  // the command in progress
     commandEnded = true;
   });
-  QTimer::singleShot(5000, &window, [] { QApplication::exit(1); });
+  QTimer::singleShot(5000, &window, [] { QApplication::exit(1); });  // no hang
   EXPECT_EQ(app.exec(), 0);
   session.join();
   EXPECT_EQ(agreed, TRUE);

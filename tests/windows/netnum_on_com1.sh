@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
-# kkm-netnum.exe under wine in place of the Linux program, for
-# tests/e2e/netnum_under_xvfb.sh: the devices that script names in KKM_COM1
-# and KKM_COM2 become COM1 and COM2 of the wine prefix, and the program shows
-# its windows on the script's X display. Set by the test:
-#   KKM_NETNUM_EXE  the program;  KKM_WINE_COMMAND  wine-run, the prefix and
-#   wine-run's --dll-path options, separated by "|".
+# KKM_NETNUM_EXE under wine for tests/e2e/netnum_under_xvfb.sh, its KKM_COM1
+# and KKM_COM2 mapped as COM1 and COM2, on its display. KKM_WINE_COMMAND:
+# wine-run, the prefix and wine-run's --dll-path options, joined by "|".
 set -euo pipefail
 IFS='|' read -ra wine_command <<<"$KKM_WINE_COMMAND"
 in_prefix() { "${wine_command[@]:0:2}" "$@"; }

@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
-# The Windows setup in a fresh private wine prefix: a silent install, the
-# installed programs' --version, the windowed program's main window on Xvfb, a
-# silent uninstall; then nothing of the program may be left but the user's
-# state folder (%LOCALAPPDATA%\kkm-netnum).
+# The setup in a fresh wine prefix: silent install, the installed programs'
+# --version and main window, silent uninstall leaving only the user's state.
 #   setup_under_wine.sh SETUP.exe WINE_RUN WORK_DIR VERSION
 set -euo pipefail
 setup="$1" wine_run="$2" work="$3" version="$4"
-prefix="$work/prefix"
-program_files="$prefix/drive_c/Program Files/kkm-netnum"
+prefix="$work/prefix" program_files="$work/prefix/drive_c/Program Files/kkm-netnum"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 in_prefix() { "$wine_run" "$prefix" "$@"; }
 trap 'in_prefix wineserver -k 2>/dev/null; [ -z "${xvfb_pid:-}" ] || kill "$xvfb_pid"' EXIT
@@ -39,15 +36,14 @@ in_prefix wineserver -k 2>/dev/null || true
 in_prefix wineserver -w
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+until [ -s "$work/display" ]; do sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")"
 KKM_WINE_DISPLAY="$DISPLAY" in_prefix "C:\\Program Files\\kkm-netnum\\kkm-netnum.exe" >"$work/netnum.out" 2>&1 &
 shown() { xdotool search --onlyvisible --name '^Сетевой номер ККМ ТИМ-31Ц$' >/dev/null; }
 for _ in $(seq 300); do shown && break; sleep 0.1; done
 shown || fail "the installed kkm-netnum showed no main window: $(head -c 2000 "$work/netnum.out")"
 in_prefix wineserver -k 2>/dev/null || true
-# The user's own state (a write record) outlives the program.
-state="$(echo "$prefix"/drive_c/users/*/AppData/Local)/kkm-netnum"
+state="$(echo "$prefix"/drive_c/users/*/AppData/Local)/kkm-netnum"  # the user's, kept
 mkdir -p "$state" && echo kept >"$state/COM1.record"
 
 in_prefix "C:\\Program Files\\kkm-netnum\\Uninstall.exe" /S && in_prefix wineserver -w
