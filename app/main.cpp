@@ -17,6 +17,10 @@
 #include "ui/MessageBoxes.h"
 #include "ui/SessionPresenter.h"
 
+#ifdef _WIN32
+#include "app/EndOfSession.h"
+#endif
+
 namespace {
 
 // The command line: the toolkit's own options (-platform, -style, ...), which
@@ -94,9 +98,13 @@ int main(int argc, char** argv) {
   kkm::ui::TInit_Com initCom(boxes, &mainForm);
   kkm::ui::SessionPresenter presenter(session, boxes, mainForm, initCom);
 
-  // 5. Run until the main window closes, or a termination signal has let the
-  // command in progress finish; the session's end closes the port.
+  // 5. Run until the main window closes, or a termination signal (on Windows
+  // the end of the user's session) has let the command in progress finish;
+  // the session's end closes the port.
   mainForm.show();
   app.quitOnTerminationSignals();
+#ifdef _WIN32
+  const kkm::app::EndOfSessionGuard endOfSession(app);
+#endif
   return app.exec();
 }

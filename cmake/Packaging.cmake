@@ -5,6 +5,12 @@
 # Included once every program's target exists, so a program joins its package
 # here by its target name alone.
 
+# A cross build for Windows makes a setup and an archive instead.
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/WindowsPackaging.cmake)
+  return()
+endif()
+
 include(GNUInstallDirs)
 
 set(KKM_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)

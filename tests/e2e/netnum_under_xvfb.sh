@@ -242,11 +242,13 @@ fi
 # The desktop entry finds the window by its plain ASCII class (StartupWMClass)
 # and shows the program's icon for it.
 if command -v xprop >/dev/null; then
+  # (Under wine: the program file's name, and Windows' icon size.)
+  class="${KKM_E2E_WM_CLASS:-kkm-netnum}"
   wm_class="$(xprop -id "$main" WM_CLASS)"
-  [ "$wm_class" = 'WM_CLASS(STRING) = "kkm-netnum", "kkm-netnum"' ] || fail "window class: $wm_class"
+  [ "$wm_class" = "WM_CLASS(STRING) = \"$class\", \"$class\"" ] || fail "window class: $wm_class"
   # Read whole: grep -q would end the pipe early and xprop die of SIGPIPE.
   icons="$(xprop -id "$main" _NET_WM_ICON)"
-  [[ "$icons" == *"Icon (48 x 48)"* ]] || fail "the main window carries no icon: ${icons:0:80}"
+  [[ "$icons" == *"Icon (${KKM_E2E_ICON_SIZE:-48 x 48})"* ]] || fail "the main window carries no icon: ${icons:0:80}"
 fi
 shot 01-started
 
