@@ -314,6 +314,9 @@ status_before
 toolbar "$tb_connect"
 wait_until "$step_s" "setup dialog" visible "$dialog_title"
 dialog="$(window_of "$dialog_title")"
+# Under wine (KKM_E2E_WINE_PORTS) the ports are wine's: a Linux process
+# holding a device is not seen there, so the held port is not tried.
+if [ -z "${KKM_E2E_WINE_PORTS:-}" ]; then
 click "$dialog" $((176 + 20)) $((16 + 8))
 click "$dialog" $((56 + 64)) $((48 + 12))
 wait_until "$step_s" "box \"Предупреждение\"" visible "Предупреждение"
@@ -332,6 +335,7 @@ details="$(xclip -o -selection primary)"
 # Escape: Enter would press the details button, which has the focus now.
 xdotool key Escape
 wait_until "$step_s" "closing of the warning box" not_visible "Предупреждение"
+fi
 click "$dialog" $((96 + 20)) $((16 + 8))
 click "$dialog" $((56 + 64)) $((48 + 12))
 wait_until "$step_s" "box \"Предупреждение\"" visible "Предупреждение"
@@ -360,9 +364,11 @@ sim_status=0
 wait "$sim_pid" || sim_status=$?
 [ "$sim_status" = 0 ] || fail "kkm-sim exited with $sim_status"
 
-# 12. The map's third line was reported once, whatever read the map.
+# 12. The map's third line was reported once, whatever read the map (under
+#     wine the program reads no Linux map: wine's ports stand for it).
 bad_lines="$(grep -c "^$work/config/kkm-netnum/ports.conf:3: " "$work/netnum.err" || true)"
-[ "$bad_lines" = 1 ] || fail "the map's third line reported $bad_lines times, not once"
+[ -n "${KKM_E2E_WINE_PORTS:-}" ] || [ "$bad_lines" = 1 ] ||
+  fail "the map's third line reported $bad_lines times, not once"
 # The register's memories and the whole trace.
 expected_cells=$'0x1140=BA\n0x020F=BA\n0x073E=BA\n0x0740=BA'
 [ "$(cat "$work/cells.txt")" = "$expected_cells" ] || fail "memory dump: $(cat "$work/cells.txt")"

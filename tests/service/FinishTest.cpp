@@ -214,6 +214,7 @@ TEST_F(FinishTest, AWriteDoesNotStartWithoutItsRecord) {
   const std::pair<const char*, std::function<void()>> states[] = {
       {"missing, under a file", [&] { std::ofstream(home) << "a file"; }},
       {"a file", [&] { fs::create_directories(home), std::ofstream(folder) << "a file"; }},
+#ifndef _WIN32  // Windows has neither links made so nor read-only folders that refuse files
       {"a link to a folder",
        [&] {
          fs::create_directories(home + "/elsewhere"),
@@ -224,6 +225,7 @@ TEST_F(FinishTest, AWriteDoesNotStartWithoutItsRecord) {
          fs::create_directories(folder),
              fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
        }},
+#endif
   };
   for (const auto& [name, prepare] : states) {
     SCOPED_TRACE(name);
