@@ -18,10 +18,10 @@ WriteResult FailedAt(int exchange) { return {exchange, serial::DescribeFailure(s
 
 // One line of the service history; a history that cannot be written is reported.
 void Log(Session& session, const char* action, const WriteRecord& record, const WriteResult& result) {
-  const char* outcome = std::string_view(action) == "discard"  ? "discarded"
-                        : result.written()                     ? "written"
-                        : result.refused != WriteRefusal::None ? "refused"
-                                                               : "failed";
+  // A refused write sent nothing and leaves no line, so none comes here.
+  const char* outcome = std::string_view(action) == "discard" ? "discarded"
+                        : result.written()                    ? "written"
+                                                              : "failed";
   HistoryEntry entry{action,
                      outcome,
                      record.portName,
