@@ -9,27 +9,23 @@ include_guard(GLOBAL)
 
 set(kkm_cross_packages ${CMAKE_BINARY_DIR}/cross-packages)
 
-# CLI11, Debian's libcli11-dev: headers in /usr/include/CLI.
-if(EXISTS /usr/include/CLI/CLI.hpp AND NOT CLI11_DIR)
-  file(MAKE_DIRECTORY ${kkm_cross_packages}/include ${kkm_cross_packages}/CLI11)
-  file(CREATE_LINK /usr/include/CLI ${kkm_cross_packages}/include/CLI SYMBOLIC)
-  file(WRITE ${kkm_cross_packages}/CLI11/CLI11Config.cmake
-       "if(NOT TARGET CLI11::CLI11)\n"
-       "  add_library(CLI11::CLI11 INTERFACE IMPORTED)\n"
-       "  set_target_properties(CLI11::CLI11 PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${kkm_cross_packages}/include)\n"
+# Offers the header folder /usr/include/<folder> (checked by <header> in it)
+# as package <package> with the imported target <target>.
+function(kkm_offer_header_package package target folder header)
+  if(NOT EXISTS /usr/include/${folder}/${header} OR ${package}_DIR)
+    return()
+  endif()
+  file(MAKE_DIRECTORY ${kkm_cross_packages}/include ${kkm_cross_packages}/${package})
+  file(CREATE_LINK /usr/include/${folder} ${kkm_cross_packages}/include/${folder} SYMBOLIC)
+  file(WRITE ${kkm_cross_packages}/${package}/${package}Config.cmake
+       "if(NOT TARGET ${target})\n"
+       "  add_library(${target} INTERFACE IMPORTED)\n"
+       "  set_target_properties(${target} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${kkm_cross_packages}/include)\n"
        "endif()\n")
-  set(CLI11_DIR ${kkm_cross_packages}/CLI11 CACHE PATH "CLI11 for the cross build (header-only, from the build machine)")
-endif()
+  set(${package}_DIR ${kkm_cross_packages}/${package}
+      CACHE PATH "${package} for the cross build (header-only, from the build machine)")
+endfunction()
 
-# nlohmann-json, Debian's nlohmann-json3-dev: headers in /usr/include/nlohmann.
-if(EXISTS /usr/include/nlohmann/json.hpp AND NOT nlohmann_json_DIR)
-  file(MAKE_DIRECTORY ${kkm_cross_packages}/include ${kkm_cross_packages}/nlohmann_json)
-  file(CREATE_LINK /usr/include/nlohmann ${kkm_cross_packages}/include/nlohmann SYMBOLIC)
-  file(WRITE ${kkm_cross_packages}/nlohmann_json/nlohmann_jsonConfig.cmake
-       "if(NOT TARGET nlohmann_json::nlohmann_json)\n"
-       "  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)\n"
-       "  set_target_properties(nlohmann_json::nlohmann_json PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${kkm_cross_packages}/include)\n"
-       "endif()\n")
-  set(nlohmann_json_DIR ${kkm_cross_packages}/nlohmann_json
-      CACHE PATH "nlohmann-json for the cross build (header-only, from the build machine)")
-endif()
+# CLI11 (Debian's libcli11-dev) and nlohmann-json (nlohmann-json3-dev).
+kkm_offer_header_package(CLI11 CLI11::CLI11 CLI CLI.hpp)
+kkm_offer_header_package(nlohmann_json nlohmann_json::nlohmann_json nlohmann json.hpp)
