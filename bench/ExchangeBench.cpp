@@ -47,27 +47,28 @@ void BM_Exchange(benchmark::State& state, SimLink link, const OperationFactory& 
 // Register processor link.
 BENCHMARK_CAPTURE(BM_Exchange, ReadRegisterByte, SimLink::Cpu, OnCom1([](serial::PortHandle& port) {
                     std::uint8_t value = 0;
-                    return reg::ReadRegisterByte(port, kLineAddress, kNumberCell, value);
+                    return reg::ReadRegisterByte(port, kLineAddress, kNumberCell, value).ok();
                   }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);
 BENCHMARK_CAPTURE(BM_Exchange, WriteRegisterByte, SimLink::Cpu, OnCom1([](serial::PortHandle& port) {
-                    return reg::WriteRegisterByte(port, kLineAddress, kNumberCell, kNumberByte);
+                    return reg::WriteRegisterByte(port, kLineAddress, kNumberCell, kNumberByte).ok();
                   }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);
-BENCHMARK_CAPTURE(BM_Exchange, ReadRegisterBlock, SimLink::Cpu, OnCom1([](serial::PortHandle& port) {
-                    std::array<std::uint8_t, 1> buffer{};
-                    return reg::ReadRegisterBlock(port, kLineAddress, kChecksumCell, 1, buffer, kVersion);
-                  }))
+BENCHMARK_CAPTURE(
+    BM_Exchange, ReadRegisterBlock, SimLink::Cpu, OnCom1([](serial::PortHandle& port) {
+      std::array<std::uint8_t, 1> buffer{};
+      return reg::ReadRegisterBlock(port, kLineAddress, kChecksumCell, 1, buffer, kVersion).ok();
+    }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);
 BENCHMARK_CAPTURE(BM_Exchange, WriteRegisterBlock, SimLink::Cpu, OnCom1([](serial::PortHandle& port) {
                     const std::array<std::uint8_t, 1> data{kNumberByte};
-                    return reg::WriteRegisterBlock(port, kLineAddress, kStoredNumber, data, 1, kVersion);
+                    return reg::WriteRegisterBlock(port, kLineAddress, kStoredNumber, data, 1, kVersion).ok();
                   }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
@@ -96,7 +97,7 @@ BENCHMARK_CAPTURE(BM_Exchange, KiaReadMemory, SimLink::Kia, OnCom1([](serial::Po
     ->Unit(benchmark::kMillisecond)
     ->Iterations(40);
 BENCHMARK_CAPTURE(BM_Exchange, KiaWriteMemory, SimLink::Kia, OnCom1([](serial::PortHandle& port) {
-                    return kia::KiaWriteMemory(port, kNumberCell, kNumberByte);
+                    return kia::KiaWriteMemory(port, kNumberCell, kNumberByte).ok();
                   }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
@@ -109,7 +110,7 @@ BENCHMARK_CAPTURE(BM_Exchange, KiaReadEeprom, SimLink::Kia, OnCom1([](serial::Po
     ->Unit(benchmark::kMillisecond)
     ->Iterations(10);
 BENCHMARK_CAPTURE(BM_Exchange, KiaWriteEeprom, SimLink::Kia, OnCom1([](serial::PortHandle& port) {
-                    return kia::KiaWriteEeprom(port, kStoredNumber, kNumberByte);
+                    return kia::KiaWriteEeprom(port, kStoredNumber, kNumberByte).ok();
                   }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)

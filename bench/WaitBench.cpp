@@ -107,7 +107,7 @@ class PtyCom1 {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
     setenv("KKM_COM1", ptsname(master_), 1);
-    kkm::serial::OpenComPort(*platform_, 1, port_);
+    static_cast<void>(kkm::serial::OpenComPort(*platform_, 1, port_));  // the rig's own port: it opens
     unsetenv("KKM_COM1");
   }
   ~PtyCom1() {

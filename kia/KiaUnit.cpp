@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "kia/KiaFailure.h"
 #include "kia/KiaFrameImages.h"
 #include "kia/KiaFrames.h"
 #include "serial/OperationTrace.h"
@@ -39,24 +40,32 @@ enum class Take {
   LetArrive,    // as LeaveQueued, but their absence is no failure
 };
 
-// How a step that goes wrong is reported: missing bytes are a missing
-// acknowledgement or a short reply; a wrong acknowledgement is one, a wrong
-// data marker is the bus error code the EEPROM routine sent in its place.
-struct StepFailures {
-  serial::FailureCode missing;
-  serial::FailureCode wrong;
-};
-constexpr StepFailures kAckStep{serial::FailureCode::NoAcknowledgement,
-                                serial::FailureCode::WrongAcknowledgement};
-constexpr StepFailures kReplyStep{serial::FailureCode::ReplyTooShort, serial::FailureCode::BusError};
+// What a step awaits decides how its failure is reported: missing bytes are a
+// missing acknowledgement or a short reply; a wrong acknowledgement is one, a
+// wrong data marker is the bus error code the EEPROM routine sent in its place.
+enum class Awaits { Acknowledgement, Reply };
+constexpr Awaits kAckStep = Awaits::Acknowledgement;
 
 struct ReplyStep {
   std::uint32_t count;
   std::uint32_t timeoutMs;
   Take take;
   std::uint8_t required = 0;
-  StepFailures failures = kReplyStep;
+  Awaits awaits = Awaits::Reply;
 };
+
+serial::Failure Missing(const ReplyStep& step) {
+  const auto waitedMs = static_cast<std::int32_t>(step.timeoutMs);
+  if (step.awaits == Awaits::Acknowledgement)
+    return {serial::LineFailure::NoAcknowledgement, waitedMs, step.required};
+  return {serial::LineFailure::ReplyTooShort, waitedMs, static_cast<std::int32_t>(step.count)};
+}
+
+serial::Failure Wrong(const ReplyStep& step, std::uint8_t got) {
+  if (step.awaits == Awaits::Acknowledgement)
+    return {serial::LineFailure::WrongAcknowledgement, -1, step.required, got};
+  return {KiaFailure::BusError, -1, step.required, got};
+}
 
 constexpr std::array kMemoryWriteReplies = {
     ReplyStep{1, kMemoryAckTimeoutMs, Take::Required, kAcknowledge, kAckStep},
@@ -88,8 +97,8 @@ static_assert(ResultSteps(kMemoryReadReplies) == 1 && ResultSteps(kEepromReadRep
 
 // Sends `frame` and collects the replies of `steps`. `*result`, when given,
 // receives the result step's byte, and only when every step succeeded.
-bool Exchange(serial::PortHandle& port, const std::vector<std::uint8_t>& frame,
-              std::span<const ReplyStep> steps, std::uint8_t* result = nullptr) {
+serial::Status Exchange(serial::PortHandle& port, const std::vector<std::uint8_t>& frame,
+                        std::span<const ReplyStep> steps, std::uint8_t* result = nullptr) {
   // 1. Drop whatever an earlier exchange left in either queue.
   port.purge(serial::kPurgeClearBoth);
   // 2. The whole frame in one write; a failed write shows as a missing acknowledgement.
@@ -100,48 +109,45 @@ bool Exchange(serial::PortHandle& port, const std::vector<std::uint8_t>& frame,
   for (const ReplyStep& step : steps) {
     const bool arrived = serial::WaitForInput(port, step.count, step.timeoutMs);
     if (step.take == Take::LetArrive) continue;
-    const auto count = static_cast<std::int32_t>(step.count);
-    const serial::Failure missing{
-        step.failures.missing, static_cast<std::int32_t>(step.timeoutMs),
-        step.failures.missing == serial::FailureCode::NoAcknowledgement ? step.required : count, -1};
-    if (!arrived) return serial::FailOn(port, missing);
+    if (!arrived) return serial::Blame(port, Missing(step), false);
     if (step.take == Take::LeaveQueued) continue;
     // A read that does not deliver what was queued must not pass for a reply.
     reply.assign(step.count, 0);
-    if (port.read(reply.data(), step.count) != count) return serial::FailOn(port, missing);
+    if (port.read(reply.data(), step.count) != static_cast<std::int32_t>(step.count))
+      return serial::Blame(port, Missing(step), false);
     if (step.take == Take::Required && reply.front() != step.required)
-      return serial::FailOn(port, {step.failures.wrong, -1, step.required, reply.front()});
+      return serial::Blame(port, Wrong(step, reply.front()), false);
     if (step.take == Take::Result) taken = reply.front();
   }
   // 4. Success: hand the result over.
   if (result != nullptr) *result = taken;
-  return true;
+  return {};
 }
 
 }  // namespace
 
-bool KiaWriteMemory(serial::PortHandle& port, std::uint16_t address, std::uint8_t value) {
+serial::Status KiaWriteMemory(serial::PortHandle& port, std::uint16_t address, std::uint8_t value) {
   serial::OperationTrace operation(port, "KiaWriteMemory", "%04X %02X", address, value);
-  return Exchange(port, BuildMemoryWriteFrame(address, value), kMemoryWriteReplies);
+  return operation.end(Exchange(port, BuildMemoryWriteFrame(address, value), kMemoryWriteReplies));
 }
 
-bool KiaReadMemory(serial::PortHandle& port, std::uint16_t address, std::uint8_t& value) {
+serial::Status KiaReadMemory(serial::PortHandle& port, std::uint16_t address, std::uint8_t& value) {
   serial::OperationTrace operation(port, "KiaReadMemory", "%04X", address);
-  if (!Exchange(port, BuildMemoryReadFrame(address), kMemoryReadReplies, &value)) return false;
-  operation.result("%02X", value);
-  return true;
+  const serial::Status status = Exchange(port, BuildMemoryReadFrame(address), kMemoryReadReplies, &value);
+  if (status) operation.result("%02X", value);
+  return operation.end(status);
 }
 
-bool KiaReadEeprom(serial::PortHandle& port, std::uint16_t address, std::uint8_t& value) {
+serial::Status KiaReadEeprom(serial::PortHandle& port, std::uint16_t address, std::uint8_t& value) {
   serial::OperationTrace operation(port, "KiaReadEeprom", "%04X", address);
-  if (!Exchange(port, BuildEepromReadFrame(address), kEepromReadReplies, &value)) return false;
-  operation.result("%02X", value);
-  return true;
+  const serial::Status status = Exchange(port, BuildEepromReadFrame(address), kEepromReadReplies, &value);
+  if (status) operation.result("%02X", value);
+  return operation.end(status);
 }
 
-bool KiaWriteEeprom(serial::PortHandle& port, std::uint16_t address, std::uint8_t value) {
+serial::Status KiaWriteEeprom(serial::PortHandle& port, std::uint16_t address, std::uint8_t value) {
   serial::OperationTrace operation(port, "KiaWriteEeprom", "%04X %02X", address, value);
-  return Exchange(port, BuildEepromWriteFrame(address, value), kEepromWriteReplies);
+  return operation.end(Exchange(port, BuildEepromWriteFrame(address, value), kEepromWriteReplies));
 }
 
 }  // namespace kkm::kia

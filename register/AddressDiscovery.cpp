@@ -2,15 +2,16 @@
 
 #include <array>
 
+#include "register/RegisterFailure.h"
 #include "register/RegisterFrame.h"
 #include "serial/OperationTrace.h"
 #include "serial/SerialLine.h"
 
 namespace kkm::reg {
 
-using serial::FailOn;
-using serial::FailureCode;
+using serial::LineFailure;
 using serial::PortHandle;
+using serial::Status;
 
 namespace {
 constexpr std::uint32_t kVersionEchoDelayMs = 40;
@@ -50,7 +51,7 @@ void ScanAddresses(PortHandle& port, std::uint32_t secondVoiceMs,
   }
 }
 
-bool FindRegisterAddress(PortHandle& port, std::uint8_t& registerAddress) {
+Status FindRegisterAddress(PortHandle& port, std::uint8_t& registerAddress) {
   serial::OperationTrace operation(port, "FindRegisterAddress", "FF..00");
   // 1. Empty the buffers; every candidate goes out as an address byte.
   port.purge(serial::kPurgeClearBoth);
@@ -69,19 +70,19 @@ bool FindRegisterAddress(PortHandle& port, std::uint8_t& registerAddress) {
   // device or noise, which ends the scan as failed.
   switch (answer.kind) {
     case AddressAnswer::Kind::None:
-      return FailOn(port, {FailureCode::NoRegisterFound, kScanAnswerTimeoutMs});
+      return operation.end(Blame(port, {RegisterFailure::NoRegisterFound, kScanAnswerTimeoutMs}));
     case AddressAnswer::Kind::Garbled:
-      return FailOn(port, {FailureCode::WrongEcho, -1, candidate, answer.firstByte});
+      return operation.end(Blame(port, {RegisterFailure::WrongEcho, -1, candidate, answer.firstByte}));
     case AddressAnswer::Kind::Echo:
     case AddressAnswer::Kind::LateEcho:
       break;
   }
   registerAddress = answer.firstByte;
   operation.result("%02X", answer.firstByte);
-  return true;
+  return operation.end({});
 }
 
-bool ReadFirmwareVersion(PortHandle& port, std::uint8_t address, std::int32_t& firmwareVersion) {
+Status ReadFirmwareVersion(PortHandle& port, std::uint8_t address, std::int32_t& firmwareVersion) {
   serial::OperationTrace operation(port, "ReadFirmwareVersion", "%02X", address);
   // 1. Abort anything pending and empty the buffers.
   port.purge(serial::kPurgeAbortAndClear);
@@ -90,8 +91,9 @@ bool ReadFirmwareVersion(PortHandle& port, std::uint8_t address, std::int32_t& f
   port.writeByte(address);
   serial::DelayMs(port.clock(), kVersionEchoDelayMs);
   std::uint8_t echo = 0;
-  if (!port.readByte(echo)) return FailOn(port, {FailureCode::NoEcho, kVersionEchoDelayMs, address});
-  if (echo != address) return FailOn(port, {FailureCode::WrongEcho, -1, address, echo});
+  if (!port.readByte(echo))
+    return operation.end(Blame(port, {RegisterFailure::NoEcho, kVersionEchoDelayMs, address}));
+  if (echo != address) return operation.end(Blame(port, {RegisterFailure::WrongEcho, -1, address, echo}));
   // 3. The query frame in one write; acknowledgement and reply within 400 ms.
   serial::SetAddressParity(port, false);
   port.write(kVersionQueryFrame.data(), kVersionQueryFrame.size());
@@ -99,8 +101,9 @@ bool ReadFirmwareVersion(PortHandle& port, std::uint8_t address, std::int32_t& f
   std::uint8_t ack = 0;
   const std::int32_t expectedAck = kVersionQueryFrame.back();
   if (!port.readByte(ack))
-    return FailOn(port, {FailureCode::NoAcknowledgement, kVersionReplyDelayMs, expectedAck});
-  if (ack != expectedAck) return FailOn(port, {FailureCode::WrongAcknowledgement, -1, expectedAck, ack});
+    return operation.end(Blame(port, {LineFailure::NoAcknowledgement, kVersionReplyDelayMs, expectedAck}));
+  if (ack != expectedAck)
+    return operation.end(Blame(port, {LineFailure::WrongAcknowledgement, -1, expectedAck, ack}));
   // 4. L, then D0..D8 and C: whatever has arrived, missing bytes stay 0.
   std::array<std::uint8_t, kVersionReplySize> reply{};
   port.read(reply.data(), 1);
@@ -109,12 +112,12 @@ bool ReadFirmwareVersion(PortHandle& port, std::uint8_t address, std::int32_t& f
   if (!ReplyChecksumHolds(reply.front(), std::span(reply).subspan(1, kVersionReplySize - 2), reply.back())) {
     firmwareVersion = 0;
     operation.result("version 0 (reply missing or checksum wrong)");
-    return true;
+    return operation.end({});
   }
   // 6. The code of D5 and D6.
   firmwareVersion = VersionCode(reply[kVersionD5Offset], reply[kVersionD6Offset]);
   operation.result("version %d", firmwareVersion);
-  return true;
+  return operation.end({});
 }
 
 std::int32_t VersionCode(std::uint8_t d5, std::uint8_t d6) {

@@ -4,17 +4,19 @@
 #include <cstdint>
 #include <functional>
 
+#include "serial/Failure.h"
 #include "serial/PortHandle.h"
 
 namespace kkm::reg {
 
 // Tries the address bytes 0xFF down to 0x00 in MARK parity, each with a 10 ms
-// wait for an answer (from the moment the candidate has left the port). True
-// when a register echoes the candidate just sent, or when the byte that comes
-// during a candidate's wait is the previous candidate (that register's echo,
-// come late): `registerAddress` then holds the echoed address. False, with
-// `registerAddress` unchanged, after 256 unanswered candidates or at once when
-// any other byte comes back. The line is left in MARK parity.
+// wait for an answer (from the moment the candidate has left the port).
+// Success when a register echoes the candidate just sent, or when the byte
+// that comes during a candidate's wait is the previous candidate (that
+// register's echo, come late): `registerAddress` then holds the echoed
+// address. NoRegisterFound, with `registerAddress` unchanged, after 256
+// unanswered candidates; WrongEcho at once when any other byte comes back.
+// The line is left in MARK parity.
 // How long the address scan waits for each candidate's echo.
 inline constexpr std::uint32_t kScanAnswerTimeoutMs = 10;
 
@@ -25,7 +27,7 @@ constexpr bool IsLateEcho(std::uint8_t answer, int candidate) {
   return candidate < 0xFF && answer == candidate + 1;
 }
 
-bool FindRegisterAddress(serial::PortHandle& port, std::uint8_t& registerAddress);
+serial::Status FindRegisterAddress(serial::PortHandle& port, std::uint8_t& registerAddress);
 
 // What one candidate address byte brought back.
 struct AddressAnswer {
@@ -54,11 +56,12 @@ void ScanAddresses(serial::PortHandle& port, std::uint32_t secondVoiceMs,
 
 // Sends `address` in MARK parity (40 ms for the echo), then the query frame
 // 01 14 EA in SPACE parity (400 ms for the acknowledgement EA and the
-// eleven-byte reply). False, with `firmwareVersion` unchanged, when the echo
-// or the acknowledgement is missing or wrong. True otherwise: `firmwareVersion`
+// eleven-byte reply). A failure, with `firmwareVersion` unchanged, when the
+// echo or the acknowledgement is missing or wrong. Success otherwise: `firmwareVersion`
 // holds the version code of the reply, or 0 when the reply is missing or its
 // checksum fails (missing bytes count as 0).
-bool ReadFirmwareVersion(serial::PortHandle& port, std::uint8_t address, std::int32_t& firmwareVersion);
+serial::Status ReadFirmwareVersion(serial::PortHandle& port, std::uint8_t address,
+                                   std::int32_t& firmwareVersion);
 
 // The version code of the two BCD version bytes: the four nibbles written in
 // decimal one after another (10..15 give two digits), read as a decimal

@@ -2,15 +2,17 @@
 
 #include <array>
 
+#include "register/RegisterFailure.h"
 #include "register/RegisterFrame.h"
 #include "serial/OperationTrace.h"
 #include "serial/SerialLine.h"
 
 namespace kkm::reg {
 
-using serial::FailOn;
-using serial::FailureCode;
+using serial::Failure;
+using serial::LineFailure;
 using serial::PortHandle;
+using serial::Status;
 
 namespace {
 constexpr std::uint32_t kByteEchoTimeoutMs = 500;
@@ -34,25 +36,35 @@ using ByteCommandFrame = std::array<std::uint8_t, kMemoryFrameOverhead + 1>;
 // What a byte the host waits for is: the echo of the address byte, or the
 // acknowledgement of a frame.
 struct Expected {
-  FailureCode missing;
-  FailureCode wrong;
+  Failure (*missing)(std::int32_t waitedMs, std::int32_t expected);
+  Failure (*wrong)(std::int32_t expected, std::int32_t got);
 };
-constexpr Expected kEcho{FailureCode::NoEcho, FailureCode::WrongEcho};
-constexpr Expected kAcknowledgement{FailureCode::NoAcknowledgement, FailureCode::WrongAcknowledgement};
+constexpr Expected kEcho{[](std::int32_t waitedMs, std::int32_t expected) {
+                           return Failure{RegisterFailure::NoEcho, waitedMs, expected};
+                         },
+                         [](std::int32_t expected, std::int32_t got) {
+                           return Failure{RegisterFailure::WrongEcho, -1, expected, got};
+                         }};
+constexpr Expected kAcknowledgement{[](std::int32_t waitedMs, std::int32_t expected) {
+                                      return Failure{LineFailure::NoAcknowledgement, waitedMs, expected};
+                                    },
+                                    [](std::int32_t expected, std::int32_t got) {
+                                      return Failure{LineFailure::WrongAcknowledgement, -1, expected, got};
+                                    }};
 
 std::int32_t Ms(std::uint32_t ms) { return static_cast<std::int32_t>(ms); }
 
 // Waits up to `timeoutMs` for one byte, reads it and compares it.
-bool ExpectByte(PortHandle& port, std::uint8_t expected, std::uint32_t timeoutMs, Expected what) {
+Status ExpectByte(PortHandle& port, std::uint8_t expected, std::uint32_t timeoutMs, Expected what) {
   std::uint8_t received = 0;
   if (!serial::WaitForInput(port, 1, timeoutMs) || !port.readByte(received))
-    return FailOn(port, {what.missing, Ms(timeoutMs), expected});
-  if (received != expected) return FailOn(port, {what.wrong, -1, expected, received});
-  return true;
+    return Blame(port, what.missing(Ms(timeoutMs), expected));
+  if (received != expected) return Blame(port, what.wrong(expected, received));
+  return {};
 }
 
 // Version 105: the register may answer 0x65 (busy) in place of its echo.
-bool SelectBusyAnsweringRegister(PortHandle& port, std::uint8_t lineAddress) {
+Status SelectBusyAnsweringRegister(PortHandle& port, std::uint8_t lineAddress) {
   serial::Clock& clock = port.clock();
   const std::uint32_t start = clock.tickMs();
   for (;;) {
@@ -62,32 +74,33 @@ bool SelectBusyAnsweringRegister(PortHandle& port, std::uint8_t lineAddress) {
       // 2. Nothing came: the address byte once more, with a short wait.
       port.writeByte(lineAddress);
       if (!serial::WaitForInput(port, 1, kSecondEchoTimeoutMs))
-        return FailOn(port,
-                      {FailureCode::NoEcho, Ms(kBusyEchoTimeoutMs + kSecondEchoTimeoutMs), lineAddress});
+        return Blame(port,
+                     {RegisterFailure::NoEcho, Ms(kBusyEchoTimeoutMs + kSecondEchoTimeoutMs), lineAddress});
     }
     // 3. A busy answer sends the address byte again, within the bound.
     std::uint8_t answer = 0;
     if (!port.readByte(answer))
-      return FailOn(port, {FailureCode::NoEcho, Ms(kBusyEchoTimeoutMs), lineAddress});
+      return Blame(port, {RegisterFailure::NoEcho, Ms(kBusyEchoTimeoutMs), lineAddress});
     if (answer == kBusyAnswer) {
       const std::uint32_t busyMs = serial::ElapsedMs(start, clock.tickMs());
-      if (busyMs > kBusyLimitMs) return FailOn(port, {FailureCode::BusyTooLong, Ms(busyMs), -1, kBusyAnswer});
+      if (busyMs > kBusyLimitMs)
+        return Blame(port, {RegisterFailure::BusyTooLong, Ms(busyMs), -1, kBusyAnswer});
       continue;
     }
     // 4. Anything else must be the echo.
-    if (answer != lineAddress) return FailOn(port, {FailureCode::WrongEcho, -1, lineAddress, answer});
-    return true;
+    if (answer != lineAddress) return Blame(port, {RegisterFailure::WrongEcho, -1, lineAddress, answer});
+    return {};
   }
 }
 
 // Address phase of the byte commands, the same for every version.
-bool SelectForByteCommand(PortHandle& port, std::uint8_t registerAddress) {
+Status SelectForByteCommand(PortHandle& port, std::uint8_t registerAddress) {
   port.purge(serial::kPurgeClearBoth);
   serial::SetAddressParity(port, true);
   port.writeByte(registerAddress);
-  if (!ExpectByte(port, registerAddress, kByteEchoTimeoutMs, kEcho)) return false;
+  if (Status echo = ExpectByte(port, registerAddress, kByteEchoTimeoutMs, kEcho); !echo) return echo;
   serial::SetAddressParity(port, false);
-  return true;
+  return {};
 }
 
 // Writes a frame one byte per write, as the block commands send it.
@@ -96,7 +109,7 @@ void WriteBytewise(PortHandle& port, std::span<const std::uint8_t> frame) {
 }
 }  // namespace
 
-bool SelectRegister(PortHandle& port, std::uint8_t lineAddress, std::int32_t version) {
+Status SelectRegister(PortHandle& port, std::uint8_t lineAddress, std::int32_t version) {
   serial::OperationTrace operation(port, "SelectRegister", "%02X version %d", lineAddress, version);
   // 1. Abort and empty, address parity.
   port.purge(serial::kPurgeAbortAndClear);
@@ -104,106 +117,111 @@ bool SelectRegister(PortHandle& port, std::uint8_t lineAddress, std::int32_t ver
   // 2. The address phase of the firmware version.
   if (version >= kFirstEchoingVersion && version < kBusyAnsweringVersion) {
     port.writeByte(lineAddress);
-    if (!ExpectByte(port, lineAddress, kBlockEchoTimeoutMs, kEcho)) return false;
+    if (Status step = ExpectByte(port, lineAddress, kBlockEchoTimeoutMs, kEcho); !step)
+      return operation.end(step);
   } else if (version == kBusyAnsweringVersion) {
-    if (!SelectBusyAnsweringRegister(port, lineAddress)) return false;
+    if (Status step = SelectBusyAnsweringRegister(port, lineAddress); !step) return operation.end(step);
   }
   // 3. Data parity for the frame.
   serial::SetAddressParity(port, false);
-  return true;
+  return operation.end({});
 }
 
-bool ReadRegisterByte(PortHandle& port, std::uint8_t registerAddress, std::uint16_t address,
-                      std::uint8_t& value) {
+Status ReadRegisterByte(PortHandle& port, std::uint8_t registerAddress, std::uint16_t address,
+                        std::uint8_t& value) {
   serial::OperationTrace operation(port, "ReadRegisterByte", "%02X %04X", registerAddress, address);
   // 1. Address phase.
-  if (!SelectForByteCommand(port, registerAddress)) return false;
+  if (Status step = SelectForByteCommand(port, registerAddress); !step) return operation.end(step);
   // 2. The six-byte frame in one write.
   ByteCommandFrame byteCommandFrame{};
   const std::size_t size = BuildMemoryFrame(byteCommandFrame, kCmdReadByte, address, 1, {});
   port.write(byteCommandFrame.data(), static_cast<std::uint32_t>(size));
   // 3. Acknowledgement.
-  if (!ExpectByte(port, byteCommandFrame[size - 1], kByteAckTimeoutMs, kAcknowledgement)) return false;
+  if (Status step = ExpectByte(port, byteCommandFrame[size - 1], kByteAckTimeoutMs, kAcknowledgement); !step)
+    return operation.end(step);
   // 4. Exactly three reply bytes, whatever L says.
   if (!serial::WaitForInput(port, kByteReplySize, kByteReplyTimeoutMs))
-    return FailOn(port, {FailureCode::ReplyTooShort, Ms(kByteReplyTimeoutMs), kByteReplySize,
-                         static_cast<std::int32_t>(port.queuedInput())});
+    return operation.end(Blame(port, {LineFailure::ReplyTooShort, Ms(kByteReplyTimeoutMs), kByteReplySize,
+                                      static_cast<std::int32_t>(port.queuedInput())}));
   std::uint8_t length = 0;
   std::uint8_t checksum = 0;
   if (!port.readByte(length) || !port.readByte(value) || !port.readByte(checksum))
-    return FailOn(port, {FailureCode::ReplyTooShort, Ms(kByteReplyTimeoutMs), kByteReplySize});
+    return operation.end(Blame(port, {LineFailure::ReplyTooShort, Ms(kByteReplyTimeoutMs), kByteReplySize}));
   // 5. The reply's checksum.
   if (!ReplyChecksumHolds(length, std::span(&value, 1), checksum))
-    return FailOn(
-        port, {FailureCode::ReplyChecksum, -1, kFrameSum, ReplySum(length, std::span(&value, 1), checksum)});
+    return operation.end(Blame(port, {RegisterFailure::ReplyChecksum, -1, kFrameSum,
+                                      ReplySum(length, std::span(&value, 1), checksum)}));
   operation.result("%02X", value);
-  return true;
+  return operation.end({});
 }
 
-bool WriteRegisterByte(PortHandle& port, std::uint8_t registerAddress, std::uint16_t address,
-                       std::uint8_t value) {
+Status WriteRegisterByte(PortHandle& port, std::uint8_t registerAddress, std::uint16_t address,
+                         std::uint8_t value) {
   serial::OperationTrace operation(port, "WriteRegisterByte", "%02X %04X %02X", registerAddress, address,
                                    value);
   // 1. Address phase.
-  if (!SelectForByteCommand(port, registerAddress)) return false;
+  if (Status step = SelectForByteCommand(port, registerAddress); !step) return operation.end(step);
   // 2. The seven-byte frame in one write.
   ByteCommandFrame byteCommandFrame{};
   const std::size_t size =
       BuildMemoryFrame(byteCommandFrame, kCmdWriteByte, address, 1, std::span(&value, 1));
   port.write(byteCommandFrame.data(), static_cast<std::uint32_t>(size));
   // 3. Acknowledgement.
-  return ExpectByte(port, byteCommandFrame[size - 1], kByteAckTimeoutMs, kAcknowledgement);
+  return operation.end(ExpectByte(port, byteCommandFrame[size - 1], kByteAckTimeoutMs, kAcknowledgement));
 }
 
-bool ReadRegisterBlock(PortHandle& port, std::uint8_t lineAddress, std::uint16_t address, std::uint8_t count,
-                       std::span<std::uint8_t> buffer, std::int32_t version) {
+Status ReadRegisterBlock(PortHandle& port, std::uint8_t lineAddress, std::uint16_t address,
+                         std::uint8_t count, std::span<std::uint8_t> buffer, std::int32_t version) {
   serial::OperationTrace operation(port, "ReadRegisterBlock", "%02X %04X count %u", lineAddress, address,
                                    count);
   // 1. Empty the buffers and select the register.
   port.purge(serial::kPurgeClearBoth);
-  if (!SelectRegister(port, lineAddress, version)) return false;
+  if (Status step = SelectRegister(port, lineAddress, version); !step) return operation.end(step);
   // 2. The six-byte frame, one byte per write.
   std::array<std::uint8_t, kMemoryFrameOverhead> frame{};
   BuildMemoryFrame(frame, kCmdReadBlock, address, count, {});
   WriteBytewise(port, frame);
   // 3. Acknowledgement.
-  if (!ExpectByte(port, frame.back(), kBlockAckTimeoutMs, kAcknowledgement)) return false;
+  if (Status step = ExpectByte(port, frame.back(), kBlockAckTimeoutMs, kAcknowledgement); !step)
+    return operation.end(step);
   // 4. The length byte; a reply that would not fit the buffer is refused.
   std::uint8_t length = 0;
   if (!serial::WaitForInput(port, 1, kBlockLengthTimeoutMs) || !port.readByte(length))
-    return FailOn(port, {FailureCode::ReplyTooShort, Ms(kBlockLengthTimeoutMs), 1, 0});
+    return operation.end(Blame(port, {LineFailure::ReplyTooShort, Ms(kBlockLengthTimeoutMs), 1, 0}));
   if (length > buffer.size())
-    return FailOn(port, {FailureCode::ReplyTooLong, -1, static_cast<std::int32_t>(buffer.size()), length});
+    return operation.end(
+        Blame(port, {RegisterFailure::ReplyTooLong, -1, static_cast<std::int32_t>(buffer.size()), length}));
   // 5. The data bytes and the checksum.
   const std::uint32_t replyTimeoutMs = kBlockReplyTimeoutMs + length;
   if (!serial::WaitForInput(port, length + 1u, replyTimeoutMs))
-    return FailOn(port, {FailureCode::ReplyTooShort, Ms(replyTimeoutMs), length + 2,
-                         static_cast<std::int32_t>(port.queuedInput()) + 1});
+    return operation.end(Blame(port, {LineFailure::ReplyTooShort, Ms(replyTimeoutMs), length + 2,
+                                      static_cast<std::int32_t>(port.queuedInput()) + 1}));
   // 6. The data in one read, then C.
   const auto data = buffer.first(length);
   std::uint8_t checksum = 0;
   if ((length > 0 && port.read(data.data(), length) != length) || !port.readByte(checksum))
-    return FailOn(port, {FailureCode::ReplyTooShort, Ms(replyTimeoutMs), length + 2});
+    return operation.end(Blame(port, {LineFailure::ReplyTooShort, Ms(replyTimeoutMs), length + 2}));
   // 7. The reply's checksum.
   if (!ReplyChecksumHolds(length, data, checksum))
-    return FailOn(port, {FailureCode::ReplyChecksum, -1, kFrameSum, ReplySum(length, data, checksum)});
+    return operation.end(
+        Blame(port, {RegisterFailure::ReplyChecksum, -1, kFrameSum, ReplySum(length, data, checksum)}));
   operation.result("L %u, first %02X", length, length > 0 ? data[0] : 0);
-  return true;
+  return operation.end({});
 }
 
-bool WriteRegisterBlock(PortHandle& port, std::uint8_t lineAddress, std::uint16_t address,
-                        std::span<const std::uint8_t> data, std::int32_t count, std::int32_t version) {
+Status WriteRegisterBlock(PortHandle& port, std::uint8_t lineAddress, std::uint16_t address,
+                          std::span<const std::uint8_t> data, std::int32_t count, std::int32_t version) {
   serial::OperationTrace operation(port, "WriteRegisterBlock", "%02X %04X count %d first %02X", lineAddress,
                                    address, count, data.empty() ? 0 : data[0]);
   // 1. Refuse, before touching the port, a start above the writable area and
   // a count the length byte cannot carry or the data do not hold.
-  if (address > kHighestBlockWriteAddress) return FailOn(port, {FailureCode::RequestRefused});
+  if (address > kHighestBlockWriteAddress) return operation.end(Failure{RegisterFailure::RequestRefused});
   if (count < 0 || static_cast<std::size_t>(count) > kMaxFrameData ||
       static_cast<std::size_t>(count) > data.size())
-    return FailOn(port, {FailureCode::RequestRefused});
+    return operation.end(Failure{RegisterFailure::RequestRefused});
   // 2. Empty the buffers and select the register.
   port.purge(serial::kPurgeClearBoth);
-  if (!SelectRegister(port, lineAddress, version)) return false;
+  if (Status step = SelectRegister(port, lineAddress, version); !step) return operation.end(step);
   // 3. The frame, one byte per write.
   std::array<std::uint8_t, kMaxMemoryFrameSize> frame{};
   const auto written = data.first(static_cast<std::size_t>(count));
@@ -211,7 +229,7 @@ bool WriteRegisterBlock(PortHandle& port, std::uint8_t lineAddress, std::uint16_
       BuildMemoryFrame(frame, kCmdWriteBlock, address, static_cast<std::uint8_t>(count), written);
   WriteBytewise(port, std::span(frame).first(size));
   // 4. Acknowledgement.
-  return ExpectByte(port, frame[size - 1], kBlockAckTimeoutMs, kAcknowledgement);
+  return operation.end(ExpectByte(port, frame[size - 1], kBlockAckTimeoutMs, kAcknowledgement));
 }
 
 }  // namespace kkm::reg

@@ -1,66 +1,140 @@
 #pragma once
-// Why the last link operation failed. The operations keep their true/false
-// results; beside them each one clears the calling thread's last failure on
-// entry and records one where it returns false, much as the C library does
-// with errno. A failure has a stable code (and a stable machine name such as
-// "no-echo" for programs and for grep) plus the details a technician needs:
-// how long was waited, which byte was expected and which came.
+// Why an operation failed, as a value that travels up with its result.
+//
+// Each layer names its own failure codes in its own enum (the line's below,
+// the register's in register/, the board's in kia/, the session's in
+// service/) and describes them through one FailureDomain: a stable machine
+// name per code ("no-echo", for programs and for grep) and a sentence in
+// Russian with the details filled in. A Failure is a code of any layer plus
+// the details a technician needs: how long was waited, which byte was
+// expected and which came. A layer that knows more than the one below wraps
+// the failure it got (Wrap): its own code and details, the lower failure
+// kept as the cause.
+//
+// Operations return a Status: success, or the Failure that ended them. The
+// trace, the standard-error line, the windows' box details and the JSON
+// `reason` are all renderings of that one value.
+//
+// The platform back ends alone report why a port did not open through the
+// calling thread's last failure (LastFailure), as the C library does with
+// errno; OpenNamedPort turns it into a Status at once.
 
+#include <concepts>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <type_traits>
 
 namespace kkm::serial {
 
-enum class FailureCode : std::uint8_t {
-  None,                  // the last operation succeeded
-  NoEcho,                // the address byte was not echoed within `waitedMs`
-  WrongEcho,             // the address byte was answered with another byte
-  BusyTooLong,           // busy answers 0x65 went on for longer than `waitedMs`
-  NoAcknowledgement,     // the frame was not acknowledged within `waitedMs`
-  WrongAcknowledgement,  // the acknowledgement was another byte
-  ReplyTooShort,         // fewer reply bytes than `expected` came within `waitedMs`
-  ReplyChecksum,         // the reply does not sum to its checksum
-  ReplyTooLong,          // the reply's length byte exceeds the buffer
-  BusError,              // the KIA's EEPROM routine reported a bus error `got`
-  RequestRefused,        // the arguments were refused before the port was touched
+struct Failure;
+
+// One layer's failure codes: names and texts.
+class FailureDomain {
+ public:
+  // The stable machine name of `code` ("no-echo").
+  virtual const char* name(int code) const = 0;
+  // The sentence for a failure of this domain, details filled in.
+  virtual std::string text(const Failure& failure) const = 0;
+
+ protected:
+  ~FailureDomain() = default;
+};
+
+// Ties a layer's enum of failure codes to its domain: specialise it with
+// `static const FailureDomain& Domain();` beside the enum.
+template <typename Code>
+struct FailureCodes;
+
+template <typename Code>
+concept FailureCode = std::is_enum_v<Code> && requires {
+  { FailureCodes<Code>::Domain() } -> std::same_as<const FailureDomain&>;
+};
+
+// One failure and its details; -1 marks a detail that does not apply. A
+// default-constructed Failure is none.
+struct Failure {
+  Failure() = default;
+  template <FailureCode Code>
+  Failure(Code c, std::int32_t waited = -1, std::int32_t expectedValue = -1, std::int32_t gotValue = -1,
+          std::int32_t osErrorValue = 0, std::string detailText = {})
+      : domain(&FailureCodes<Code>::Domain()),
+        code(static_cast<int>(c)),
+        waitedMs(waited),
+        expected(expectedValue),
+        got(gotValue),
+        osError(osErrorValue),
+        detail(std::move(detailText)) {}
+
+  const FailureDomain* domain = nullptr;  // nullptr: no failure
+  int code = 0;
+  std::int32_t waitedMs = -1;                 // how long the operation waited
+  std::int32_t expected = -1;                 // the byte (or count) expected
+  std::int32_t got = -1;                      // the byte (or count, version) received
+  std::int32_t osError = 0;                   // errno of a port that could not be opened
+  std::string detail = {};                    // a named thing: the holder of a port in use, a file and why
+  std::shared_ptr<const Failure> cause = {};  // the lower layer's failure this one wraps
+
+  bool failed() const { return domain != nullptr; }
+  template <FailureCode Code>
+  bool is(Code c) const {
+    return domain == &FailureCodes<Code>::Domain() && code == static_cast<int>(c);
+  }
+  // The code's machine name; "ok" when there is no failure.
+  const char* name() const;
+  // The sentence a technician reads; "успешно" when there is no failure.
+  std::string text() const;
+  // Code, details and cause all agree.
+  bool operator==(const Failure& other) const;
+};
+
+// `outer`, with `cause` as the lower layer's failure it stands for.
+Failure Wrap(Failure outer, const Failure& cause);
+
+// "<name>: <text>", the form used on standard error and in the trace.
+std::string DescribeFailure(const Failure& failure);
+
+// Success, or the failure that ended an operation.
+class [[nodiscard]] Status {
+ public:
+  Status() = default;
+  Status(Failure failure) : failure_(std::move(failure)) {}  // NOLINT: `return failure;` ends an operation
+  bool ok() const { return !failure_.failed(); }
+  explicit operator bool() const { return ok(); }
+  const Failure& failure() const { return failure_; }
+
+ private:
+  Failure failure_;
+};
+
+// The line's own failures: the port, and the bytes awaited after a frame.
+enum class LineFailure : std::uint8_t {
   PortUnavailable,       // the port cannot be opened (no finer reason known)
   NoSuchDevice,          // the device path does not exist
   PermissionDenied,      // the user may not open the device
-  PortInUse,             // another program holds the port
+  PortInUse,             // another program holds the port (`detail`: which, when known)
   NotATerminal,          // the path is not a serial (terminal) device
   ParityDropped,         // the adapter does not keep MARK/SPACE parity
   PortVanished,          // the port disappeared (adapter unplugged, cable pulled)
-  NoRegisterFound,       // no address of the scan was echoed
-  WrongFirmware,         // the register's firmware version `got` is not supported
-  NoKiaAnswer,           // the KIA controller did not answer its probe
+  NoAcknowledgement,     // the frame was not acknowledged within `waitedMs`
+  WrongAcknowledgement,  // the acknowledgement was another byte
+  ReplyTooShort,         // fewer reply bytes than `expected` came within `waitedMs`
 };
-inline constexpr int kFailureCodeCount = static_cast<int>(FailureCode::NoKiaAnswer) + 1;
+inline constexpr int kLineFailureCount = static_cast<int>(LineFailure::ReplyTooShort) + 1;
 
-// One failure and its details; -1 marks a detail that does not apply.
-struct Failure {
-  FailureCode code = FailureCode::None;
-  std::int32_t waitedMs = -1;  // how long the operation waited
-  std::int32_t expected = -1;  // the byte (or count) expected
-  std::int32_t got = -1;       // the byte (or count, version) received
-  std::int32_t osError = 0;    // errno of a port that could not be opened
-  std::string holders = {};    // the other processes holding a port in use, when known
-  bool operator==(const Failure&) const = default;
+template <>
+struct FailureCodes<LineFailure> {
+  static const FailureDomain& Domain();
 };
 
-// The calling thread's last failure; code None after a success.
+// The calling thread's last failure, kept by the platform back ends for a
+// port that did not open; none after ClearFailure.
 const Failure& LastFailure();
 void ClearFailure();
-// Records `failure` and returns false, so that `return Fail(...)` ends an
-// operation. The link operations use FailOn (PortHandle.h), which puts a
-// vanished port or a dropped parity before the symptom they caused.
+// Records `failure` and returns false.
 bool Fail(const Failure& failure);
 
-// The stable machine name of a code ("no-echo", "port-in-use", ...).
-const char* FailureName(FailureCode code);
-// A sentence a technician understands, in Russian, with the details filled
-// in, e.g. "эхо адресного байта FE не пришло за 10 мс".
-std::string FailureText(const Failure& failure);
-// "<name>: <text>", the form used on standard error and in the trace.
-std::string DescribeFailure(const Failure& failure);
+// printf into a std::string, for the domains' texts (which are short).
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace kkm::serial

@@ -2,17 +2,14 @@
 
 namespace kkm::serial {
 
-bool FailOn(PortHandle& port, Failure failure) {
-  const bool symptom = failure.code == FailureCode::NoEcho || failure.code == FailureCode::WrongEcho ||
-                       failure.code == FailureCode::NoAcknowledgement ||
-                       failure.code == FailureCode::NoRegisterFound ||
-                       failure.code == FailureCode::ReplyTooShort;
-  if (port.vanished()) {
-    failure.code = FailureCode::PortVanished;
-  } else if (symptom && port.parityDropped()) {
-    failure.code = FailureCode::ParityDropped;
-  }
-  return Fail(failure);
+Failure Blame(const PortHandle& port, Failure symptom, bool parityMayCause) {
+  if (port.vanished())
+    return Failure{LineFailure::PortVanished, symptom.waitedMs, symptom.expected, symptom.got};
+  parityMayCause =
+      parityMayCause || symptom.is(LineFailure::NoAcknowledgement) || symptom.is(LineFailure::ReplyTooShort);
+  if (parityMayCause && port.parityDropped())
+    return Failure{LineFailure::ParityDropped, symptom.waitedMs, symptom.expected, symptom.got};
+  return symptom;
 }
 
 void TraceNote(PortHandle& port, const std::string& note) {
@@ -22,18 +19,17 @@ void TraceNote(PortHandle& port, const std::string& note) {
   }
 }
 
-void TraceFailure(PortHandle& port, const std::string& what) {
-  if (port.traceSink() != nullptr) TraceNote(port, what + " failed: " + DescribeFailure(LastFailure()));
+void TraceFailure(PortHandle& port, const std::string& what, const Failure& failure) {
+  if (port.traceSink() != nullptr) TraceNote(port, what + " failed: " + DescribeFailure(failure));
 }
 
 OperationTrace::~OperationTrace() {
   if (sink_ == nullptr) return;
-  const Failure& failure = LastFailure();
   const std::uint64_t ns = sink_->elapsedNs() - startNs_;
-  if (failure.code == FailureCode::None)
+  if (!failure_.failed())
     text_ += ": ok" + (result_.empty() ? "" : " " + result_);
   else
-    text_ += ": failed " + DescribeFailure(failure);
+    text_ += ": failed " + DescribeFailure(failure_);
   sink_->event(text_ + " in " + FormatMs(ns) + " ms");
   sink_->flush();
 }

@@ -1,12 +1,12 @@
 #pragma once
-// The frame of every link operation: on entry the thread's last failure is
-// cleared; at the end, when the port is traced, one summary line goes to the
-// trace: "= <name> <arguments>: ok [<result>] in <ms> ms" or
-// "= <name> <arguments>: failed <reason> in <ms> ms". Nothing is formatted
-// when the port is not traced.
+// The frame of every link operation: at its end, when the port is traced, one
+// summary line goes to the trace: "= <name> <arguments>: ok [<result>] in
+// <ms> ms" or "= <name> <arguments>: failed <reason> in <ms> ms". Nothing is
+// formatted when the port is not traced.
 //
-// Operations end a failure with `return FailOn(port, {...})`: a port that has
-// vanished, or one whose adapter dropped MARK/SPACE, is then reported instead
+// Operations end with `return operation.end(status)`. A failure they report
+// goes through Blame first: a port that has vanished, or (for a symptom of
+// lost parity) one whose adapter dropped MARK/SPACE, is then reported instead
 // of the symptom it caused (a missing echo, a missing acknowledgement).
 
 #include <cstdint>
@@ -19,21 +19,24 @@
 
 namespace kkm::serial {
 
-bool FailOn(PortHandle& port, Failure failure);
+// `symptom` as it stands, or the port's own failure that caused it, with the
+// symptom's details: PortVanished whenever the port has gone away,
+// ParityDropped when the adapter dropped MARK/SPACE and the symptom is one a
+// lost parity explains: a missing acknowledgement, a short reply, or what the
+// caller's layer says (`parityMayCause`).
+Failure Blame(const PortHandle& port, Failure symptom, bool parityMayCause);
 
 // One line "! <note>" in the trace, when the port is traced; flushed at once.
 void TraceNote(PortHandle& port, const std::string& note);
 
-// One line "! <what> failed: <name>: <text>" for the last failure in the
-// trace, when the port is traced.
-void TraceFailure(PortHandle& port, const std::string& what);
+// One line "! <what> failed: <name>: <text>" in the trace, when the port is traced.
+void TraceFailure(PortHandle& port, const std::string& what, const Failure& failure);
 
 class OperationTrace {
  public:
   template <typename... Args>
   OperationTrace(PortHandle& port, const char* name, const char* format, Args... args)
       : sink_(port.traceSink()) {
-    ClearFailure();
     if (sink_ == nullptr) return;
     startNs_ = sink_->elapsedNs();
     text_ = std::string("= ") + name + " " + Formatted(format, args...);
@@ -46,6 +49,12 @@ class OperationTrace {
   template <typename... Args>
   void result(const char* format, Args... args) {
     if (sink_ != nullptr) result_ = Formatted(format, args...);
+  }
+
+  // The operation's outcome, for the summary line; returned as it is.
+  Status end(Status status) {
+    if (sink_ != nullptr) failure_ = status.failure();
+    return status;
   }
 
  private:
@@ -64,6 +73,7 @@ class OperationTrace {
   std::uint64_t startNs_ = 0;
   std::string text_;
   std::string result_;
+  Failure failure_;
 };
 
 }  // namespace kkm::serial

@@ -418,20 +418,20 @@ static Failure OpenFailure(int error) {
     case ENODEV:
     case ENXIO:
     case ENOTDIR:
-      return {FailureCode::NoSuchDevice, -1, -1, -1, error};
+      return {LineFailure::NoSuchDevice, -1, -1, -1, error};
     case EACCES:
     case EPERM:
-      return {FailureCode::PermissionDenied, -1, -1, -1, error};
+      return {LineFailure::PermissionDenied, -1, -1, -1, error};
     case EBUSY:
-      return {FailureCode::PortInUse, -1, -1, -1, error};
+      return {LineFailure::PortInUse, -1, -1, -1, error};
     default:
-      return {FailureCode::PortUnavailable, -1, -1, -1, error};
+      return {LineFailure::PortUnavailable, -1, -1, -1, error};
   }
 }
 
 std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path) {
   if (path.empty()) {
-    Fail({FailureCode::NoSuchDevice});
+    Fail({LineFailure::NoSuchDevice});
     return nullptr;
   }
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
@@ -443,7 +443,7 @@ std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path) {
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !isatty(fd)) {
     ::close(fd);
-    Fail({FailureCode::NotATerminal});
+    Fail({LineFailure::NotATerminal});
     return nullptr;
   }
   // Exclusive: TIOCEXCL refuses later opens by others, the lock refuses a
@@ -451,7 +451,7 @@ std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path) {
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     ::close(fd);
-    Fail(error == EWOULDBLOCK ? Failure{FailureCode::PortInUse, -1, -1, -1, error} : OpenFailure(error));
+    Fail(error == EWOULDBLOCK ? Failure{LineFailure::PortInUse, -1, -1, -1, error} : OpenFailure(error));
     return nullptr;
   }
   // A device another program holds (a terminal program, a modem-probing
@@ -460,7 +460,7 @@ std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path) {
   if (const std::vector<std::string> holders = HoldersNamed(DeviceNamesOf(path, fd), st.st_rdev, 1);
       !holders.empty()) {
     ::close(fd);
-    Fail({FailureCode::PortInUse, -1, -1, -1, EBUSY, holders.front()});
+    Fail({LineFailure::PortInUse, -1, -1, -1, EBUSY, holders.front()});
     return nullptr;
   }
   ioctl(fd, TIOCEXCL);

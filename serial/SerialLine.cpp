@@ -11,19 +11,16 @@ std::string ComPortName(std::uint8_t portNumber) {
   return name;
 }
 
-bool OpenComPort(Platform& platform, std::uint8_t portNumber, PortHandle& port) {
+Status OpenComPort(Platform& platform, std::uint8_t portNumber, PortHandle& port) {
   return OpenNamedPort(platform, ComPortName(portNumber), port);
 }
 
-bool OpenNamedPort(Platform& platform, const std::string& name, PortHandle& port) {
+Status OpenNamedPort(Platform& platform, const std::string& name, PortHandle& port) {
   // 1. Open by name and keep the result, a port or the invalid handle.
   ClearFailure();
   port.assign(platform.openPort(name));
   // 2. A port that does not exist or is in use (the platform may have said why).
-  if (!port.isOpen()) {
-    if (LastFailure().code == FailureCode::None) Fail({FailureCode::PortUnavailable});
-    return false;
-  }
+  if (!port.isOpen()) return LastFailure().failed() ? LastFailure() : Failure{LineFailure::PortUnavailable};
   // 3. Driver buffers.
   port.setBufferSizes(kDriverBufferSize, kDriverBufferSize);
   // 4. Line settings: every field not listed keeps the platform's value.
@@ -42,7 +39,7 @@ bool OpenNamedPort(Platform& platform, const std::string& name, PortHandle& port
   // 6. Empty both buffers, lower DTR.
   port.purge(kPurgeClearBoth);
   port.clearDtr();
-  return true;
+  return {};
 }
 
 bool CloseComPort(PortHandle& port) {

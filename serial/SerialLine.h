@@ -11,6 +11,7 @@
 #include <string>
 
 #include "serial/Clock.h"
+#include "serial/Failure.h"
 #include "serial/Platform.h"
 #include "serial/PortHandle.h"
 
@@ -25,12 +26,12 @@ inline constexpr Timeouts kPortTimeouts{1, 20, 100, 1, 100};
 std::string ComPortName(std::uint8_t portNumber);
 
 // Opens COM<portNumber> and stores the result in `port` at once, valid or not.
-// False when the port does not exist or is in use; LastFailure() then says
-// why (PortUnavailable when the platform gave no finer reason). Once the port is open the
-// set-up calls are not examined: the result is true.
-bool OpenComPort(Platform& platform, std::uint8_t portNumber, PortHandle& port);
+// A failure when the port does not exist or is in use, saying why as the
+// platform told (PortUnavailable when it gave no finer reason). Once the port
+// is open the set-up calls are not examined: the result is success.
+Status OpenComPort(Platform& platform, std::uint8_t portNumber, PortHandle& port);
 // The same for a port named as the platform knows it ("COM12", a device path).
-bool OpenNamedPort(Platform& platform, const std::string& name, PortHandle& port);
+Status OpenNamedPort(Platform& platform, const std::string& name, PortHandle& port);
 
 // Purges (0x0F) and closes the port: true when the close succeeded, false when
 // no port was open.

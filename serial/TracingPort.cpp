@@ -147,7 +147,7 @@ std::unique_ptr<SerialPort> TracingPlatform::openPort(const std::string& name) {
   if (!port) {
     const Failure& failure = LastFailure();
     std::string line = "open " + name + ": failed";
-    if (failure.code != FailureCode::None) line.append(" ").append(DescribeFailure(failure));
+    if (failure.failed()) line.append(" ").append(DescribeFailure(failure));
     sink_.event(line);
     sink_.flush();
     return nullptr;

@@ -156,16 +156,16 @@ class Win32Port : public SerialPort {
 
 // Why CreateFileA refused a port. Windows refuses a port another program
 // holds with "access denied".
-FailureCode OpenFailureCode(DWORD error) {
+LineFailure OpenFailureCode(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-      return FailureCode::NoSuchDevice;
+      return LineFailure::NoSuchDevice;
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
-      return FailureCode::PortInUse;
+      return LineFailure::PortInUse;
     default:
-      return FailureCode::PortUnavailable;
+      return LineFailure::PortUnavailable;
   }
 }
 
@@ -186,7 +186,7 @@ class Win32Platform : public Platform {
     dcb.DCBlength = sizeof(dcb);
     if (GetFileType(handle) != FILE_TYPE_CHAR || !GetCommState(handle, &dcb)) {
       CloseHandle(handle);
-      Fail({FailureCode::NotATerminal});
+      Fail({LineFailure::NotATerminal});
       return nullptr;
     }
     return std::make_unique<Win32Port>(handle, dcb);

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "serial/Trace.h"
+#include "service/FailureJson.h"
 #include "service/NetworkNumber.h"
 #include "service/StateFiles.h"
 
@@ -60,7 +61,7 @@ bool AppendHistory(const std::string& program, const HistoryEntry& e, std::strin
       {"old_number", NumberOrNull(e.oldByte)},
       {"new_number", NetworkNumberText(e.newByte)},
       {"failed_exchange", e.failedExchange != 0 ? nlohmann::json(e.failedExchange) : nlohmann::json(nullptr)},
-      {"reason", e.reason.empty() ? nlohmann::json(nullptr) : nlohmann::json(e.reason)},
+      {"reason", FailureJson(e.failure)},
   };
   // Invalid UTF-8 in a name or reason is replaced, never a reason to lose the line.
   const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/Failure.h"
 #include "service/Session.h"
 
 namespace kkm::service {
@@ -33,8 +34,8 @@ struct HistoryEntry {
   std::uint8_t registerAddress = 0;
   std::optional<std::uint8_t> oldByte;  // the non-volatile number before, when read
   std::uint8_t newByte = 0;
-  int failedExchange = 0;  // 0: none
-  std::string reason;
+  int failedExchange = 0;   // 0: none
+  serial::Failure failure;  // why it failed, stored as {"code", "text"}
 };
 
 // Appends the entry stamped with the time and `program` (and this version);

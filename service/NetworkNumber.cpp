@@ -7,14 +7,19 @@
 #include "serial/SerialLine.h"
 #include "service/History.h"
 #include "service/RegisterMemory.h"
+#include "service/SessionFailure.h"
 
 namespace kkm::service {
 
 namespace {
 constexpr std::size_t kMaxNumberLength = 3;
 
-// The exchange the write stopped at, with the link operation's reason.
-WriteResult FailedAt(int exchange) { return {exchange, serial::DescribeFailure(serial::LastFailure())}; }
+// The exchange the write stopped at, with the link operation's failure.
+WriteResult FailedAt(int exchange, const serial::Status& status) { return {exchange, status.failure()}; }
+
+serial::Failure StateFileFailure(std::string reason) {
+  return {SessionFailure::StateFile, -1, -1, -1, 0, std::move(reason)};
+}
 
 // One line of the service history; a history that cannot be written is reported.
 void Log(Session& session, const char* action, const WriteRecord& record, const WriteResult& result) {
@@ -31,7 +36,7 @@ void Log(Session& session, const char* action, const WriteRecord& record, const 
                      record.oldKnown ? std::optional(record.numberOld) : std::nullopt,
                      record.newByte,
                      result.failedExchange,
-                     result.reason};
+                     result.failure};
   if (std::string reason; !AppendHistory(session.program, entry, reason))
     ReportRecordFailure(session, reason);
 }
@@ -49,7 +54,7 @@ WriteResult Ended(Session& session, const char* action, const WriteRecord& recor
 // Exchange 6, and the register is addressed by b from then on.
 WriteResult WriteLineAddress(Session& session, RegisterMemory& memory, std::uint8_t b) {
   ReportProgress(session, 6, kWriteExchanges);
-  if (!memory.writeData(kNumberCopyAddress, b)) return FailedAt(6);
+  if (serial::Status done = memory.writeData(kNumberCopyAddress, b); !done) return FailedAt(6, done);
   session.registerAddress = b;
   return {};
 }
@@ -63,31 +68,36 @@ WriteResult RunWrite(Session& session, Link link, WriteRecord& record) {
 
   // Exchange 1: the working copy in data memory.
   ReportProgress(session, 1, kWriteExchanges);
-  if (!memory->writeData(session.memoryMap.NetworkNumberAddress(), b)) return FailedAt(1);
+  if (serial::Status done = memory->writeData(session.memoryMap.NetworkNumberAddress(), b); !done)
+    return FailedAt(1, done);
   // Exchanges 2 and 3: the non-volatile checksum and number as they are now.
   ReportProgress(session, 2, kWriteExchanges);
-  if (!memory->readNonVolatile(kEepromChecksumAddress, record.checksumOld)) return FailedAt(2);
+  if (serial::Status done = memory->readNonVolatile(kEepromChecksumAddress, record.checksumOld); !done)
+    return FailedAt(2, done);
   serial::PauseMs(clock, kPauseAfterReadMs);
   ReportProgress(session, 3, kWriteExchanges);
-  if (!memory->readNonVolatile(kEepromNumberAddress, record.numberOld)) return FailedAt(3);
+  if (serial::Status done = memory->readNonVolatile(kEepromNumberAddress, record.numberOld); !done)
+    return FailedAt(3, done);
   serial::PauseMs(clock, kPauseAfterReadMs);
   // From exchange 4 until exchange 5 is acknowledged the number and the
   // checksum may disagree: the record must say how to put them right first.
   record.oldKnown = true;
   if (std::string reason; !SaveRecord(record, reason)) {
     record.oldKnown = false;
-    return {4, "the write record could not be completed, exchange 4 not sent: " + reason};
+    return {4, StateFileFailure("the write record could not be completed, exchange 4 not sent: " + reason)};
   }
   // Exchanges 4 and 5: the new number, then the checksum moved by the same difference.
   ReportProgress(session, 4, kWriteExchanges);
-  if (!memory->writeNonVolatile(kEepromNumberAddress, b)) return FailedAt(4);
+  if (serial::Status done = memory->writeNonVolatile(kEepromNumberAddress, b); !done)
+    return FailedAt(4, done);
   ReportProgress(session, 5, kWriteExchanges);
-  if (!memory->writeNonVolatile(kEepromChecksumAddress, record.checksumNew())) return FailedAt(5);
+  if (serial::Status done = memory->writeNonVolatile(kEepromChecksumAddress, record.checksumNew()); !done)
+    return FailedAt(5, done);
   // Exchange 6: the copy the register takes its line address from.
   return WriteLineAddress(session, *memory, b);
 }
 
-WriteResult Refused(WriteRefusal why, std::string reason) { return {0, std::move(reason), why}; }
+WriteResult Refused(WriteRefusal why, serial::Failure failure) { return {0, std::move(failure), why}; }
 
 }  // namespace
 
@@ -100,6 +110,12 @@ std::string NetworkNumberText(std::uint8_t networkNumberByte) {
   char text[3];
   std::snprintf(text, sizeof text, "%02X", 0xFF - networkNumberByte);
   return text;
+}
+
+std::optional<int> NetworkNumberValue(std::uint8_t networkNumberByte) {
+  const int bcd = 0xFF - networkNumberByte;
+  if ((bcd >> 4) > 9 || (bcd & 0x0F) > 9) return std::nullopt;
+  return (bcd >> 4) * 10 + (bcd & 0x0F);
 }
 
 std::optional<int> ParseNetworkNumber(std::string_view text) {
@@ -115,19 +131,22 @@ std::optional<int> ParseNetworkNumber(std::string_view text) {
 
 ReadResult ReadNetworkNumber(Session& session, Link link) {
   ReadResult result;
-  result.ok = MemoryThrough(link, session)
-                  ->readData(session.memoryMap.NetworkNumberAddress(), result.networkNumberByte);
-  if (!result.ok) result.reason = serial::DescribeFailure(serial::LastFailure());
+  const serial::Status read =
+      MemoryThrough(link, session)
+          ->readData(session.memoryMap.NetworkNumberAddress(), result.networkNumberByte);
+  result.ok = read.ok();
+  result.failure = read.failure();
   return result;
 }
 
 WriteResult WriteOnTopOf(const LoadedRecord& pending) {
-  if (pending.status == RecordStatus::Unusable) return Refused(WriteRefusal::RecordUnusable, pending.reason);
+  if (pending.status == RecordStatus::Unusable)
+    return Refused(WriteRefusal::RecordUnusable,
+                   {SessionFailure::RecordUnusable, -1, -1, -1, 0, pending.reason});
   // A write that stopped before exchange 4 left the non-volatile memory as it was.
   if (pending.status == RecordStatus::Found && pending.record.oldKnown)
-    return Refused(WriteRefusal::RecordPending, "the write of " + RecordedNumberText(pending.record) +
-                                                    " on " + pending.record.portName +
-                                                    " is to be finished first");
+    return Refused(WriteRefusal::RecordPending, {SessionFailure::RecordPending, -1, -1,
+                                                 pending.record.newByte, 0, pending.record.portName});
   return {};
 }
 
@@ -138,7 +157,8 @@ WriteResult WriteNetworkNumber(Session& session, Link link, int number) {
   if (const WriteResult bar = WriteOnTopOf(LoadRecord(session, link)); bar.refused != WriteRefusal::None)
     return bar;
   // 2. The safety net before anything changes: the record, saved.
-  if (std::string reason; !SaveRecord(record, reason)) return Refused(WriteRefusal::NoRecord, reason);
+  if (std::string reason; !SaveRecord(record, reason))
+    return Refused(WriteRefusal::NoRecord, StateFileFailure(std::move(reason)));
   // 3. The exchanges.
   return Ended(session, "write", record, RunWrite(session, link, record));
 }
@@ -158,10 +178,13 @@ InterruptedCheck CheckInterruptedWrite(Session& session, Link link, const WriteR
   }
   auto memory = MemoryThrough(link, session);
   serial::Clock& clock = session.port.clock();
-  if (!memory->readNonVolatile(kEepromChecksumAddress, check.checksumNow) ||
-      (serial::PauseMs(clock, kPauseAfterReadMs),
-       !memory->readNonVolatile(kEepromNumberAddress, check.numberNow))) {
-    check.reason = serial::DescribeFailure(serial::LastFailure());
+  serial::Status read = memory->readNonVolatile(kEepromChecksumAddress, check.checksumNow);
+  if (read) {
+    serial::PauseMs(clock, kPauseAfterReadMs);
+    read = memory->readNonVolatile(kEepromNumberAddress, check.numberNow);
+  }
+  if (!read) {
+    check.failure = read.failure();
     return check;
   }
   serial::PauseMs(clock, kPauseAfterReadMs);
@@ -180,7 +203,8 @@ WriteResult FinishInterruptedWrite(Session& session, Link link, const WriteRecor
   WriteRecord finishing = record;
   if (!check.ok ||
       (check.state != InterruptedWrite::Untouched && check.state != InterruptedWrite::Finishable))
-    return Refused(WriteRefusal::RecordPending, "the write cannot be finished");
+    return Refused(WriteRefusal::RecordPending,
+                   check.ok ? serial::Failure{SessionFailure::NotFinishable} : check.failure);
   if (check.state == InterruptedWrite::Untouched) {
     // Nothing non-volatile changed: the whole write again, read afresh.
     finishing.oldKnown = false;
@@ -189,16 +213,16 @@ WriteResult FinishInterruptedWrite(Session& session, Link link, const WriteRecor
   }
   auto memory = MemoryThrough(link, session);
   // Exchange 5 again: only a checksum still the old one is moved; a moved one stays.
-  if (check.checksumNow == record.checksumOld &&
-      !memory->writeNonVolatile(kEepromChecksumAddress, record.checksumNew()))
-    return Ended(session, "finish", finishing, FailedAt(5));
+  if (check.checksumNow == record.checksumOld)
+    if (serial::Status done = memory->writeNonVolatile(kEepromChecksumAddress, record.checksumNew()); !done)
+      return Ended(session, "finish", finishing, FailedAt(5, done));
   return Ended(session, "finish", finishing, WriteLineAddress(session, *memory, record.newByte));
 }
 
-bool DiscardRecord(Session& session, const WriteRecord& record, std::string& reason) {
-  if (!RemoveRecord(record, reason)) return false;
+serial::Status DiscardRecord(Session& session, const WriteRecord& record) {
+  if (std::string reason; !RemoveRecord(record, reason)) return StateFileFailure(std::move(reason));
   Log(session, "discard", record, WriteResult{});
-  return true;
+  return {};
 }
 
 std::string RecordedNumberText(const WriteRecord& record) { return NetworkNumberText(record.newByte); }

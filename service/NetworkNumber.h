@@ -27,6 +27,7 @@
 #include <string>
 #include <string_view>
 
+#include "serial/Failure.h"
 #include "service/Session.h"
 #include "service/WriteRecord.h"
 
@@ -43,6 +44,8 @@ std::uint8_t NetworkNumberByte(int number);
 // The network number shown for a network number byte: two uppercase hex digits
 // of its complement ("05" for 0xFA, "FF" for 0x00).
 std::string NetworkNumberText(std::uint8_t networkNumberByte);
+// The number those two digits make, when both are decimal digits (0..99).
+std::optional<int> NetworkNumberValue(std::uint8_t networkNumberByte);
 // The number in `text` when it is 1..99 written in one to three decimal digits
 // (leading zeros allowed).
 std::optional<int> ParseNetworkNumber(std::string_view text);
@@ -50,7 +53,7 @@ std::optional<int> ParseNetworkNumber(std::string_view text);
 struct ReadResult {
   bool ok = false;
   std::uint8_t networkNumberByte = 0;  // valid when ok
-  std::string reason;                  // why it failed, when more is known
+  serial::Failure failure;             // why it failed
 };
 
 // Why a write did not start; nothing was sent then.
@@ -62,8 +65,8 @@ enum class WriteRefusal {
 };
 
 struct WriteResult {
-  int failedExchange = 0;  // 0 when written or refused, else the exchange (1..6) that failed
-  std::string reason;
+  int failedExchange = 0;   // 0 when written or refused, else the exchange (1..6) that failed
+  serial::Failure failure;  // why it failed or was refused
   WriteRefusal refused = WriteRefusal::None;
   bool written() const { return failedExchange == 0 && refused == WriteRefusal::None; }
   // Exchanges 2..5: the non-volatile memory may hold part of the write.
@@ -83,7 +86,7 @@ struct InterruptedCheck {
   InterruptedWrite state = InterruptedWrite::Changed;
   std::uint8_t numberNow = 0;
   std::uint8_t checksumNow = 0;
-  std::string reason;
+  serial::Failure failure;  // why the reads failed
 };
 
 // Processor link: the record belongs to the connected register when it answers
@@ -99,14 +102,14 @@ InterruptedCheck CheckInterruptedWrite(Session& session, Link link, const WriteR
 WriteResult FinishInterruptedWrite(Session& session, Link link, const WriteRecord& record,
                                    const InterruptedCheck& check);
 // Removes a record on the operator's explicit choice, with a history line.
-bool DiscardRecord(Session& session, const WriteRecord& record, std::string& reason);
+serial::Status DiscardRecord(Session& session, const WriteRecord& record);
 // The number a record's new byte stands for, two digits ("45").
 std::string RecordedNumberText(const WriteRecord& record);
 
 ReadResult ReadNetworkNumber(Session& session, Link link);
 // Whether a write may start beside the record `pending` found for its device
-// and link: refused (RecordPending, RecordUnusable, with a reason) or not
-// (refused is None).
+// and link: refused (RecordPending, RecordUnusable, with the failure saying
+// which write or what is damaged) or not (refused is None).
 WriteResult WriteOnTopOf(const LoadedRecord& pending);
 // `number` is 1..99; on success the session addresses the register by its
 // byte. A record of an earlier write on the device and link refuses the write

@@ -13,24 +13,23 @@ class ProcessorMemory : public RegisterMemory {
  public:
   explicit ProcessorMemory(Session& state) : state_(state) {}
 
-  bool readData(std::uint16_t address, std::uint8_t& value) override {
+  serial::Status readData(std::uint16_t address, std::uint8_t& value) override {
     std::uint8_t received = 0;
-    if (!reg::ReadRegisterByte(state_.port, state_.registerAddress, address, received)) return false;
-    value = received;
-    return true;
+    serial::Status read = reg::ReadRegisterByte(state_.port, state_.registerAddress, address, received);
+    if (read) value = received;
+    return read;
   }
-  bool writeData(std::uint16_t address, std::uint8_t value) override {
+  serial::Status writeData(std::uint16_t address, std::uint8_t value) override {
     return reg::WriteRegisterByte(state_.port, state_.registerAddress, address, value);
   }
-  bool readNonVolatile(std::uint16_t address, std::uint8_t& value) override {
+  serial::Status readNonVolatile(std::uint16_t address, std::uint8_t& value) override {
     std::array<std::uint8_t, 1> buffer{};
-    if (!reg::ReadRegisterBlock(state_.port, state_.registerAddress, address, 1, buffer,
-                                state_.firmwareVersion))
-      return false;
-    value = buffer[0];
-    return true;
+    serial::Status read = reg::ReadRegisterBlock(state_.port, state_.registerAddress, address, 1, buffer,
+                                                 state_.firmwareVersion);
+    if (read) value = buffer[0];
+    return read;
   }
-  bool writeNonVolatile(std::uint16_t address, std::uint8_t value) override {
+  serial::Status writeNonVolatile(std::uint16_t address, std::uint8_t value) override {
     const std::array<std::uint8_t, 1> data{value};
     return reg::WriteRegisterBlock(state_.port, state_.registerAddress, address, data, 1,
                                    state_.firmwareVersion);
@@ -44,16 +43,16 @@ class KiaMemory : public RegisterMemory {
  public:
   explicit KiaMemory(Session& state) : state_(state) {}
 
-  bool readData(std::uint16_t address, std::uint8_t& value) override {
+  serial::Status readData(std::uint16_t address, std::uint8_t& value) override {
     return kia::KiaReadMemory(state_.port, address, value);
   }
-  bool writeData(std::uint16_t address, std::uint8_t value) override {
+  serial::Status writeData(std::uint16_t address, std::uint8_t value) override {
     return kia::KiaWriteMemory(state_.port, address, value);
   }
-  bool readNonVolatile(std::uint16_t address, std::uint8_t& value) override {
+  serial::Status readNonVolatile(std::uint16_t address, std::uint8_t& value) override {
     return kia::KiaReadEeprom(state_.port, address, value);
   }
-  bool writeNonVolatile(std::uint16_t address, std::uint8_t value) override {
+  serial::Status writeNonVolatile(std::uint16_t address, std::uint8_t value) override {
     return kia::KiaWriteEeprom(state_.port, address, value);
   }
 

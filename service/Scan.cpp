@@ -14,31 +14,32 @@ constexpr std::uint32_t kSecondVoiceMs = 2;
 ScanResult ScanLine(Session& session, const std::string& portName) {
   ScanResult result;
   // 1. The port, as a connection opens it.
-  if (!OpenSessionPort(session, portName)) {
-    result.reason = serial::DescribeFailure(serial::LastFailure());
+  if (serial::Status opened = OpenSessionPort(session, portName); !opened) {
+    result.failure = opened.failure();
     return result;
   }
   result.portOpened = true;
   // 2. Every address byte, noting echoes and garbled answers.
   serial::SetAddressParity(session.port, true);
   using Kind = reg::AddressAnswer::Kind;
-  reg::ScanAddresses(session.port, kSecondVoiceMs, [&](std::uint8_t address, const reg::AddressAnswer& answer) {
-    ReportProgress(session, 0x100 - address, 0x100);
-    if (answer.kind == Kind::Echo) {
-      result.registers.push_back({address, std::nullopt});
-    } else if (answer.kind == Kind::LateEcho) {
-      // The candidate before went unanswered in its own wait.
-      if (result.registers.empty() || result.registers.back().address != address + 1)
-        result.registers.push_back({static_cast<std::uint8_t>(address + 1), std::nullopt});
-    } else if (answer.kind == Kind::Garbled) {
-      result.conflicts.push_back(address);
-    }
-    return true;
-  });
+  reg::ScanAddresses(session.port, kSecondVoiceMs,
+                     [&](std::uint8_t address, const reg::AddressAnswer& answer) {
+                       ReportProgress(session, 0x100 - address, 0x100);
+                       if (answer.kind == Kind::Echo) {
+                         result.registers.push_back({address, std::nullopt});
+                       } else if (answer.kind == Kind::LateEcho) {
+                         // The candidate before went unanswered in its own wait.
+                         if (result.registers.empty() || result.registers.back().address != address + 1)
+                           result.registers.push_back({static_cast<std::uint8_t>(address + 1), std::nullopt});
+                       } else if (answer.kind == Kind::Garbled) {
+                         result.conflicts.push_back(address);
+                       }
+                       return true;
+                     });
   // 3. The firmware version of each register found.
   for (FoundRegister& found : result.registers) {
     std::int32_t version = 0;
-    if (reg::ReadFirmwareVersion(session.port, found.address, version)) found.firmwareVersion = version;
+    if (reg::ReadFirmwareVersion(session.port, found.address, version).ok()) found.firmwareVersion = version;
   }
   return result;
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/Failure.h"
 #include "service/Session.h"
 
 namespace kkm::service {
@@ -27,7 +28,7 @@ struct ScanResult {
   bool portOpened = false;
   std::vector<FoundRegister> registers;  // in scan order, highest address first
   std::vector<std::uint8_t> conflicts;   // likewise
-  std::string reason;
+  serial::Failure failure;               // why the port did not open
 };
 
 ScanResult ScanLine(Session& session, const std::string& portName);

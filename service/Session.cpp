@@ -4,6 +4,7 @@
 #include "register/AddressDiscovery.h"
 #include "serial/OperationTrace.h"
 #include "serial/SerialLine.h"
+#include "service/SessionFailure.h"
 #include "service/WriteRecord.h"
 
 namespace kkm::service {
@@ -14,33 +15,38 @@ namespace {
 // only this one version, whose memory map the commands rely on, is accepted.
 // A named register is addressed directly: its version query's address phase
 // is the echo the scan would have waited for.
-ConnectOutcome ContactProcessor(Session& session) {
+ConnectResult ContactProcessor(Session& session) {
   if (session.namedAddress) {
-    if (!reg::ReadFirmwareVersion(session.port, *session.namedAddress, session.firmwareVersion))
-      return ConnectOutcome::NoRegister;
+    if (serial::Status version =
+            reg::ReadFirmwareVersion(session.port, *session.namedAddress, session.firmwareVersion);
+        !version)
+      return {ConnectOutcome::NoRegister, version.failure()};
     session.registerAddress = *session.namedAddress;
-  } else if (!reg::FindRegisterAddress(session.port, session.registerAddress) ||
-             !reg::ReadFirmwareVersion(session.port, session.registerAddress, session.firmwareVersion)) {
-    return ConnectOutcome::NoRegister;
+  } else {
+    serial::Status found = reg::FindRegisterAddress(session.port, session.registerAddress);
+    if (found)
+      found = reg::ReadFirmwareVersion(session.port, session.registerAddress, session.firmwareVersion);
+    if (!found) return {ConnectOutcome::NoRegister, found.failure()};
   }
-  if (session.firmwareVersion != kRequiredFirmwareVersion) {
-    serial::Fail({serial::FailureCode::WrongFirmware, -1, kRequiredFirmwareVersion, session.firmwareVersion});
-    return ConnectOutcome::WrongFirmware;
-  }
-  return ConnectOutcome::Connected;
+  if (session.firmwareVersion != kRequiredFirmwareVersion)
+    return {ConnectOutcome::WrongFirmware,
+            {SessionFailure::WrongFirmware, -1, kRequiredFirmwareVersion, session.firmwareVersion}};
+  return {};
 }
 
 // KIA link: one data-memory read shows that the controller answers.
-ConnectOutcome ContactKia(Session& session) {
+ConnectResult ContactKia(Session& session) {
   std::uint8_t probe = 0;
-  if (!kia::KiaReadMemory(session.port, session.memoryMap.ProbeAddress(), probe)) {
+  if (serial::Status read = kia::KiaReadMemory(session.port, session.memoryMap.ProbeAddress(), probe);
+      !read) {
     // Silence from the controller is named as such; other reasons stand.
-    if (serial::LastFailure().code == serial::FailureCode::NoAcknowledgement)
-      serial::Fail({serial::FailureCode::NoKiaAnswer, serial::LastFailure().waitedMs});
-    return ConnectOutcome::NoKia;
+    const serial::Failure& failure = read.failure();
+    if (failure.is(serial::LineFailure::NoAcknowledgement))
+      return {ConnectOutcome::NoKia, serial::Wrap({SessionFailure::NoKiaAnswer, failure.waitedMs}, failure)};
+    return {ConnectOutcome::NoKia, failure};
   }
   session.firmwareVersion = kRequiredFirmwareVersion;
-  return ConnectOutcome::Connected;
+  return {};
 }
 
 // Purges what came in and waits until nothing more arrives for kQuietLineMs
@@ -55,7 +61,7 @@ void AwaitQuietLine(serial::PortHandle& port) {
   } while (serial::ElapsedMs(start, clock.tickMs()) <= kQuietLimitMs);
 }
 
-ConnectOutcome Contact(Session& session, Link link) {
+ConnectResult Contact(Session& session, Link link) {
   return link == Link::Processor ? ContactProcessor(session) : ContactKia(session);
 }
 
@@ -71,7 +77,7 @@ Session::~Session() {
   if (port.isOpen()) serial::CloseComPort(port);
 }
 
-bool OpenSessionPort(Session& session, const std::string& portName) {
+serial::Status OpenSessionPort(Session& session, const std::string& portName) {
   session.interfaceReady = false;
   // Whatever the last attempt left open is closed first.
   serial::CloseComPort(session.port);
@@ -83,13 +89,17 @@ bool OpenSessionPort(Session& session, const std::string& portName) {
 ConnectResult Connect(Session& session, const std::string& portName, Link link) {
   // 1. The chosen port with the fixed line settings, in place of any other.
   // A failure's reason goes into the trace and comes back with the outcome.
-  const auto failed = [&](ConnectOutcome outcome) {
-    serial::TraceFailure(session.port, "connection on " + portName);
-    return ConnectResult{outcome, serial::DescribeFailure(serial::LastFailure())};
+  const auto failed = [&](ConnectResult result) {
+    serial::TraceFailure(session.port, "connection on " + portName, result.failure);
+    return result;
   };
-  if (!OpenSessionPort(session, portName)) return failed(ConnectOutcome::PortUnavailable);
+  if (serial::Status opened = OpenSessionPort(session, portName); !opened)
+    return failed({ConnectOutcome::PortUnavailable, opened.failure()});
   // 2. Contact through the chosen link; after a cut write, on a quiet line and more than once.
-  ConnectOutcome contact = ConnectOutcome::Connected;
+  const auto silent = [](const ConnectResult& contact) {
+    return contact.outcome == ConnectOutcome::NoRegister || contact.outcome == ConnectOutcome::NoKia;
+  };
+  ConnectResult contact;
   const bool afterCut = LoadRecord(session, link).status != RecordStatus::None;
   if (!afterCut) {
     contact = Contact(session, link);
@@ -97,16 +107,13 @@ ConnectResult Connect(Session& session, const std::string& portName, Link link) 
     for (int attempt = 0; attempt < kContactAttemptsAfterCut; ++attempt) {
       AwaitQuietLine(session.port);
       contact = Contact(session, link);
-      if (contact != ConnectOutcome::NoRegister && contact != ConnectOutcome::NoKia) break;
+      if (!silent(contact)) break;
     }
+    if (silent(contact))
+      contact.failure =
+          serial::Wrap({SessionFailure::NoContactAfterCut, -1, kContactAttemptsAfterCut}, contact.failure);
   }
-  if (contact != ConnectOutcome::Connected) {
-    ConnectResult result = failed(contact);
-    if (afterCut && (contact == ConnectOutcome::NoRegister || contact == ConnectOutcome::NoKia))
-      result.reason += "; " + std::to_string(kContactAttemptsAfterCut) +
-                       " попытки связи после прерванной записи не удались, повторите подключение";
-    return result;
-  }
+  if (!contact.connected()) return failed(contact);
   // 3. The memory map of the version, and the connection is made.
   memmap::LoadMemoryMap(session.memoryMap, static_cast<std::uint8_t>(session.firmwareVersion & 0xFF));
   session.interfaceReady = true;

@@ -15,11 +15,12 @@
 // attempt stays open until the next attempt or the session's end.
 
 #include <cstdint>
-#include <optional>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "memmap/MemoryMap.h"
+#include "serial/Failure.h"
 #include "serial/Platform.h"
 #include "serial/PortHandle.h"
 
@@ -69,15 +70,14 @@ enum class ConnectOutcome { Connected, PortUnavailable, NoRegister, WrongFirmwar
 
 struct ConnectResult {
   ConnectOutcome outcome = ConnectOutcome::Connected;
-  // Why the attempt failed, when more is known than the outcome says; empty otherwise.
-  std::string reason;
+  // Why the attempt failed; none after a connection.
+  serial::Failure failure;
   bool connected() const { return outcome == ConnectOutcome::Connected; }
 };
 
 // Leaves the session unconnected, closes whatever port it had open, notes
 // `portName` and where it leads, and opens it with the fixed line settings.
-// False, with the thread's last failure set, when it does not open.
-bool OpenSessionPort(Session& session, const std::string& portName);
+serial::Status OpenSessionPort(Session& session, const std::string& portName);
 
 // The port by name: "COM1".."COM255" as the platform maps them, or a device path.
 // When the device and link hold the record of a cut write, the line may still

@@ -65,12 +65,12 @@ void SessionPresenter::show(const QString& text, const QString& title, MessageBo
   boxes_.show(text, title, icon, details);
 }
 
-QString SessionPresenter::failureDetails(const std::string& reason) const {
-  if (reason.empty()) return {};
+QString SessionPresenter::failureDetails(const serial::Failure& failure) const {
+  if (!failure.failed()) return {};
   QString port = Utf8(session_.portName);
   if (!session_.devicePath.empty() && session_.devicePath != session_.portName)
     port += QStringLiteral(" → ") + Utf8(session_.devicePath);
-  return Utf8(reason) + QStringLiteral("\nПорт: ") + port;
+  return Utf8(serial::DescribeFailure(failure)) + QStringLiteral("\nПорт: ") + port;
 }
 
 void SessionPresenter::connect() {
@@ -86,18 +86,18 @@ void SessionPresenter::connect() {
   // One line with the reason on standard error, before the box, so that a
   // launcher's journal keeps it even if the box is never closed.
   std::fprintf(stderr, "kkm-netnum: connection on %s failed: %s\n", serial::ComPortName(portNumber).c_str(),
-               result.reason.c_str());
+               serial::DescribeFailure(result.failure).c_str());
   std::fflush(stderr);
   const bool warning = result.outcome == service::ConnectOutcome::PortUnavailable ||
                        result.outcome == service::ConnectOutcome::WrongFirmware;
   show(Utf8(service::ConnectOutcomeText(result.outcome)), warning ? kWarningTitle : kErrorTitle,
-       warning ? MessageBoxes::Icon::Warning : MessageBoxes::Icon::Error, failureDetails(result.reason));
+       warning ? MessageBoxes::Icon::Warning : MessageBoxes::Icon::Error, failureDetails(result.failure));
 }
 
 // The error box, and after it the status text.
-void SessionPresenter::reportNoContact(Link link, const std::string& reason) {
+void SessionPresenter::reportNoContact(Link link, const serial::Failure& failure) {
   show(Utf8(service::NoInterfaceText(link)), kCommandTitle, MessageBoxes::Icon::Error,
-       failureDetails(reason));
+       failureDetails(failure));
   mainForm_.setStatusText(kNoContact + Utf8(service::LinkWord(link)));
 }
 
@@ -113,7 +113,7 @@ void SessionPresenter::read() {
     field.selectAll();
     mainForm_.setStatusText(kReadDone);
   } else {
-    reportNoContact(link, result.reason);
+    reportNoContact(link, result.failure);
   }
   mainForm_.ButtonEnabled();
 }
@@ -156,11 +156,11 @@ void SessionPresenter::reportWrite(Link link, const service::WriteResult& result
     // Nothing was sent: the register is as it was.
     const std::string text = result.refused == service::WriteRefusal::NoRecord ? service::kNoRecordText
                                                                                : service::kUnusableRecordText;
-    show(Utf8(text), kCommandTitle, MessageBoxes::Icon::Error, failureDetails(result.reason));
+    show(Utf8(text), kCommandTitle, MessageBoxes::Icon::Error, failureDetails(result.failure));
     mainForm_.ButtonEnabled();
     return;
   }
-  reportNoContact(link, result.reason);
+  reportNoContact(link, result.failure);
   // A half-written register keeps the commands off until the next connection.
   if (!result.partlyWritten()) mainForm_.ButtonEnabled();
 }
@@ -171,9 +171,9 @@ void SessionPresenter::finishInterruptedWrite() {
 
 bool SessionPresenter::offerDiscard(const std::string& text, const service::WriteRecord& record) {
   if (!boxes_.askWarning(Utf8(text + "\n" + service::kDiscardQuestionText), kCommandTitle)) return false;
-  std::string reason;
-  if (service::DiscardRecord(session_, record, reason)) return true;
-  show(Utf8(reason), kCommandTitle, MessageBoxes::Icon::Error);
+  const serial::Status discarded = service::DiscardRecord(session_, record);
+  if (discarded) return true;
+  show(Utf8(discarded.failure().text()), kCommandTitle, MessageBoxes::Icon::Error);
   return false;
 }
 
@@ -200,7 +200,7 @@ SessionPresenter::Settled SessionPresenter::settleInterruptedWrite(Link link,
   mainForm_.paintCommandsDisabled();
   const service::InterruptedCheck check = service::CheckInterruptedWrite(session_, link, record);
   if (!check.ok) {
-    reportNoContact(link, check.reason);
+    reportNoContact(link, check.failure);
     return Settled::Kept;
   }
   switch (check.state) {

@@ -37,6 +37,7 @@
 #include <optional>
 #include <string>
 
+#include "serial/Failure.h"
 #include "service/NetworkNumber.h"
 #include "service/Session.h"
 #include "ui/MessageBoxes.h"
@@ -66,8 +67,8 @@ class SessionPresenter {
   void show(const QString& text, const QString& title, MessageBoxes::Icon icon, const QString& details = {});
   // A failure's reason as a box's detailed text, with the port it concerns;
   // empty when no reason is known.
-  QString failureDetails(const std::string& reason) const;
-  void reportNoContact(Link link, const std::string& reason);
+  QString failureDetails(const serial::Failure& failure) const;
+  void reportNoContact(Link link, const serial::Failure& failure);
   void reportWrite(Link link, const service::WriteResult& result);
 
   // What became of a cut write's record: none, or gone now (Cleared); still

@@ -130,10 +130,14 @@ TEST_F(CliRoad, ReadWriteAndReadBackOnBothLinks) {
     EXPECT_EQ(written.err, "");
     const CliRun back = RunCli(with({"read", "--json"}));
     EXPECT_EQ(back.exitCode, 0) << back.err;
-    EXPECT_EQ(back.out, processor ? "{\"outcome\": \"done\", \"number\": \"45\", \"address\": \"0xBA\", "
-                                    "\"firmware\": \"1.0.5\", \"failed_exchange\": null, \"reason\": \"\"}\n"
-                                  : "{\"outcome\": \"done\", \"number\": \"45\", \"address\": null, "
-                                    "\"firmware\": null, \"failed_exchange\": null, \"reason\": \"\"}\n");
+    EXPECT_EQ(back.out,
+              processor
+                  ? R"({"outcome":"done","number":45,"number_text":"45","address":186,"firmware":"1.0.5",)"
+                    R"("failed_exchange":null,"reason":null})"
+                    "\n"
+                  : R"({"outcome":"done","number":45,"number_text":"45","address":null,"firmware":null,)"
+                    R"("failed_exchange":null,"reason":null})"
+                    "\n");
 
     ASSERT_EQ(sim.stop(kSimStopTimeout), 0);
     // 45 in the three places, the checksum moved with it (it started equal to the number byte).
@@ -161,9 +165,10 @@ TEST_F(CliRoad, ScanListsEveryRegisterAndTheAddressTwoOfThemShare) {
   EXPECT_EQ(json.exitCode, kExitConflict) << json.err;
   EXPECT_EQ(
       json.out,
-      "{\"outcome\": \"conflict\", \"registers\": [{\"number\": \"01\", \"address\": \"0xFE\", \"firmware\": "
-      "\"1.0.5\"}, {\"number\": \"17\", \"address\": \"0xE8\", \"firmware\": \"1.0.5\"}], \"conflicts\": "
-      "[{\"address\": \"0xFA\"}], \"reason\": \"\"}\n");
+      R"({"outcome":"conflict","registers":[{"number":1,"number_text":"01","address":254,"firmware":"1.0.5"},)"
+      R"({"number":17,"number_text":"17","address":232,"firmware":"1.0.5"}],"conflicts":[{"address":250}],)"
+      R"("reason":null})"
+      "\n");
 
   // All 256 address bytes went out, 0xFF first and 0x00 last, before the version queries.
   EXPECT_EQ(sim.stop(kSimStopTimeout), 0);

@@ -3,12 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <regex>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -53,15 +54,27 @@ namespace text = test::text;
 // A message line on standard error.
 std::string Said(const char* message) { return std::string(message) + "\n"; }
 
-// JSON of a read or write outcome.
+// JSON of a read or write outcome, from the texts the table gives ("null"
+// for none): the number as a number beside its two digits, the line address
+// ("0xFE") and the exchange as integers, no reason yet.
 std::string Json(const char* outcome, const char* number, const char* address, const char* firmware,
                  const char* failedExchange) {
-  const auto quoted = [](const char* v) {
-    return std::string(v) == "null" ? std::string(v) : '"' + std::string(v) + '"';
+  const auto given = [](const char* v) { return std::string(v) != "null"; };
+  const auto orNull = [&](const char* v, auto convert) {
+    return given(v) ? convert(v) : nlohmann::ordered_json();
   };
-  return "{\"outcome\": \"" + std::string(outcome) + "\", \"number\": " + quoted(number) +
-         ", \"address\": " + quoted(address) + ", \"firmware\": " + quoted(firmware) +
-         ", \"failed_exchange\": " + failedExchange + ", \"reason\": \"\"}\n";
+  const auto integer = [](int base) {
+    return [base](const char* v) { return nlohmann::ordered_json(std::stoi(v, nullptr, base)); };
+  };
+  const auto text = [](const char* v) { return nlohmann::ordered_json(v); };
+  return nlohmann::ordered_json{{"outcome", outcome},
+                                {"number", orNull(number, integer(10))},
+                                {"number_text", orNull(number, text)},
+                                {"address", orNull(address, integer(16))},
+                                {"firmware", orNull(firmware, text)},
+                                {"failed_exchange", orNull(failedExchange, integer(10))},
+                                {"reason", nullptr}}
+      .dump();
 }
 
 const std::string kNoCpu = "Не удается установить последовательный интерфейс с ККМ\n";
@@ -225,9 +238,8 @@ const CliCase kCases[] = {
      kExitConflict,
      "01  0xFE  1.0.5\n--  0xFA  конфликт: несколько ККМ отвечают на этот адрес\n",
      "",
-     "{\"outcome\": \"conflict\", \"registers\": [{\"number\": \"01\", \"address\": \"0xFE\", \"firmware\": "
-     "\"1.0.5\"}], "
-     "\"conflicts\": [{\"address\": \"0xFA\"}], \"reason\": \"\"}\n"},
+     R"({"outcome": "conflict", "registers": [{"number": 1, "number_text": "01", "address": 254,
+         "firmware": "1.0.5"}], "conflicts": [{"address": 250}], "reason": null})"},
     {"ScanNobody",
      {"scan", "--port", "COM1"},
      Device::Nothing,
@@ -235,7 +247,7 @@ const CliCase kCases[] = {
      kExitNoContact,
      "",
      Said(text::kNoRegister),
-     "{\"outcome\": \"no_register\", \"registers\": [], \"conflicts\": [], \"reason\": \"\"}\n"},
+     R"({"outcome": "no_register", "registers": [], "conflicts": [], "reason": null})"},
     {"ScanMissingPort",
      {"scan", "--port", "COM3"},
      Device::Register,
@@ -243,7 +255,7 @@ const CliCase kCases[] = {
      kExitPortUnavailable,
      "",
      Said(text::kPortUnavailable) + "Устройство COM3\n",
-     "{\"outcome\": \"port_unavailable\", \"registers\": [], \"conflicts\": [], \"reason\": \"\"}\n"},
+     R"({"outcome": "port_unavailable", "registers": [], "conflicts": [], "reason": null})"},
 };
 
 // The failure reason each failing case reports, after the first line of its
@@ -277,12 +289,12 @@ std::string ErrWithReason(const CliCase& c) {
   return c.err.substr(0, lineEnd) + ": " + reason + c.err.substr(lineEnd);
 }
 
-// The case's JSON with its reason filled in.
-std::string JsonWithReason(const CliCase& c) {
-  const std::string empty = "\"reason\": \"\"";
-  std::string json = c.json;
-  const std::size_t at = json.find(empty);
-  if (at != std::string::npos) json.replace(at, empty.size(), "\"reason\": \"" + ReasonOf(c) + "\"");
+// The case's JSON with its reason filled in: {"code", "text"} or null.
+nlohmann::json JsonWithReason(const CliCase& c) {
+  nlohmann::json json = nlohmann::json::parse(c.json);
+  const std::string reason = ReasonOf(c);
+  if (const std::size_t colon = reason.find(": "); colon != std::string::npos)
+    json["reason"] = {{"code", reason.substr(0, colon)}, {"text", reason.substr(colon + 2)}};
   return json;
 }
 
@@ -363,7 +375,8 @@ TEST_P(CliTest, JsonIsOneObjectOnStandardOutput) {
   args.push_back("--json");
   std::string out, err;
   EXPECT_EQ(run(args, out, err), c.exitCode);
-  EXPECT_EQ(out, JsonWithReason(c));
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+  EXPECT_EQ(nlohmann::json::parse(out), JsonWithReason(c)) << out;
   EXPECT_EQ(err, ErrWithReason(c));
 }
 
@@ -571,9 +584,7 @@ TEST(CliFinishRecord, NoRecordOrAnUnusableOneSendsNothing) {
   line.attach(reg);
   std::string out, err;
   EXPECT_EQ(RunTool(platform, {"finish", "--port", "COM1", "--json"}, out, err), kExitDone);
-  EXPECT_EQ(out,
-            "{\"outcome\": \"no_record\", \"number\": null, \"address\": null, \"firmware\": null, "
-            "\"failed_exchange\": null, \"reason\": \"\"}\n");
+  EXPECT_EQ(out, Json("no_record", "null", "null", "null", "null") + "\n");
   EXPECT_EQ(err, "Прерванной записи сетевого номера через COM1 нет.\n");
 
   const std::string path = service::RecordPath("COM1", service::Link::Kia);
@@ -583,7 +594,7 @@ TEST(CliFinishRecord, NoRecordOrAnUnusableOneSendsNothing) {
             kExitRecordUnusable);
   EXPECT_EQ(RunTool(platform, {"finish", "--port", "COM1", "--link", "kia"}, out, err), kExitRecordUnusable);
   EXPECT_EQ(err.rfind("Сведения о прерванной записи сетевого номера повреждены и не будут использованы: "
-                      "the write record " +
+                      "record-unusable: the write record " +
                           path + " is unusable",
                       0),
             0u)

@@ -56,25 +56,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case Op::WriteMemory:
       frame = kia::BuildMemoryWriteFrame(address, value);
       rig.startOperation(kKiaWriteMemoryBoundMs);
-      ok = kia::KiaWriteMemory(rig.port, address, value);
+      ok = kia::KiaWriteMemory(rig.port, address, value).ok();
       break;
     case Op::ReadMemory:
       frame = kia::BuildMemoryReadFrame(address);
       rig.startOperation(kKiaReadMemoryBoundMs);
-      ok = kia::KiaReadMemory(rig.port, address, out);
+      ok = kia::KiaReadMemory(rig.port, address, out).ok();
       repliesNeeded = 2;
       break;
     case Op::ReadEeprom:
       frame = kia::BuildEepromReadFrame(address);
       rig.startOperation(kKiaReadEepromBoundMs);
-      ok = kia::KiaReadEeprom(rig.port, address, out);
+      ok = kia::KiaReadEeprom(rig.port, address, out).ok();
       repliesNeeded = 2 + kEepromReadLength;
       break;
     case Op::WriteEeprom:
     case Op::Count:
       frame = kia::BuildEepromWriteFrame(address, value);
       rig.startOperation(kKiaWriteEepromBoundMs);
-      ok = kia::KiaWriteEeprom(rig.port, address, value);
+      ok = kia::KiaWriteEeprom(rig.port, address, value).ok();
       repliesNeeded = 3;
       break;
   }

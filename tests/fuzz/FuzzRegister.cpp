@@ -97,7 +97,7 @@ bool LeftInDataParity(const FuzzPort& rig) { return rig.line.hostSettings().pari
 void FindAddress(FuzzPort& rig, const Args& a) {
   rig.startOperation(kScanBoundMs);
   std::uint8_t address = a.lineAddress;
-  const bool found = reg::FindRegisterAddress(rig.port, address);
+  const bool found = reg::FindRegisterAddress(rig.port, address).ok();
   rig.endOperation("FindRegisterAddress", found);
   // The candidates go out from 0xFF downwards, each once, as address bytes.
   const auto sent = HostEntriesSince(rig.line, rig.operationStart());
@@ -125,7 +125,7 @@ void ReadVersion(FuzzPort& rig, const Args& a) {
   const std::int32_t before = static_cast<std::int32_t>(a.count) << 8 | a.value;
   std::int32_t version = before;
   rig.startOperation(kVersionQueryBoundMs);
-  const bool ok = reg::ReadFirmwareVersion(rig.port, a.lineAddress, version);
+  const bool ok = reg::ReadFirmwareVersion(rig.port, a.lineAddress, version).ok();
   rig.endOperation("ReadFirmwareVersion", ok);
   KKM_FUZZ_CHECK(FramesOnlyAfterEcho(rig.line, rig.operationStart(), a.lineAddress));
   if (!ok) {
@@ -142,7 +142,7 @@ void ReadVersion(FuzzPort& rig, const Args& a) {
 void ReadByte(FuzzPort& rig, const Args& a) {
   std::uint8_t value = a.value;
   rig.startOperation(kReadByteBoundMs);
-  const bool ok = reg::ReadRegisterByte(rig.port, a.lineAddress, a.address, value);
+  const bool ok = reg::ReadRegisterByte(rig.port, a.lineAddress, a.address, value).ok();
   rig.endOperation("ReadRegisterByte", ok);
   KKM_FUZZ_CHECK(FramesOnlyAfterEcho(rig.line, rig.operationStart(), a.lineAddress));
   if (!ok) return;
@@ -158,7 +158,7 @@ void ReadByte(FuzzPort& rig, const Args& a) {
 
 void WriteByte(FuzzPort& rig, const Args& a) {
   rig.startOperation(kWriteByteBoundMs);
-  const bool ok = reg::WriteRegisterByte(rig.port, a.lineAddress, a.address, a.value);
+  const bool ok = reg::WriteRegisterByte(rig.port, a.lineAddress, a.address, a.value).ok();
   rig.endOperation("WriteRegisterByte", ok);
   KKM_FUZZ_CHECK(FramesOnlyAfterEcho(rig.line, rig.operationStart(), a.lineAddress));
   if (!ok) return;
@@ -175,7 +175,7 @@ void ReadBlock(FuzzPort& rig, const Args& a) {
   storage.fill(kGuardByte);
   const std::span<std::uint8_t> buffer(storage.data() + kGuard, size);
   rig.startOperation(SelectBoundMs(a.version) + ReadBlockTailMs(size));
-  const bool ok = reg::ReadRegisterBlock(rig.port, a.lineAddress, a.address, a.count, buffer, a.version);
+  const bool ok = reg::ReadRegisterBlock(rig.port, a.lineAddress, a.address, a.count, buffer, a.version).ok();
   rig.endOperation("ReadRegisterBlock", ok);
   // Nothing is stored outside the buffer, whatever the reply's length byte.
   for (std::size_t i = 0; i < storage.size(); ++i)
@@ -197,7 +197,7 @@ void WriteBlock(FuzzPort& rig, const Args& a) {
   const std::vector<std::uint8_t> data(a.size, a.value);
   const std::int32_t count = static_cast<std::int32_t>(a.count) - kCountBias;
   rig.startOperation(SelectBoundMs(a.version) + kWriteBlockTailMs);
-  const bool ok = reg::WriteRegisterBlock(rig.port, a.lineAddress, a.address, data, count, a.version);
+  const bool ok = reg::WriteRegisterBlock(rig.port, a.lineAddress, a.address, data, count, a.version).ok();
   rig.endOperation("WriteRegisterBlock", ok);
   const auto sent = HostEntriesSince(rig.line, rig.operationStart());
   // A refused block leaves the line untouched.

@@ -109,7 +109,7 @@ service::WriteResult Finish(service::Session& session, const service::WriteRecor
   const service::InterruptedCheck check = service::CheckInterruptedWrite(session, Link::Processor, record);
   if (!check.ok || (check.state != service::InterruptedWrite::Finishable &&
                     check.state != service::InterruptedWrite::Untouched))
-    return {-1, check.reason};
+    return {-1, check.failure};
   return service::FinishInterruptedWrite(session, Link::Processor, record, check);
 }
 

@@ -40,7 +40,7 @@ TEST(FindRegisterAddress, TriesEveryCandidateDownToZeroAndStopsAtAForeignByte) {
     CashRegister reg;  // blank memory: address byte 0x00
     if (present) rig.line.attach(reg);
     std::uint8_t address = kUnchangedAddress;
-    EXPECT_EQ(FindRegisterAddress(rig.port, address), present);
+    EXPECT_EQ(FindRegisterAddress(rig.port, address).ok(), present);
     EXPECT_EQ(address, present ? 0x00 : kUnchangedAddress);
     const auto sent = rig.line.traceOf(sim::Direction::HostToDevice);
     ASSERT_EQ(sent.size(), 256u);
@@ -76,7 +76,7 @@ TEST(FindRegisterAddress, FindsARegisterWhoseEchoComesLate) {
       reg.setTiming({.echoDelayMs = delayMs});
       rig.line.attach(reg);
       std::uint8_t address = kUnchangedAddress;
-      const bool found = FindRegisterAddress(rig.port, address);
+      const bool found = FindRegisterAddress(rig.port, address).ok();
       if (delayMs <= alwaysFoundUpToMs) {
         EXPECT_TRUE(found);
       }
@@ -120,7 +120,7 @@ TEST(ReadFirmwareVersion, BadRepliesGiveZeroMissingAnswersFail) {
     onQuery ? reg.faultOnCommand(kCmdVersionQuery, fault) : reg.faultOnExchange(1, fault);
     rig.line.attach(reg);
     std::int32_t version = kUnchangedVersion;
-    EXPECT_EQ(ReadFirmwareVersion(rig.port, 0xBA, version), result);
+    EXPECT_EQ(ReadFirmwareVersion(rig.port, 0xBA, version).ok(), result);
     EXPECT_EQ(version, expected);
     EXPECT_EQ(rig.parity(), parity);
   }

@@ -108,7 +108,9 @@ std::vector<TimeoutCase> Cases() {
     std::uint8_t value = 0;
     return ReadRegisterByte(rig.port, kAddress, 0x1140, value) && value == 0x42;
   };
-  const auto writeByte = [](LineRig& rig) { return WriteRegisterByte(rig.port, kAddress, 0x1140, 0xBA); };
+  const auto writeByte = [](LineRig& rig) {
+    return WriteRegisterByte(rig.port, kAddress, 0x1140, 0xBA).ok();
+  };
   const auto readBlock = [](std::int32_t version) {
     return [version](LineRig& rig) {
       std::array<std::uint8_t, 1> buffer{};
@@ -117,11 +119,11 @@ std::vector<TimeoutCase> Cases() {
   };
   const auto writeBlock = [](LineRig& rig) {
     const std::array<std::uint8_t, 1> data{0xBA};
-    return WriteRegisterBlock(rig.port, kAddress, 0x0740, data, 1, 104);
+    return WriteRegisterBlock(rig.port, kAddress, 0x0740, data, 1, 104).ok();
   };
   const auto version = [](LineRig& rig) {
     std::int32_t code = 0;
-    return ReadFirmwareVersion(rig.port, kAddress, code);
+    return ReadFirmwareVersion(rig.port, kAddress, code).ok();
   };
   // The KIA link runs on the port as opened: no parity.
   const auto onKiaLink = [](std::function<bool(serial::PortHandle&)> op) {
@@ -136,7 +138,7 @@ std::vector<TimeoutCase> Cases() {
     return kia::KiaReadEeprom(p, 0x0740, value) && value == 0x42;
   });
   const auto kiaWriteEeprom =
-      onKiaLink([](serial::PortHandle& p) { return kia::KiaWriteEeprom(p, 0x073E, 0xBA); });
+      onKiaLink([](serial::PortHandle& p) { return kia::KiaWriteEeprom(p, 0x073E, 0xBA).ok(); });
   const Bytes kiaWrite = kia::BuildMemoryWriteFrame(0x020F, 0xBA);
   const Bytes kiaRead = kia::BuildMemoryReadFrame(0x1140);
   const Bytes eepromRead = kia::BuildEepromReadFrame(0x0740);
@@ -195,7 +197,7 @@ std::vector<TimeoutCase> Cases() {
            writeBlock),
       // The KIA link: each frame's waits in turn.
       Wait("KIA memory write acknowledgement (50 ms)", 50, {{kiaWrite, {0x01}, true}},
-           onKiaLink([](serial::PortHandle& p) { return kia::KiaWriteMemory(p, 0x020F, 0xBA); })),
+           onKiaLink([](serial::PortHandle& p) { return kia::KiaWriteMemory(p, 0x020F, 0xBA).ok(); })),
       Wait("KIA memory read acknowledgement (50 ms)", 50, {{kiaRead, {0x01}, true}, {{}, {0x42}}},
            kiaReadMemory),
       Wait("KIA memory read byte (500 ms)", 500, {{kiaRead, {0x01}}, {{}, {0x42}, true}}, kiaReadMemory),

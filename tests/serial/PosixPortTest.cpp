@@ -158,7 +158,7 @@ TEST(PosixPort, ASecondOpenOfTheSamePortFails) {
   ASSERT_TRUE(OpenComPort(*platform, 1, first));
   EXPECT_FALSE(OpenComPort(*platform, 1, second));
   EXPECT_FALSE(second.isOpen());
-  EXPECT_EQ(FailureName(LastFailure().code), std::string("port-in-use"));
+  EXPECT_EQ(LastFailure().name(), std::string("port-in-use"));
   EXPECT_TRUE(CloseComPort(first));
   EXPECT_TRUE(OpenComPort(*platform, 1, second));
 }
@@ -173,12 +173,12 @@ TEST(PosixPort, RefusesRegularFilesAndMissingPaths) {
   {
     ScopedEnv env("KKM_COM4", file);
     EXPECT_FALSE(OpenComPort(*platform, 4, port));
-    EXPECT_EQ(FailureName(LastFailure().code), std::string("not-a-terminal"));
+    EXPECT_EQ(LastFailure().name(), std::string("not-a-terminal"));
   }
   {
     ScopedEnv env("KKM_COM4", "/nonexistent/kkm-port");
     EXPECT_FALSE(OpenComPort(*platform, 4, port));
-    EXPECT_EQ(FailureName(LastFailure().code), std::string("no-such-device"));
+    EXPECT_EQ(LastFailure().name(), std::string("no-such-device"));
   }
   FILE* f = std::fopen(file, "rb");
   ASSERT_NE(f, nullptr);
@@ -195,8 +195,8 @@ TEST(PosixPort, ADeviceWithoutAccessIsReportedWithTheDialoutHint) {
   auto platform = MakeNativePlatform();
   PortHandle port(platform->clock());
   EXPECT_FALSE(OpenComPort(*platform, 1, port));
-  EXPECT_EQ(LastFailure().code, FailureCode::PermissionDenied);
-  EXPECT_NE(FailureText(LastFailure()).find("dialout"), std::string::npos);
+  EXPECT_TRUE(LastFailure().is(LineFailure::PermissionDenied));
+  EXPECT_NE(LastFailure().text().find("dialout"), std::string::npos);
 }
 
 TEST(PosixPort, APortWhoseOtherEndHangsUpHasVanished) {
@@ -265,10 +265,9 @@ TEST(PosixPort, ADeviceAnotherProcessHoldsIsInUse) {
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(OpenPosixPort(pty.path()), nullptr);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "the front end says it, once";
-  EXPECT_EQ(LastFailure().code, FailureCode::PortInUse);
-  EXPECT_NE(FailureText(LastFailure()).find("процесс " + std::to_string(holder) + " (sleep)"),
-            std::string::npos)
-      << FailureText(LastFailure());
+  EXPECT_TRUE(LastFailure().is(LineFailure::PortInUse));
+  EXPECT_NE(LastFailure().text().find("процесс " + std::to_string(holder) + " (sleep)"), std::string::npos)
+      << LastFailure().text();
   const std::string link = ::testing::TempDir() + "/held-port-" + std::to_string(getpid());
   ASSERT_EQ(symlink(pty.path().c_str(), link.c_str()), 0);
   EXPECT_EQ(OpenPosixPort(link), nullptr) << "by a link to it";

@@ -160,17 +160,17 @@ TEST(Win32Platform, PortsThatAreNotThereOrNotSerialDoNotOpen) {
 
   const struct {
     std::string name;
-    FailureCode reason;
+    LineFailure reason;
     const char* what;
   } cases[] = {
-      {"COM250", FailureCode::NoSuchDevice, "a port that is not there"},
-      {"NUL", FailureCode::NotATerminal, "a character device without line settings"},
-      {file, FailureCode::NotATerminal, "a frame must never be written into a file"},
+      {"COM250", LineFailure::NoSuchDevice, "a port that is not there"},
+      {"NUL", LineFailure::NotATerminal, "a character device without line settings"},
+      {file, LineFailure::NotATerminal, "a frame must never be written into a file"},
   };
   for (const auto& c : cases) {
     ClearFailure();
     EXPECT_EQ(platform->openPort(c.name), nullptr) << c.what;
-    EXPECT_EQ(LastFailure().code, c.reason) << c.what;
+    EXPECT_TRUE(LastFailure().is(c.reason)) << c.what;
   }
 
   // Held by someone else (opened without sharing): in use.
@@ -178,7 +178,7 @@ TEST(Win32Platform, PortsThatAreNotThereOrNotSerialDoNotOpen) {
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
   ClearFailure();
   EXPECT_EQ(platform->openPort(file), nullptr);
-  EXPECT_EQ(LastFailure().code, FailureCode::PortInUse);
+  EXPECT_TRUE(LastFailure().is(LineFailure::PortInUse));
   CloseHandle(holder);
   DeleteFileA(file);
 }

@@ -119,7 +119,7 @@ TEST_P(CutWrite, EndsUntouchedOrConsistentNeverWithAFalseSuccess) {
       EXPECT_EQ(result.refused, WriteRefusal::RecordPending);
       EXPECT_EQ(places(), afterCut) << "nothing sent";
     } else {
-      EXPECT_TRUE(result.written()) << result.reason;
+      EXPECT_TRUE(result.written()) << serial::DescribeFailure(result.failure);
       confirmed = 17;
     }
   }
@@ -237,7 +237,7 @@ TEST_F(FinishTest, AWriteDoesNotStartWithoutItsRecord) {
     const WriteResult result = WriteNetworkNumber(session, Link::Processor, kNumber);
     test::PointStateHomeAt(test::StateHome());
     EXPECT_EQ(result.refused, WriteRefusal::NoRecord);
-    EXPECT_NE(result.reason.find(home), std::string::npos) << result.reason;
+    EXPECT_NE(result.failure.detail.find(home), std::string::npos) << result.failure.detail;
     EXPECT_TRUE(register_.log().empty()) << "nothing sent";
     std::error_code ignored;
     fs::permissions(folder, fs::perms::owner_all, ignored);

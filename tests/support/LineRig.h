@@ -90,7 +90,7 @@ class RecordingPlatform : public serial::Platform {
 struct LineRig {
   LineRig() {
     platform.addPort("COM1", line);
-    serial::OpenComPort(recording, 1, port);
+    static_cast<void>(serial::OpenComPort(recording, 1, port));  // the rig's own port: it opens
     ops.clear();
   }
 

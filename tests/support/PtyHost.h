@@ -19,7 +19,7 @@ class PtyHost {
     setenv("KKM_COM1", slavePath.c_str(), 1);
   }
   ~PtyHost() { unsetenv("KKM_COM1"); }
-  bool open() { return serial::OpenComPort(*platform_, 1, port_); }
+  bool open() { return serial::OpenComPort(*platform_, 1, port_).ok(); }
   void close() { serial::CloseComPort(port_); }
   serial::PortHandle& port() { return port_; }
 

@@ -11,12 +11,15 @@
 #include <set>
 #include <string>
 
+#include "kia/KiaFailure.h"
 #include "kia/KiaUnit.h"
 #include "register/AddressDiscovery.h"
 #include "register/MemoryCommands.h"
+#include "register/RegisterFailure.h"
 #include "serial/Failure.h"
 #include "serial/SerialLine.h"
 #include "service/Session.h"
+#include "service/SessionFailure.h"
 #include "sim/cashreg/CashRegister.h"
 #include "sim/kia/KiaBoard.h"
 #include "sim/line/VirtualLine.h"
@@ -27,16 +30,20 @@
 namespace kkm::serial {
 // Readable failures in test messages.
 void PrintTo(const Failure& f, std::ostream* os) {
-  *os << "{" << FailureName(f.code) << ", waited " << f.waitedMs << ", expected " << f.expected << ", got "
-      << f.got << ", errno " << f.osError << "}";
+  *os << "{" << f.name() << ", waited " << f.waitedMs << ", expected " << f.expected << ", got " << f.got
+      << ", errno " << f.osError << (f.cause ? ", caused by " + DescribeFailure(*f.cause) : "") << "}";
 }
 }  // namespace kkm::serial
 
 namespace kkm::test {
 namespace {
 
+using kia::KiaFailure;
+using reg::RegisterFailure;
 using serial::Failure;
-using serial::FailureCode;
+using serial::LineFailure;
+using serial::Status;
+using service::SessionFailure;
 using sim::CashRegister;
 using sim::RegisterFault;
 
@@ -57,7 +64,7 @@ struct Rig {
       line.attach(*board);
     }
   }
-  bool open() { return serial::OpenComPort(platform, 1, state.port); }
+  Status open() { return serial::OpenComPort(platform, 1, state.port); }
   service::ConnectResult connect(service::Link link) { return service::Connect(state, 1, link); }
 
   sim::VirtualLine line;
@@ -71,21 +78,27 @@ struct Rig {
 struct Case {
   const char* name;
   Rig::Device device;
-  std::function<bool(Rig&)> run;  // sets the fault up and runs the operation; its result
+  std::function<Status(Rig&)> run;  // sets the fault up and runs the operation; its result
   Failure expected;
 };
 
-bool ReadByte(Rig& rig) {
-  std::uint8_t value = 0;
-  return rig.open() && reg::ReadRegisterByte(rig.state.port, kLine, kCell, value);
+// `operation` on the port once it is open.
+Status Opened(Rig& rig, const std::function<Status(serial::PortHandle&)>& operation) {
+  const Status opened = rig.open();
+  return opened ? operation(rig.state.port) : opened;
 }
-bool ReadBlock(Rig& rig, std::uint8_t count) {
+Status ReadByte(Rig& rig) {
+  std::uint8_t value = 0;
+  return Opened(rig, [&](auto& port) { return reg::ReadRegisterByte(port, kLine, kCell, value); });
+}
+Status ReadBlock(Rig& rig, std::uint8_t count) {
   std::array<std::uint8_t, 1> buffer{};
-  return rig.open() && reg::ReadRegisterBlock(rig.state.port, kLine, kStored, count, buffer, kVersion);
+  return Opened(
+      rig, [&](auto& port) { return reg::ReadRegisterBlock(port, kLine, kStored, count, buffer, kVersion); });
 }
-bool KiaEepromRead(Rig& rig) {
+Status KiaEepromRead(Rig& rig) {
   std::uint8_t value = 0;
-  return rig.open() && kia::KiaReadEeprom(rig.state.port, kStored, value);
+  return Opened(rig, [&](auto& port) { return kia::KiaReadEeprom(port, kStored, value); });
 }
 
 // The byte command frames' checksums (the acknowledgements expected).
@@ -99,108 +112,108 @@ const Case kCases[] = {
        rig.reg.faultOnExchange(1, RegisterFault::Silent);
        return ReadByte(rig);
      },
-     {FailureCode::NoEcho, 500, kLine}},
+     {RegisterFailure::NoEcho, 500, kLine}},
     {"WrongEcho",
      Rig::Device::Register,
      [](Rig& rig) {
        rig.reg.faultOnExchange(1, RegisterFault::WrongEcho, {kWrongByte});
        return ReadByte(rig);
      },
-     {FailureCode::WrongEcho, -1, kLine, kWrongByte}},
+     {RegisterFailure::WrongEcho, -1, kLine, kWrongByte}},
     {"BusyTooLong",
      Rig::Device::Register,
      [](Rig& rig) {
        rig.reg.setBusyForever(true);
        return ReadBlock(rig, 1);
      },
-     {FailureCode::BusyTooLong, -1, -1, 0x65}},
+     {RegisterFailure::BusyTooLong, -1, -1, 0x65}},
     {"NoAcknowledgement",
      Rig::Device::Register,
      [](Rig& rig) {
        rig.reg.faultOnCommand(0x06, RegisterFault::Silent);
        return ReadByte(rig);
      },
-     {FailureCode::NoAcknowledgement, 700, kReadByteAck}},
+     {LineFailure::NoAcknowledgement, 700, kReadByteAck}},
     {"WrongAcknowledgement",
      Rig::Device::Register,
      [](Rig& rig) {
        rig.reg.faultOnCommand(0x06, RegisterFault::WrongAck, 1, {kWrongByte});
        return ReadByte(rig);
      },
-     {FailureCode::WrongAcknowledgement, -1, kReadByteAck, kWrongByte}},
+     {LineFailure::WrongAcknowledgement, -1, kReadByteAck, kWrongByte}},
     {"ReplyTooShort",
      Rig::Device::Register,
      [](Rig& rig) {
        rig.reg.faultOnCommand(0x06, RegisterFault::ShortReply);
        return ReadByte(rig);
      },
-     {FailureCode::ReplyTooShort, 700, 3, 2}},
+     {LineFailure::ReplyTooShort, 700, 3, 2}},
     {"ReplyChecksum",
      Rig::Device::Register,
      [](Rig& rig) {
        rig.reg.faultOnCommand(0x06, RegisterFault::BadReplyChecksum);
        return ReadByte(rig);
      },
-     {FailureCode::ReplyChecksum, -1, 0xFF, 0x00}},
+     {RegisterFailure::ReplyChecksum, -1, 0xFF, 0x00}},
     {"ReplyTooLong",
      Rig::Device::Register,
      [](Rig& rig) { return ReadBlock(rig, 2); },
-     {FailureCode::ReplyTooLong, -1, 1, 2}},
+     {RegisterFailure::ReplyTooLong, -1, 1, 2}},
     {"BusError",
      Rig::Device::Kia,
      [](Rig& rig) {
        rig.board->setDevicePresent(sim::kia::kReadBusAddress, false);
        return KiaEepromRead(rig);
      },
-     {FailureCode::BusError, -1, 0x11, 0x03}},  // 03: no device acknowledged its bus address
+     {KiaFailure::BusError, -1, 0x11, 0x03}},  // 03: no device acknowledged its bus address
     {"RequestRefused",
      Rig::Device::Register,
      [](Rig& rig) {
        const std::array<std::uint8_t, 1> data{0xBA};
-       return rig.open() && reg::WriteRegisterBlock(rig.state.port, kLine, 0x0A81, data, 1, kVersion);
+       return Opened(
+           rig, [&](auto& port) { return reg::WriteRegisterBlock(port, kLine, 0x0A81, data, 1, kVersion); });
      },
-     {FailureCode::RequestRefused}},
+     {RegisterFailure::RequestRefused}},
     {"PortUnavailable",
      Rig::Device::Register,
      [](Rig& rig) {
        rig.virtualPlatform.removePort("COM1");
        return rig.open();
      },
-     {FailureCode::PortUnavailable}},
+     {LineFailure::PortUnavailable}},
     {"ParityDropped",
      Rig::Device::Register,
      [](Rig& rig) {
        rig.platform.decorate([](auto port) { return std::make_unique<ParityDroppingPort>(std::move(port)); });
        return ReadByte(rig);
      },
-     {FailureCode::ParityDropped, 500, kLine}},
+     {LineFailure::ParityDropped, 500, kLine}},
     {"PortVanished",
      Rig::Device::Register,
      [](Rig& rig) {
-       if (!rig.open()) return true;
+       if (!rig.open()) return Status{};
        rig.line.vanish();
        std::uint8_t value = 0;
        return reg::ReadRegisterByte(rig.state.port, kLine, kCell, value);
      },
-     {FailureCode::PortVanished, 500, kLine}},
+     {LineFailure::PortVanished, 500, kLine}},
     {"NoRegisterFound",
      Rig::Device::Nothing,
      [](Rig& rig) {
        std::uint8_t address = 0;
-       return rig.open() && reg::FindRegisterAddress(rig.state.port, address);
+       return Opened(rig, [&](auto& port) { return reg::FindRegisterAddress(port, address); });
      },
-     {FailureCode::NoRegisterFound, 10}},
+     {RegisterFailure::NoRegisterFound, 10}},
     {"WrongFirmware",
      Rig::Device::Register,
      [](Rig& rig) {
        rig.reg.setFirmwareVersion(0x01, 0x04);
-       return rig.connect(service::Link::Processor).connected();
+       return Status(rig.connect(service::Link::Processor).failure);
      },
-     {FailureCode::WrongFirmware, -1, 105, 104}},
-    {"NoKiaAnswer",
-     Rig::Device::Nothing,
-     [](Rig& rig) { return rig.connect(service::Link::Kia).connected(); },
-     {FailureCode::NoKiaAnswer, 50}},
+     {SessionFailure::WrongFirmware, -1, 105, 104}},
+    {"NoKiaAnswer", Rig::Device::Nothing,
+     [](Rig& rig) { return Status(rig.connect(service::Link::Kia).failure); },
+     serial::Wrap({SessionFailure::NoKiaAnswer, 50}, {LineFailure::NoAcknowledgement, 50, 0x01})},
 };
 
 class FailureReason : public ::testing::TestWithParam<Case> {};
@@ -208,18 +221,19 @@ class FailureReason : public ::testing::TestWithParam<Case> {};
 TEST_P(FailureReason, IsReportedWithItsDetails) {
   const Case& c = GetParam();
   Rig rig(c.device);
-  // A stale failure must not survive: every operation clears it on entry.
-  serial::Fail({FailureCode::PortVanished});
+  // A stale failure of the platform must not pass for this one.
+  serial::Fail({LineFailure::PortVanished});
   ::testing::internal::CaptureStderr();
-  EXPECT_FALSE(c.run(rig));
+  const Status status = c.run(rig);
   const std::string errors = ::testing::internal::GetCapturedStderr();
-  Failure got = serial::LastFailure();
+  EXPECT_FALSE(status);
+  Failure got = status.failure();
   // How long the busy answers went on depends on the register's pace: past the bound is what counts.
-  if (c.expected.code == FailureCode::BusyTooLong) {
+  if (c.expected.is(RegisterFailure::BusyTooLong)) {
     EXPECT_GT(got.waitedMs, static_cast<std::int32_t>(reg::kBusyLimitMs));
     got.waitedMs = -1;
   }
-  EXPECT_EQ(serial::FailureName(got.code), std::string(serial::FailureName(c.expected.code)));
+  EXPECT_EQ(got.name(), std::string(c.expected.name()));
   EXPECT_EQ(got, c.expected) << serial::DescribeFailure(got);
   // The link operations and the core say nothing on standard error: that
   // line is the front end's.
@@ -229,27 +243,34 @@ TEST_P(FailureReason, IsReportedWithItsDetails) {
 INSTANTIATE_TEST_SUITE_P(OnTheVirtualLine, FailureReason, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Every code has its own machine name and a text; a success reads as such.
-TEST(FailureNames, AreDistinctAndEveryCodeHasAText) {
-  std::set<std::string> names;
-  for (int i = 0; i < serial::kFailureCodeCount; ++i) {
-    const auto code = static_cast<FailureCode>(i);
-    EXPECT_TRUE(names.insert(serial::FailureName(code)).second) << serial::FailureName(code);
-    EXPECT_FALSE(serial::FailureText({code}).empty());
+// Every code of every layer has its own machine name and a text; a success reads as such.
+template <typename Code>
+void CollectNames(int count, std::set<std::string>& names) {
+  for (int i = 0; i < count; ++i) {
+    const Failure failure{static_cast<Code>(i)};
+    EXPECT_TRUE(names.insert(failure.name()).second) << failure.name();
+    EXPECT_FALSE(failure.text().empty());
   }
-  EXPECT_NE(serial::FailureText({FailureCode::PermissionDenied}).find("dialout"), std::string::npos);
-  EXPECT_EQ(serial::DescribeFailure({FailureCode::NoEcho, 10, 0xFE}),
+}
+TEST(FailureNames, AreDistinctAndEveryCodeHasAText) {
+  std::set<std::string> names{"ok"};
+  CollectNames<LineFailure>(serial::kLineFailureCount, names);
+  CollectNames<RegisterFailure>(reg::kRegisterFailureCount, names);
+  CollectNames<KiaFailure>(1, names);
+  CollectNames<SessionFailure>(service::kSessionFailureCount, names);
+  EXPECT_NE(Failure{LineFailure::PermissionDenied}.text().find("dialout"), std::string::npos);
+  EXPECT_EQ(serial::DescribeFailure({RegisterFailure::NoEcho, 10, 0xFE}),
             "no-echo: эхо адресного байта FE не пришло за 10 мс");
+  EXPECT_EQ(serial::DescribeFailure({}), "ok: успешно");
 }
 
-// A successful operation leaves no failure behind.
+// A successful operation carries no failure, whatever the platform recorded before.
 TEST(FailureReasonAfterSuccess, IsNone) {
   Rig rig(Rig::Device::Register);
   ASSERT_TRUE(rig.open());
-  serial::Fail({FailureCode::NoEcho});
+  serial::Fail({RegisterFailure::NoEcho});
   std::uint8_t value = 0;
-  EXPECT_TRUE(reg::ReadRegisterByte(rig.state.port, kLine, kCell, value));
-  EXPECT_EQ(serial::LastFailure(), Failure{});
+  EXPECT_EQ(reg::ReadRegisterByte(rig.state.port, kLine, kCell, value).failure(), Failure{});
 }
 
 // A failed connection comes back with its reason, for the front end to show
@@ -272,7 +293,8 @@ TEST(ConnectionFailure, ComesBackWithItsReason) {
     const service::ConnectResult result = rig.connect(attempt.link);
     const std::string errors = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(result.connected(), attempt.reason == nullptr);
-    EXPECT_EQ(result.reason, attempt.reason ? attempt.reason : "");
+    EXPECT_EQ(result.failure.failed() ? serial::DescribeFailure(result.failure) : "",
+              attempt.reason ? attempt.reason : "");
     EXPECT_EQ(errors, "");
   }
 }

@@ -13,11 +13,13 @@
 #include "kkm/Version.h"
 #include "serial/Trace.h"
 #include "serial/TracingPort.h"
+#include "service/FailureJson.h"
 #include "service/History.h"
 #include "service/Messages.h"
 #include "service/NetworkNumber.h"
 #include "service/Scan.h"
 #include "service/Session.h"
+#include "service/SessionFailure.h"
 #include "service/WriteRecord.h"
 #include "tools/kkm-netnum-cli/Console.h"
 #include "tools/kkm-netnum-cli/PortsCommand.h"
@@ -35,14 +37,22 @@ constexpr const char* kConflictText = "конфликт: несколько КК
 // The result of one command, whichever way it is printed.
 struct Outcome {
   int exitCode = kExitDone;
-  std::string outcome = "done";  // the JSON "outcome"
-  std::string message;           // for standard error; empty when done
-  std::string reason;
-  std::optional<std::string> number;
+  std::string outcome = "done";            // the JSON "outcome"
+  std::string message;                     // for standard error; empty when done
+  serial::Failure failure;                 // why, when known
+  std::optional<std::uint8_t> numberByte;  // the network number byte read or written
   std::optional<std::uint8_t> address;
   std::optional<std::int32_t> firmware;
   std::optional<int> failedExchange;
 };
+
+using json = nlohmann::ordered_json;
+
+// One JSON object on one line; text that is not UTF-8 (a device's name) is
+// replaced, never a reason to lose the output.
+std::string Line(const json& object) {
+  return object.dump(-1, ' ', false, json::error_handler_t::replace) + '\n';
+}
 
 std::string Hex(std::uint8_t byte) {
   char text[5];
@@ -50,37 +60,25 @@ std::string Hex(std::uint8_t byte) {
   return text;
 }
 
-std::string JsonString(const std::string& text) {
-  std::string quoted = "\"";
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
-    } else if (u < 0x20) {
-      char escape[7];
-      std::snprintf(escape, sizeof escape, "\\u%04X", u);
-      quoted += escape;
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + '"';
+template <typename T, typename Convert>
+json JsonOr(const std::optional<T>& value, Convert convert) {
+  return value ? json(convert(*value)) : json(nullptr);
 }
 
-template <typename T, typename Format>
-std::string JsonOr(const std::optional<T>& value, Format format) {
-  return value ? format(*value) : "null";
+// A network number byte as its number (null when its digits are no decimal
+// number) and as the two digits the window shows.
+void PutNumber(json& object, const std::optional<std::uint8_t>& byte) {
+  object["number"] =
+      byte ? JsonOr(service::NetworkNumberValue(*byte), [](int n) { return n; }) : json(nullptr);
+  object["number_text"] = JsonOr(byte, service::NetworkNumberText);
 }
-
-std::string FirmwareJson(std::int32_t code) { return JsonString(service::FirmwareVersionText(code)); }
 
 // The window's text with the reason, when one is known, after its first line
 // (the box's own text); what follows that line stays below it.
-std::string WithReason(const std::string& text, const std::string& reason) {
-  if (reason.empty()) return text;
+std::string WithReason(const std::string& text, const serial::Failure& failure) {
+  if (!failure.failed()) return text;
   const std::size_t lineEnd = std::min(text.find('\n'), text.size());
-  return text.substr(0, lineEnd) + ": " + reason + text.substr(lineEnd);
+  return text.substr(0, lineEnd) + ": " + serial::DescribeFailure(failure) + text.substr(lineEnd);
 }
 
 // "COMn" with n outside 1..255 is a usage error; other names go to the platform.
@@ -96,7 +94,7 @@ bool PortNameUsable(const std::string& port) {
 // Connects; a failure fills `outcome` and returns false.
 bool ConnectFor(service::Session& session, const std::string& port, Link link, Outcome& outcome) {
   const service::ConnectResult result = service::Connect(session, port, link);
-  outcome.reason = result.reason;
+  outcome.failure = result.failure;
   switch (result.outcome) {
     case service::ConnectOutcome::Connected:
       if (link == Link::Processor) {
@@ -141,9 +139,9 @@ Outcome Read(service::Session& session, const std::string& port, Link link) {
   Outcome outcome;
   if (!ConnectFor(session, port, link, outcome)) return outcome;
   const service::ReadResult result = service::ReadNetworkNumber(session, link);
-  outcome.reason = result.reason;
+  outcome.failure = result.failure;
   if (!result.ok) return ReadFailed(link, outcome);
-  outcome.number = service::NetworkNumberText(result.networkNumberByte);
+  outcome.numberByte = result.networkNumberByte;
   return outcome;
 }
 
@@ -169,7 +167,7 @@ std::string FinishCommand(const std::string& port, Link link, const char* extra 
 // The outcome of a write's exchanges, or of finishing one.
 void ReportWrite(const service::Session& session, const std::string& port, Link link, std::uint8_t b,
                  const service::WriteResult& result, Outcome& outcome) {
-  outcome.reason = result.reason;
+  outcome.failure = result.failure;
   switch (result.refused) {
     case service::WriteRefusal::None:
       break;
@@ -194,7 +192,7 @@ void ReportWrite(const service::Session& session, const std::string& port, Link 
       return;
   }
   if (result.written()) {
-    outcome.number = service::NetworkNumberText(b);
+    outcome.numberByte = b;
     if (link == Link::Processor) outcome.address = session.registerAddress;
     return;
   }
@@ -254,12 +252,11 @@ Outcome Finish(service::Session& session, const std::string& port, Link link, bo
   if (discard) {
     service::WriteRecord record = loaded.record;
     if (loaded.status == service::RecordStatus::Unusable) record = {port, device, link};
-    std::string reason;
-    if (!service::DiscardRecord(session, record, reason)) {
+    if (const serial::Status discarded = service::DiscardRecord(session, record); !discarded) {
       outcome.exitCode = kExitRecordUnusable;
       outcome.outcome = "record_unusable";
       outcome.message = "Сведения о прерванной записи сетевого номера не удалены";
-      outcome.reason = reason;
+      outcome.failure = discarded.failure();
       return outcome;
     }
     outcome.outcome = "discarded";
@@ -274,14 +271,14 @@ Outcome Finish(service::Session& session, const std::string& port, Link link, bo
     outcome.outcome = "record_unusable";
     outcome.message = std::string(service::kUnusableRecordText) +
                       "\nУдалить их: " + FinishCommand(port, link, " --discard");
-    outcome.reason = loaded.reason;
+    outcome.failure = {service::SessionFailure::RecordUnusable, -1, -1, -1, 0, loaded.reason};
     return outcome;
   }
   const service::WriteRecord& record = loaded.record;
   const std::string number = service::RecordedNumberText(record);
   if (!ConnectFor(session, port, link, outcome)) return outcome;
   const service::InterruptedCheck check = service::CheckInterruptedWrite(session, link, record);
-  outcome.reason = check.reason;
+  outcome.failure = check.failure;
   if (!check.ok) return ReadFailed(link, outcome);
   switch (check.state) {
     case service::InterruptedWrite::OtherRegister:
@@ -306,7 +303,7 @@ Outcome Finish(service::Session& session, const std::string& port, Link link, bo
 
 // The service history, oldest first: as it is stored (one JSON object a
 // line) with --json, else one readable line an entry.
-int History(bool json, std::ostream& out, std::ostream& err) {
+int History(bool asJson, std::ostream& out, std::ostream& err) {
   std::string reason;
   const std::vector<std::string> lines = service::HistoryLines(reason);
   if (!reason.empty()) {
@@ -314,7 +311,7 @@ int History(bool json, std::ostream& out, std::ostream& err) {
     return kExitNoRecord;
   }
   for (const std::string& line : lines) {
-    if (json) {
+    if (asJson) {
       out << line << '\n';
       continue;
     }
@@ -333,23 +330,28 @@ int History(bool json, std::ostream& out, std::ostream& err) {
         << text("link") << "  " << text("old_number") << " -> " << text("new_number") << "  "
         << text("outcome");
     if (text("failed_exchange") != "-") out << " (обмен " << text("failed_exchange") << ")";
-    if (text("reason") != "-") out << ": " << text("reason");
+    // The reason: {"code", "text"}, or a plain text in lines of earlier versions.
+    if (const auto reason = entry.find("reason"); reason != entry.end() && reason->is_object())
+      out << ": " << reason->value("code", "") << ": " << reason->value("text", "");
+    else if (text("reason") != "-")
+      out << ": " << text("reason");
     out << "  [" << text("program") << " " << text("version") << "]\n";
   }
   return kExitDone;
 }
 
-void PrintOutcome(const Outcome& outcome, bool json, std::ostream& out, std::ostream& err) {
-  if (!outcome.message.empty()) err << WithReason(outcome.message, outcome.reason) << '\n';
-  if (json) {
-    out << "{\"outcome\": " << JsonString(outcome.outcome)
-        << ", \"number\": " << JsonOr(outcome.number, JsonString)
-        << ", \"address\": " << JsonOr(outcome.address, [](std::uint8_t a) { return JsonString(Hex(a)); })
-        << ", \"firmware\": " << JsonOr(outcome.firmware, FirmwareJson) << ", \"failed_exchange\": "
-        << JsonOr(outcome.failedExchange, [](int k) { return std::to_string(k); })
-        << ", \"reason\": " << JsonString(outcome.reason) << "}\n";
-  } else if (outcome.number) {
-    out << *outcome.number << '\n';
+void PrintOutcome(const Outcome& outcome, bool asJson, std::ostream& out, std::ostream& err) {
+  if (!outcome.message.empty()) err << WithReason(outcome.message, outcome.failure) << '\n';
+  if (asJson) {
+    json object = {{"outcome", outcome.outcome}};
+    PutNumber(object, outcome.numberByte);
+    object["address"] = JsonOr(outcome.address, [](std::uint8_t a) { return a; });
+    object["firmware"] = JsonOr(outcome.firmware, service::FirmwareVersionText);
+    object["failed_exchange"] = JsonOr(outcome.failedExchange, [](int k) { return k; });
+    object["reason"] = service::FailureJson(outcome.failure);
+    out << Line(object);
+  } else if (outcome.numberByte) {
+    out << service::NetworkNumberText(*outcome.numberByte) << '\n';
   }
 }
 
@@ -357,11 +359,11 @@ std::string FirmwareText(const std::optional<std::int32_t>& code) {
   return code ? service::FirmwareVersionText(*code) : "?";
 }
 
-int Scan(service::Session& session, const std::string& port, bool json, std::ostream& out,
+int Scan(service::Session& session, const std::string& port, bool asJson, std::ostream& out,
          std::ostream& err) {
   const service::ScanResult result = service::ScanLine(session, port);
   Outcome outcome;
-  outcome.reason = result.reason;
+  outcome.failure = result.failure;
   if (!result.portOpened) {
     outcome.exitCode = kExitPortUnavailable;
     outcome.outcome = "port_unavailable";
@@ -374,9 +376,9 @@ int Scan(service::Session& session, const std::string& port, bool json, std::ost
     outcome.exitCode = kExitConflict;
     outcome.outcome = "conflict";
   }
-  if (!outcome.message.empty()) err << WithReason(outcome.message, outcome.reason) << '\n';
+  if (!outcome.message.empty()) err << WithReason(outcome.message, outcome.failure) << '\n';
 
-  if (!json) {
+  if (!asJson) {
     for (const service::FoundRegister& found : result.registers)
       out << service::NetworkNumberText(found.address) << "  " << Hex(found.address) << "  "
           << FirmwareText(found.firmwareVersion) << '\n';
@@ -384,21 +386,20 @@ int Scan(service::Session& session, const std::string& port, bool json, std::ost
       out << "--  " << Hex(address) << "  " << kConflictText << '\n';
     return outcome.exitCode;
   }
-  out << "{\"outcome\": " << JsonString(outcome.outcome) << ", \"registers\": [";
-  const char* separator = "";
+  json registers = json::array();
   for (const service::FoundRegister& found : result.registers) {
-    out << separator << "{\"number\": " << JsonString(service::NetworkNumberText(found.address))
-        << ", \"address\": " << JsonString(Hex(found.address))
-        << ", \"firmware\": " << JsonOr(found.firmwareVersion, FirmwareJson) << "}";
-    separator = ", ";
+    json entry;
+    PutNumber(entry, found.address);
+    entry["address"] = found.address;
+    entry["firmware"] = JsonOr(found.firmwareVersion, service::FirmwareVersionText);
+    registers.push_back(entry);
   }
-  out << "], \"conflicts\": [";
-  separator = "";
-  for (const std::uint8_t address : result.conflicts) {
-    out << separator << "{\"address\": " << JsonString(Hex(address)) << "}";
-    separator = ", ";
-  }
-  out << "], \"reason\": " << JsonString(outcome.reason) << "}\n";
+  json conflicts = json::array();
+  for (const std::uint8_t address : result.conflicts) conflicts.push_back({{"address", address}});
+  out << Line({{"outcome", outcome.outcome},
+               {"registers", registers},
+               {"conflicts", conflicts},
+               {"reason", service::FailureJson(outcome.failure)}});
   return outcome.exitCode;
 }
 
@@ -424,7 +425,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   std::string link = "cpu";
   std::string numberText;
   std::string tracePath;
-  bool json = false;
+  bool asJson = false;
   std::string registerText;
   PortsOptions portsOptions;
   const auto common = [&](CLI::App* command, bool withLink) {
@@ -434,7 +435,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
           ->check(CLI::IsMember({"cpu", "kia"}))
           ->capture_default_str();
     if (withLink) AddRegisterOption(*command, registerText);
-    command->add_flag("--json", json, "print one JSON object instead of text");
+    command->add_flag("--json", asJson, "print one JSON object instead of text");
     command->add_option("--trace", tracePath,
                         "append a trace of every exchange to FILE (- for standard error); "
                         "KKM_TRACE=FILE does the same");
@@ -453,7 +454,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   common(scan, false);
   CLI::App* history =
       app.add_subcommand("history", "the service history: every write and finish, newest last");
-  history->add_flag("--json", json, "print the entries as stored, one JSON object a line");
+  history->add_flag("--json", asJson, "print the entries as stored, one JSON object a line");
   CLI::App* ports = AddPortsCommand(app, portsOptions);
 
   try {
@@ -468,7 +469,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
     app.exit(e, out, err);
     return kExitUsage;
   }
-  if (history->parsed()) return History(json, out, err);
+  if (history->parsed()) return History(asJson, out, err);
   if (ports->parsed()) return RunPorts(portsOptions, out, err);
   if (!PortNameUsable(port)) {
     err << UsageErrorText("неверное имя порта " + port + " (COM1..COM255 или путь к устройству)");
@@ -494,13 +495,13 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
     err << UsageErrorText(problem);
     return kExitUsage;
   }
-  if (errIsTerminal && !json && tracePath != "-")
+  if (errIsTerminal && !asJson && tracePath != "-")
     session.progress = progress.reporter(scan->parsed() ? "Поиск ККМ на линии: адрес " : "Запись: обмен ");
-  if (scan->parsed()) return Scan(session, port, json, progress.out(), progress.err());
+  if (scan->parsed()) return Scan(session, port, asJson, progress.out(), progress.err());
   Outcome outcome;
   if (finish->parsed()) {
     outcome = Finish(session, port, chosen, discard);
-    PrintOutcome(outcome, json, progress.out(), progress.err());
+    PrintOutcome(outcome, asJson, progress.out(), progress.err());
     return outcome.exitCode;
   }
   if (read->parsed()) {
@@ -513,7 +514,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
     outcome.outcome = "usage";
     outcome.message = service::kOutOfRangeText;
   }
-  PrintOutcome(outcome, json, progress.out(), progress.err());
+  PrintOutcome(outcome, asJson, progress.out(), progress.err());
   return outcome.exitCode;
 }
 

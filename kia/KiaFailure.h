@@ -1,0 +1,23 @@
+#pragma once
+// The KIA board's own failure: what its EEPROM routine reports from the
+// two-wire bus. Missing or wrong acknowledgements and short replies are the
+// line's (serial::LineFailure).
+
+#include <cstdint>
+
+#include "serial/Failure.h"
+
+namespace kkm::kia {
+
+enum class KiaFailure : std::uint8_t {
+  BusError,  // the EEPROM routine sent the bus error code `got` in place of the data marker `expected`
+};
+
+}  // namespace kkm::kia
+
+namespace kkm::serial {
+template <>
+struct FailureCodes<kia::KiaFailure> {
+  static const FailureDomain& Domain();
+};
+}  // namespace kkm::serial

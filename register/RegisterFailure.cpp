@@ -1,0 +1,61 @@
+#include "register/RegisterFailure.h"
+
+#include <array>
+#include <string_view>
+
+#include "serial/OperationTrace.h"
+
+namespace kkm::reg {
+namespace {
+
+using serial::FormatText;
+
+class RegisterDomain final : public serial::FailureDomain {
+ public:
+  const char* name(int code) const override { return kNames.at(static_cast<std::size_t>(code)); }
+
+  std::string text(const serial::Failure& f) const override {
+    switch (static_cast<RegisterFailure>(f.code)) {
+      case RegisterFailure::NoEcho:
+        return FormatText("эхо адресного байта %02X не пришло за %d мс", f.expected, f.waitedMs);
+      case RegisterFailure::WrongEcho:
+        return FormatText("на адресный байт %02X пришёл чужой ответ %02X", f.expected, f.got);
+      case RegisterFailure::BusyTooLong:
+        return FormatText("ККМ отвечала «занята» (65) дольше %d мс", f.waitedMs);
+      case RegisterFailure::ReplyChecksum:
+        return FormatText("неверная контрольная сумма ответа (сумма %02X вместо FF)", f.got);
+      case RegisterFailure::ReplyTooLong:
+        return FormatText("ответ длиннее буфера: %d байт данных при буфере в %d", f.got, f.expected);
+      case RegisterFailure::RequestRefused:
+        return "запрос отклонён до обмена: недопустимый адрес или число байт";
+      case RegisterFailure::NoRegisterFound:
+        return "ни один адрес 00..FF не получил эха: ККМ не ответила на поиск";
+    }
+    return "неизвестная причина";
+  }
+
+ private:
+  static constexpr std::array<const char*, kRegisterFailureCount> kNames{
+      "no-echo",        "wrong-echo",      "busy-too-long", "reply-checksum",
+      "reply-too-long", "request-refused", "no-register",
+  };
+  static_assert(std::string_view(kNames[static_cast<int>(RegisterFailure::NoRegisterFound)]) ==
+                "no-register");
+};
+
+}  // namespace
+
+serial::Failure Blame(const serial::PortHandle& port, serial::Failure symptom) {
+  const bool unheard = symptom.is(RegisterFailure::NoEcho) || symptom.is(RegisterFailure::WrongEcho) ||
+                       symptom.is(RegisterFailure::NoRegisterFound);
+  return serial::Blame(port, std::move(symptom), unheard);
+}
+
+}  // namespace kkm::reg
+
+namespace kkm::serial {
+const FailureDomain& FailureCodes<reg::RegisterFailure>::Domain() {
+  static const reg::RegisterDomain domain;
+  return domain;
+}
+}  // namespace kkm::serial

@@ -1,0 +1,37 @@
+#pragma once
+// The register link's own failures: the address phase of the multi-drop
+// protocol, the register's busy answer, and the replies' contents. Missing or
+// wrong acknowledgements and short replies are the line's (serial::LineFailure).
+
+#include <cstdint>
+
+#include "serial/Failure.h"
+#include "serial/PortHandle.h"
+
+namespace kkm::reg {
+
+enum class RegisterFailure : std::uint8_t {
+  NoEcho,           // the address byte `expected` was not echoed within `waitedMs`
+  WrongEcho,        // the address byte `expected` was answered with `got`
+  BusyTooLong,      // busy answers 0x65 went on for longer than `waitedMs`
+  ReplyChecksum,    // the reply sums to `got`, not to 0xFF
+  ReplyTooLong,     // the reply's length byte `got` exceeds the buffer of `expected`
+  RequestRefused,   // the arguments were refused before the port was touched
+  NoRegisterFound,  // no address of the scan was echoed
+};
+inline constexpr int kRegisterFailureCount = static_cast<int>(RegisterFailure::NoRegisterFound) + 1;
+
+// `symptom`, or the port's own failure that caused it (serial::Blame): a
+// dropped MARK/SPACE parity explains an address byte the register never
+// heard (no echo, a wrong one, a scan without answer) as well as the line's
+// missing acknowledgement or short reply.
+serial::Failure Blame(const serial::PortHandle& port, serial::Failure symptom);
+
+}  // namespace kkm::reg
+
+namespace kkm::serial {
+template <>
+struct FailureCodes<reg::RegisterFailure> {
+  static const FailureDomain& Domain();
+};
+}  // namespace kkm::serial

@@ -1,0 +1,30 @@
+#pragma once
+// The session's own failures: what it knows beyond the link operations (the
+// firmware it accepts, what a silent probe means, how often it tried) and what
+// keeps a write safe (the record of a write in flight, the state files).
+
+#include <cstdint>
+
+#include "serial/Failure.h"
+
+namespace kkm::service {
+
+enum class SessionFailure : std::uint8_t {
+  WrongFirmware,  // the register's firmware version `got` is not the `expected` one
+  NoKiaAnswer,    // the KIA controller left its probe unanswered for `waitedMs` (wraps the line's failure)
+  NoContactAfterCut,  // every contact attempt after a cut write failed; `expected` attempts (wraps the last)
+  RecordPending,      // the write of the number byte `got` through port `detail` is to be finished first
+  RecordUnusable,     // the record of a cut write is damaged: `detail` names it and says how
+  StateFile,          // a record or the history could not be saved, read or removed: `detail` says why
+  NotFinishable,      // the recorded write cannot be finished: the register's memory changed since
+};
+inline constexpr int kSessionFailureCount = static_cast<int>(SessionFailure::NotFinishable) + 1;
+
+}  // namespace kkm::service
+
+namespace kkm::serial {
+template <>
+struct FailureCodes<service::SessionFailure> {
+  static const FailureDomain& Domain();
+};
+}  // namespace kkm::serial
