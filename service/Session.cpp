@@ -72,7 +72,6 @@ Session::~Session() {
 }
 
 bool OpenSessionPort(Session& session, const std::string& portName) {
-  session.interfaceReady = false;
   // Whatever the last attempt left open is closed first.
   serial::CloseComPort(session.port);
   session.portName = portName;
@@ -109,7 +108,6 @@ ConnectResult Connect(Session& session, const std::string& portName, Link link) 
   }
   // 3. The memory map of the version, and the connection is made.
   memmap::LoadMemoryMap(session.memoryMap, static_cast<std::uint8_t>(session.firmwareVersion & 0xFF));
-  session.interfaceReady = true;
   return {};
 }
 

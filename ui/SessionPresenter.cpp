@@ -50,9 +50,6 @@ SessionPresenter::SessionPresenter(service::Session& session, MessageBoxes& boxe
                                    TInit_Com& initCom)
     : session_(session), boxes_(boxes), mainForm_(mainForm), initCom_(initCom) {
   initCom.setProcessorLinkQuery([&mainForm] { return mainForm.processorLinkSelected(); });
-  // Each showing of the dialog starts unconnected: the flag then tells
-  // whether this showing made a connection.
-  initCom.setActivateHook([&session] { session.interfaceReady = false; });
   initCom.setConnectProcedure([this] { connect(); });
   mainForm.setConnectCommand([this] { setUpInterface(); });
   mainForm.setReadCommand([this] { read(); });
