@@ -78,7 +78,6 @@ Session::~Session() {
 }
 
 serial::Status OpenSessionPort(Session& session, const std::string& portName) {
-  session.interfaceReady = false;
   // Whatever the last attempt left open is closed first.
   serial::CloseComPort(session.port);
   session.portName = portName;
@@ -116,7 +115,6 @@ ConnectResult Connect(Session& session, const std::string& portName, Link link) 
   if (!contact.connected()) return failed(contact);
   // 3. The memory map of the version, and the connection is made.
   memmap::LoadMemoryMap(session.memoryMap, static_cast<std::uint8_t>(session.firmwareVersion & 0xFF));
-  session.interfaceReady = true;
   return {};
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 // The technician's session: the one serial port, the register's line address,
-// its firmware version, whether the last connection attempt connected, and the
-// firmware's memory map. The session owns the port and closes it when it ends.
+// its firmware version and the firmware's memory map. The session owns the
+// port and closes it when it ends.
 //
 // Connect: close whatever the last attempt left open, open the port with the
 // fixed line settings, make contact through the chosen link and fix the
-// firmware version, load the memory map for it and mark the session connected.
+// firmware version, then load the memory map for it.
 //   Processor link: address scan, version query, only version 105 accepted.
 //   With a named register (namedAddress), no scan: the version query goes to
 //   that line address, and its address echo is the register's answer; no echo
@@ -56,7 +56,6 @@ struct Session {
   // first register the scan finds.
   std::optional<std::uint8_t> namedAddress;
   std::int32_t firmwareVersion = 0;
-  bool interfaceReady = false;
   memmap::MemoryMap memoryMap;
   // Told before each step of a long operation starts, `step` 1..`total`: the
   // line scan's 256 addresses, the write's 6 exchanges. Empty: nobody asks.
@@ -75,7 +74,7 @@ struct ConnectResult {
   bool connected() const { return outcome == ConnectOutcome::Connected; }
 };
 
-// Leaves the session unconnected, closes whatever port it had open, notes
+// Closes whatever port the session had open, notes
 // `portName` and where it leads, and opens it with the fixed line settings.
 serial::Status OpenSessionPort(Session& session, const std::string& portName);
 

@@ -41,8 +41,6 @@ void TInit_Com::setConnectProcedure(std::function<void()> procedure) {
   connectProcedure_ = std::move(procedure);
 }
 
-void TInit_Com::setActivateHook(std::function<void()> hook) { activateHook_ = std::move(hook); }
-
 void TInit_Com::setProcessorLinkQuery(std::function<bool()> query) { processorLinkQuery_ = std::move(query); }
 
 bool TInit_Com::processorLinkSelected() const { return processorLinkQuery_ ? processorLinkQuery_() : true; }
@@ -58,7 +56,6 @@ std::uint8_t TInit_Com::selectedPortNumber() const {
 
 void TInit_Com::FormActivate() {
   attemptRan_ = false;
-  if (activateHook_) activateHook_();
   Button3->setEnabled(true);
 }
 

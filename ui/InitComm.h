@@ -4,6 +4,10 @@
 // exec() returns Accepted when the procedure made a connection (it accepts
 // the dialog itself), Rejected otherwise. It is created once and kept, so the
 // port last chosen stays selected.
+//
+// The dialog only offers the choice and tells what happened (exec()'s result,
+// attemptRan()); whoever shows it decides the main window's status text and
+// buttons from that.
 
 #include <QDialog>
 #include <cstdint>
@@ -30,9 +34,6 @@ class TInit_Com : public QDialog {
   // dialog itself on success; without one the button only closes the dialog.
   void setConnectProcedure(std::function<void()> procedure);
 
-  // Runs each time the dialog is shown, before the operator can press anything.
-  void setActivateHook(std::function<void()> hook);
-
   // Asks the main window whether its processor link (KKM_RadioButton) is
   // selected; without an answer the processor link counts as selected, as
   // the main window starts.
@@ -57,7 +58,6 @@ class TInit_Com : public QDialog {
 
   MessageBoxes& boxes_;
   std::function<void()> connectProcedure_;
-  std::function<void()> activateHook_;
   std::function<bool()> processorLinkQuery_;
   bool attemptRan_ = false;
 

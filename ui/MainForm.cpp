@@ -165,11 +165,11 @@ void TMainForm::buildStrips() {
   RxLabel1->setFont(NoticeFont());
 }
 
+void TMainForm::setConnectCommand(Command command) { connectCommand_ = std::move(command); }
+
 void TMainForm::setReadCommand(Command command) { readCommand_ = std::move(command); }
 
 void TMainForm::setWriteCommand(Command command) { writeCommand_ = std::move(command); }
-
-void TMainForm::setConnectedCommand(Command command) { connectedCommand_ = std::move(command); }
 
 void TMainForm::paintCommandsDisabled() {
   ButtonDisabled();
@@ -186,24 +186,9 @@ void TMainForm::setStatusText(const QString& text) { PanelStatus->setText(text);
 void TMainForm::tbExitClick() { close(); }
 
 void TMainForm::tbConnectClick() {
-  // 1. Finish drawing the toolbar before the dialog takes over.
+  // Finish drawing the toolbar before the command's dialog takes over.
   ToolBar->repaint();
-
-  // 2. The dialog, modally: Accepted when it made a connection.
-  const bool connected = initCom_ != nullptr && initCom_->exec() == QDialog::Accepted;
-
-  // 3. Report the outcome for the link selected (it cannot change meanwhile).
-  const QString linkWord = processorLinkSelected() ? "ККМ" : "микроконтроллером";
-  setStatusText((connected ? "Установлен интерфейс с " : "Нет связи с ") + linkWord);
-
-  // 4. A connection enables the commands; a failed attempt closed the earlier
-  // port, so it disables them; no attempt leaves them as they were.
-  if (connected) {
-    ButtonEnabled();
-    if (connectedCommand_) connectedCommand_();
-  } else if (initCom_ != nullptr && initCom_->attemptRan()) {
-    ButtonDisabled();
-  }
+  if (connectCommand_) connectCommand_();
 }
 
 void TMainForm::ButtonEnabled() {

@@ -3,18 +3,16 @@
 // the link selector (processor or KIA microcontroller), the network number
 // field, a status strip and a notice strip.
 //
-// The read and write buttons start disabled and are only ever enabled by
-// ButtonEnabled(): after a connection (tbConnectClick) or by the read and
-// write commands, which are hooks set from outside (setReadCommand,
-// setWriteCommand). A connection attempt that ran and failed disables them:
-// it closed the earlier port. Closing the setup dialog without an attempt
-// leaves them as they were. After a connection the connected command runs
-// (setConnectedCommand).
+// It is a view and decides nothing about the session: the connect, read and
+// write buttons run commands set from outside (setConnectCommand,
+// setReadCommand, setWriteCommand; nothing runs until one is set), and those
+// commands set the status text and the read and write buttons' states
+// through the setters here. The read and write buttons start disabled; the
+// exit button closes the window.
 
 #include <QWidget>
 #include <functional>
 
-#include "ui/InitComm.h"
 #include "ui/MessageBoxes.h"
 
 class QFrame;
@@ -39,16 +37,15 @@ class TMainForm : public QWidget {
 
   explicit TMainForm(MessageBoxes& boxes, QWidget* parent = nullptr);
 
-  // The setup dialog the connect button shows; created after this window.
-  void setSetupDialog(TInit_Com& initCom) { initCom_ = &initCom; }
   // The port belongs to the service session, which closes it when it ends.
   ~TMainForm() override = default;
 
-  // What the read and write buttons run; nothing until set.
+  // What the connect, read and write buttons run; nothing until set. The
+  // toolbar is painted before the connect command runs, since that command
+  // shows a modal dialog.
+  void setConnectCommand(Command command);
   void setReadCommand(Command command);
   void setWriteCommand(Command command);
-  // What runs after a connection, once the buttons are enabled.
-  void setConnectedCommand(Command command);
 
   // Disables the read and write buttons and paints them at once, without
   // processing any event, before a command blocks.
@@ -62,6 +59,7 @@ class TMainForm : public QWidget {
   void setStatusText(const QString& text);
   TStationNoSpinEdit& stationNoSpinEdit() const { return *StationNoSpinEdit; }
 
+  // Enable or disable the read and write buttons together.
   void ButtonEnabled();
   void ButtonDisabled();
 
@@ -80,10 +78,9 @@ class TMainForm : public QWidget {
   void buildStrips();
 
   MessageBoxes& boxes_;
-  TInit_Com* initCom_ = nullptr;
+  Command connectCommand_;
   Command readCommand_;
   Command writeCommand_;
-  Command connectedCommand_;
   bool shownBefore_ = false;
 
   QFrame* ToolPanel;

@@ -19,8 +19,13 @@ namespace {
 const QString kWarningTitle = QStringLiteral("Предупреждение");
 const QString kErrorTitle = QStringLiteral("Ошибка");
 const QString kCommandTitle = QString::fromUtf8(service::kWriteTitleText);
-// "Нет связи c " here ends in a Latin c, unlike the connection status text.
+// "Нет связи c " here ends in a Latin c, unlike the connection status texts.
 const QString kNoContact = QStringLiteral("Нет связи c ");
+// The connection status texts, ending in a Cyrillic с, and their link words.
+const QString kInterfaceSet = QStringLiteral("Установлен интерфейс с ");
+const QString kNoInterface = QStringLiteral("Нет связи с ");
+const QString kProcessorWord = QStringLiteral("ККМ");
+const QString kKiaWord = QStringLiteral("микроконтроллером");
 const QString kReadDone = QStringLiteral("Чтение завершено");
 const QString kWriteDone = QStringLiteral("Запись завершена");
 
@@ -44,15 +49,11 @@ bool IsHexInteger(const QString& text) {
 SessionPresenter::SessionPresenter(service::Session& session, MessageBoxes& boxes, TMainForm& mainForm,
                                    TInit_Com& initCom)
     : session_(session), boxes_(boxes), mainForm_(mainForm), initCom_(initCom) {
-  mainForm.setSetupDialog(initCom);
   initCom.setProcessorLinkQuery([&mainForm] { return mainForm.processorLinkSelected(); });
-  // Each showing of the dialog starts unconnected: the flag then tells
-  // whether this showing made a connection.
-  initCom.setActivateHook([&session] { session.interfaceReady = false; });
   initCom.setConnectProcedure([this] { connect(); });
+  mainForm.setConnectCommand([this] { setUpInterface(); });
   mainForm.setReadCommand([this] { read(); });
   mainForm.setWriteCommand([this] { write(); });
-  mainForm.setConnectedCommand([this] { finishInterruptedWrite(); });
 }
 
 Link SessionPresenter::selectedLink() const {
@@ -71,6 +72,25 @@ QString SessionPresenter::failureDetails(const serial::Failure& failure) const {
   if (!session_.devicePath.empty() && session_.devicePath != session_.portName)
     port += QStringLiteral(" → ") + Utf8(session_.devicePath);
   return Utf8(serial::DescribeFailure(failure)) + QStringLiteral("\nПорт: ") + port;
+}
+
+void SessionPresenter::setUpInterface() {
+  // 1. The dialog, modally: Accepted when it made a connection.
+  const bool connected = initCom_.exec() == QDialog::Accepted;
+
+  // 2. The outcome for the link selected (it cannot change meanwhile).
+  const QString linkWord = selectedLink() == Link::Processor ? kProcessorWord : kKiaWord;
+  mainForm_.setStatusText((connected ? kInterfaceSet : kNoInterface) + linkWord);
+
+  // 3. A connection enables the commands, then a cut write is settled; a
+  // failed attempt closed the earlier port, so it disables them; no attempt
+  // leaves them as they were.
+  if (connected) {
+    mainForm_.ButtonEnabled();
+    finishInterruptedWrite();
+  } else if (initCom_.attemptRan()) {
+    mainForm_.ButtonDisabled();
+  }
 }
 
 void SessionPresenter::connect() {

@@ -1,9 +1,18 @@
 #pragma once
-// Connects the two windows to the service session and shows its outcomes:
-// the main window shows the setup dialog, whose "Установить интерфейс" runs
-// the connection and closes the dialog with Accepted when it connects; the
-// read and write buttons run the network number commands. Each outcome
-// becomes the windows' boxes, status texts and button states:
+// Connects the two windows to the service session, and is the one place that
+// decides what they show: every box, status text and read and write button
+// state after a connection, read, write or finish is set from here. The
+// windows only offer their setters and pass their buttons' clicks on.
+//
+// The connect button shows the setup dialog, whose "Установить интерфейс"
+// runs the connection and closes the dialog with Accepted when it connects.
+// Then the status strip reads "Установлен интерфейс с ККМ" (or "... с
+// микроконтроллером") after a connection and "Нет связи с ККМ" (or "... с
+// микроконтроллером") otherwise, for the link selected, both with a Cyrillic
+// с. A connection enables the read and write buttons and then settles a cut
+// write (below); an attempt that failed disables them, since it closed the
+// earlier port; closing the dialog without an attempt leaves them as they
+// were. The read and write buttons run the network number commands.
 //
 // Every box after a failed connection, read, write or finish carries the
 // failure's reason as its detailed text.
@@ -56,6 +65,10 @@ class SessionPresenter {
   SessionPresenter(const SessionPresenter&) = delete;
   SessionPresenter& operator=(const SessionPresenter&) = delete;
 
+  // The connect button: the setup dialog, then the status text and buttons
+  // for its outcome, then, after a connection, a cut write settled.
+  void setUpInterface();
+  // "Установить интерфейс" in the setup dialog.
   void connect();
   void read();
   void write();

@@ -202,7 +202,7 @@ TEST_P(NativeRoad, ConnectReadWriteFortyFiveAndReadBack) {
   const std::unique_ptr<serial::Platform> platform = serial::MakeNativePlatform();
   service::Session state(*platform);
   ASSERT_EQ(service::Connect(state, 1, link).outcome, ConnectOutcome::Connected);
-  EXPECT_TRUE(state.interfaceReady);
+  EXPECT_TRUE(state.port.isOpen());
   EXPECT_EQ(state.firmwareVersion, 105);
   EXPECT_EQ(state.registerAddress, processor ? kNumberOneByte : 0xFF) << "only the address scan sets it";
 

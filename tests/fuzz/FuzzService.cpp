@@ -63,7 +63,6 @@ struct RegisterRig {
     KKM_FUZZ_CHECK(service::OpenSessionPort(session, "COM1"));
     session.registerAddress = addressChoice < 0xF0 ? reg.lineAddress() : addressChoice;
     session.firmwareVersion = service::kRequiredFirmwareVersion;
-    session.interfaceReady = true;
     memmap::LoadMemoryMap(session.memoryMap, service::kRequiredFirmwareVersion);
   }
   std::uint8_t stored() const { return reg.nonVolatile()[service::kEepromNumberAddress]; }

@@ -48,7 +48,7 @@ TEST_P(ScanTest, ListsEachRegisterOnceAndSharedAddressesAsConflicts) {
   }
   EXPECT_EQ(found, c.registers);
   EXPECT_EQ(result.conflicts, c.conflicts);
-  EXPECT_FALSE(session.interfaceReady);
+  EXPECT_EQ(session.memoryMap.entries, memmap::MemoryMap{}.entries) << "no map loaded";
 
   // Every one of the 256 address bytes went out in MARK parity, highest first.
   std::vector<std::uint8_t> candidates;

@@ -41,9 +41,9 @@ TEST_F(SessionTest, TheSessionClosesItsPortWhenItEnds) {
 TEST_F(SessionTest, AFailedAttemptLeavesTheSessionUnconnectedAfterAnEarlierSuccess) {
   Session session(platform_);
   ASSERT_TRUE(Connect(session, 1, Link::Processor).connected());
-  EXPECT_TRUE(session.interfaceReady);
+  EXPECT_TRUE(session.port.isOpen());
   EXPECT_EQ(Connect(session, "COM2", Link::Processor).outcome, ConnectOutcome::PortUnavailable);
-  EXPECT_FALSE(session.interfaceReady);
+  EXPECT_FALSE(session.port.isOpen());
   EXPECT_FALSE(line_.portOpen()) << "the earlier port was closed before the attempt";
 }
 

@@ -42,7 +42,7 @@ bool WindowsRig::connect(ui::Link link, int port) {
     if (initCom_.isVisible()) Click(initCom_.findChild<QPushButton*>("Button3"));
   });
   Click(button("tbConnect"));
-  return state_.interfaceReady;
+  return initCom_.result() == QDialog::Accepted;
 }
 
 void WindowsRig::connectAndClose() {

@@ -249,7 +249,7 @@ TEST_P(ProcessorConnection, ReportsAndLeavesTheStateOfItsRow) {
   EXPECT_EQ(state_.registerAddress, row.addressFound ? 0xFE : 0xFF);
   EXPECT_EQ(state_.firmwareVersion, row.version);
   EXPECT_EQ(state_.memoryMap.entries, memmap::MemoryMap{}.entries) << "no map loaded";
-  EXPECT_FALSE(state_.interfaceReady);
+  EXPECT_EQ(initCom_.result(), QDialog::Rejected);
   EXPECT_FALSE(commandsEnabled());
   EXPECT_EQ(form_.statusText(), kNoContactDialog + "ККМ");
 }
@@ -367,7 +367,7 @@ TEST_F(CommandsTest, ClosingTheDialogAfterASuccessReportsNoConnection) {
   plug(true, false);
   ASSERT_TRUE(connect(Link::Processor));
   connectAndClose();
-  EXPECT_FALSE(state_.interfaceReady);
+  EXPECT_EQ(initCom_.result(), QDialog::Rejected);
   EXPECT_TRUE(state_.port.isOpen()) << "the earlier connection's port is still open";
   EXPECT_EQ(form_.statusText(), kNoContactDialog + "ККМ");
   EXPECT_TRUE(commandsEnabled());

@@ -1,6 +1,7 @@
 // The main window and the setup dialog's face, driven through their controls:
-// start state, the connect button's report for each outcome and link, the
-// focus staying put on toolbar presses, and errors escaping a click handler.
+// start state, the connect button's report for each outcome and link (as the
+// presenter decides it, with stand-in connection procedures), the focus
+// staying put on toolbar presses, and errors escaping a click handler.
 
 #include <gtest/gtest.h>
 
@@ -18,11 +19,14 @@
 #include <memory>
 #include <stdexcept>
 
+#include "sim/line/VirtualLine.h"
+#include "sim/line/VirtualPlatform.h"
 #include "tests/support/RecordingMessageBoxes.h"
 #include "tests/support/WindowsRig.h"
 #include "ui/Application.h"
 #include "ui/InitComm.h"
 #include "ui/MainForm.h"
+#include "ui/SessionPresenter.h"
 #include "ui/StationNoSpinEdit.h"
 
 namespace kkm::ui {
@@ -50,8 +54,8 @@ class MainFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
     form_ = std::make_unique<TMainForm>(boxes_);
-    form_->setSetupDialog(initCom_);
-    initCom_.setProcessorLinkQuery([this] { return form_->processorLinkSelected(); });
+    presenter_ = std::make_unique<SessionPresenter>(session_, boxes_, *form_, initCom_);
+    initCom_.setConnectProcedure({});
     form_->show();
     form_->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
@@ -88,6 +92,10 @@ class MainFormTest : public ::testing::Test {
   RouteAppBoxes route_{boxes_};
   TInit_Com initCom_{boxes_};
   std::unique_ptr<TMainForm> form_;
+  sim::VirtualLine line_;
+  sim::VirtualPlatform platform_{line_};
+  service::Session session_{platform_};
+  std::unique_ptr<SessionPresenter> presenter_;
 };
 
 TEST_F(MainFormTest, StartsWithCommandsDisabledTheProcessorLinkAndNumberOne) {

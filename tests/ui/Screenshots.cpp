@@ -61,7 +61,6 @@ int main(int argc, char** argv) {
 
   kkm::ui::TInit_Com initCom(boxes);
   kkm::ui::TMainForm mainForm(boxes);
-  mainForm.setSetupDialog(initCom);
   mainForm.show();
   initCom.show();
 
