@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "serial/Failure.h"
+#include "serial/OperationTrace.h"
 #include "serial/SerialLine.h"
 #include "service/History.h"
 #include "service/RegisterMemory.h"
@@ -22,7 +23,14 @@ serial::Failure StateFileFailure(std::string reason) {
 }
 
 // One line of the service history; a history that cannot be written is reported.
-void Log(Session& session, const char* action, const WriteRecord& record, const WriteResult& result) {
+// A record or history that could not be kept up to date: noted in the trace
+// and handed to the front end, which says it.
+void Warn(Session& session, std::vector<serial::Failure>& warnings, std::string reason) {
+  warnings.push_back(StateFileFailure(std::move(reason)));
+  serial::TraceNote(session.port, serial::DescribeFailure(warnings.back()));
+}
+
+void Log(Session& session, const char* action, const WriteRecord& record, WriteResult& result) {
   // A refused write sent nothing and leaves no line, so none comes here.
   const char* outcome = std::string_view(action) == "discard" ? "discarded"
                         : result.written()                    ? "written"
@@ -38,15 +46,14 @@ void Log(Session& session, const char* action, const WriteRecord& record, const 
                      result.failedExchange,
                      result.failure};
   if (std::string reason; !AppendHistory(session.program, entry, reason))
-    ReportRecordFailure(session, reason);
+    Warn(session, result.warnings, std::move(reason));
 }
 
 // The end of a write or a finish: a written register's record goes, and the
 // history has its line.
-WriteResult Ended(Session& session, const char* action, const WriteRecord& record,
-                  const WriteResult& result) {
+WriteResult Ended(Session& session, const char* action, const WriteRecord& record, WriteResult result) {
   if (result.written())
-    if (std::string reason; !RemoveRecord(record, reason)) ReportRecordFailure(session, reason);
+    if (std::string reason; !RemoveRecord(record, reason)) Warn(session, result.warnings, std::move(reason));
   Log(session, action, record, result);
   return result;
 }
@@ -219,10 +226,15 @@ WriteResult FinishInterruptedWrite(Session& session, Link link, const WriteRecor
   return Ended(session, "finish", finishing, WriteLineAddress(session, *memory, record.newByte));
 }
 
-serial::Status DiscardRecord(Session& session, const WriteRecord& record) {
-  if (std::string reason; !RemoveRecord(record, reason)) return StateFileFailure(std::move(reason));
-  Log(session, "discard", record, WriteResult{});
-  return {};
+WriteResult DiscardRecord(Session& session, const WriteRecord& record) {
+  WriteResult result;
+  if (std::string reason; !RemoveRecord(record, reason)) {
+    result.refused = WriteRefusal::RecordUnusable;
+    result.failure = StateFileFailure(std::move(reason));
+    return result;
+  }
+  Log(session, "discard", record, result);
+  return result;
 }
 
 std::string RecordedNumberText(const WriteRecord& record) { return NetworkNumberText(record.newByte); }

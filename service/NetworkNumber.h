@@ -26,6 +26,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "serial/Failure.h"
 #include "service/Session.h"
@@ -68,6 +69,9 @@ struct WriteResult {
   int failedExchange = 0;   // 0 when written or refused, else the exchange (1..6) that failed
   serial::Failure failure;  // why it failed or was refused
   WriteRefusal refused = WriteRefusal::None;
+  // The record or the history that could not be kept up to date afterwards
+  // (StateFile failures): the register is as the rest of the result says.
+  std::vector<serial::Failure> warnings = {};
   bool written() const { return failedExchange == 0 && refused == WriteRefusal::None; }
   // Exchanges 2..5: the non-volatile memory may hold part of the write.
   bool partlyWritten() const { return failedExchange >= 2 && failedExchange <= 5; }
@@ -101,8 +105,10 @@ InterruptedCheck CheckInterruptedWrite(Session& session, Link link, const WriteR
 // register by b and the record is removed; on failure the record stays.
 WriteResult FinishInterruptedWrite(Session& session, Link link, const WriteRecord& record,
                                    const InterruptedCheck& check);
-// Removes a record on the operator's explicit choice, with a history line.
-serial::Status DiscardRecord(Session& session, const WriteRecord& record);
+// Removes a record on the operator's explicit choice, with a history line:
+// written() when it is gone; refused (RecordUnusable) with the failure when
+// it cannot be removed.
+WriteResult DiscardRecord(Session& session, const WriteRecord& record);
 // The number a record's new byte stands for, two digits ("45").
 std::string RecordedNumberText(const WriteRecord& record);
 

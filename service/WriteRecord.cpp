@@ -4,11 +4,9 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
 #include <map>
 #include <sstream>
 
-#include "serial/OperationTrace.h"
 #include "service/StateFiles.h"
 
 namespace kkm::service {
@@ -213,11 +211,6 @@ bool RemoveRecord(const WriteRecord& record, std::string& reason) {
       text.rfind(kVersion1Line, 0) != 0)
     return true;
   return RemoveStateFile(legacy, reason);
-}
-
-void ReportRecordFailure(Session& session, const std::string& reason) {
-  std::cerr << session.program << ": " << reason << std::endl;
-  serial::TraceNote(session.port, reason);
 }
 
 }  // namespace kkm::service

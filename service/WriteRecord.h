@@ -66,9 +66,4 @@ LoadedRecord LoadRecord(const Session& session, Link link);
 // Removes the record (of either format); a record that is not there counts as removed.
 bool RemoveRecord(const WriteRecord& record, std::string& reason);
 
-// Where a record (or the history) that could not be written, read or removed
-// is reported: one line on standard error, named after the session's program,
-// and, when the session's port is traced, in its trace.
-void ReportRecordFailure(Session& session, const std::string& reason);
-
 }  // namespace kkm::service

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "serial/OperationTrace.h"
 #include "serial/SerialLine.h"
 #include "service/Messages.h"
 #include "service/NetworkNumber.h"
@@ -64,6 +65,12 @@ void SessionPresenter::show(const QString& text, const QString& title, MessageBo
                             const QString& details) {
   BusyCursor::end();
   boxes_.show(text, title, icon, details);
+}
+
+void SessionPresenter::warn(const std::string& text) const {
+  std::fprintf(stderr, "%s: %s\n", session_.program.c_str(), text.c_str());
+  std::fflush(stderr);
+  serial::TraceNote(session_.port, text);
 }
 
 QString SessionPresenter::failureDetails(const serial::Failure& failure) const {
@@ -166,6 +173,7 @@ void SessionPresenter::write() {
 }
 
 void SessionPresenter::reportWrite(Link link, const service::WriteResult& result) {
+  for (const serial::Failure& warning : result.warnings) warn(serial::DescribeFailure(warning));
   if (result.written()) {
     show(Utf8(service::kWriteSucceededText), kCommandTitle, MessageBoxes::Icon::Information);
     mainForm_.setStatusText(kWriteDone);
@@ -191,9 +199,10 @@ void SessionPresenter::finishInterruptedWrite() {
 
 bool SessionPresenter::offerDiscard(const std::string& text, const service::WriteRecord& record) {
   if (!boxes_.askWarning(Utf8(text + "\n" + service::kDiscardQuestionText), kCommandTitle)) return false;
-  const serial::Status discarded = service::DiscardRecord(session_, record);
-  if (discarded) return true;
-  show(Utf8(discarded.failure().text()), kCommandTitle, MessageBoxes::Icon::Error);
+  const service::WriteResult discarded = service::DiscardRecord(session_, record);
+  for (const serial::Failure& warning : discarded.warnings) warn(serial::DescribeFailure(warning));
+  if (discarded.written()) return true;
+  show(Utf8(discarded.failure.detail), kCommandTitle, MessageBoxes::Icon::Error);
   return false;
 }
 
@@ -204,7 +213,7 @@ SessionPresenter::Settled SessionPresenter::settleInterruptedWrite(Link link,
   service::WriteRecord record = loaded.record;
   if (loaded.status == service::RecordStatus::Unusable) {
     // Never acted on: the operator learns why, and may give it up.
-    service::ReportRecordFailure(session_, loaded.reason);
+    warn(loaded.reason);
     record = {session_.portName, service::DeviceOf(session_.platform, session_.portName), link};
     BusyCursor::end();
     return offerDiscard(std::string(service::kUnusableRecordText) + ": " + loaded.reason, record)

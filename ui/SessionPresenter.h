@@ -81,6 +81,9 @@ class SessionPresenter {
   // A failure's reason as a box's detailed text, with the port it concerns;
   // empty when no reason is known.
   QString failureDetails(const serial::Failure& failure) const;
+  // One line on standard error, named after the session's program, and a note
+  // in the trace: what the boxes do not say (a record or history not kept).
+  void warn(const std::string& text) const;
   void reportNoContact(Link link, const serial::Failure& failure);
   void reportWrite(Link link, const service::WriteResult& result);
 

@@ -133,10 +133,10 @@ TEST_F(CliRoad, ReadWriteAndReadBackOnBothLinks) {
     EXPECT_EQ(back.out,
               processor
                   ? R"({"outcome":"done","number":45,"number_text":"45","address":186,"firmware":"1.0.5",)"
-                    R"("failed_exchange":null,"reason":null})"
+                    R"("failed_exchange":null,"reason":null,"warnings":[]})"
                     "\n"
                   : R"({"outcome":"done","number":45,"number_text":"45","address":null,"firmware":null,)"
-                    R"("failed_exchange":null,"reason":null})"
+                    R"("failed_exchange":null,"reason":null,"warnings":[]})"
                     "\n");
 
     ASSERT_EQ(sim.stop(kSimStopTimeout), 0);

@@ -56,7 +56,7 @@ std::string Said(const char* message) { return std::string(message) + "\n"; }
 
 // JSON of a read or write outcome, from the texts the table gives ("null"
 // for none): the number as a number beside its two digits, the line address
-// ("0xFE") and the exchange as integers, no reason yet.
+// ("0xFE") and the exchange as integers, no reason yet, no warnings.
 std::string Json(const char* outcome, const char* number, const char* address, const char* firmware,
                  const char* failedExchange) {
   const auto given = [](const char* v) { return std::string(v) != "null"; };
@@ -73,7 +73,8 @@ std::string Json(const char* outcome, const char* number, const char* address, c
                                 {"address", orNull(address, integer(16))},
                                 {"firmware", orNull(firmware, text)},
                                 {"failed_exchange", orNull(failedExchange, integer(10))},
-                                {"reason", nullptr}}
+                                {"reason", nullptr},
+                                {"warnings", nlohmann::ordered_json::array()}}
       .dump();
 }
 

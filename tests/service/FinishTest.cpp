@@ -258,9 +258,10 @@ TEST_F(FinishTest, PlantedLinksAndFifosNeitherRedirectNorBlock) {
     fs::create_symlink(target, name);
   Session session(platform_);
   ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
-  testing::internal::CaptureStderr();
-  EXPECT_TRUE(WriteNetworkNumber(session, Link::Processor, kNumber).written());
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("history.jsonl"), std::string::npos);
+  const WriteResult written = WriteNetworkNumber(session, Link::Processor, kNumber);
+  EXPECT_TRUE(written.written());
+  ASSERT_EQ(written.warnings.size(), 1u);
+  EXPECT_NE(written.warnings[0].detail.find("history.jsonl"), std::string::npos);
   // The record's own name through a link: replaced as a whole, never written through.
   fs::create_symlink(target, record);
   std::string reason;

@@ -31,6 +31,7 @@ namespace {
 
 using service::Link;
 
+constexpr const char* kProgram = "kkm-netnum-cli";
 constexpr int kMaxComPort = 255;
 constexpr const char* kConflictText = "конфликт: несколько ККМ отвечают на этот адрес";
 
@@ -44,6 +45,7 @@ struct Outcome {
   std::optional<std::uint8_t> address;
   std::optional<std::int32_t> firmware;
   std::optional<int> failedExchange;
+  std::vector<serial::Failure> warnings;  // the record or the history not kept up to date
 };
 
 using json = nlohmann::ordered_json;
@@ -168,6 +170,7 @@ std::string FinishCommand(const std::string& port, Link link, const char* extra 
 void ReportWrite(const service::Session& session, const std::string& port, Link link, std::uint8_t b,
                  const service::WriteResult& result, Outcome& outcome) {
   outcome.failure = result.failure;
+  outcome.warnings = result.warnings;
   switch (result.refused) {
     case service::WriteRefusal::None:
       break;
@@ -252,11 +255,13 @@ Outcome Finish(service::Session& session, const std::string& port, Link link, bo
   if (discard) {
     service::WriteRecord record = loaded.record;
     if (loaded.status == service::RecordStatus::Unusable) record = {port, device, link};
-    if (const serial::Status discarded = service::DiscardRecord(session, record); !discarded) {
+    const service::WriteResult discarded = service::DiscardRecord(session, record);
+    outcome.warnings = discarded.warnings;
+    if (!discarded.written()) {
       outcome.exitCode = kExitRecordUnusable;
       outcome.outcome = "record_unusable";
       outcome.message = "Сведения о прерванной записи сетевого номера не удалены";
-      outcome.failure = discarded.failure();
+      outcome.failure = discarded.failure;
       return outcome;
     }
     outcome.outcome = "discarded";
@@ -341,6 +346,8 @@ int History(bool asJson, std::ostream& out, std::ostream& err) {
 }
 
 void PrintOutcome(const Outcome& outcome, bool asJson, std::ostream& out, std::ostream& err) {
+  for (const serial::Failure& warning : outcome.warnings)
+    err << kProgram << ": " << serial::DescribeFailure(warning) << '\n';
   if (!outcome.message.empty()) err << WithReason(outcome.message, outcome.failure) << '\n';
   if (asJson) {
     json object = {{"outcome", outcome.outcome}};
@@ -349,6 +356,9 @@ void PrintOutcome(const Outcome& outcome, bool asJson, std::ostream& out, std::o
     object["firmware"] = JsonOr(outcome.firmware, service::FirmwareVersionText);
     object["failed_exchange"] = JsonOr(outcome.failedExchange, [](int k) { return k; });
     object["reason"] = service::FailureJson(outcome.failure);
+    object["warnings"] = json::array();
+    for (const serial::Failure& warning : outcome.warnings)
+      object["warnings"].push_back(service::FailureJson(warning));
     out << Line(object);
   } else if (outcome.numberByte) {
     out << service::NetworkNumberText(*outcome.numberByte) << '\n';
@@ -415,7 +425,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
            std::ostream& err, bool errIsTerminal) {
   // 1. The command line.
   CLI::App app{"Reads, writes and lists the network numbers of ТИМ-31Ц cash registers over a serial port.",
-               "kkm-netnum-cli"};
+               kProgram};
   app.set_version_flag("--version", std::string("kkm-netnum-cli ") + kVersion);
   app.set_help_all_flag("--help-all", "print the help of every command, with its options");
   app.require_subcommand(1);
@@ -482,7 +492,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   if (tracePath.empty()) tracePath = TraceVariable();
   const std::unique_ptr<serial::TraceSink> sink = serial::OpenTraceOrWarn(tracePath, stderr);
   std::optional<serial::TracingPlatform> traced;
-  if (sink) traced.emplace(platform, *sink, "kkm-netnum-cli");
+  if (sink) traced.emplace(platform, *sink, kProgram);
   serial::Platform& line = traced ? static_cast<serial::Platform&>(*traced) : platform;
 
   // 3. The command, on a session that closes its port at the end. A scan or a
@@ -490,7 +500,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   // else writes to (no JSON, no trace there).
   ProgressLine progress(out, err);
   service::Session session(line);
-  session.program = "kkm-netnum-cli";
+  session.program = kProgram;
   if (const std::string problem = NameRegister(registerText, chosen, session); !problem.empty()) {
     err << UsageErrorText(problem);
     return kExitUsage;
