@@ -300,8 +300,30 @@ nlohmann::json JsonWithReason(const CliCase& c) {
 }
 
 // The tool in-process with `args` after its name; both streams collected.
+// The documented types of a read, write or finish object's fields.
+void ExpectDocumentedShape(const nlohmann::json& j) {
+  using V = nlohmann::json::value_t;
+  const auto is = [&j](const char* key, std::initializer_list<V> types) {
+    EXPECT_TRUE(j.contains(key) && std::find(types.begin(), types.end(), j[key].type()) != types.end())
+        << key << " in " << j.dump();
+  };
+  is("outcome", {V::string});
+  is("number", {V::number_unsigned, V::null});
+  is("number_text", {V::string, V::null});
+  is("address", {V::number_unsigned, V::null});
+  is("firmware", {V::string, V::null});
+  is("failed_exchange", {V::number_unsigned, V::null});
+  is("reason", {V::object, V::null});
+  if (j["reason"].is_object()) {
+    EXPECT_TRUE(j["reason"]["code"].is_string() && j["reason"]["text"].is_string()) << j.dump();
+  }
+  is("warnings", {V::array});
+}
+
 int RunTool(serial::Platform& platform, std::vector<std::string> args, std::string& out, std::string& err,
             bool terminal = false) {
+  const bool shaped = std::find(args.begin(), args.end(), "--json") != args.end() &&
+                      (args[0] == "read" || args[0] == "write" || args[0] == "finish");
   args.insert(args.begin(), "kkm-netnum-cli");
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
@@ -310,6 +332,7 @@ int RunTool(serial::Platform& platform, std::vector<std::string> args, std::stri
       RunCli(static_cast<int>(argv.size()), argv.data(), platform, outStream, errStream, terminal);
   out = outStream.str();
   err = errStream.str();
+  if (shaped) ExpectDocumentedShape(nlohmann::json::parse(out));
   return code;
 }
 
@@ -535,7 +558,7 @@ TEST_P(CliFinish, FinishesWithoutAskingOrSaysWhyNot) {
 
   // A new write does not start on top of it.
   const test::Places cut = test::PlacesOf(register_);
-  EXPECT_EQ(RunTool(platform_, Write("17"), out, err), kExitRecordPending);
+  EXPECT_EQ(RunTool(platform_, {"write", "17", "--port", "COM1", "--json"}, out, err), kExitRecordPending);
   EXPECT_EQ(test::PlacesOf(register_), cut);
   EXPECT_NE(err.find("kkm-netnum-cli finish --port COM1 --link cpu"), std::string::npos) << err;
 
