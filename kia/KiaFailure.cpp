@@ -3,20 +3,18 @@
 namespace kkm::kia {
 namespace {
 
-class KiaDomain final : public serial::FailureDomain {
- public:
-  const char* name(int) const override { return "bus-error"; }
-  std::string text(const serial::Failure& f) const override {
-    return serial::FormatText("КИА сообщил об ошибке шины EEPROM (код %02X)", f.got);
-  }
-};
+constexpr std::array<const char*, 1> kNames{"bus-error"};
+
+std::string KiaText(const serial::Failure& f) {
+  return serial::FormatText("КИА сообщил об ошибке шины EEPROM (код %02X)", f.got);
+}
 
 }  // namespace
 }  // namespace kkm::kia
 
 namespace kkm::serial {
 const FailureDomain& FailureCodes<kia::KiaFailure>::Domain() {
-  static const kia::KiaDomain domain;
+  static const NamedFailures<1> domain(kia::kNames, kia::KiaText);
   return domain;
 }
 }  // namespace kkm::serial

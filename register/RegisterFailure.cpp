@@ -10,38 +10,31 @@ namespace {
 
 using serial::FormatText;
 
-class RegisterDomain final : public serial::FailureDomain {
- public:
-  const char* name(int code) const override { return kNames.at(static_cast<std::size_t>(code)); }
-
-  std::string text(const serial::Failure& f) const override {
-    switch (static_cast<RegisterFailure>(f.code)) {
-      case RegisterFailure::NoEcho:
-        return FormatText("эхо адресного байта %02X не пришло за %d мс", f.expected, f.waitedMs);
-      case RegisterFailure::WrongEcho:
-        return FormatText("на адресный байт %02X пришёл чужой ответ %02X", f.expected, f.got);
-      case RegisterFailure::BusyTooLong:
-        return FormatText("ККМ отвечала «занята» (65) дольше %d мс", f.waitedMs);
-      case RegisterFailure::ReplyChecksum:
-        return FormatText("неверная контрольная сумма ответа (сумма %02X вместо FF)", f.got);
-      case RegisterFailure::ReplyTooLong:
-        return FormatText("ответ длиннее буфера: %d байт данных при буфере в %d", f.got, f.expected);
-      case RegisterFailure::RequestRefused:
-        return "запрос отклонён до обмена: недопустимый адрес или число байт";
-      case RegisterFailure::NoRegisterFound:
-        return "ни один адрес 00..FF не получил эха: ККМ не ответила на поиск";
-    }
-    return "неизвестная причина";
-  }
-
- private:
-  static constexpr std::array<const char*, kRegisterFailureCount> kNames{
-      "no-echo",        "wrong-echo",      "busy-too-long", "reply-checksum",
-      "reply-too-long", "request-refused", "no-register",
-  };
-  static_assert(std::string_view(kNames[static_cast<int>(RegisterFailure::NoRegisterFound)]) ==
-                "no-register");
+constexpr std::array<const char*, kRegisterFailureCount> kNames{
+    "no-echo",        "wrong-echo",      "busy-too-long", "reply-checksum",
+    "reply-too-long", "request-refused", "no-register",
 };
+static_assert(std::string_view(kNames[static_cast<int>(RegisterFailure::NoRegisterFound)]) == "no-register");
+
+std::string RegisterText(const serial::Failure& f) {
+  switch (static_cast<RegisterFailure>(f.code)) {
+    case RegisterFailure::NoEcho:
+      return FormatText("эхо адресного байта %02X не пришло за %d мс", f.expected, f.waitedMs);
+    case RegisterFailure::WrongEcho:
+      return FormatText("на адресный байт %02X пришёл чужой ответ %02X", f.expected, f.got);
+    case RegisterFailure::BusyTooLong:
+      return FormatText("ККМ отвечала «занята» (65) дольше %d мс", f.waitedMs);
+    case RegisterFailure::ReplyChecksum:
+      return FormatText("неверная контрольная сумма ответа (сумма %02X вместо FF)", f.got);
+    case RegisterFailure::ReplyTooLong:
+      return FormatText("ответ длиннее буфера: %d байт данных при буфере в %d", f.got, f.expected);
+    case RegisterFailure::RequestRefused:
+      return "запрос отклонён до обмена: недопустимый адрес или число байт";
+    case RegisterFailure::NoRegisterFound:
+      return "ни один адрес 00..FF не получил эха: ККМ не ответила на поиск";
+  }
+  return "неизвестная причина";
+}
 
 }  // namespace
 
@@ -55,7 +48,7 @@ serial::Failure Blame(const serial::PortHandle& port, serial::Failure symptom) {
 
 namespace kkm::serial {
 const FailureDomain& FailureCodes<reg::RegisterFailure>::Domain() {
-  static const reg::RegisterDomain domain;
+  static const NamedFailures<reg::kRegisterFailureCount> domain(reg::kNames, reg::RegisterText);
   return domain;
 }
 }  // namespace kkm::serial

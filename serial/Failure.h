@@ -19,6 +19,7 @@
 // calling thread's last failure (LastFailure), as the C library does with
 // errno; OpenNamedPort turns it into a Status at once.
 
+#include <array>
 #include <concepts>
 #include <cstdint>
 #include <memory>
@@ -39,6 +40,21 @@ class FailureDomain {
 
  protected:
   ~FailureDomain() = default;
+};
+
+// A domain from a table of names, one per code in the enum's order, and a
+// function that writes the texts: what each layer defines its domain with.
+template <std::size_t Count>
+class NamedFailures final : public FailureDomain {
+ public:
+  using Texts = std::string (*)(const Failure&);
+  NamedFailures(const std::array<const char*, Count>& names, Texts texts) : names_(names), texts_(texts) {}
+  const char* name(int code) const override { return names_.at(static_cast<std::size_t>(code)); }
+  std::string text(const Failure& failure) const override { return texts_(failure); }
+
+ private:
+  std::array<const char*, Count> names_;
+  Texts texts_;
 };
 
 // Ties a layer's enum of failure codes to its domain: specialise it with

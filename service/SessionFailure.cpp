@@ -10,48 +10,41 @@ namespace {
 
 using serial::FormatText;
 
-class SessionDomain final : public serial::FailureDomain {
- public:
-  const char* name(int code) const override { return kNames.at(static_cast<std::size_t>(code)); }
-
-  std::string text(const serial::Failure& f) const override {
-    switch (static_cast<SessionFailure>(f.code)) {
-      case SessionFailure::WrongFirmware:
-        return FormatText("версия ПО ККМ %d не поддерживается (нужна %d)", f.got, f.expected);
-      case SessionFailure::NoKiaAnswer:
-        return FormatText("микроконтроллер КИА не ответил за %d мс", f.waitedMs);
-      case SessionFailure::NoContactAfterCut:
-        return FormatText("%d попытки связи после прерванной записи не удались", f.expected) +
-               (f.cause ? " (последняя: " + DescribeFailure(*f.cause) + ")" : std::string()) +
-               ", повторите подключение";
-      case SessionFailure::RecordPending:
-        return "прерванная запись сетевого номера " + NetworkNumberText(static_cast<std::uint8_t>(f.got)) +
-               " через " + f.detail + " не завершена";
-      case SessionFailure::RecordUnusable:
-        return f.detail.empty() ? "сведения о прерванной записи повреждены" : f.detail;
-      case SessionFailure::StateFile:
-        return "ошибка файлов состояния: " + f.detail;
-      case SessionFailure::NotFinishable:
-        return "прерванную запись нельзя завершить: память ККМ изменилась после неё";
-    }
-    return "неизвестная причина";
-  }
-
- private:
-  static constexpr std::array<const char*, kSessionFailureCount> kNames{
-      "wrong-firmware",  "no-kia-answer", "no-contact-after-cut", "record-pending",
-      "record-unusable", "state-file",    "not-finishable",
-  };
-  static_assert(std::string_view(kNames[static_cast<int>(SessionFailure::NotFinishable)]) ==
-                "not-finishable");
+constexpr std::array<const char*, kSessionFailureCount> kNames{
+    "wrong-firmware",  "no-kia-answer", "no-contact-after-cut", "record-pending",
+    "record-unusable", "state-file",    "not-finishable",
 };
+static_assert(std::string_view(kNames[static_cast<int>(SessionFailure::NotFinishable)]) == "not-finishable");
+
+std::string SessionText(const serial::Failure& f) {
+  switch (static_cast<SessionFailure>(f.code)) {
+    case SessionFailure::WrongFirmware:
+      return FormatText("версия ПО ККМ %d не поддерживается (нужна %d)", f.got, f.expected);
+    case SessionFailure::NoKiaAnswer:
+      return FormatText("микроконтроллер КИА не ответил за %d мс", f.waitedMs);
+    case SessionFailure::NoContactAfterCut:
+      return FormatText("%d попытки связи после прерванной записи не удались", f.expected) +
+             (f.cause ? " (последняя: " + DescribeFailure(*f.cause) + ")" : std::string()) +
+             ", повторите подключение";
+    case SessionFailure::RecordPending:
+      return "прерванная запись сетевого номера " + NetworkNumberText(static_cast<std::uint8_t>(f.got)) +
+             " через " + f.detail + " не завершена";
+    case SessionFailure::RecordUnusable:
+      return f.detail.empty() ? "сведения о прерванной записи повреждены" : f.detail;
+    case SessionFailure::StateFile:
+      return "ошибка файлов состояния: " + f.detail;
+    case SessionFailure::NotFinishable:
+      return "прерванную запись нельзя завершить: память ККМ изменилась после неё";
+  }
+  return "неизвестная причина";
+}
 
 }  // namespace
 }  // namespace kkm::service
 
 namespace kkm::serial {
 const FailureDomain& FailureCodes<service::SessionFailure>::Domain() {
-  static const service::SessionDomain domain;
+  static const NamedFailures<service::kSessionFailureCount> domain(service::kNames, service::SessionText);
   return domain;
 }
 }  // namespace kkm::serial
