@@ -54,10 +54,10 @@ class ProcessorLink : public Link {
     return version == 105;
   }
   bool read(PortHandle& port, std::uint16_t address, std::uint8_t& value) override {
-    return kkm::reg::ReadRegisterByte(port, address_, address, value);
+    return kkm::reg::ReadRegisterByte(port, address_, address, value).ok();
   }
   bool write(PortHandle& port, std::uint16_t address, std::uint8_t value) override {
-    return kkm::reg::WriteRegisterByte(port, address_, address, value);
+    return kkm::reg::WriteRegisterByte(port, address_, address, value).ok();
   }
 
  private:
@@ -74,10 +74,10 @@ class KiaLink : public Link {
     return true;
   }
   bool read(PortHandle& port, std::uint16_t address, std::uint8_t& value) override {
-    return kkm::kia::KiaReadMemory(port, address, value);
+    return kkm::kia::KiaReadMemory(port, address, value).ok();
   }
   bool write(PortHandle& port, std::uint16_t address, std::uint8_t value) override {
-    return kkm::kia::KiaWriteMemory(port, address, value);
+    return kkm::kia::KiaWriteMemory(port, address, value).ok();
   }
 
  private:
