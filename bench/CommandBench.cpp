@@ -10,8 +10,10 @@
 // anew (the look for other holders of the device included, and timed alone
 // too), resolves the port's name to its device and looks for a write record;
 // the write saves its record before exchange 4 and removes it after exchange
-// 5, each flushed to disk, and appends a line to the history. Counters are
-// medians in ms.
+// 5, each flushed to disk, and appends a line to the history. The
+// connection's first three parts are timed once more in a row after a sleep
+// as long as its last wait (the _after_sleep_ms counters), the state its next run starts
+// in. Counters are medians in ms.
 //
 // BM_ConnectionParts and BM_WriteParts (processor link) account for a run's
 // time over its rig floor: every port call and clock wait of a run, and every
@@ -31,6 +33,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "bench/Overhead.h"
@@ -88,6 +91,9 @@ double TimeMs(Part&& part) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The connection's last wait, the version query's reply delay.
+constexpr std::chrono::milliseconds kConnectionLastWait{400};
+
 void BM_CommandParts(benchmark::State& state) {
   const SimProcess sim(SimLink::Cpu);
   const auto platform = serial::MakeNativePlatform();
@@ -96,6 +102,7 @@ void BM_CommandParts(benchmark::State& state) {
                               0x10};
   const service::HistoryEntry entry{
       "write", "written", "COM1", sim.slavePath(), service::Link::Processor, 0xFE, 0x01, 0x01, 0, ""};
+  std::vector<double> reopenAfterSleep, namesAfterSleep, loadAfterSleep;
   std::vector<double> open, close, holders, names, load, save, remove, history;
   std::string reason;
   // Each part starts as a timed run does: after a sleep and a spin to a phase of the tick.
@@ -114,9 +121,25 @@ void BM_CommandParts(benchmark::State& state) {
     part(save, [&] { service::SaveRecord(record, reason); });
     part(remove, [&] { service::RemoveRecord(record, reason); });
     part(history, [&] { service::AppendHistory("command_bench", entry, reason); });
+    // A connection's start after the previous one's last wait: the port the
+    // last attempt left open closed and opened again, then the port's name
+    // resolved and the record looked for, one after the other.
+    if (!service::OpenSessionPort(session, "COM1")) state.SkipWithError("COM1 does not open");
+    std::this_thread::sleep_for(kConnectionLastWait);
+    StartAtPhase(0);
+    reopenAfterSleep.push_back(TimeMs([&] {
+      if (!service::OpenSessionPort(session, "COM1")) state.SkipWithError("COM1 does not open again");
+    }));
+    namesAfterSleep.push_back(TimeMs([&] { static_cast<void>(service::DeviceOf(*platform, "COM1")); }));
+    loadAfterSleep.push_back(
+        TimeMs([&] { static_cast<void>(service::LoadRecord(session, service::Link::Processor)); }));
+    serial::CloseComPort(session.port);
     state.SetIterationTime((open.back() + close.back()) / 1000.0);
   }
   state.counters["open_ms"] = MedianMs(open);
+  state.counters["reopen_after_sleep_ms"] = MedianMs(reopenAfterSleep);
+  state.counters["port_names_after_sleep_ms"] = MedianMs(namesAfterSleep);
+  state.counters["record_load_after_sleep_ms"] = MedianMs(loadAfterSleep);
   state.counters["close_ms"] = MedianMs(close);
   state.counters["holders_ms"] = MedianMs(holders);
   state.counters["port_names_ms"] = MedianMs(names);
