@@ -12,8 +12,9 @@
 // the write saves its record before exchange 4 and removes it after exchange
 // 5, each flushed to disk, and appends a line to the history. The
 // connection's first three parts are timed once more in a row after a sleep
-// as long as its last wait (the _after_sleep_ms counters), the state its next run starts
-// in. Counters are medians in ms.
+// as long as its last wait, the state its next run starts in, and the
+// record's save and removal each after such a sleep too (the _after_sleep_ms
+// counters). Counters are medians in ms.
 //
 // BM_ConnectionParts and BM_WriteParts (processor link) account for a run's
 // time over its rig floor: every port call and clock wait of a run, and every
@@ -102,7 +103,7 @@ void BM_CommandParts(benchmark::State& state) {
                               0x10};
   const service::HistoryEntry entry{
       "write", "written", "COM1", sim.slavePath(), service::Link::Processor, 0xFE, 0x01, 0x01, 0, ""};
-  std::vector<double> reopenAfterSleep, namesAfterSleep, loadAfterSleep;
+  std::vector<double> reopenAfterSleep, namesAfterSleep, loadAfterSleep, saveAfterSleep, removeAfterSleep;
   std::vector<double> open, close, holders, names, load, save, remove, history;
   std::string reason;
   // Each part starts as a timed run does: after a sleep and a spin to a phase of the tick.
@@ -134,12 +135,19 @@ void BM_CommandParts(benchmark::State& state) {
     loadAfterSleep.push_back(
         TimeMs([&] { static_cast<void>(service::LoadRecord(session, service::Link::Processor)); }));
     serial::CloseComPort(session.port);
+    // The write's record saved and removed after as long without a disk access.
+    std::this_thread::sleep_for(kConnectionLastWait);
+    part(saveAfterSleep, [&] { service::SaveRecord(record, reason); });
+    std::this_thread::sleep_for(kConnectionLastWait);
+    part(removeAfterSleep, [&] { service::RemoveRecord(record, reason); });
     state.SetIterationTime((open.back() + close.back()) / 1000.0);
   }
   state.counters["open_ms"] = MedianMs(open);
   state.counters["reopen_after_sleep_ms"] = MedianMs(reopenAfterSleep);
   state.counters["port_names_after_sleep_ms"] = MedianMs(namesAfterSleep);
   state.counters["record_load_after_sleep_ms"] = MedianMs(loadAfterSleep);
+  state.counters["record_save_after_sleep_ms"] = MedianMs(saveAfterSleep);
+  state.counters["record_remove_after_sleep_ms"] = MedianMs(removeAfterSleep);
   state.counters["close_ms"] = MedianMs(close);
   state.counters["holders_ms"] = MedianMs(holders);
   state.counters["port_names_ms"] = MedianMs(names);
