@@ -275,16 +275,42 @@ std::array<Run, kFloorPhases> FloorRuns(const Procedure& procedure) {
   service::Session session(platform);
   procedure.prepare(session);
   if (!procedure.run(session)) throw std::runtime_error("the procedure fails on the virtual line");
-  std::array<Run, kFloorPhases> runs;
+  struct PhaseRun {
+    std::vector<Call> calls;
+    std::int64_t startNs;
+    std::int64_t endNs;
+  };
+  std::array<PhaseRun, kFloorPhases> phaseRuns;
   for (int phase = 0; phase < kFloorPhases; ++phase) {
     const sim::SimTime nextMs = (line.now() / sim::kNsPerMs + 1) * sim::kNsPerMs;
     line.advanceTo(nextMs + PhaseOffsetNs(phase));
     platform.clear();
     const auto start = static_cast<std::int64_t>(line.now());
     if (!procedure.run(session)) throw std::runtime_error("the procedure fails on the virtual line");
-    runs[static_cast<std::size_t>(phase)] =
-        Cut(platform.calls(), start, static_cast<std::int64_t>(line.now()),
-            [](std::size_t, std::int64_t endNs) { return PastTickNs(endNs) == 0; });
+    phaseRuns[static_cast<std::size_t>(phase)] = {platform.calls(), start,
+                                                  static_cast<std::int64_t>(line.now())};
+  }
+  // A tick wait ends on a tick at every phase; a wait for an answer may
+  // happen to at one, and is not taken for one.
+  std::vector<std::size_t> tickWaits;
+  for (std::size_t i = 0; i < phaseRuns.size(); ++i) {
+    const PhaseRun& r = phaseRuns[i];
+    const Run cut = Cut(r.calls, r.startNs, r.endNs,
+                        [](std::size_t, std::int64_t endNs) { return PastTickNs(endNs) == 0; });
+    if (i == 0) {
+      tickWaits = cut.tickWaits;
+      continue;
+    }
+    std::erase_if(tickWaits, [&cut](std::size_t wait) {
+      return std::find(cut.tickWaits.begin(), cut.tickWaits.end(), wait) == cut.tickWaits.end();
+    });
+  }
+  std::array<Run, kFloorPhases> runs;
+  for (std::size_t i = 0; i < phaseRuns.size(); ++i) {
+    const PhaseRun& r = phaseRuns[i];
+    runs[i] = Cut(r.calls, r.startNs, r.endNs, [&tickWaits](std::size_t wait, std::int64_t) {
+      return std::find(tickWaits.begin(), tickWaits.end(), wait) != tickWaits.end();
+    });
   }
   return runs;
 }
