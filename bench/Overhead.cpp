@@ -16,9 +16,8 @@ constexpr std::chrono::milliseconds kQuietAfterFailure{100};
 // Sleeping ends some tens of microseconds late: the last stretch before a
 // run's start is spun so that it starts at its phase of the tick.
 constexpr std::chrono::microseconds kStartSpin{200};
+}  // namespace
 
-// Waits (untimed) until PhaseOffsetNs(phase) past a millisecond tick of the
-// clock the tool's waits count, at least a millisecond from now.
 void StartAtPhase(int phase) {
   using namespace std::chrono;
   const auto now = steady_clock::now();
@@ -28,7 +27,6 @@ void StartAtPhase(int phase) {
   while (steady_clock::now() < at) {
   }
 }
-}  // namespace
 
 void MeasureAgainstFloor(benchmark::State& state, SimLink link, const OperationFactory& make) {
   try {

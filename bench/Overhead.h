@@ -30,6 +30,10 @@
 
 namespace kkm::bench {
 
+// Waits (untimed) until PhaseOffsetNs(phase) past a millisecond tick of the
+// clock the tool's waits count, at least a millisecond from now.
+void StartAtPhase(int phase);
+
 void MeasureAgainstFloor(benchmark::State& state, SimLink link, const OperationFactory& make);
 
 }  // namespace kkm::bench

@@ -1,5 +1,6 @@
 #include "sim/cashreg/CashRegister.h"
 
+#include <algorithm>
 #include <numeric>
 #include <stdexcept>
 #include <utility>
@@ -37,7 +38,8 @@ bool IsAddressPhaseFault(RegisterFault fault) {
 }  // namespace
 
 CashRegister::CashRegister()
-    : dataMemory_(std::make_unique<DataMemory>()), nonVolatile_(std::make_unique<NonVolatileMemory>()) {
+    : dataMemory_(std::make_unique_for_overwrite<DataMemory>()),
+      nonVolatile_(std::make_unique_for_overwrite<NonVolatileMemory>()) {
   dataMemory_->fill(0);
   nonVolatile_->fill(0);
   setFirmwareVersion(0x01, 0x05);
@@ -119,10 +121,19 @@ void CashRegister::receive(std::uint8_t byte, Parity parity, SimTime at) {
 }
 
 void CashRegister::advanceTo(SimTime until) {
-  while (!outbox_.empty() && outbox_.begin()->first <= until) {
-    transmitter_->transmit(outbox_.begin()->second, Parity::Space, outbox_.begin()->first);
-    outbox_.erase(outbox_.begin());
-  }
+  auto due = outbox_.begin();
+  for (; due != outbox_.end() && due->first <= until; ++due)
+    transmitter_->transmit(due->second, Parity::Space, due->first);
+  outbox_.erase(outbox_.begin(), due);
+}
+
+void CashRegister::send(SimTime at, std::uint8_t byte) {
+  // Answers are mostly queued in the order they go out: then at the back.
+  auto place = outbox_.end();
+  if (!outbox_.empty() && outbox_.back().first > at)
+    place = std::upper_bound(outbox_.begin(), outbox_.end(), at,
+                             [](SimTime time, const auto& queued) { return time < queued.first; });
+  outbox_.emplace(place, at, byte);
 }
 
 void CashRegister::beginExchange() {
@@ -135,7 +146,7 @@ void CashRegister::beginExchange() {
 
 void CashRegister::onOwnAddress(SimTime at) {
   // 1. A new exchange, unless this repeats the address after a busy answer.
-  std::optional<FaultRule> fault;
+  const FaultRule* fault = nullptr;
   if (!inBusyPhase_) {
     beginExchange();
     fault = takeFault(Phase::Address, std::nullopt);
@@ -254,7 +265,7 @@ std::optional<std::vector<std::uint8_t>> CashRegister::execute(SimTime at) {
   return data;
 }
 
-std::optional<FaultRule> CashRegister::takeFault(Phase phase, std::optional<std::uint8_t> command) {
+const FaultRule* CashRegister::takeFault(Phase phase, std::optional<std::uint8_t> command) {
   const auto inPhase = [phase](const FaultRule& rule) {
     return (IsAddressPhaseFault(rule.fault) && !rule.command) == (phase == Phase::Address);
   };
@@ -270,9 +281,9 @@ std::optional<FaultRule> CashRegister::takeFault(Phase phase, std::optional<std:
     if (rule.exchange != 0 && rule.exchange != exchange_) continue;
     if (rule.times != 0 && active.hits >= rule.times) continue;
     ++active.hits;
-    return rule;
+    return &rule;
   }
-  return std::nullopt;
+  return nullptr;
 }
 
 }  // namespace kkm::sim

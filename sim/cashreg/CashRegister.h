@@ -23,9 +23,9 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "sim/line/LineDevice.h"
@@ -144,7 +144,7 @@ class CashRegister : public LineDevice {
   void receive(std::uint8_t byte, Parity parity, SimTime at) override;
   void advanceTo(SimTime until) override;
   // Only its queued answers go out on their own.
-  SimTime nextActionAt() const override { return outbox_.empty() ? kIdleForever : outbox_.begin()->first; }
+  SimTime nextActionAt() const override { return outbox_.empty() ? kIdleForever : outbox_.front().first; }
 
  private:
   struct ActiveRule {
@@ -158,12 +158,14 @@ class CashRegister : public LineDevice {
   void onDataByte(std::uint8_t byte, SimTime at);
   void onFrame(SimTime at);
   void beginExchange();
-  // The first rule hitting the current exchange in `phase`, counted as a hit.
-  std::optional<FaultRule> takeFault(Phase phase, std::optional<std::uint8_t> command);
+  // The first rule hitting the current exchange in `phase`, counted as a hit;
+  // nullptr when none does. It stays valid until a fault is added or cleared.
+  const FaultRule* takeFault(Phase phase, std::optional<std::uint8_t> command);
   // Executes a checked frame; the reply's data bytes, nothing for a write,
   // or no value when the frame is not a command the firmware knows.
   std::optional<std::vector<std::uint8_t>> execute(SimTime at);
-  void send(SimTime at, std::uint8_t byte) { outbox_.emplace(at, byte); }
+  // Queues `byte` to go out at `at`, after every answer queued for the same moment.
+  void send(SimTime at, std::uint8_t byte);
   static SimTime Ms(double ms) { return static_cast<SimTime>(ms * static_cast<double>(kNsPerMs)); }
 
   std::unique_ptr<DataMemory> dataMemory_;
@@ -186,7 +188,9 @@ class CashRegister : public LineDevice {
   bool busyLeftForever_ = false;
   std::vector<std::uint8_t> frame_;
   SimTime lastFrameByteAt_ = 0;
-  std::multimap<SimTime, std::uint8_t> outbox_;  // answers waiting for their moment
+  // Answers waiting for their moment, in the order they go out (a few at a
+  // time: kept in one block that is reused, not a node per byte).
+  std::vector<std::pair<SimTime, std::uint8_t>> outbox_;
 };
 
 }  // namespace kkm::sim

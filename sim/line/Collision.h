@@ -25,6 +25,12 @@ static_assert(CollidedByte(0xFF, 0xFF) == 0xFE);
 // bisection (a long answer queues in linear time, not quadratic).
 template <typename Queue, typename Item>
 void QueueCharacter(Queue& queue, Item item) {
+  // The usual case, a device sending after everything queued has ended:
+  // nothing to merge, and its place is at the back.
+  if (queue.empty() || queue.back().end <= item.start) {
+    queue.push_back(item);
+    return;
+  }
   for (;;) {
     const auto overlap = std::upper_bound(queue.begin(), queue.end(), item.start,
                                           [](auto start, const Item& queued) { return start < queued.end; });

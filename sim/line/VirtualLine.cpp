@@ -4,6 +4,10 @@
 
 namespace kkm::sim {
 
+namespace {
+constexpr std::size_t kTraceReserve = 512;
+}  // namespace
+
 using serial::LineSettings;
 using serial::Timeouts;
 
@@ -95,9 +99,11 @@ class VirtualLine::HostPort : public serial::SerialPort {
   }
   // Lets time pass, step by step or over idle stretches, until the first
   // step at which `count` bytes are queued or `tick` is reached: where a
-  // caller polling at every step would stop.
+  // caller polling at every step would stop. A line that has vanished is
+  // waited on too (nothing arrives on it): the caller would otherwise step
+  // through every wait left, and sees the same line at the same moments.
   bool awaitInputUntil(std::uint32_t count, std::uint32_t tick) override {
-    if (!usable() || !line_.idleJumps_) return false;
+    if (!open_ || !line_.idleJumps_) return false;
     const SimTime target = line_.startOfTick(tick);
     do line_.passTowards(target);
     while (usable() && line_.hostInput_.size() < count && line_.now_ < target);
@@ -180,7 +186,10 @@ VirtualLine::VirtualLine(std::uint32_t startTick, SimTime step)
       startTick_(startTick),
       clock_(std::make_unique<LineClock>(*this)),
       hostEnd_(std::make_unique<HostEnd>(*this)),
-      schedule_(std::make_unique<LineSchedule>(*hostEnd_)) {}
+      schedule_(std::make_unique<LineSchedule>(*hostEnd_)) {
+  // Room for a few exchanges' bytes at once, instead of growing by doubling.
+  trace_.reserve(kTraceReserve);
+}
 
 VirtualLine::~VirtualLine() = default;
 

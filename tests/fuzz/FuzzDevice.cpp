@@ -121,7 +121,7 @@ void FuzzDevice::readAnswer() {
 
 void FuzzDevice::answer(SimTime decidedAt) {
   ++prompts_;
-  lastMessage_ = std::move(message_);
+  lastMessage_.swap(message_);
   message_.clear();
   // 1. The same answer again while repeats are left, else the script's next one
   //    (none at all once the script has run out).

@@ -31,6 +31,7 @@ std::vector<std::uint8_t> BytesSince(const sim::VirtualLine& line, sim::Directio
 
 std::vector<sim::TraceEntry> HostEntriesSince(const sim::VirtualLine& line, sim::SimTime since) {
   std::vector<sim::TraceEntry> entries;
+  entries.reserve(line.trace().size());
   for (const sim::TraceEntry& e : line.trace())
     if (e.direction == sim::Direction::HostToDevice && InTraceSince(e, since)) entries.push_back(e);
   return entries;
