@@ -54,7 +54,7 @@ namespace {
 constexpr std::uint8_t kComPort = 1;
 
 service::Link LinkOf(SimLink link) {
-  return link == SimLink::Cpu ? service::Link::Processor : service::Link::Kia;
+  return link == SimLink::Processor ? service::Link::Processor : service::Link::Kia;
 }
 
 OperationFactory Connection(SimLink link) {
@@ -96,13 +96,13 @@ double TimeMs(Part&& part) {
 constexpr std::chrono::milliseconds kConnectionLastWait{400};
 
 void BM_CommandParts(benchmark::State& state) {
-  const SimProcess sim(SimLink::Cpu);
+  const SimProcess sim(SimLink::Processor);
   const auto platform = serial::MakeNativePlatform();
   service::Session session(*platform);
   service::WriteRecord record{"COM1", sim.slavePath(), service::Link::Processor, 0xFE, 0xFE, true, 0xFE,
                               0x10};
   const service::HistoryEntry entry{
-      "write", "written", "COM1", sim.slavePath(), service::Link::Processor, 0xFE, 0x01, 0x01, 0, ""};
+      "write", "written", "COM1", sim.slavePath(), service::Link::Processor, 0xFE, 0x01, 0x01, 0, {}};
   std::vector<double> reopenAfterSleep, namesAfterSleep, loadAfterSleep, saveAfterSleep, removeAfterSleep;
   std::vector<double> open, close, holders, names, load, save, remove, history;
   std::string reason;
@@ -268,7 +268,7 @@ std::array<Run, kFloorPhases> FloorRuns(const Procedure& procedure) {
   line.setHostWriteReturnsAtOnce(true);
   const HandOff handOff = MeasureRigHandOff().delays;
   line.setHostHandOffDelays(handOff.toLineNs, handOff.toHostNs);
-  SimulatedDevices devices(SimLink::Cpu, line);
+  SimulatedDevices devices(SimLink::Processor, line);
   sim::VirtualPlatform virtualPlatform(line);
   virtualPlatform.addPort("COM1", line);
   TimedPlatform platform(virtualPlatform, [&line] { return static_cast<std::int64_t>(line.now()); });
@@ -333,7 +333,7 @@ std::array<Run, kFloorPhases> FloorRuns(const Procedure& procedure) {
 void MeasureParts(benchmark::State& state, const char* name, const Procedure& procedure) {
   try {
     const std::array<Run, kFloorPhases> floor = FloorRuns(procedure);
-    const SimProcess sim(SimLink::Cpu);
+    const SimProcess sim(SimLink::Processor);
     const auto native = serial::MakeNativePlatform();
     TimedPlatform platform(*native, SteadyNowNs);
     service::Session session(platform);
@@ -480,7 +480,7 @@ void BM_WriteParts(benchmark::State& state) {
                 }});
 }
 
-BENCHMARK_CAPTURE(BM_Command, ConnectionProcedure_Cpu, SimLink::Cpu, Connection(SimLink::Cpu))
+BENCHMARK_CAPTURE(BM_Command, ConnectionProcedure_Cpu, SimLink::Processor, Connection(SimLink::Processor))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(12);
@@ -488,7 +488,7 @@ BENCHMARK_CAPTURE(BM_Command, ConnectionProcedure_Kia, SimLink::Kia, Connection(
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(30);
-BENCHMARK_CAPTURE(BM_Command, WriteNetworkNumber_Cpu, SimLink::Cpu, WriteCommand(SimLink::Cpu))
+BENCHMARK_CAPTURE(BM_Command, WriteNetworkNumber_Cpu, SimLink::Processor, WriteCommand(SimLink::Processor))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(8);

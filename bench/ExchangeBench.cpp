@@ -45,42 +45,42 @@ void BM_Exchange(benchmark::State& state, SimLink link, const OperationFactory& 
 }
 
 // Register processor link.
-BENCHMARK_CAPTURE(BM_Exchange, ReadRegisterByte, SimLink::Cpu, OnCom1([](serial::PortHandle& port) {
+BENCHMARK_CAPTURE(BM_Exchange, ReadRegisterByte, SimLink::Processor, OnCom1([](serial::PortHandle& port) {
                     std::uint8_t value = 0;
                     return reg::ReadRegisterByte(port, kLineAddress, kNumberCell, value).ok();
                   }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);
-BENCHMARK_CAPTURE(BM_Exchange, WriteRegisterByte, SimLink::Cpu, OnCom1([](serial::PortHandle& port) {
+BENCHMARK_CAPTURE(BM_Exchange, WriteRegisterByte, SimLink::Processor, OnCom1([](serial::PortHandle& port) {
                     return reg::WriteRegisterByte(port, kLineAddress, kNumberCell, kNumberByte).ok();
                   }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);
 BENCHMARK_CAPTURE(
-    BM_Exchange, ReadRegisterBlock, SimLink::Cpu, OnCom1([](serial::PortHandle& port) {
+    BM_Exchange, ReadRegisterBlock, SimLink::Processor, OnCom1([](serial::PortHandle& port) {
       std::array<std::uint8_t, 1> buffer{};
       return reg::ReadRegisterBlock(port, kLineAddress, kChecksumCell, 1, buffer, kVersion).ok();
     }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);
-BENCHMARK_CAPTURE(BM_Exchange, WriteRegisterBlock, SimLink::Cpu, OnCom1([](serial::PortHandle& port) {
+BENCHMARK_CAPTURE(BM_Exchange, WriteRegisterBlock, SimLink::Processor, OnCom1([](serial::PortHandle& port) {
                     const std::array<std::uint8_t, 1> data{kNumberByte};
                     return reg::WriteRegisterBlock(port, kLineAddress, kStoredNumber, data, 1, kVersion).ok();
                   }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);
-BENCHMARK_CAPTURE(BM_Exchange, FindRegisterAddress, SimLink::Cpu, OnCom1([](serial::PortHandle& port) {
+BENCHMARK_CAPTURE(BM_Exchange, FindRegisterAddress, SimLink::Processor, OnCom1([](serial::PortHandle& port) {
                     std::uint8_t address = 0;
                     return reg::FindRegisterAddress(port, address) && address == kLineAddress;
                   }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);
-BENCHMARK_CAPTURE(BM_Exchange, ReadFirmwareVersion, SimLink::Cpu, OnCom1([](serial::PortHandle& port) {
+BENCHMARK_CAPTURE(BM_Exchange, ReadFirmwareVersion, SimLink::Processor, OnCom1([](serial::PortHandle& port) {
                     std::int32_t version = 0;
                     return reg::ReadFirmwareVersion(port, kLineAddress, version) && version == kVersion;
                   }))

@@ -19,7 +19,7 @@ double LineTimeMs(const std::vector<sim::TraceEntry>& trace) {
 }  // namespace
 
 SimulatedDevices::SimulatedDevices(SimLink link, sim::VirtualLine& line) {
-  if (link == SimLink::Cpu) {
+  if (link == SimLink::Processor) {
     line.attach(register_);
     return;
   }

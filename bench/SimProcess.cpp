@@ -24,7 +24,7 @@ SimProcess::SimProcess(SimLink link) {
   // 1. kkm-sim --link cpu|kia --number 1 --uart-fifo 14.
   const std::string program = ProgramPath();
   child_ = std::make_unique<test::SimChild>(
-      program, std::vector<std::string>{"--link", link == SimLink::Cpu ? "cpu" : "kia", "--number", "1",
+      program, std::vector<std::string>{"--link", link == SimLink::Processor ? "cpu" : "kia", "--number", "1",
                                         "--uart-fifo", std::to_string(UartFifoTrigger())});
   if (!child_->started()) throw std::runtime_error("kkm-sim: cannot start " + program);
 

@@ -17,7 +17,7 @@
 namespace kkm::bench {
 
 // The register's processor link, or the KIA board wired to the register.
-enum class SimLink { Cpu, Kia };
+enum class SimLink { Processor, Kia };
 
 // The 16550's usual receive trigger level, kkm-sim's default.
 inline constexpr unsigned kUartFifoTrigger = 14;

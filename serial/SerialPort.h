@@ -66,8 +66,8 @@ class SerialPort {
   virtual std::int32_t queuedInput() = 0;
   // Blocks until at least `count` received bytes are queued or the tick
   // clock reads `tick`, whichever comes first; it may return earlier. False
-  // when the port cannot wait so (or has hung up): the caller then lets time
-  // pass on its clock instead.
+  // when the port cannot wait so (a real port that has hung up cannot): the
+  // caller then lets time pass on its clock instead.
   virtual bool awaitInputUntil(std::uint32_t count, std::uint32_t tick) {
     static_cast<void>(count);
     static_cast<void>(tick);

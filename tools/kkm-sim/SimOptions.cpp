@@ -182,13 +182,13 @@ int ParseCommandLine(int argc, char** argv, SimOptions& options) {
 
   try {
     app.parse(argc, argv);
-    options.link = link == "kia" ? Link::Kia : Link::Cpu;
+    options.link = link == "kia" ? Link::Kia : Link::Processor;
     ParseVersion(firmware, options.versionD5, options.versionD6);
     for (const std::string& fault : faults) options.faults.push_back(ParseFault(fault));
     for (const std::string& fault : busFaults) options.busFaults.push_back(ParseBusFault(fault));
     if (options.link == Link::Kia && (options.busy != 0 || !options.faults.empty()))
       throw CLI::ValidationError("--busy and --fault", "apply to the processor link (--link cpu) only");
-    if (options.link == Link::Cpu && !options.busFaults.empty())
+    if (options.link == Link::Processor && !options.busFaults.empty())
       throw CLI::ValidationError("--bus-fault", "applies to the KIA link (--link kia) only");
     if (registers->count() != 0 && options.link == Link::Kia)
       throw CLI::ValidationError("--registers", "applies to the processor link (--link cpu) only");

@@ -10,13 +10,13 @@
 
 namespace kkm::sim::tool {
 
-enum class Link { Cpu, Kia };
+enum class Link { Processor, Kia };
 
 // Conditions on the KIA board's two-wire bus.
 enum class BusFault { DataLow, ClockLow, NoReadDevice, NoWriteDevice };
 
 struct SimOptions {
-  Link link = Link::Cpu;
+  Link link = Link::Processor;
   int number = 1;
   std::uint8_t versionD5 = 0x01;  // 1.0.5
   std::uint8_t versionD6 = 0x05;
