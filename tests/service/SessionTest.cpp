@@ -93,7 +93,7 @@ TEST(NetworkNumber, TakesOneToNinetyNineInDecimalDigitsOnly) {
 // Waits that jump over idle virtual time end where stepping ends them: the
 // same bytes at the same moments, through time-outs, busy answers and pauses.
 TEST(IdleJumps, AConnectionAndAWriteCrossTheLineAsWhenSteppingThrough) {
-  const auto run = [](bool jumps, RegisterFault fault) {
+  const auto run = [](bool jumps, RegisterFault fault, bool vanish = false) {
     test::ClearStateHome();  // no record of the other run's cut write
     sim::VirtualLine line;
     sim::CashRegister reg(1);
@@ -104,11 +104,13 @@ TEST(IdleJumps, AConnectionAndAWriteCrossTheLineAsWhenSteppingThrough) {
     platform.addPort("COM1", line);
     Session session(platform);
     EXPECT_TRUE(Connect(session, "COM1", Link::Processor).connected());
+    if (vanish) line.vanish();  // the cable pulled: every wait of the write runs out on a dead line
     WriteNetworkNumber(session, Link::Processor, 45);
     return std::make_pair(line.trace(), line.now());
   };
   for (RegisterFault fault : {RegisterFault::Busy, RegisterFault::Silent, RegisterFault::NoReply})
     EXPECT_EQ(run(true, fault), run(false, fault)) << static_cast<int>(fault);
+  EXPECT_EQ(run(true, RegisterFault::Busy, true), run(false, RegisterFault::Busy, true));
 }
 
 }  // namespace
