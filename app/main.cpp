@@ -78,7 +78,8 @@ int main(int argc, char** argv) {
   CommandLine commandLine;
   commandLine.answerHelpOrVersion(argc, argv);
   // A trace path that cannot be written is reported here, and the tool runs on without.
-  std::unique_ptr<kkm::serial::TraceSink> trace = kkm::serial::OpenTraceOrWarn(tracePath, stderr);
+  std::unique_ptr<kkm::serial::TraceSink> trace =
+      kkm::serial::OpenTraceOrWarn(tracePath, stderr, "kkm-netnum");
 
   // 2. The toolkit (Application names the program and gives the windows their
   // icon), then the toolkit's own texts in Russian.

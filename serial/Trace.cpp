@@ -125,7 +125,8 @@ std::unique_ptr<TraceSink> TraceSink::Open(const std::string& path, std::string&
   std::FILE* file = std::fopen(path.c_str(), "a");
 #else
   // Never blocks: a FIFO without a reader is refused (ENXIO) instead of waited on.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
   struct stat st {};
   if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
@@ -168,8 +169,8 @@ void TraceSink::flush() {
 void TraceSink::drop() {
   const int error = errno;
   dropped_ = true;
-  std::fprintf(stderr, "kkm-netnum: the trace to %s stopped (%s); running on without it\n", path_.c_str(),
-               std::strerror(error));
+  std::fprintf(stderr, "%s: the trace to %s stopped (%s); running on without it\n", program_.c_str(),
+               path_.c_str(), std::strerror(error));
   std::fflush(stderr);
 }
 
@@ -191,13 +192,17 @@ std::string TakeTracePath(int& argc, char** argv, const char* environmentValue) 
   return path;
 }
 
-std::unique_ptr<TraceSink> OpenTraceOrWarn(const std::string& path, std::FILE* errors) {
+std::unique_ptr<TraceSink> OpenTraceOrWarn(const std::string& path, std::FILE* errors,
+                                           const std::string& program) {
   if (path.empty()) return nullptr;
   std::string error;
   std::unique_ptr<TraceSink> sink = TraceSink::Open(path, error);
-  if (!sink)
-    std::fprintf(errors, "kkm-netnum: cannot write the trace to %s (%s); running without a trace\n",
+  if (!sink) {
+    std::fprintf(errors, "%s: cannot write the trace to %s (%s); running without a trace\n", program.c_str(),
                  path.c_str(), error.c_str());
+    return nullptr;
+  }
+  sink->setProgram(program);
   return sink;
 }
 

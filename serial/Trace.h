@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "serial/Failure.h"
@@ -73,6 +74,8 @@ class TraceSink {
   void eventAt(std::uint64_t atNs, const std::string& text);
   // Writes out what is buffered: after every operation, so a crash loses nothing.
   void flush();
+  // The program that reports a trace stopped part-way ("kkm-netnum" unless told).
+  void setProgram(std::string program) { program_ = std::move(program); }
 
  private:
   // A trace that could not be written: reported once, written no more.
@@ -81,6 +84,7 @@ class TraceSink {
   std::FILE* file_;
   bool owned_;
   std::string path_ = "-";
+  std::string program_ = "kkm-netnum";  // who says that the trace stopped
   bool dropped_ = false;
   TraceNowNs now_;
   std::uint64_t originNs_;
@@ -92,7 +96,9 @@ class TraceSink {
 std::string TakeTracePath(int& argc, char** argv, const char* environmentValue);
 
 // Opens the trace at `path` (nothing when empty). A path that cannot be
-// written gives one line on `errors` and no trace: the tool runs on without.
-std::unique_ptr<TraceSink> OpenTraceOrWarn(const std::string& path, std::FILE* errors);
+// written gives one line on `errors`, named after `program`, and no trace:
+// the tool runs on without. A trace that stops later says so under the same name.
+std::unique_ptr<TraceSink> OpenTraceOrWarn(const std::string& path, std::FILE* errors,
+                                           const std::string& program);
 
 }  // namespace kkm::serial

@@ -488,6 +488,24 @@ TEST(CliProgress, EveryStepOnATerminalWipedAtTheEndNeverWithJson) {
   }
 }
 
+// A trace that cannot be written is reported under the command-line tool's own
+// name (a full device on Linux, a path that does not exist on Windows), and the
+// command goes on without it.
+TEST(CliTrace, AnUnwritableTraceIsNamedAfterTheTool) {
+  sim::VirtualLine line;
+  sim::VirtualPlatform platform(line);
+  sim::CashRegister reg(1);
+  platform.addPort("COM1", line);
+  line.attach(reg);
+  std::string out, err;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(RunTool(platform, {"read", "--port", "COM1", "--trace", "/dev/full"}, out, err), kExitDone);
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(out, "01\n");
+  EXPECT_EQ(said.rfind("kkm-netnum-cli: ", 0), 0u) << said;
+  EXPECT_NE(said.find("/dev/full"), std::string::npos) << said;
+}
+
 }  // namespace
 }  // namespace kkm::cli
 

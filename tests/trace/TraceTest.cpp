@@ -134,7 +134,7 @@ TEST(TraceOff, NoDecoratorNoFileNothingWritten) {
   EXPECT_EQ(path, "");
   EXPECT_EQ(argc, 3);
   ::testing::internal::CaptureStderr();
-  std::unique_ptr<serial::TraceSink> sink = serial::OpenTraceOrWarn(path, stderr);
+  std::unique_ptr<serial::TraceSink> sink = serial::OpenTraceOrWarn(path, stderr, "kkm-netnum");
   EXPECT_EQ(sink, nullptr);
 
   // The platform is the native one itself, so ports are not decorated, and a
@@ -231,7 +231,7 @@ TEST_F(TraceFile, BadPathGivesOneLineAndNoTrace) {
   for (const std::string& path : paths) {
     if (path == file("read-only.txt") && geteuid() == 0) continue;  // root writes anyway
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(serial::OpenTraceOrWarn(path, stderr), nullptr) << path;
+    EXPECT_EQ(serial::OpenTraceOrWarn(path, stderr, "kkm-netnum"), nullptr) << path;
     const std::string errors = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(errors.rfind("kkm-netnum: cannot write the trace to " + path + " (", 0), 0u) << errors;
     EXPECT_NE(errors.find("); running without a trace\n"), std::string::npos) << errors;

@@ -490,7 +490,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   // 2. The exchange trace, when the option or KKM_TRACE asks for it (the
   // option wins); a path that cannot be written is reported and skipped.
   if (tracePath.empty()) tracePath = TraceVariable();
-  const std::unique_ptr<serial::TraceSink> sink = serial::OpenTraceOrWarn(tracePath, stderr);
+  const std::unique_ptr<serial::TraceSink> sink = serial::OpenTraceOrWarn(tracePath, stderr, kProgram);
   std::optional<serial::TracingPlatform> traced;
   if (sink) traced.emplace(platform, *sink, kProgram);
   serial::Platform& line = traced ? static_cast<serial::Platform&>(*traced) : platform;
