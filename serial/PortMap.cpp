@@ -14,9 +14,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #endif
+
+#include <cstring>
+
+#include "serial/SmallFile.h"
 
 namespace kkm::serial {
 
@@ -57,41 +59,28 @@ std::string Getenv(const char* name) {
 }
 
 // A map is a few lines; anything larger is not one.
-constexpr std::uintmax_t kMaxMapBytes = 64 * 1024;
+constexpr std::size_t kMaxMapBytes = 64 * 1024;
 constexpr const char* kNotAMapText = "не обычный файл или больше 64 КБ, карта портов не прочитана";
 
 // The map file's text; a missing file is an empty map. Only a small regular
 // file is read, and nothing that could block (a FIFO in its place): anything
 // else sets `problem` and gives no map.
 std::string ReadMapFile(const std::string& path, std::string& problem) {
-#ifdef _WIN32
-  std::error_code error;
-  const fs::file_status status = fs::status(path, error);
-  if (!fs::exists(status)) return {};
-  if (!fs::is_regular_file(status) || fs::file_size(path, error) > kMaxMapBytes) {
-    problem = kNotAMapText;
-    return {};
+  const SmallFile file = ReadSmallFile(path, kMaxMapBytes, true);
+  switch (file.status) {
+    case SmallFileRead::Absent:
+      return {};
+    case SmallFileRead::Read:
+      return file.text;
+    case SmallFileRead::NotRegular:
+    case SmallFileRead::TooLarge:
+      problem = kNotAMapText;
+      return {};
+    case SmallFileRead::Failed:
+      problem = std::string("не открывается: ") + std::strerror(file.error);
+      return {};
   }
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-#else
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno != ENOENT) problem = std::string("не открывается: ") + std::strerror(errno);
-    return {};
-  }
-  struct stat st {};
-  std::string text;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uintmax_t>(st.st_size) > kMaxMapBytes) {
-    problem = kNotAMapText;
-  } else {
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
-      text.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return text;
-#endif
+  return {};
 }
 
 // Writes `text` to a new file at `path` (never through an existing name or a

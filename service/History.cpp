@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "serial/Trace.h"
-#include "service/FailureJson.h"
+#include "service/Json.h"
 #include "service/NetworkNumber.h"
 #include "service/StateFiles.h"
 
@@ -64,7 +64,7 @@ bool AppendHistory(const std::string& program, const HistoryEntry& e, std::strin
       {"reason", FailureJson(e.failure)},
   };
   // Invalid UTF-8 in a name or reason is replaced, never a reason to lose the line.
-  const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  const std::string text = JsonText(line);
   if (StateFileSize(kHistoryFile) + text.size() + 1 > kHistoryRotateBytes &&
       !RenameStateFile(kHistoryFile, kOlderHistoryFile, reason))
     return false;

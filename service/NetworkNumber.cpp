@@ -18,11 +18,6 @@ constexpr std::size_t kMaxNumberLength = 3;
 // The exchange the write stopped at, with the link operation's failure.
 WriteResult FailedAt(int exchange, const serial::Status& status) { return {exchange, status.failure()}; }
 
-serial::Failure StateFileFailure(std::string reason) {
-  return {SessionFailure::StateFile, -1, -1, -1, 0, std::move(reason)};
-}
-
-// One line of the service history; a history that cannot be written is reported.
 // A record or history that could not be kept up to date: noted in the trace
 // and handed to the front end, which says it.
 void Warn(Session& session, std::vector<serial::Failure>& warnings, std::string reason) {
@@ -30,6 +25,7 @@ void Warn(Session& session, std::vector<serial::Failure>& warnings, std::string 
   serial::TraceNote(session.port, serial::DescribeFailure(warnings.back()));
 }
 
+// One line of the service history; a history that cannot be written is a warning.
 void Log(Session& session, const char* action, const WriteRecord& record, WriteResult& result) {
   // A refused write sent nothing and leaves no line, so none comes here.
   const char* outcome = std::string_view(action) == "discard" ? "discarded"
@@ -148,8 +144,7 @@ ReadResult ReadNetworkNumber(Session& session, Link link) {
 
 WriteResult WriteOnTopOf(const LoadedRecord& pending) {
   if (pending.status == RecordStatus::Unusable)
-    return Refused(WriteRefusal::RecordUnusable,
-                   {SessionFailure::RecordUnusable, -1, -1, -1, 0, pending.reason});
+    return Refused(WriteRefusal::RecordUnusable, UnusableRecordFailure(pending.reason));
   // A write that stopped before exchange 4 left the non-volatile memory as it was.
   if (pending.status == RecordStatus::Found && pending.record.oldKnown)
     return Refused(WriteRefusal::RecordPending, {SessionFailure::RecordPending, -1, -1,

@@ -40,6 +40,15 @@ std::string SessionText(const serial::Failure& f) {
 }
 
 }  // namespace
+
+serial::Failure StateFileFailure(std::string reason) {
+  return {SessionFailure::StateFile, -1, -1, -1, 0, std::move(reason)};
+}
+
+serial::Failure UnusableRecordFailure(std::string reason) {
+  return {SessionFailure::RecordUnusable, -1, -1, -1, 0, std::move(reason)};
+}
+
 }  // namespace kkm::service
 
 namespace kkm::serial {

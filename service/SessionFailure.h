@@ -4,6 +4,7 @@
 // keeps a write safe (the record of a write in flight, the state files).
 
 #include <cstdint>
+#include <string>
 
 #include "serial/Failure.h"
 
@@ -19,6 +20,10 @@ enum class SessionFailure : std::uint8_t {
   NotFinishable,      // the recorded write cannot be finished: the register's memory changed since
 };
 inline constexpr int kSessionFailureCount = static_cast<int>(SessionFailure::NotFinishable) + 1;
+
+// The failures that name a state file's trouble in `reason`.
+serial::Failure StateFileFailure(std::string reason);
+serial::Failure UnusableRecordFailure(std::string reason);
 
 }  // namespace kkm::service
 

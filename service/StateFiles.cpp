@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #ifdef _WIN32
 #include <io.h>
@@ -13,6 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+#include "serial/SmallFile.h"
 
 namespace kkm::service {
 
@@ -206,46 +209,27 @@ StateFileRead ReadStateFile(const std::string& name, std::size_t maxSize, std::s
                             std::string& reason) {
   const std::string path = StatePath(name);
   if (path.empty()) return StateFileRead::Absent;
-#ifdef _WIN32
-  std::error_code error;
-  if (!fs::exists(path, error)) return StateFileRead::Absent;
-  if (!fs::is_regular_file(path, error) || fs::file_size(path, error) > maxSize) {
-    reason = path + " is no regular file of at most " + std::to_string(maxSize) + " bytes";
-    return StateFileRead::Refused;
-  }
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    reason = SystemError("cannot read", path, errno);
-    return StateFileRead::Refused;
-  }
-  text.assign(maxSize + 1, '\0');
-  text.resize(std::fread(text.data(), 1, text.size(), file));
-  std::fclose(file);
-#else
-  int error = 0;
-  const Descriptor fd(OpenRegular(path, O_RDONLY, reason, error));
-  // No folder (or a file in its place) holds no file.
-  if (fd.get() < 0)
-    return error == ENOENT || error == ENOTDIR ? StateFileRead::Absent : StateFileRead::Refused;
-  text.assign(maxSize + 1, '\0');
-  std::size_t got = 0;
-  while (got < text.size()) {
-    const ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      reason = SystemError("cannot read", path, errno);
+  serial::SmallFile file = serial::ReadSmallFile(path, maxSize, false);
+  switch (file.status) {
+    case serial::SmallFileRead::Absent:
+      return StateFileRead::Absent;
+    case serial::SmallFileRead::Read:
+      text = std::move(file.text);
+      return StateFileRead::Read;
+    case serial::SmallFileRead::NotRegular:
+      reason = path + " is no regular file";
       return StateFileRead::Refused;
-    }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
+    case serial::SmallFileRead::TooLarge:
+      reason = path + " is larger than " + std::to_string(maxSize) + " bytes";
+      return StateFileRead::Refused;
+    case serial::SmallFileRead::Failed:
+      // No folder (or a file in its place) holds no file; O_NOFOLLOW gives ELOOP for a link.
+      if (file.error == ENOTDIR) return StateFileRead::Absent;
+      reason =
+          file.error == ELOOP ? path + " is a symbolic link" : SystemError("cannot read", path, file.error);
+      return StateFileRead::Refused;
   }
-  text.resize(got);
-#endif
-  if (text.size() > maxSize) {
-    reason = path + " is larger than " + std::to_string(maxSize) + " bytes";
-    return StateFileRead::Refused;
-  }
-  return StateFileRead::Read;
+  return StateFileRead::Refused;
 }
 
 bool AppendStateFile(const std::string& name, const std::string& line, std::string& reason) {

@@ -101,7 +101,7 @@ void SessionPresenter::setUpInterface() {
 }
 
 void SessionPresenter::connect() {
-  const Link link = initCom_.processorLinkSelected() ? Link::Processor : Link::Kia;
+  const Link link = selectedLink();
   const std::uint8_t portNumber = initCom_.selectedPortNumber();
   BusyCursor busy;
   mainForm_.paintCommandsDisabled();

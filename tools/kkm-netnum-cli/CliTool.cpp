@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
@@ -13,8 +14,8 @@
 #include "kkm/Version.h"
 #include "serial/Trace.h"
 #include "serial/TracingPort.h"
-#include "service/FailureJson.h"
 #include "service/History.h"
+#include "service/Json.h"
 #include "service/Messages.h"
 #include "service/NetworkNumber.h"
 #include "service/Scan.h"
@@ -50,11 +51,8 @@ struct Outcome {
 
 using json = nlohmann::ordered_json;
 
-// One JSON object on one line; text that is not UTF-8 (a device's name) is
-// replaced, never a reason to lose the output.
-std::string Line(const json& object) {
-  return object.dump(-1, ' ', false, json::error_handler_t::replace) + '\n';
-}
+// One JSON object on one line.
+std::string Line(const json& object) { return service::JsonText(object) + '\n'; }
 
 std::string Hex(std::uint8_t byte) {
   char text[5];
@@ -62,16 +60,15 @@ std::string Hex(std::uint8_t byte) {
   return text;
 }
 
-template <typename T, typename Convert>
-json JsonOr(const std::optional<T>& value, Convert convert) {
+template <typename T, typename Convert = std::identity>
+json JsonOr(const std::optional<T>& value, Convert convert = {}) {
   return value ? json(convert(*value)) : json(nullptr);
 }
 
 // A network number byte as its number (null when its digits are no decimal
 // number) and as the two digits the window shows.
 void PutNumber(json& object, const std::optional<std::uint8_t>& byte) {
-  object["number"] =
-      byte ? JsonOr(service::NetworkNumberValue(*byte), [](int n) { return n; }) : json(nullptr);
+  object["number"] = byte ? JsonOr(service::NetworkNumberValue(*byte)) : json(nullptr);
   object["number_text"] = JsonOr(byte, service::NetworkNumberText);
 }
 
@@ -276,7 +273,7 @@ Outcome Finish(service::Session& session, const std::string& port, Link link, bo
     outcome.outcome = "record_unusable";
     outcome.message = std::string(service::kUnusableRecordText) +
                       "\nУдалить их: " + FinishCommand(port, link, " --discard");
-    outcome.failure = {service::SessionFailure::RecordUnusable, -1, -1, -1, 0, loaded.reason};
+    outcome.failure = service::UnusableRecordFailure(loaded.reason);
     return outcome;
   }
   const service::WriteRecord& record = loaded.record;
@@ -352,9 +349,9 @@ void PrintOutcome(const Outcome& outcome, bool asJson, std::ostream& out, std::o
   if (asJson) {
     json object = {{"outcome", outcome.outcome}};
     PutNumber(object, outcome.numberByte);
-    object["address"] = JsonOr(outcome.address, [](std::uint8_t a) { return a; });
+    object["address"] = JsonOr(outcome.address);
     object["firmware"] = JsonOr(outcome.firmware, service::FirmwareVersionText);
-    object["failed_exchange"] = JsonOr(outcome.failedExchange, [](int k) { return k; });
+    object["failed_exchange"] = JsonOr(outcome.failedExchange);
     object["reason"] = service::FailureJson(outcome.failure);
     object["warnings"] = json::array();
     for (const serial::Failure& warning : outcome.warnings)

@@ -7,6 +7,7 @@
 
 #include "serial/PortList.h"
 #include "serial/PortMap.h"
+#include "service/Json.h"
 #include "tools/kkm-netnum-cli/CliTool.h"
 #include "tools/kkm-netnum-cli/Console.h"
 
@@ -84,7 +85,7 @@ int List(const PortsOptions& options, std::ostream& out, std::ostream& err) {
   if (options.json) {
     json list = json::array();
     for (const serial::SerialDevice& d : devices) list.push_back(DeviceJson(d, map));
-    out << json{{"outcome", "done"}, {"ports", list}}.dump() << '\n';
+    out << service::JsonText(json{{"outcome", "done"}, {"ports", list}}) << '\n';
   } else {
     for (const serial::SerialDevice& d : devices) PrintDevice(d, map, out);
   }
@@ -138,11 +139,10 @@ int EditMap(const PortsOptions& options, std::ostream& out, std::ostream& err) {
   else if (mapping)
     SuggestStableName(port, *device, err);
   if (options.json)
-    out << json{{"outcome", "done"},
-                {"file", path},
-                {"port", port},
-                {"device", device ? json(*device) : json()}}
-               .dump()
+    out << service::JsonText(json{{"outcome", "done"},
+                                  {"file", path},
+                                  {"port", port},
+                                  {"device", device ? json(*device) : json()}})
         << '\n';
   else
     out << (mapping ? port + " = " + *device : port + ": назначение снято") << " (" << path << ")\n";
