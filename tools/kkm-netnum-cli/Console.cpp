@@ -36,7 +36,7 @@ std::string UsageProblem(const CLI::Error& error) {
   const std::string what = error.what();
   if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
     const std::string missing = Cut(what, " is required");
-    if (missing == "A subcommand") return "нужна одна команда: read, write, finish или scan";
+    if (missing == "A subcommand") return "нужна одна команда: read, write, finish, scan, ports или history";
     return "не указан параметр " + missing;
   }
   if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr)
