@@ -8,6 +8,8 @@
 #include <future>
 #include <thread>
 
+#include "ui/Application.h"
+
 namespace kkm::app {
 
 namespace {
@@ -56,11 +58,7 @@ struct EndOfSessionGuard::State {
     }
     if (state && message == WM_ENDSESSION) {
       if (wParam) {
-        QApplication* app = state->app;
-        state->onWindowThread([app] {
-          QApplication::closeAllWindows();
-          app->quit();
-        });
+        state->onWindowThread([] { ui::EndSession(); });
       }
       return 0;
     }

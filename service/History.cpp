@@ -16,6 +16,11 @@ namespace {
 
 // A history file grown by other means than this program is still read up to this size.
 constexpr std::size_t kMaxReadBytes = 16 * kHistoryRotateBytes;
+// Appending and rotating happen under this lock, so that two programs never
+// rotate one generation twice or append to the file being moved aside. It is
+// held for a moment only; a holder that keeps it longer costs a warning, never a wait.
+constexpr const char* kHistoryLock = "history.lock";
+constexpr int kHistoryLockWaitMs = 2000;
 
 nlohmann::json NumberOrNull(const std::optional<std::uint8_t>& byte) {
   return byte ? nlohmann::json(NetworkNumberText(*byte)) : nlohmann::json(nullptr);
@@ -65,6 +70,13 @@ bool AppendHistory(const std::string& program, const HistoryEntry& e, std::strin
   };
   // Invalid UTF-8 in a name or reason is replaced, never a reason to lose the line.
   const std::string text = JsonText(line);
+  LockAttempt locked = TakeStateLock(kHistoryLock, program, kHistoryLockWaitMs);
+  if (locked.outcome != LockOutcome::Taken) {
+    reason = locked.outcome == LockOutcome::Held
+                 ? "журнал обслуживания занят другим процессом: " + locked.holder
+                 : locked.reason;
+    return false;
+  }
   if (StateFileSize(kHistoryFile) + text.size() + 1 > kHistoryRotateBytes &&
       !RenameStateFile(kHistoryFile, kOlderHistoryFile, reason))
     return false;

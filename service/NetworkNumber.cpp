@@ -27,7 +27,7 @@ void Warn(Session& session, std::vector<serial::Failure>& warnings, std::string 
 
 // One line of the service history; a history that cannot be written is a warning.
 void Log(Session& session, const char* action, const WriteRecord& record, WriteResult& result) {
-  // A refused write sent nothing and leaves no line, so none comes here.
+  // A write refused before exchange 1 sent nothing and leaves no line, so none comes here.
   const char* outcome = std::string_view(action) == "discard" ? "discarded"
                         : result.written()                    ? "written"
                                                               : "failed";
@@ -62,6 +62,25 @@ WriteResult WriteLineAddress(Session& session, RegisterMemory& memory, std::uint
   return {};
 }
 
+WriteResult Refused(WriteRefusal why, serial::Failure failure) { return {0, std::move(failure), why}; }
+
+WriteResult PendingRefusal(const WriteRecord& pending) {
+  return Refused(WriteRefusal::RecordPending,
+                 {SessionFailure::RecordPending, -1, -1, pending.newByte, 0, pending.portName});
+}
+
+// The record of another device whose write the register's non-volatile
+// memory shows half done: its number cell holds the record's new byte while
+// the checksum is still the record's old one (`read` holds what exchanges 2
+// and 3 read, as its old bytes).
+std::optional<WriteRecord> RecordShownBy(Link link, const WriteRecord& read) {
+  for (const WriteRecord& other : AllRecords(link))
+    if (other.oldKnown && other.device != read.device && other.newByte == read.numberOld &&
+        other.checksumOld == read.checksumOld)
+      return other;
+  return std::nullopt;
+}
+
 // The six exchanges for a saved record without old bytes; the record gets
 // them before exchange 4, so that any cut from there on can be finished.
 WriteResult RunWrite(Session& session, Link link, WriteRecord& record) {
@@ -84,10 +103,22 @@ WriteResult RunWrite(Session& session, Link link, WriteRecord& record) {
   serial::PauseMs(clock, kPauseAfterReadMs);
   // From exchange 4 until exchange 5 is acknowledged the number and the
   // checksum may disagree: the record must say how to put them right first.
+  // A register whose non-volatile memory shows another record's write half
+  // done is that record's register, whatever name reached it: its write is
+  // finished first, and this one goes no further.
+  if (const std::optional<WriteRecord> shown = RecordShownBy(link, record); shown) {
+    WriteRecord pending = *shown;
+    if (std::string reason; !TakeOverRecord(session, pending, reason))
+      return Refused(WriteRefusal::NoRecord, StateFileFailure(std::move(reason)));
+    return PendingRefusal(pending);
+  }
   record.oldKnown = true;
   if (std::string reason; !SaveRecord(record, reason)) {
+    // Nothing non-volatile was sent: the record as saved before exchange 1
+    // stays, so that the write can be made again.
     record.oldKnown = false;
-    return {4, StateFileFailure("the write record could not be completed, exchange 4 not sent: " + reason)};
+    return Refused(WriteRefusal::NoRecord,
+                   StateFileFailure("сведения о записи не дополнены, обмен 4 не отправлен: " + reason));
   }
   // Exchanges 4 and 5: the new number, then the checksum moved by the same difference.
   ReportProgress(session, 4, kWriteExchanges);
@@ -99,8 +130,6 @@ WriteResult RunWrite(Session& session, Link link, WriteRecord& record) {
   // Exchange 6: the copy the register takes its line address from.
   return WriteLineAddress(session, *memory, b);
 }
-
-WriteResult Refused(WriteRefusal why, serial::Failure failure) { return {0, std::move(failure), why}; }
 
 }  // namespace
 
@@ -146,15 +175,15 @@ WriteResult WriteOnTopOf(const LoadedRecord& pending) {
   if (pending.status == RecordStatus::Unusable)
     return Refused(WriteRefusal::RecordUnusable, UnusableRecordFailure(pending.reason));
   // A write that stopped before exchange 4 left the non-volatile memory as it was.
-  if (pending.status == RecordStatus::Found && pending.record.oldKnown)
-    return Refused(WriteRefusal::RecordPending, {SessionFailure::RecordPending, -1, -1,
-                                                 pending.record.newByte, 0, pending.record.portName});
+  if (pending.status == RecordStatus::Found && pending.record.oldKnown) return PendingRefusal(pending.record);
   return {};
 }
 
 WriteResult WriteNetworkNumber(Session& session, Link link, int number) {
-  WriteRecord record{session.portName, DeviceOf(session.platform, session.portName), link,
-                     session.registerAddress, NetworkNumberByte(number)};
+  WriteRecord record{
+      session.portName,
+      session.deviceKey.empty() ? DeviceOf(session.platform, session.portName) : session.deviceKey, link,
+      session.registerAddress, NetworkNumberByte(number)};
   // 1. Never on top of a write that left the non-volatile memory unsure.
   if (const WriteResult bar = WriteOnTopOf(LoadRecord(session, link)); bar.refused != WriteRefusal::None)
     return bar;
@@ -190,13 +219,24 @@ InterruptedCheck CheckInterruptedWrite(Session& session, Link link, const WriteR
     return check;
   }
   serial::PauseMs(clock, kPauseAfterReadMs);
-  check.ok = true;
-  if (check.numberNow == record.numberOld && check.checksumNow == record.checksumOld) {
-    check.state = InterruptedWrite::Untouched;
-  } else if (check.numberNow == record.newByte &&
-             (check.checksumNow == record.checksumOld || check.checksumNow == record.checksumNew())) {
+  if (check.numberNow == record.newByte &&
+      (check.checksumNow == record.checksumOld || check.checksumNow == record.checksumNew())) {
+    check.ok = true;
     check.state = InterruptedWrite::Finishable;
+    return check;
   }
+  // The non-volatile memory does not show the write: only its working copy,
+  // which exchange 1 wrote, tells the record's register from another one.
+  std::uint8_t working = 0;
+  if (serial::Status copy = memory->readData(session.memoryMap.NetworkNumberAddress(), working); !copy) {
+    check.failure = copy.failure();
+    return check;
+  }
+  check.ok = true;
+  if (working != record.newByte)
+    check.state = InterruptedWrite::OtherRegister;
+  else if (check.numberNow == record.numberOld && check.checksumNow == record.checksumOld)
+    check.state = InterruptedWrite::Untouched;
   return check;
 }
 
@@ -214,6 +254,11 @@ WriteResult FinishInterruptedWrite(Session& session, Link link, const WriteRecor
     return Ended(session, "finish", finishing, RunWrite(session, link, finishing));
   }
   auto memory = MemoryThrough(link, session);
+  // Exchange 1 again: the working copy may hold what a later, refused write put there.
+  ReportProgress(session, 1, kWriteExchanges);
+  if (serial::Status done = memory->writeData(session.memoryMap.NetworkNumberAddress(), record.newByte);
+      !done)
+    return Ended(session, "finish", finishing, FailedAt(1, done));
   // Exchange 5 again: only a checksum still the old one is moved; a moved one stays.
   if (check.checksumNow == record.checksumOld)
     if (serial::Status done = memory->writeNonVolatile(kEepromChecksumAddress, record.checksumNew()); !done)

@@ -17,7 +17,14 @@
 // The write keeps a WriteRecord for the session's device and link from before
 // exchange 1 until exchange 6 is acknowledged (see WriteRecord.h), and does
 // not start without one: not on top of another write's record, and not when
-// the record cannot be saved. Every write and finish ends with a line in the
+// the record cannot be saved. Before exchange 4 it compares what exchanges 2
+// and 3 read with every record of the link: a register that shows another
+// record's write half done (its number cell that record's new byte, its
+// checksum still the old one) is that record's register, whatever name
+// reached it; the record moves to this device and the write stops there,
+// refused as on top of a pending record. A record that cannot be completed
+// before exchange 4 stops the write as a refusal too: nothing non-volatile
+// was sent, and the record saved before exchange 1 stays. Every write and finish ends with a line in the
 // service history (History.h). A later connection finishes a cut write:
 // CheckInterruptedWrite looks at what the register holds, and
 // FinishInterruptedWrite does exactly what is left.
@@ -79,10 +86,12 @@ struct WriteResult {
 
 // What the register shows of a recorded write.
 enum class InterruptedWrite {
-  Untouched,      // the non-volatile memory is as before the write: finishing is the whole write again
-  Finishable,     // b, and c_old or c_new: finishing is what is left of exchanges 5 and 6
-  Changed,        // anything else: it cannot be finished, only discarded
-  OtherRegister,  // processor link: the connected register is not the record's; nothing was sent
+  Untouched,   // the non-volatile memory is as before the write and the working copy holds b (exchange 1
+               // reached this register): finishing is the whole write again
+  Finishable,  // b, and c_old or c_new: finishing is exchange 1 again and what is left of exchanges 5 and 6
+  Changed,     // the working copy holds b, the non-volatile memory something else: it cannot be
+               // finished, only discarded
+  OtherRegister,  // the connected register is not the record's: nothing is written, the record stays
 };
 
 struct InterruptedCheck {
@@ -93,14 +102,17 @@ struct InterruptedCheck {
   serial::Failure failure;  // why the reads failed
 };
 
-// Processor link: the record belongs to the connected register when it answers
-// at the record's line address, or at the new byte (exchange 6 took effect).
-// A record without the old bytes stopped before exchange 4: Untouched, without
-// an exchange. Otherwise reads 0x0740 and 0x073E (each followed by the write's
-// pause) and compares them with the record. The record always stays.
+// Processor link: a register that answers neither at the record's line
+// address nor at the new byte (exchange 6 took effect) is another register,
+// without an exchange. A record without the old bytes stopped before exchange
+// 4: Untouched, without an exchange. Otherwise reads 0x0740 and 0x073E (each
+// followed by the write's pause); when they do not show the write half done,
+// also the working copy at NetworkNumberAddress, which tells the record's
+// register (exchange 1 reached it) from another one with the same number.
+// The record always stays.
 InterruptedCheck CheckInterruptedWrite(Session& session, Link link, const WriteRecord& record);
 // For an Untouched or Finishable check: the whole write of b again, or
-// exchange 5 when 0x0740 still holds c_old, then exchange 6; the failed
+// exchange 1 again, exchange 5 when 0x0740 still holds c_old, then exchange 6; the failed
 // exchange is numbered as in the write. On success the session addresses the
 // register by b and the record is removed; on failure the record stays.
 WriteResult FinishInterruptedWrite(Session& session, Link link, const WriteRecord& record,

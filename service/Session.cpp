@@ -82,6 +82,7 @@ serial::Status OpenSessionPort(Session& session, const std::string& portName) {
   serial::CloseComPort(session.port);
   session.portName = portName;
   session.devicePath = session.platform.devicePath(portName);
+  if (serial::Status held = HoldDevice(session, portName); !held) return held;
   return serial::OpenNamedPort(session.platform, portName, session.port);
 }
 

@@ -23,6 +23,7 @@
 #include "serial/Failure.h"
 #include "serial/Platform.h"
 #include "serial/PortHandle.h"
+#include "service/StateFiles.h"
 
 namespace kkm::service {
 
@@ -49,6 +50,10 @@ struct Session {
   // The port as the last attempt named it, and where that name led.
   std::string portName;
   std::string devicePath;
+  // The device's stable name (the key of its records), resolved once when the
+  // port is opened, and the lock that keeps other processes off its records.
+  std::string deviceKey;
+  StateLock deviceLock;
   // The program that runs the session, as the service history names it.
   std::string program = "kkm-netnum";
   std::uint8_t registerAddress = 0xFF;
@@ -74,8 +79,10 @@ struct ConnectResult {
   bool connected() const { return outcome == ConnectOutcome::Connected; }
 };
 
-// Closes whatever port the session had open, notes
-// `portName` and where it leads, and opens it with the fixed line settings.
+// Closes whatever port the session had open, notes `portName` and where it
+// leads, holds the device's lock (HoldDevice, WriteRecord.h) and opens the
+// port with the fixed line settings. A device whose lock another process
+// holds is a port in use, and is not opened.
 serial::Status OpenSessionPort(Session& session, const std::string& portName);
 
 // The port by name: "COM1".."COM255" as the platform maps them, or a device path.

@@ -9,11 +9,17 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <process.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+#include <chrono>
+#include <thread>
 
 #include "serial/SmallFile.h"
 
@@ -290,6 +296,127 @@ bool RenameStateFile(const std::string& from, const std::string& to, std::string
   fs::rename(StatePath(from), StatePath(to), error);
   if (error) reason = "cannot rename " + StatePath(from) + ": " + error.message();
   return !error;
+}
+
+std::vector<std::string> StateFileNames(const std::string& prefix, const std::string& suffix) {
+  std::vector<std::string> names;
+  const std::string folder = StateFolder();
+  std::error_code error;
+  if (folder.empty() || !fs::is_directory(fs::symlink_status(folder, error))) return names;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() >= prefix.size() + suffix.size() && name.rfind(prefix, 0) == 0 &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+      names.push_back(name);
+  }
+  return names;
+}
+
+namespace {
+
+constexpr std::size_t kMaxHolderText = 256;
+constexpr int kLockRetryMs = 10;
+
+std::string HolderText(const std::string& program) {
+#ifdef _WIN32
+  return std::to_string(_getpid()) + " (" + program + ")";
+#else
+  return std::to_string(::getpid()) + " (" + program + ")";
+#endif
+}
+
+// The holder a lock file names, as its holder wrote it.
+std::string HolderOf(const std::string& name) {
+  std::string text;
+  std::string ignored;
+  if (ReadStateFile(name, kMaxHolderText, text, ignored) != StateFileRead::Read) return {};
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+#ifdef _WIN32
+// The byte locked lies beyond any holder text, so that the text stays readable.
+constexpr DWORD kLockedOffset = 1u << 20;
+
+bool TryLock(std::intptr_t handle) {
+  OVERLAPPED at{};
+  at.Offset = kLockedOffset;
+  return LockFileEx(reinterpret_cast<HANDLE>(handle), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                    1, 0, &at) != 0;
+}
+
+void Release(std::intptr_t handle) { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
+
+std::intptr_t OpenLockFile(const std::string& path, std::string& reason) {
+  const HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    reason = "cannot open " + path + ": error " + std::to_string(GetLastError());
+    return -1;
+  }
+  return reinterpret_cast<std::intptr_t>(file);
+}
+
+void WriteHolder(std::intptr_t handle, const std::string& text) {
+  const HANDLE file = reinterpret_cast<HANDLE>(handle);
+  SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+  SetEndOfFile(file);
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+#else
+bool TryLock(std::intptr_t handle) { return ::flock(static_cast<int>(handle), LOCK_EX | LOCK_NB) == 0; }
+
+void Release(std::intptr_t handle) { ::close(static_cast<int>(handle)); }
+
+std::intptr_t OpenLockFile(const std::string& path, std::string& reason) {
+  int error = 0;
+  const int fd = OpenRegular(path, O_RDWR | O_CREAT, reason, error);
+  return fd < 0 ? -1 : fd;
+}
+
+void WriteHolder(std::intptr_t handle, const std::string& text) {
+  const int fd = static_cast<int>(handle);
+  if (::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0) (void)WriteAll(fd, text);
+}
+#endif
+
+}  // namespace
+
+StateLock::~StateLock() {
+  if (held()) Release(handle_);
+}
+
+StateLock::StateLock(StateLock&& other) noexcept : handle_(std::exchange(other.handle_, kNone)) {}
+
+StateLock& StateLock::operator=(StateLock&& other) noexcept {
+  if (this != &other) {
+    if (held()) Release(handle_);
+    handle_ = std::exchange(other.handle_, kNone);
+  }
+  return *this;
+}
+
+LockAttempt TakeStateLock(const std::string& name, const std::string& program, int waitMs) {
+  LockAttempt attempt;
+  if (!PrepareStateFolder(attempt.reason)) return attempt;
+  const std::intptr_t handle = OpenLockFile(StatePath(name), attempt.reason);
+  if (handle == StateLock::kNone) return attempt;
+  StateLock lock(handle);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  while (!TryLock(handle)) {
+    if (std::chrono::steady_clock::now() >= until) {
+      attempt.outcome = LockOutcome::Held;
+      attempt.holder = HolderOf(name);
+      return attempt;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kLockRetryMs));
+  }
+  WriteHolder(handle, HolderText(program) + "\n");
+  attempt.outcome = LockOutcome::Taken;
+  attempt.lock = std::move(lock);
+  return attempt;
 }
 
 }  // namespace kkm::service

@@ -16,7 +16,9 @@
 // Every false comes with a reason naming the path.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kkm::service {
 
@@ -50,5 +52,47 @@ bool RenameStateFile(const std::string& from, const std::string& to, std::string
 
 // The path of `name` in the state folder (empty when there is no folder).
 std::string StatePath(const std::string& name);
+
+// The names of the state folder's files that start with `prefix` and end with
+// `suffix`, in no particular order (none when there is no folder).
+std::vector<std::string> StateFileNames(const std::string& prefix, const std::string& suffix);
+
+struct LockAttempt;
+
+// An advisory lock on the file `name` in the state folder, held while the
+// object lives (and by the system until the process ends, whatever way it
+// ends). The file keeps "<pid> (<program>)" of the process that holds it, so
+// that another process can say who holds it. The file itself stays.
+class StateLock {
+ public:
+  StateLock() = default;
+  ~StateLock();
+  StateLock(StateLock&& other) noexcept;
+  StateLock& operator=(StateLock&& other) noexcept;
+  StateLock(const StateLock&) = delete;
+  StateLock& operator=(const StateLock&) = delete;
+  bool held() const { return handle_ != kNone; }
+
+ private:
+  friend LockAttempt TakeStateLock(const std::string&, const std::string&, int);
+  explicit StateLock(std::intptr_t handle) : handle_(handle) {}
+  static constexpr std::intptr_t kNone = -1;
+  std::intptr_t handle_ = kNone;  // a descriptor, or a Windows handle
+};
+
+enum class LockOutcome {
+  Taken,
+  Held,      // another process (or another lock of this one) holds it: `holder` says which
+  Unusable,  // the folder or the file cannot be used: `reason` says why
+};
+struct LockAttempt {
+  LockOutcome outcome = LockOutcome::Unusable;
+  StateLock lock;      // held when Taken
+  std::string holder;  // "<pid> (<program>)" when Held and the holder is known
+  std::string reason;  // when Unusable
+};
+// Takes the lock on `name` for `program`, trying again for up to `waitMs`
+// while another holds it; never waits longer.
+LockAttempt TakeStateLock(const std::string& name, const std::string& program, int waitMs);
 
 }  // namespace kkm::service

@@ -7,7 +7,12 @@
 #include <map>
 #include <sstream>
 
+#include "serial/Failure.h"
 #include "service/StateFiles.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace kkm::service {
 
@@ -61,6 +66,31 @@ std::string EncodedName(const std::string& name) {
 std::string RecordName(const std::string& name, Link link) {
   return "write-" + EncodedName(name) + "-" + LinkName(link) + ".txt";
 }
+
+std::string LockName(const std::string& device) { return "lock-" + EncodedName(device) + ".lock"; }
+
+#ifndef _WIN32
+// The name a character device keeps for as long as it is there: the adapter's
+// /dev/serial/by-id link, else its node under /dev; `resolved` itself when it
+// is no character device or has neither.
+std::string StableName(const std::string& resolved) {
+  struct stat device {};
+  if (::stat(resolved.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) return resolved;
+  const auto sameDevice = [&device](const fs::path& path, bool follow) {
+    struct stat st {};
+    const int result = follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+    return result == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device.st_rdev;
+  };
+  std::error_code error;
+  for (fs::directory_iterator it("/dev/serial/by-id", error), end; !error && it != end; it.increment(error))
+    if (sameDevice(it->path(), true)) return it->path().string();
+  if (resolved.rfind("/dev/", 0) == 0) return resolved;
+  for (const char* folder : {"/dev", "/dev/pts"})
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+      if (sameDevice(it->path(), false)) return it->path().string();
+  return resolved;
+}
+#endif
 
 bool Refuse(std::string& reason, const std::string& why) {
   reason = why;
@@ -151,9 +181,21 @@ std::string DeviceOf(const serial::Platform& platform, const std::string& portNa
   // itself. A name that is no path (a simulated port) stands for itself.
   std::error_code error;
   const fs::path resolved = device.rfind('/', 0) == 0 ? fs::weakly_canonical(device, error) : fs::path();
-  if (!error && !resolved.empty()) device = resolved.string();
+  if (!error && !resolved.empty()) device = StableName(resolved.string());
 #endif
   return device;
+}
+
+serial::Status HoldDevice(Session& session, const std::string& portName) {
+  const std::string device = DeviceOf(session.platform, portName);
+  if (session.deviceLock.held() && session.deviceKey == device) return {};
+  session.deviceLock = StateLock();
+  session.deviceKey = device;
+  LockAttempt attempt = TakeStateLock(LockName(device), session.program, 0);
+  if (attempt.outcome == LockOutcome::Held)
+    return serial::Failure{serial::LineFailure::PortInUse, -1, -1, -1, 0, attempt.holder};
+  session.deviceLock = std::move(attempt.lock);
+  return {};
 }
 
 std::string RecordPath(const std::string& device, Link link) { return StatePath(RecordName(device, link)); }
@@ -197,7 +239,49 @@ LoadedRecord LoadRecord(const std::string& device, Link link, const std::string&
 }
 
 LoadedRecord LoadRecord(const Session& session, Link link) {
-  return LoadRecord(DeviceOf(session.platform, session.portName), link, session.portName);
+  const std::string device =
+      session.deviceKey.empty() ? DeviceOf(session.platform, session.portName) : session.deviceKey;
+  LoadedRecord loaded = LoadRecord(device, link, session.portName);
+  if (loaded.status != RecordStatus::None) return loaded;
+  // A record kept under another name of this device (the kernel name an
+  // adapter had before, a path that led here): this name takes it over.
+  for (WriteRecord& record : AllRecords(link)) {
+    const std::string recorded = DeviceOf(session.platform, record.device);
+    if (record.device == device || recorded != device) continue;
+    std::string ignored;
+    if (!TakeOverRecord(session, record, ignored)) continue;
+    return {RecordStatus::Found, record, {}};
+  }
+  return loaded;
+}
+
+std::vector<WriteRecord> AllRecords(Link link) {
+  std::vector<WriteRecord> records;
+  for (const std::string& name : StateFileNames("write-", std::string("-") + LinkName(link) + ".txt")) {
+    std::string text;
+    std::string why;
+    WriteRecord record;
+    if (ReadStateFile(name, kMaxRecordSize, text, why) == StateFileRead::Read &&
+        ParseRecord(text, record, why) && record.link == link && !record.device.empty() &&
+        name == RecordName(record.device, link))
+      records.push_back(record);
+  }
+  return records;
+}
+
+bool TakeOverRecord(const Session& session, WriteRecord& record, std::string& reason) {
+  const WriteRecord before = record;
+  record.portName = session.portName;
+  record.device =
+      session.deviceKey.empty() ? DeviceOf(session.platform, session.portName) : session.deviceKey;
+  if (record.device == before.device) return true;
+  if (!SaveRecord(record, reason)) {
+    record = before;
+    return false;
+  }
+  std::string ignored;
+  RemoveRecord(before, ignored);
+  return true;
 }
 
 bool RemoveRecord(const WriteRecord& record, std::string& reason) {

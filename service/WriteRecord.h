@@ -4,9 +4,14 @@
 // exchanges 2 and 3 have read them, and removed only when exchange 6 has been
 // acknowledged; so a write cut anywhere leaves what finishing it needs.
 //
-// One record per device and link, in the per-user state folder (StateFiles.h):
-// the same device reached under two names ("COM1" mapped to it, its path, a
-// link to it) finds the same record. The file is small versioned text, one
+// One record per device and link, in the per-user state folder (StateFiles.h),
+// keyed by the device's stable name: the same device reached under two names
+// ("COM1" mapped to it, its path, a link to it, a bind mount of it, the
+// kernel name a USB adapter got this time) finds the same record, and a
+// record kept under another name of the device is taken over by its stable
+// one. Only one process at a time works on a device's records: the device's
+// lock (HoldDevice) is taken before its record is read and held for as long
+// as the session uses the device. The file is small versioned text, one
 // key=value per line, replaced atomically. A record that cannot be read back
 // whole and consistent is refused, never acted on. Records of the earlier
 // format (version 1, named after the port and always holding the old bytes)
@@ -14,6 +19,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "serial/Platform.h"
 #include "serial/PortHandle.h"
@@ -42,9 +48,19 @@ struct WriteRecord {
 std::string FormatRecord(const WriteRecord& record);
 bool ParseRecord(const std::string& text, WriteRecord& record, std::string& reason);
 
-// The device a port name leads to on `platform`, links resolved (on Windows
-// the port's name in capitals): the key of its records.
+// The device a port name leads to on `platform`, by its stable name: links
+// resolved, then for a character device its /dev/serial/by-id name where it
+// has one, else its node under /dev (on Windows the port's name in
+// capitals). The key of its records and of its lock.
 std::string DeviceOf(const serial::Platform& platform, const std::string& portName);
+
+// Takes the lock of the device `portName` leads to for the session (keeping it
+// when the session holds it already; giving up one of another device first),
+// and notes the device as the session's. Fails with the port in use, naming
+// the holding process, when another process (or another session) holds it. A
+// state folder that cannot hold the lock is no failure here: the write that
+// needs it will refuse to start.
+serial::Status HoldDevice(Session& session, const std::string& portName);
 // The record's file for a device and link (the folder need not exist).
 std::string RecordPath(const std::string& device, Link link);
 
@@ -62,6 +78,12 @@ struct LoadedRecord {
 LoadedRecord LoadRecord(const std::string& device, Link link, const std::string& portName);
 // The record of the session's device.
 LoadedRecord LoadRecord(const Session& session, Link link);
+
+// Every readable record of `link` in the state folder, whatever its device.
+std::vector<WriteRecord> AllRecords(Link link);
+// Moves `record` to the session's device (its port name and device), removing
+// it from where it was; false with a reason when it cannot be saved there.
+bool TakeOverRecord(const Session& session, WriteRecord& record, std::string& reason);
 
 // Removes the record (of either format); a record that is not there counts as removed.
 bool RemoveRecord(const WriteRecord& record, std::string& reason);

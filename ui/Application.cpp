@@ -29,6 +29,25 @@ extern "C" void NoteTerminationSignal(int) {
 }  // namespace
 #endif
 
+namespace {
+bool gSessionEnding = false;
+}  // namespace
+
+void EndSession() {
+  // The session that ends is the event loop's: once it has returned, a new
+  // one (a test's next) starts afresh.
+  static const bool resetsOnQuit = [] {
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { gSessionEnding = false; });
+    return true;
+  }();
+  static_cast<void>(resetsOnQuit);
+  gSessionEnding = true;
+  QApplication::closeAllWindows();
+  QCoreApplication::quit();
+}
+
+bool SessionEnding() { return gSessionEnding; }
+
 QString StandardErrorText(const QString& message) {
   if (!message.isEmpty() && message.back().isLetterOrNumber()) return message + u'.';
   return message;
@@ -85,8 +104,7 @@ void Application::quitOnTerminationSignals() {
     char drained[16];
     while (::read(gSignalPipe[0], drained, sizeof drained) > 0) {
     }
-    closeAllWindows();
-    quit();
+    EndSession();
   });
   struct sigaction action {};
   action.sa_handler = NoteTerminationSignal;

@@ -33,6 +33,14 @@ void ShowStandardError(MessageBoxes& boxes, const QString& message);
 // The standard error box for an error that escaped a handler.
 void ShowStandardError(MessageBoxes& boxes, const std::exception& error);
 
+// Ends the program's session as a request to close its windows does: notes
+// that it is ending, closes every window (a box open meanwhile closes without
+// an answer) and ends the event loop. From then on SessionEnding() is true,
+// and no command starts another exchange sequence or takes a box closed so
+// for an answer.
+void EndSession();
+bool SessionEnding();
+
 // Runs `handler`; a std::exception escaping it ends it and is shown in the
 // standard error box.
 void RunHandler(MessageBoxes& boxes, const std::function<void()>& handler);

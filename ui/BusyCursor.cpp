@@ -7,19 +7,16 @@ namespace kkm::ui {
 
 namespace {
 bool cursorUp = false;
-bool ownerAlive = false;
 }  // namespace
 
 BusyCursor::BusyCursor() {
-  if (ownerAlive) return;
-  owner_ = ownerAlive = cursorUp = true;
+  if (cursorUp) return;
+  owner_ = cursorUp = true;
   QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
 }
 
 BusyCursor::~BusyCursor() {
-  if (!owner_) return;
-  end();
-  ownerAlive = false;
+  if (owner_) end();
 }
 
 void BusyCursor::end() {

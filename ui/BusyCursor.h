@@ -1,8 +1,10 @@
 #pragma once
-// The wait cursor over the whole application while a command blocks. The
-// first BusyCursor alive sets it; it goes when that one ends or when a box is
-// about to open (BusyCursor::end()), whichever comes first, so the operator
-// never reads a box under a wait cursor. Nested ones change nothing.
+// The wait cursor over the whole application while a command blocks. A
+// BusyCursor made while the cursor is not up sets it; it goes when that one
+// ends or when a box is about to open (BusyCursor::end()), whichever comes
+// first, so the operator never reads a box under a wait cursor. One made
+// while the cursor is up changes nothing; one made after a box took it away
+// (the exchanges that follow an answer) sets it again.
 
 namespace kkm::ui {
 

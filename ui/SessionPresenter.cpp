@@ -94,7 +94,7 @@ void SessionPresenter::setUpInterface() {
   // leaves them as they were.
   if (connected) {
     mainForm_.ButtonEnabled();
-    finishInterruptedWrite();
+    if (!SessionEnding()) finishInterruptedWrite();
   } else if (initCom_.attemptRan()) {
     mainForm_.ButtonDisabled();
   }
@@ -163,13 +163,22 @@ void SessionPresenter::write() {
     }
     return;
   }
-  // A cut write on this device and link is settled first.
-  const Settled settled = settleInterruptedWrite(link, service::NetworkNumberByte(*number));
-  if (settled == Settled::Kept) {
-    mainForm_.ButtonEnabled();
-    return;
+  // A cut write on this device and link is settled first; so is one that the
+  // register shows although its record was kept under another name (the
+  // write, refused before exchange 4, has moved it to this device).
+  const std::uint8_t newByte = service::NetworkNumberByte(*number);
+  for (bool firstRound : {true, false}) {
+    const Settled settled = settleInterruptedWrite(link, newByte);
+    if (settled == Settled::Kept) mainForm_.ButtonEnabled();
+    if (settled != Settled::Cleared || SessionEnding()) return;
+    BusyCursor writing;
+    mainForm_.paintCommandsDisabled();
+    const service::WriteResult result = service::WriteNetworkNumber(session_, link, *number);
+    if (!firstRound || result.refused != service::WriteRefusal::RecordPending) {
+      reportWrite(link, result);
+      return;
+    }
   }
-  if (settled == Settled::Cleared) reportWrite(link, service::WriteNetworkNumber(session_, link, *number));
 }
 
 void SessionPresenter::reportWrite(Link link, const service::WriteResult& result) {
@@ -198,7 +207,8 @@ void SessionPresenter::finishInterruptedWrite() {
 }
 
 bool SessionPresenter::offerDiscard(const std::string& text, const service::WriteRecord& record) {
-  if (!boxes_.askWarning(Utf8(text + "\n" + service::kDiscardQuestionText), kCommandTitle)) return false;
+  if (!boxes_.askWarning(Utf8(text + "\n" + service::kDiscardQuestionText), kCommandTitle) || SessionEnding())
+    return false;
   const service::WriteResult discarded = service::DiscardRecord(session_, record);
   for (const serial::Failure& warning : discarded.warnings) warn(serial::DescribeFailure(warning));
   if (discarded.written()) return true;
@@ -245,14 +255,20 @@ SessionPresenter::Settled SessionPresenter::settleInterruptedWrite(Link link,
       break;
   }
   BusyCursor::end();
-  if (!boxes_.ask(Utf8(service::FinishQuestionText(number)), kCommandTitle)) {
+  const bool finish = boxes_.ask(Utf8(service::FinishQuestionText(number)), kCommandTitle);
+  // A box closed because the program ends is no answer.
+  if (SessionEnding()) return Settled::Kept;
+  if (!finish) {
     if (newByte) show(Utf8(service::NeitherWrittenText(number)), kCommandTitle, MessageBoxes::Icon::Warning);
     return Settled::Kept;
   }
   BusyCursor finishing;
+  mainForm_.paintCommandsDisabled();
   const service::WriteResult result = service::FinishInterruptedWrite(session_, link, record, check);
   reportWrite(link, result);
-  // The new write goes on after a finish, unless the finish wrote what it would write.
+  // The new write goes on after a finish, unless the finish wrote what it
+  // would write or the program is ending.
+  if (SessionEnding()) return Settled::Reported;
   if (result.written() && newByte && *newByte != record.newByte) return Settled::Cleared;
   return Settled::Reported;
 }

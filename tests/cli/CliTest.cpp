@@ -540,8 +540,26 @@ const FinishCase kFinishCases[] = {
      "Прерванная запись сетевого номера 45 относится к другой ККМ (сетевой номер 01); сведения о ней "
      "сохранены.\n",
      true},
-    {"Discarded", nullptr, kExitDone, "", "Сведения о прерванной записи сетевого номера 45 удалены.\n", false,
+    // A register fresh from the factory in its place: number 01 everywhere, the record is not its own.
+    {"FreshRegisterInItsPlace",
+     [](sim::CashRegister& r) { r.nonVolatile()[0x073E] = r.dataMemory()[sim::kWorkingNumberCell] = 0xFE; },
+     kExitOtherRegister, "",
+     "Прерванная запись сетевого номера 45 относится к другой ККМ (сетевой номер 01); сведения о ней "
+     "сохранены.\n",
      true},
+    // A record is discarded only where its write can no longer be finished.
+    {"DiscardRefusedWhileFinishable", nullptr, kExitRecordKept, "",
+     "Сведения о прерванной записи сетевого номера 45 не удалены: запись можно завершить "
+     "(kkm-netnum-cli finish --port COM1 --link cpu)\n",
+     true, true},
+    {"DiscardedAfterChange", [](sim::CashRegister& r) { r.nonVolatile()[0x0740] = 0x11; }, kExitDone, "",
+     "Сведения о прерванной записи сетевого номера 45 удалены.\n", false, true},
+    {"DiscardRefusedOnAnotherRegister",
+     [](sim::CashRegister& r) { r.nonVolatile()[0x073E] = r.dataMemory()[sim::kWorkingNumberCell] = 0xFE; },
+     kExitOtherRegister, "",
+     "Прерванная запись сетевого номера 45 относится к другой ККМ (сетевой номер 01); сведения о ней "
+     "сохранены.\n",
+     true, true},
 };
 
 class CliFinish : public ::testing::TestWithParam<FinishCase> {

@@ -153,9 +153,14 @@ class PortVanishingOnPty : public ::testing::TestWithParam<PtyCase> {
   ~PortVanishingOnPty() override { unsetenv("KKM_COM1"); }
 
   // The device of the link, fresh for every server: a new server starts its
-  // clock at zero, and the board's processor must not be ahead of it.
-  sim::LineDevice& device(Link link) {
+  // clock at zero, and the board's processor must not be ahead of it. An
+  // adapter pulled and put back leaves the register powered: its data memory
+  // stays as the cut left it.
+  sim::LineDevice& device(Link link, bool powerCut = true) {
+    auto& data = register_.dataMemory();
+    const std::uint8_t working = data[sim::kWorkingNumberCell], lineAddress = data[sim::kLineAddressCell];
     register_.powerUp();
+    if (!powerCut) data[sim::kWorkingNumberCell] = working, data[sim::kLineAddressCell] = lineAddress;
     if (link == Link::Processor) return register_;
     board_ = std::make_unique<sim::kia::KiaBoard>(register_.dataMemory(), register_.nonVolatile());
     return *board_;
@@ -231,7 +236,7 @@ TEST_P(PortVanishingOnPty, TheOperationFailsInTimeAndTheToolConnectsOnceThePortI
 
   // 5. Back at the same path: connect and read as before.
   boxes_.boxes.clear();
-  FaultTap healthy(device(link));
+  FaultTap healthy(device(link, false));
   PtyPort back(path_, link, healthy);
   ASSERT_TRUE(ConnectPatiently(rig, link, healthy, boxes_));
   // A write cut there is offered for finishing at once, and "Да" finishes it.

@@ -152,33 +152,47 @@ INSTANTIATE_TEST_SUITE_P(Rows, CutWrite,
                          CutRowName);
 
 // Which memory contents allow finishing: the decision over every pairing of
-// the number cell and the checksum cell with the record's bytes.
+// the number cell and the checksum cell with the record's bytes, and whether
+// the working copy shows that exchange 1 reached this register.
 TEST_F(FinishTest, TheMemoryDecidesWhetherTheWriteCanBeFinished) {
   const WriteRecord record = expectedRecord();
   const std::uint8_t other = 0x5A;
+  const std::uint8_t fresh = 0xFE;  // a register fresh from the factory: number 01 everywhere
   struct Row {
-    std::uint8_t number, checksum;
+    std::uint8_t number, checksum, working;
     InterruptedWrite found;
   };
   const Row rows[] = {
-      {record.numberOld, record.checksumOld, InterruptedWrite::Untouched},
-      {kB, record.checksumOld, InterruptedWrite::Finishable},
-      {kB, record.checksumNew(), InterruptedWrite::Finishable},
-      {kB, other, InterruptedWrite::Changed},
-      {record.numberOld, record.checksumNew(), InterruptedWrite::Changed},
-      {other, record.checksumOld, InterruptedWrite::Changed},
-      {other, other, InterruptedWrite::Changed},
+      {record.numberOld, record.checksumOld, kB, InterruptedWrite::Untouched},
+      {record.numberOld, record.checksumOld, fresh, InterruptedWrite::OtherRegister},
+      {kB, record.checksumOld, fresh, InterruptedWrite::Finishable},
+      {kB, record.checksumNew(), kB, InterruptedWrite::Finishable},
+      {kB, other, kB, InterruptedWrite::Changed},
+      {kB, other, fresh, InterruptedWrite::OtherRegister},
+      {record.numberOld, record.checksumNew(), kB, InterruptedWrite::Changed},
+      {other, record.checksumOld, kB, InterruptedWrite::Changed},
+      {other, other, fresh, InterruptedWrite::OtherRegister},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(testing::Message() << std::hex << int(row.number) << "/" << int(row.checksum));
+    SCOPED_TRACE(testing::Message() << std::hex << int(row.number) << "/" << int(row.checksum) << "/"
+                                    << int(row.working));
     std::string reason;
     ASSERT_TRUE(SaveRecord(record, reason)) << reason;
     register_.nonVolatile()[kEepromNumberAddress] = row.number;
     register_.nonVolatile()[kEepromChecksumAddress] = row.checksum;
+    register_.dataMemory()[sim::kWorkingNumberCell] = row.working;
     Session session(platform_);
     ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
-    EXPECT_EQ(CheckInterruptedWrite(session, Link::Processor, record).state, row.found);
+    const InterruptedCheck check = CheckInterruptedWrite(session, Link::Processor, record);
+    EXPECT_EQ(check.state, row.found);
     EXPECT_TRUE(recordExists()) << "looking changes nothing";
+    // Another register is never written to, whatever finishing is asked.
+    if (row.found == InterruptedWrite::OtherRegister) {
+      register_.clearLog();
+      EXPECT_EQ(FinishInterruptedWrite(session, Link::Processor, record, check).refused,
+                WriteRefusal::RecordPending);
+      EXPECT_TRUE(register_.log().empty());
+    }
   }
   // The record of another register on the port (line address 05) is not its:
   // nothing is read or written for it.
@@ -202,7 +216,7 @@ TEST_F(FinishTest, AFinishThatFailsKeepsTheRecord) {
   const InterruptedCheck check = CheckInterruptedWrite(session, Link::Processor, record);
   ASSERT_EQ(check.state, InterruptedWrite::Finishable);
   register_.faultOnCommand(kWriteByte, RegisterFault::Silent);
-  EXPECT_EQ(FinishInterruptedWrite(session, Link::Processor, record, check).failedExchange, 6);
+  EXPECT_EQ(FinishInterruptedWrite(session, Link::Processor, record, check).failedExchange, 1);
   EXPECT_TRUE(recordExists());
   EXPECT_EQ(session.registerAddress, 0xFE);
 }

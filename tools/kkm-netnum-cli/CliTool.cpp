@@ -35,6 +35,7 @@ using service::Link;
 constexpr const char* kProgram = "kkm-netnum-cli";
 constexpr int kMaxComPort = 255;
 constexpr const char* kConflictText = "конфликт: несколько ККМ отвечают на этот адрес";
+constexpr const char* kNonVolatileUntouchedText = "Энергонезависимая память ККМ не изменялась.";
 
 // The result of one command, whichever way it is printed.
 struct Outcome {
@@ -126,6 +127,19 @@ bool ConnectFor(service::Session& session, const std::string& port, Link link, O
   return false;
 }
 
+// Holds the port's device against other processes before its record is read;
+// a device another process holds fills `outcome` as a port in use.
+bool HoldFor(service::Session& session, const std::string& port, Outcome& outcome) {
+  session.portName = port;
+  const serial::Status held = service::HoldDevice(session, port);
+  if (held) return true;
+  outcome.failure = held.failure();
+  outcome.exitCode = kExitPortUnavailable;
+  outcome.outcome = "port_unavailable";
+  outcome.message = service::kPortUnavailableText;
+  return false;
+}
+
 // A read exchange that went unanswered.
 Outcome ReadFailed(Link link, Outcome& outcome) {
   outcome.exitCode = kExitNoContact;
@@ -176,8 +190,7 @@ void ReportWrite(const service::Session& session, const std::string& port, Link 
       outcome.outcome = "record_pending";
       outcome.message = "Предыдущая запись сетевого номера через " + port +
                         " была прервана; новая запись не начата. Сначала завершите прерванную: " +
-                        FinishCommand(port, link) +
-                        " (или откажитесь от неё: " + FinishCommand(port, link, " --discard") + ")";
+                        FinishCommand(port, link);
       return;
     case service::WriteRefusal::RecordUnusable:
       outcome.exitCode = kExitRecordUnusable;
@@ -188,7 +201,7 @@ void ReportWrite(const service::Session& session, const std::string& port, Link 
     case service::WriteRefusal::NoRecord:
       outcome.exitCode = kExitNoRecord;
       outcome.outcome = "no_record_possible";
-      outcome.message = service::kNoRecordText;
+      outcome.message = std::string(service::kNoRecordText) + "\n" + kNonVolatileUntouchedText;
       return;
   }
   if (result.written()) {
@@ -211,9 +224,12 @@ void ReportWrite(const service::Session& session, const std::string& port, Link 
 Outcome Write(service::Session& session, const std::string& port, Link link, int number) {
   Outcome outcome;
   const std::uint8_t b = service::NetworkNumberByte(number);
-  // A write that may not start sends nothing at all, not even the connection's bytes.
-  const service::WriteResult bar =
-      service::WriteOnTopOf(service::LoadRecord(service::DeviceOf(session.platform, port), link, port));
+  // A write that may not start sends nothing at all, not even the connection's
+  // bytes: the device is held, the state folder usable and no record in the way.
+  if (!HoldFor(session, port, outcome)) return outcome;
+  service::WriteResult bar = service::WriteOnTopOf(service::LoadRecord(session, link));
+  if (std::string reason; bar.refused == service::WriteRefusal::None && !service::PrepareStateFolder(reason))
+    bar = {0, service::StateFileFailure(std::move(reason)), service::WriteRefusal::NoRecord};
   if (bar.refused != service::WriteRefusal::None) {
     ReportWrite(session, port, link, b, bar, outcome);
     return outcome;
@@ -240,48 +256,64 @@ void WarnOfRecord(const service::Session& session, const std::string& port, Link
     err << "Внимание: " << service::kUnusableRecordText << ": " << loaded.reason << '\n';
 }
 
-Outcome Finish(service::Session& session, const std::string& port, Link link, bool discard) {
+// Gives the record up, with a history line; `record` is the one found, or for
+// a damaged one its port, device and link.
+Outcome Discard(service::Session& session, const service::WriteRecord& record, bool damaged) {
   Outcome outcome;
-  const std::string device = service::DeviceOf(session.platform, port);
-  const service::LoadedRecord loaded = service::LoadRecord(device, link, port);
-  if (loaded.status == service::RecordStatus::None) {
-    outcome.outcome = "no_record";
-    outcome.message = "Прерванной записи сетевого номера через " + port + " нет.";
-    return outcome;
-  }
-  if (discard) {
-    service::WriteRecord record = loaded.record;
-    if (loaded.status == service::RecordStatus::Unusable) record = {port, device, link};
-    const service::WriteResult discarded = service::DiscardRecord(session, record);
-    outcome.warnings = discarded.warnings;
-    if (!discarded.written()) {
-      outcome.exitCode = kExitRecordUnusable;
-      outcome.outcome = "record_unusable";
-      outcome.message = "Сведения о прерванной записи сетевого номера не удалены";
-      outcome.failure = discarded.failure;
-      return outcome;
-    }
-    outcome.outcome = "discarded";
-    outcome.message = loaded.status == service::RecordStatus::Found
-                          ? "Сведения о прерванной записи сетевого номера " +
-                                service::RecordedNumberText(record) + " удалены."
-                          : "Повреждённые сведения о прерванной записи сетевого номера удалены.";
-    return outcome;
-  }
-  if (loaded.status == service::RecordStatus::Unusable) {
+  const service::WriteResult discarded = service::DiscardRecord(session, record);
+  outcome.warnings = discarded.warnings;
+  if (!discarded.written()) {
     outcome.exitCode = kExitRecordUnusable;
     outcome.outcome = "record_unusable";
-    outcome.message = std::string(service::kUnusableRecordText) +
-                      "\nУдалить их: " + FinishCommand(port, link, " --discard");
-    outcome.failure = service::UnusableRecordFailure(loaded.reason);
+    outcome.message = "Сведения о прерванной записи сетевого номера не удалены";
+    outcome.failure = discarded.failure;
     return outcome;
   }
-  const service::WriteRecord& record = loaded.record;
+  outcome.outcome = "discarded";
+  outcome.message = damaged ? "Повреждённые сведения о прерванной записи сетевого номера удалены."
+                            : "Сведения о прерванной записи сетевого номера " +
+                                  service::RecordedNumberText(record) + " удалены.";
+  return outcome;
+}
+
+// With no record under the port's device: the record of another name (a
+// restarted adapter, another path) whose write this register's memory shows.
+// Connects only when there is such a record to look for.
+enum class Search { NoRecord, Found, Failed };
+Search FindRecordOnRegister(service::Session& session, const std::string& port, Link link,
+                            service::WriteRecord& found, service::InterruptedCheck& check, Outcome& outcome) {
+  std::vector<service::WriteRecord> candidates = service::AllRecords(link);
+  std::erase_if(candidates, [](const service::WriteRecord& r) { return !r.oldKnown; });
+  if (candidates.empty()) return Search::NoRecord;
+  if (!ConnectFor(session, port, link, outcome)) return Search::Failed;
+  for (service::WriteRecord& candidate : candidates) {
+    check = service::CheckInterruptedWrite(session, link, candidate);
+    if (!check.ok) {
+      outcome.failure = check.failure;
+      ReadFailed(link, outcome);
+      return Search::Failed;
+    }
+    if (check.state != service::InterruptedWrite::Finishable &&
+        check.state != service::InterruptedWrite::Untouched)
+      continue;
+    if (std::string reason; !service::TakeOverRecord(session, candidate, reason)) {
+      ReportWrite(session, port, link, candidate.newByte,
+                  {0, service::StateFileFailure(std::move(reason)), service::WriteRefusal::NoRecord},
+                  outcome);
+      return Search::Failed;
+    }
+    found = candidate;
+    return Search::Found;
+  }
+  return Search::NoRecord;
+}
+
+// What the register shows decides: finish, refuse, or (with --discard and
+// only for memory changed since) give the record up.
+Outcome Settle(service::Session& session, const std::string& port, Link link, bool discard,
+               const service::WriteRecord& record, const service::InterruptedCheck& check) {
+  Outcome outcome;
   const std::string number = service::RecordedNumberText(record);
-  if (!ConnectFor(session, port, link, outcome)) return outcome;
-  const service::InterruptedCheck check = service::CheckInterruptedWrite(session, link, record);
-  outcome.failure = check.failure;
-  if (!check.ok) return ReadFailed(link, outcome);
   switch (check.state) {
     case service::InterruptedWrite::OtherRegister:
       outcome.exitCode = kExitOtherRegister;
@@ -289,6 +321,7 @@ Outcome Finish(service::Session& session, const std::string& port, Link link, bo
       outcome.message = service::OtherRegisterText(number, record.registerAddress);
       break;
     case service::InterruptedWrite::Changed:
+      if (discard) return Discard(session, record, false);
       outcome.exitCode = kExitMemoryChanged;
       outcome.outcome = "memory_changed";
       outcome.message = service::MemoryChangedText(number) +
@@ -296,11 +329,56 @@ Outcome Finish(service::Session& session, const std::string& port, Link link, bo
       break;
     case service::InterruptedWrite::Untouched:
     case service::InterruptedWrite::Finishable:
+      if (discard) {
+        outcome.exitCode = kExitRecordKept;
+        outcome.outcome = "record_kept";
+        outcome.message = "Сведения о прерванной записи сетевого номера " + number +
+                          " не удалены: запись можно завершить (" + FinishCommand(port, link) + ")";
+        break;
+      }
       ReportWrite(session, port, link, record.newByte,
                   service::FinishInterruptedWrite(session, link, record, check), outcome);
       break;
   }
   return outcome;
+}
+
+Outcome Finish(service::Session& session, const std::string& port, Link link, bool discard) {
+  Outcome outcome;
+  if (!HoldFor(session, port, outcome)) return outcome;
+  const service::LoadedRecord loaded = service::LoadRecord(session, link);
+  // 1. A damaged record is never acted on; the operator may give it up.
+  if (loaded.status == service::RecordStatus::Unusable) {
+    if (discard) return Discard(session, {port, session.deviceKey, link}, true);
+    outcome.exitCode = kExitRecordUnusable;
+    outcome.outcome = "record_unusable";
+    outcome.message = std::string(service::kUnusableRecordText) +
+                      "\nУдалить их: " + FinishCommand(port, link, " --discard");
+    outcome.failure = service::UnusableRecordFailure(loaded.reason);
+    return outcome;
+  }
+  // 2. A write cut before exchange 4 left nothing non-volatile to protect.
+  if (discard && loaded.status == service::RecordStatus::Found && !loaded.record.oldKnown)
+    return Discard(session, loaded.record, false);
+  // 3. The register on the port, and what its memory shows of the record.
+  service::WriteRecord record = loaded.record;
+  service::InterruptedCheck check;
+  if (loaded.status == service::RecordStatus::None) {
+    const Search search = FindRecordOnRegister(session, port, link, record, check, outcome);
+    if (search == Search::Failed) return outcome;
+    if (search == Search::NoRecord) {
+      outcome = {};
+      outcome.outcome = "no_record";
+      outcome.message = "Прерванной записи сетевого номера через " + port + " нет.";
+      return outcome;
+    }
+  } else {
+    if (!ConnectFor(session, port, link, outcome)) return outcome;
+    check = service::CheckInterruptedWrite(session, link, record);
+    outcome.failure = check.failure;
+    if (!check.ok) return ReadFailed(link, outcome);
+  }
+  return Settle(session, port, link, discard, record, check);
 }
 
 // The service history, oldest first: as it is stored (one JSON object a

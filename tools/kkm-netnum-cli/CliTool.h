@@ -7,6 +7,7 @@
 //                                                        finishes a write cut on this port's
 //                                                        device and link, without asking;
 //                                                        --discard gives its record up instead
+//                                                        where the write can no longer be finished
 //   history [--json]                                     the service history, newest last
 //   scan  --port PORT [--json]                           every register on the line:
 //                                                         "01  0xFE  1.0.5" per register,
@@ -43,10 +44,12 @@ inline constexpr int kExitWrongFirmware = 5;
 inline constexpr int kExitPartlyWritten = 6;   // a write stopped at exchanges 2..5
 inline constexpr int kExitMemoryChanged = 7;   // finish: the memory changed since; not finished
 inline constexpr int kExitRecordUnusable = 8;  // write, finish: the record is damaged; not acted on
-inline constexpr int kExitRecordPending = 9;   // write: a cut write is to be finished (or discarded) first
+inline constexpr int kExitRecordPending = 9;   // write: a cut write is to be finished first
 // 10 and 11: a taken number, a scan conflict (SharedLine.h).
-inline constexpr int kExitNoRecord = 12;  // write: the record cannot be saved, nothing sent; history: unreadable
+inline constexpr int kExitNoRecord =
+    12;  // write: the record cannot be saved, nothing sent; history: unreadable
 inline constexpr int kExitOtherRegister = 13;  // finish: the record is another register's; kept
+inline constexpr int kExitRecordKept = 14;     // finish --discard: the write can still be finished; kept
 
 // `errIsTerminal`: `err` is a terminal, where a scan or a write shows its
 // progress (addresses or exchanges done) unless --json or "--trace -" is given.
