@@ -12,16 +12,22 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <string_view>
+#include <thread>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "serial/Platform.h"
+#include "service/History.h"
 #include "service/NetworkNumber.h"
 #include "service/Session.h"
 #include "service/WriteRecord.h"
 #include "sim/cashreg/CashRegister.h"
+#include "sim/kia/KiaBoard.h"
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
 #include "tests/support/FaultTap.h"
@@ -44,6 +50,9 @@ class FinishTest : public ::testing::Test {
   void SetUp() override {
     platform_.addPort("COM1", line_);
     line_.attach(tap_);
+    platform_.addPort("COM2", line_);
+    kiaPlatform_.addPort("KIA", kiaLine_);
+    kiaLine_.attach(board_);
     numberOld_ = register_.nonVolatile()[kEepromNumberAddress];
     checksumOld_ = register_.nonVolatile()[kEepromChecksumAddress];
   }
@@ -74,6 +83,10 @@ class FinishTest : public ::testing::Test {
   sim::VirtualPlatform platform_{line_};
   sim::CashRegister register_{1};
   test::FaultTap tap_{register_};
+  // The same register's memories behind a KIA board on a line of its own.
+  sim::VirtualLine kiaLine_;
+  sim::VirtualPlatform kiaPlatform_{kiaLine_};
+  sim::kia::KiaBoard board_{register_.dataMemory(), register_.nonVolatile()};
   std::uint8_t numberOld_ = 0;
   std::uint8_t checksumOld_ = 0;
 };
@@ -173,27 +186,32 @@ TEST_F(FinishTest, TheMemoryDecidesWhetherTheWriteCanBeFinished) {
       {other, record.checksumOld, kB, InterruptedWrite::Changed},
       {other, other, fresh, InterruptedWrite::OtherRegister},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(testing::Message() << std::hex << int(row.number) << "/" << int(row.checksum) << "/"
-                                    << int(row.working));
-    std::string reason;
-    ASSERT_TRUE(SaveRecord(record, reason)) << reason;
-    register_.nonVolatile()[kEepromNumberAddress] = row.number;
-    register_.nonVolatile()[kEepromChecksumAddress] = row.checksum;
-    register_.dataMemory()[sim::kWorkingNumberCell] = row.working;
-    Session session(platform_);
-    ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
-    const InterruptedCheck check = CheckInterruptedWrite(session, Link::Processor, record);
-    EXPECT_EQ(check.state, row.found);
-    EXPECT_TRUE(recordExists()) << "looking changes nothing";
-    // Another register is never written to, whatever finishing is asked.
-    if (row.found == InterruptedWrite::OtherRegister) {
-      register_.clearLog();
-      EXPECT_EQ(FinishInterruptedWrite(session, Link::Processor, record, check).refused,
-                WriteRefusal::RecordPending);
-      EXPECT_TRUE(register_.log().empty());
+  for (const Link link : {Link::Processor, Link::Kia})
+    for (const Row& row : rows) {
+      SCOPED_TRACE(testing::Message() << LinkName(link) << " " << std::hex << int(row.number) << "/"
+                                      << int(row.checksum) << "/" << int(row.working));
+      const char* port = link == Link::Processor ? "COM1" : "KIA";
+      WriteRecord recorded = record;
+      recorded.portName = recorded.device = port;
+      recorded.link = link;
+      std::string reason;
+      ASSERT_TRUE(SaveRecord(recorded, reason)) << reason;
+      register_.nonVolatile()[kEepromNumberAddress] = row.number;
+      register_.nonVolatile()[kEepromChecksumAddress] = row.checksum;
+      register_.dataMemory()[sim::kWorkingNumberCell] = row.working;
+      Session session(link == Link::Processor ? static_cast<serial::Platform&>(platform_) : kiaPlatform_);
+      ASSERT_TRUE(Connect(session, port, link).connected());
+      const InterruptedCheck check = CheckInterruptedWrite(session, link, recorded);
+      EXPECT_EQ(check.state, row.found);
+      EXPECT_EQ(LoadRecord(session, link).record, recorded) << "looking changes nothing";
+      // Another register is never written to, whatever finishing is asked.
+      if (row.found == InterruptedWrite::OtherRegister) {
+        const Places before = places();
+        EXPECT_EQ(FinishInterruptedWrite(session, link, recorded, check).refused,
+                  WriteRefusal::RecordPending);
+        EXPECT_EQ(places(), before);
+      }
     }
-  }
   // The record of another register on the port (line address 05) is not its:
   // nothing is read or written for it.
   WriteRecord another = record;
@@ -221,6 +239,60 @@ TEST_F(FinishTest, AFinishThatFailsKeepsTheRecord) {
   EXPECT_EQ(session.registerAddress, 0xFE);
 }
 
+// A register half-written through another name of its port (an adapter back
+// under another kernel name) is recognised by its memory before exchange 4:
+// the record moves to this name, the write stops, and finishing puts every
+// place right, the working copy the refused write changed included.
+TEST_F(FinishTest, AHalfWrittenRegisterIsKnownByItsMemoryUnderAnyName) {
+  {
+    Session session(platform_);
+    ASSERT_TRUE(Connect(session, "COM2", Link::Processor).connected());
+    tap_.arm({5, true, {}, {}});
+    ASSERT_EQ(WriteNetworkNumber(session, Link::Processor, kNumber).failedExchange, 5);
+  }
+  tap_.arm({});
+  Session session(platform_);
+  ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
+  const WriteResult refused = WriteNetworkNumber(session, Link::Processor, 17);
+  EXPECT_EQ(refused.refused, WriteRefusal::RecordPending);
+  EXPECT_EQ(register_.nonVolatile()[kEepromNumberAddress], kB) << "exchange 4 not sent";
+  EXPECT_EQ(register_.nonVolatile()[kEepromChecksumAddress], checksumOld_);
+  EXPECT_EQ(LoadRecord("COM2", Link::Processor, "COM2").status, RecordStatus::None);
+  const LoadedRecord moved = LoadRecord(session, Link::Processor);
+  ASSERT_EQ(moved.status, RecordStatus::Found);
+  const InterruptedCheck check = CheckInterruptedWrite(session, Link::Processor, moved.record);
+  ASSERT_EQ(check.state, InterruptedWrite::Finishable);
+  EXPECT_TRUE(FinishInterruptedWrite(session, Link::Processor, moved.record, check).written());
+  EXPECT_EQ(places(), complete());
+  EXPECT_FALSE(recordExists());
+}
+
+#ifndef _WIN32  // Windows folders do not refuse files so
+// A record that cannot be completed before exchange 4 ends the write as a
+// refusal: nothing non-volatile sent, the first record kept, and the write
+// can be made again once the folder takes files.
+TEST_F(FinishTest, ARecordThatCannotBeCompletedStopsTheWriteBeforeExchange4) {
+  namespace fs = std::filesystem;
+  const std::string folder = test::StateHome() + "/kkm-netnum";
+  Session session(platform_);
+  ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
+  const Places before = places();
+  tap_.arm({3, false, [&] { fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec); }, {}});
+  const WriteResult result = WriteNetworkNumber(session, Link::Processor, kNumber);
+  tap_.arm({});
+  fs::permissions(folder, fs::perms::owner_all);
+  EXPECT_EQ(result.refused, WriteRefusal::NoRecord);
+  EXPECT_EQ(result.failedExchange, 0);
+  EXPECT_EQ(places().stored, before.stored);
+  EXPECT_EQ(places().checksum, before.checksum);
+  const LoadedRecord kept = LoadRecord(session, Link::Processor);
+  ASSERT_EQ(kept.status, RecordStatus::Found);
+  EXPECT_FALSE(kept.record.oldKnown);
+  EXPECT_TRUE(WriteNetworkNumber(session, Link::Processor, kNumber).written());
+  EXPECT_EQ(places(), complete());
+}
+#endif
+
 TEST_F(FinishTest, AWriteDoesNotStartWithoutItsRecord) {
   namespace fs = std::filesystem;
   const std::string home = test::StateHome() + "/home";
@@ -239,10 +311,16 @@ TEST_F(FinishTest, AWriteDoesNotStartWithoutItsRecord) {
          fs::create_directories(folder),
              fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
        }},
+      {"another user's",
+       [&] { fs::create_directories(folder), (void)::chown(folder.c_str(), 65534, 65534); }},
 #endif
   };
   for (const auto& [name, prepare] : states) {
     SCOPED_TRACE(name);
+#ifndef _WIN32
+    if (std::string_view(name) == "another user's" && ::geteuid() != 0)
+      continue;  // only root gives folders away
+#endif
     prepare();
     test::PointStateHomeAt(home);
     Session session(platform_);
@@ -276,9 +354,29 @@ TEST_F(FinishTest, PlantedLinksAndFifosNeitherRedirectNorBlock) {
   EXPECT_TRUE(written.written());
   ASSERT_EQ(written.warnings.size(), 1u);
   EXPECT_NE(written.warnings[0].detail.find("history.jsonl"), std::string::npos);
+  std::string reason;
+  // A FIFO with a reader in the history's place: refused, never written to.
+  fs::remove(folder + "/history.jsonl");
+  ASSERT_EQ(::mkfifo((folder + "/history.jsonl").c_str(), 0600), 0);
+  const int reader = ::open((folder + "/history.jsonl").c_str(), O_RDONLY | O_NONBLOCK);
+  const WriteResult again = WriteNetworkNumber(session, Link::Processor, kNumber);
+  char byte = 0;
+  EXPECT_EQ(::read(reader, &byte, 1), 0) << "nothing came through the FIFO";
+  ::close(reader);
+  EXPECT_TRUE(again.written());
+  ASSERT_EQ(again.warnings.size(), 1u);
+  // The record is replaced as a whole: a hard link to the old file keeps the old text.
+  ASSERT_TRUE(SaveRecord(expectedRecord(), reason)) << reason;
+  fs::create_hard_link(record, record + ".old");
+  WriteRecord changed = expectedRecord();
+  changed.newByte = NetworkNumberByte(17);
+  ASSERT_TRUE(SaveRecord(changed, reason)) << reason;
+  std::ifstream old(record + ".old");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), FormatRecord(expectedRecord()));
+  fs::remove(record + ".old");
+  fs::remove(record);
   // The record's own name through a link: replaced as a whole, never written through.
   fs::create_symlink(target, record);
-  std::string reason;
   ASSERT_TRUE(SaveRecord(expectedRecord(), reason)) << reason;
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(record)));
   std::ifstream in(target);
@@ -378,6 +476,69 @@ TEST(WriteRecordFile, AnUnusableFileIsReportedNotActedOn) {
   WriteRecord other{"COM2", "COM2", Link::Processor, 0xFE, 0xBA, true, 0xFE, 0x37};
   std::ofstream(path) << FormatRecord(other);
   EXPECT_EQ(LoadRecord("COM1", Link::Processor, "COM1").status, RecordStatus::Unusable);
+  // Under a port's name only a record of the earlier format counts: a current
+  // one there is the record of the device of that name.
+  other = {"COM1", "COM1", Link::Processor, 0xFE, 0xBA, true, 0xFE, 0x37};
+  std::ofstream(path) << FormatRecord(other);
+  EXPECT_EQ(LoadRecord("/dev/ttyS0", Link::Processor, "COM1").status, RecordStatus::None);
+}
+
+// The service history: rotated exactly at its size, read oldest first,
+// refused rather than read as empty, and never losing a line or a generation
+// to a second writer.
+TEST(HistoryFile, RotatesAtItsSizeAndKeepsEveryLine) {
+  namespace fs = std::filesystem;
+  const std::string folder = test::StateHome() + "/kkm-netnum";
+  const std::string current = folder + "/" + kHistoryFile, older = folder + "/" + kOlderHistoryFile;
+  const HistoryEntry entry{"write", "written", "COM1", "COM1", Link::Processor, 0xFE, 0xFE, 0xBA};
+  std::string reason;
+  const auto append = [&] { return AppendHistory("test", entry, reason); };
+  const auto lines = [&] { return HistoryLines(reason).size(); };
+  const auto fill = [&](const std::string& path, std::size_t bytes) {
+    std::ofstream(path, std::ios::trunc) << std::string(bytes - 1, 'x') << '\n';
+  };
+  ASSERT_TRUE(append()) << reason;
+  const std::size_t lineBytes = fs::file_size(current);
+  // Exactly at the size: no rotation; one byte more: the file becomes the older generation.
+  fill(current, kHistoryRotateBytes - lineBytes);
+  ASSERT_TRUE(append()) << reason;
+  EXPECT_FALSE(fs::exists(older));
+  fill(current, kHistoryRotateBytes - lineBytes + 1);
+  ASSERT_TRUE(append()) << reason;
+  EXPECT_EQ(fs::file_size(older), kHistoryRotateBytes - lineBytes + 1);
+  EXPECT_EQ(fs::file_size(current), lineBytes);
+  // Both generations, the older first.
+  std::ofstream(older, std::ios::trunc) << "{\"older\":1}\n";
+  ASSERT_EQ(lines(), 2u);
+  EXPECT_EQ(HistoryLines(reason).front(), "{\"older\":1}");
+  // A rotation that fails loses nothing and says so.
+  fs::remove(older);
+  fs::create_directories(older + "/in-the-way");
+  fill(current, kHistoryRotateBytes);
+  EXPECT_FALSE(append());
+  EXPECT_NE(reason.find(kHistoryFile), std::string::npos) << reason;
+  EXPECT_EQ(fs::file_size(current), kHistoryRotateBytes);
+  // A history that cannot be read is refused, not read as empty.
+  reason.clear();
+  EXPECT_TRUE(HistoryLines(reason).empty());
+  EXPECT_FALSE(reason.empty());
+  fs::remove_all(older);
+  // Two writers at the rotation edge, again and again: every line stays, in
+  // one of the two generations.
+  constexpr int kRounds = 80, kEach = 8;
+  for (int round = 0; round < kRounds; ++round) {
+    fs::remove(older);
+    fill(current, kHistoryRotateBytes - 2 * lineBytes);
+    const std::size_t before = lines();
+    std::vector<std::thread> writers;
+    for (int w = 0; w < 2; ++w)
+      writers.emplace_back([&] {
+        std::string why;
+        for (int i = 0; i < kEach; ++i) EXPECT_TRUE(AppendHistory("test", entry, why)) << why;
+      });
+    for (std::thread& writer : writers) writer.join();
+    ASSERT_EQ(lines(), before + 2 * kEach) << "round " << round;
+  }
 }
 
 }  // namespace
