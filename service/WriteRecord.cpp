@@ -149,7 +149,13 @@ bool ParseRecord(const std::string& text, WriteRecord& record, std::string& reas
   parsed.portName = values["port"];
   parsed.device = values["device"];
   if (parsed.portName.empty()) return Refuse(reason, "empty port");
-  if (!version1 && parsed.device.empty()) return Refuse(reason, "empty device");
+  if (parsed.device.empty()) {
+    if (!version1) return Refuse(reason, "empty device");
+    // The earlier format could leave the device empty; its record is named
+    // after the port, which then stands for the device, and written out again
+    // it names that device.
+    parsed.device = parsed.portName;
+  }
   if (values["link"] != "cpu" && values["link"] != "kia")
     return Refuse(reason, "link \"" + values["link"] + "\" is neither cpu nor kia");
   parsed.link = values["link"] == "cpu" ? Link::Processor : Link::Kia;

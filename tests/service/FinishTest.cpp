@@ -444,6 +444,8 @@ TEST(WriteRecordFile, TornOrDamagedTextIsRefused) {
   version1.replace(0, 9, "version=1");
   ASSERT_TRUE(ParseRecord(version1, earlier, reason)) << reason;
   EXPECT_EQ(earlier, record);
+  version1.replace(version1.find("device=/dev/ttyS0"), 17, "device=");
+  EXPECT_TRUE(ParseRecord(version1, earlier, reason) && earlier.device == "COM1") << reason;
   WriteRecord parsed;
   ASSERT_TRUE(ParseRecord(text, parsed, reason)) << reason;
   EXPECT_EQ(parsed, record);
