@@ -243,6 +243,8 @@ void WarnOfRecord(const service::Session& session, const std::string& port, Link
 Outcome Finish(service::Session& session, const std::string& port, Link link, bool discard) {
   Outcome outcome;
   const std::string device = service::DeviceOf(session.platform, port);
+  // A name that leads to no device cannot tell whose record is meant: it is unavailable.
+  if (device.empty() && !ConnectFor(session, port, link, outcome)) return outcome;
   const service::LoadedRecord loaded = service::LoadRecord(device, link, port);
   if (loaded.status == service::RecordStatus::None) {
     outcome.outcome = "no_record";
