@@ -13,11 +13,12 @@ namespace {
 thread_local Failure lastFailure;
 
 constexpr std::array<const char*, kLineFailureCount> kNames{
-    "port-unavailable", "no-such-device",  "permission-denied", "port-in-use",
-    "not-a-terminal",   "parity-dropped",  "port-vanished",     "no-ack",
-    "wrong-ack",        "reply-too-short",
+    "port-unavailable", "no-such-device",  "permission-denied",  "port-in-use",
+    "not-a-terminal",   "parity-dropped",  "port-vanished",      "no-ack",
+    "wrong-ack",        "reply-too-short", "port-name-unusable",
 };
-static_assert(std::string_view(kNames[static_cast<int>(LineFailure::ReplyTooShort)]) == "reply-too-short");
+static_assert(std::string_view(kNames[static_cast<int>(LineFailure::PortNameUnusable)]) ==
+              "port-name-unusable");
 
 std::string LineText(const Failure& f) {
   switch (static_cast<LineFailure>(f.code)) {
@@ -45,6 +46,9 @@ std::string LineText(const Failure& f) {
       return FormatText("вместо подтверждения %02X пришёл байт %02X", f.expected, f.got);
     case LineFailure::ReplyTooShort:
       return FormatText("ответ неполный: за %d мс пришло %d байт из %d", f.waitedMs, f.got, f.expected);
+    case LineFailure::PortNameUnusable:
+      return "COM-порт недоступен: " +
+             (f.detail.empty() ? std::string("имя не ведёт ни к какому устройству") : f.detail);
   }
   return "неизвестная причина";
 }

@@ -135,8 +135,9 @@ enum class LineFailure : std::uint8_t {
   NoAcknowledgement,     // the frame was not acknowledged within `waitedMs`
   WrongAcknowledgement,  // the acknowledgement was another byte
   ReplyTooShort,         // fewer reply bytes than `expected` came within `waitedMs`
+  PortNameUnusable,      // the COM name leads to no device: `detail` says why (its map, its variable)
 };
-inline constexpr int kLineFailureCount = static_cast<int>(LineFailure::ReplyTooShort) + 1;
+inline constexpr int kLineFailureCount = static_cast<int>(LineFailure::PortNameUnusable) + 1;
 
 template <>
 struct FailureCodes<LineFailure> {

@@ -26,13 +26,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The COMn names that resolve to a device, given how a name is compared.
+// The COMn names that resolve to a device, given how a name is compared (a
+// name that leads nowhere resolves to none).
 template <typename Same>
 std::vector<std::string> ComNamesOf(const PortMap& map, Same same) {
   std::vector<std::string> names;
   for (int n = 1; n <= kMaxComPortNumber; ++n) {
     const std::string name = "COM" + std::to_string(n);
-    if (same(ResolvePortName(name, map))) names.push_back(name);
+    const std::string device = ResolvePortName(name, map);
+    if (!device.empty() && same(device)) names.push_back(name);
   }
   return names;
 }

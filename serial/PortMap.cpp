@@ -1,22 +1,22 @@
 #include "serial/PortMap.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <mutex>
 #include <set>
 #include <system_error>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
-
 #endif
-
-#include <cstring>
 
 #include "serial/SmallFile.h"
 
@@ -60,7 +60,7 @@ std::string Getenv(const char* name) {
 
 // A map is a few lines; anything larger is not one.
 constexpr std::size_t kMaxMapBytes = 64 * 1024;
-constexpr const char* kNotAMapText = "не обычный файл или больше 64 КБ, карта портов не прочитана";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // The map file's text; a missing file is an empty map. Only a small regular
 // file is read, and nothing that could block (a FIFO in its place): anything
@@ -73,23 +73,51 @@ std::string ReadMapFile(const std::string& path, std::string& problem) {
     case SmallFileRead::Read:
       return file.text;
     case SmallFileRead::NotRegular:
+      problem = "карта портов не прочитана: это не обычный файл";
+      return {};
     case SmallFileRead::TooLarge:
-      problem = kNotAMapText;
+      problem = "карта портов не прочитана: файл больше 64 КБ";
       return {};
     case SmallFileRead::Failed:
-      problem = std::string("не открывается: ") + std::strerror(file.error);
+      problem = std::string("карта портов не прочитана: файл не открывается: ") + std::strerror(file.error);
       return {};
   }
   return {};
+}
+
+// The text without a byte-order mark at its start.
+std::string_view WithoutMark(std::string_view text) {
+  return text.substr(0, kByteOrderMark.size()) == kByteOrderMark ? text.substr(kByteOrderMark.size()) : text;
+}
+
+// The COM name `word` was meant for, read leniently ("com1", "COM01"); empty
+// when it names none.
+std::string MeantPort(std::string_view word) {
+  if (word.size() < 4) return {};
+  std::string upper;
+  for (const char c : word) upper.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+  if (upper.compare(0, 3, "COM") != 0) return {};
+  const std::size_t digits = upper.find_first_not_of('0', 3);
+  if (digits == std::string::npos) return {};
+  const std::string name = "COM" + upper.substr(digits);
+  return ComPortNumber(name) ? name : std::string();
+}
+
+// "<path>:<line>: " (no line for the whole file; "строка <line>: " without a path).
+std::string Where(const std::string& path, int line) {
+  if (path.empty()) return line > 0 ? "строка " + std::to_string(line) + ": " : "";
+  return path + (line > 0 ? ":" + std::to_string(line) : "") + ": ";
 }
 
 // Writes `text` to a new file at `path` (never through an existing name or a
 // symlink); false when it cannot.
 bool WriteNewFile(const std::string& path, const std::string& text) {
 #ifdef _WIN32
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  return static_cast<bool>(out.flush());
+  const int fd = ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return false;
+  const bool written =
+      ::_write(fd, text.data(), static_cast<unsigned>(text.size())) == static_cast<int>(text.size());
+  return ::_close(fd) == 0 && written;
 #else
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return false;
@@ -117,15 +145,29 @@ std::optional<std::string> PortMap::deviceFor(std::string_view port) const {
   return std::nullopt;
 }
 
+std::string PortMap::problemFor(std::string_view port) const {
+  if (deviceFor(port)) return {};
+  for (const PortMapProblem& problem : problems) {
+    if (problem.line == 0 || problem.port == port) return Where(path, problem.line) + problem.text;
+    if (problem.port.empty())
+      return Where(path, problem.line) + problem.text + "; какой порт она назначала, неизвестно";
+  }
+  return {};
+}
+
 PortMap ParsePortMap(std::string_view text) {
   PortMap map;
   int number = 0;
-  for (const std::string_view line : Lines(text)) {
+  for (const std::string_view line : Lines(WithoutMark(text))) {
     ++number;
     const std::string_view content = Trimmed(line.substr(0, line.find('#')));
     if (content.empty()) continue;
-    const auto problem = [&](std::string what) { map.problems.push_back({number, std::move(what)}); };
     const std::size_t equals = content.find('=');
+    // The port the line was meant for: the word before '=', or the first word.
+    const std::string meant = MeantPort(Trimmed(equals != std::string_view::npos
+                                                    ? content.substr(0, equals)
+                                                    : content.substr(0, content.find_first_of(" \t:"))));
+    const auto problem = [&](std::string what) { map.problems.push_back({number, std::move(what), meant}); };
     if (equals == std::string_view::npos) {
       problem("строка не понята (нужно COMn = УСТРОЙСТВО), пропущена");
       continue;
@@ -177,15 +219,15 @@ PortMap LoadPortMap() {
   if (path.empty()) return {};
   std::string unreadable;
   PortMap map = ParsePortMap(ReadMapFile(path, unreadable));
-  if (!unreadable.empty()) map.problems.push_back({0, unreadable});
+  map.path = path;
+  if (!unreadable.empty()) map.problems.push_back({0, unreadable, {}});
   // Each bad line once per process: the windows read the map at every
   // connection and must not repeat themselves.
   static std::mutex reportedLock;
   static std::set<std::string> reported;
   const std::lock_guard lock(reportedLock);
   for (const PortMapProblem& problem : map.problems) {
-    const std::string where = problem.line > 0 ? ":" + std::to_string(problem.line) : "";
-    const std::string line = path + where + ": " + problem.text + "\n";
+    const std::string line = Where(path, problem.line) + problem.text + "\n";
     if (reported.insert(line).second) std::fputs(line.c_str(), stderr);
   }
   std::fflush(stderr);
@@ -194,9 +236,10 @@ PortMap LoadPortMap() {
 
 std::string MapPortInText(std::string_view text, const std::string& port, const std::string& device) {
   const std::string mapping = port + " = " + device;
-  std::string result;
+  // A byte-order mark stays where it was, for the editor that wrote it.
+  std::string result(text.substr(0, text.size() - WithoutMark(text).size()));
   bool placed = false;
-  for (const std::string_view line : Lines(text)) {
+  for (const std::string_view line : Lines(WithoutMark(text))) {
     if (MappedPort(line) == port) {
       if (placed) continue;
       result += mapping + "\n";
@@ -210,8 +253,8 @@ std::string MapPortInText(std::string_view text, const std::string& port, const 
 }
 
 std::string UnmapPortInText(std::string_view text, const std::string& port) {
-  std::string result;
-  for (const std::string_view line : Lines(text))
+  std::string result(text.substr(0, text.size() - WithoutMark(text).size()));
+  for (const std::string_view line : Lines(WithoutMark(text)))
     if (MappedPort(line) != port) result.append(line) += "\n";
   return result;
 }
@@ -246,34 +289,56 @@ bool DeviceNameUsable(std::string_view device) {
 #endif
 }
 
-PortSource SourceOfPortName(const std::string& name, const PortMap& map) {
-  if (!ComPortNumber(name)) return PortSource::Default;
-  if (!Getenv(("KKM_" + name).c_str()).empty()) return PortSource::Variable;
-  return map.deviceFor(name) ? PortSource::Map : PortSource::Default;
+namespace {
+
+// KKM_COMn: nothing when it is not set at all.
+std::optional<std::string> PortVariable(const std::string& name) {
+  const char* value = std::getenv(("KKM_" + name).c_str());
+  return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
 }
 
-std::string ResolvePortName(const std::string& name, const PortMap& map) {
+}  // namespace
+
+PortSource SourceOfPortName(const std::string& name, const PortMap& map) {
+  if (!ComPortNumber(name)) return PortSource::Default;
+  if (const std::optional<std::string> variable = PortVariable(name))
+    return variable->empty() ? PortSource::Unusable : PortSource::Variable;
+  if (map.deviceFor(name)) return PortSource::Map;
+  return map.problemFor(name).empty() ? PortSource::Default : PortSource::Unusable;
+}
+
+ResolvedPort ResolvePort(const std::string& name, const PortMap& map) {
   const std::optional<int> number = ComPortNumber(name);
-  if (!number) return name;
+  if (!number) return {name, {}};
   switch (SourceOfPortName(name, map)) {
     case PortSource::Variable:
-      return Getenv(("KKM_" + name).c_str());
+      return {*PortVariable(name), {}};
     case PortSource::Map:
-      return *map.deviceFor(name);
+      return {*map.deviceFor(name), {}};
+    case PortSource::Unusable:
+      if (PortVariable(name))
+        return {{}, "переменная KKM_" + name + " задана пустой (укажите устройство или уберите её)"};
+      return {{}, map.problemFor(name)};
     case PortSource::Default:
       break;
   }
 #ifdef _WIN32
-  return name;
+  return {name, {}};
 #else
-  return "/dev/ttyS" + std::to_string(*number - 1);
+  return {"/dev/ttyS" + std::to_string(*number - 1), {}};
 #endif
 }
 
-std::string ResolvePortName(const std::string& name) {
+ResolvedPort ResolvePort(const std::string& name) {
   // The map is read only for the names it can hold.
-  if (!ComPortNumber(name)) return name;
-  return ResolvePortName(name, LoadPortMap());
+  if (!ComPortNumber(name)) return {name, {}};
+  return ResolvePort(name, LoadPortMap());
 }
+
+std::string ResolvePortName(const std::string& name, const PortMap& map) {
+  return ResolvePort(name, map).device;
+}
+
+std::string ResolvePortName(const std::string& name) { return ResolvePort(name).device; }
 
 }  // namespace kkm::serial

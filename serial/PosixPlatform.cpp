@@ -1,5 +1,5 @@
 // The serial line on POSIX terminals. COMn (1..255) is the device
-// ResolvePortName gives (KKM_COMn, the port map, else /dev/ttyS(n-1)); a name
+// ResolvePort gives (KKM_COMn, the port map, else /dev/ttyS(n-1)); a name
 // starting with '/' is a device path. Only terminal devices are accepted,
 // opened exclusively, in raw mode; MARK and SPACE parity use CMSPAR. A write
 // lasts until its bytes have left the transmitter, so every wait that follows
@@ -123,6 +123,15 @@ bool SetLowLatency(int fd, bool on) {
 class PosixPlatform : public Platform {
  public:
   std::unique_ptr<SerialPort> openPort(const std::string& name) override {
+    // A COM name that leads nowhere is never opened as anything else.
+    if (ComPortNumber(name)) {
+      const ResolvedPort resolved = ResolvePort(name);
+      if (!resolved.problem.empty()) {
+        Fail({LineFailure::PortNameUnusable, -1, -1, -1, 0, resolved.problem});
+        return nullptr;
+      }
+      return OpenPosixPort(resolved.device);
+    }
     return OpenPosixPort(DevicePathFor(name));
   }
   Clock& clock() override { return clock_; }

@@ -20,8 +20,9 @@
 
 namespace kkm::serial {
 
-// The device path for "COM1".."COM255" as ResolvePortName gives it; a name
-// starting with '/' as it is; empty for any other name.
+// The device path for "COM1".."COM255" as ResolvePort gives it (empty when
+// the name leads nowhere); a name starting with '/' as it is; empty for any
+// other name.
 std::string DevicePathFor(const std::string& portName);
 
 // Opens `path` exclusively if it is a terminal device that no other process

@@ -1,5 +1,6 @@
 #include "serial/Trace.h"
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -8,7 +9,10 @@
 
 #include "kkm/Version.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
@@ -41,6 +45,35 @@ const char* ParityWord(Parity parity) {
 }
 
 namespace {
+
+#if defined(_WIN32)
+// A name Windows gives to a device in every folder (CON, NUL, COM1.txt...),
+// or a device's own path ("\\.\COM12").
+bool WindowsDeviceName(const std::string& path) {
+  if (path.rfind("\\\\.\\", 0) == 0) return true;
+  std::string stem = path.substr(path.find_last_of("\\/:") + 1);
+  stem = stem.substr(0, stem.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const char* name : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    if (stem == name) return true;
+  return stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) && stem[3] >= '0' &&
+         stem[3] <= '9';
+}
+#endif
+
+// A terminal or another device in place of a trace file: a serial port (the
+// register's own, even) would carry the trace's text as bytes on the line.
+// Looked at before anything opens it, as opening a port may already change
+// its lines.
+bool NamesADevice(const std::string& path) {
+#if defined(_WIN32)
+  return WindowsDeviceName(path);
+#else
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode));
+#endif
+}
 
 std::string PlatformDescription() {
 #if defined(_WIN32)
@@ -123,6 +156,13 @@ std::unique_ptr<TraceSink> TraceSink::Open(const std::string& path, std::string&
   if (path == "-") return std::make_unique<TraceSink>(stderr, false, std::move(now));
 #ifdef _WIN32
   std::FILE* file = std::fopen(path.c_str(), "a");
+  // A device that took the name after all is closed again, never written to.
+  if (file != nullptr &&
+      GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) == FILE_TYPE_CHAR) {
+    std::fclose(file);
+    error = "a terminal or another device, not a file";
+    return nullptr;
+  }
 #else
   // Never blocks: a FIFO without a reader is refused (ENXIO) instead of waited on.
   const int fd =
@@ -196,7 +236,11 @@ std::unique_ptr<TraceSink> OpenTraceOrWarn(const std::string& path, std::FILE* e
                                            const std::string& program) {
   if (path.empty()) return nullptr;
   std::string error;
-  std::unique_ptr<TraceSink> sink = TraceSink::Open(path, error);
+  std::unique_ptr<TraceSink> sink;
+  if (path != "-" && NamesADevice(path))
+    error = "a terminal or another device, not a file";
+  else
+    sink = TraceSink::Open(path, error);
   if (!sink) {
     std::fprintf(errors, "%s: cannot write the trace to %s (%s); running without a trace\n", program.c_str(),
                  path.c_str(), error.c_str());

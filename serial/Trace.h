@@ -96,8 +96,10 @@ class TraceSink {
 std::string TakeTracePath(int& argc, char** argv, const char* environmentValue);
 
 // Opens the trace at `path` (nothing when empty). A path that cannot be
-// written gives one line on `errors`, named after `program`, and no trace:
-// the tool runs on without. A trace that stops later says so under the same name.
+// written, or that names a terminal or another device (a serial port would
+// carry the text on its line; "-" is standard error), gives one line on
+// `errors`, named after `program`, and no trace: the tool runs on without. A
+// trace that stops later says so under the same name.
 std::unique_ptr<TraceSink> OpenTraceOrWarn(const std::string& path, std::FILE* errors,
                                            const std::string& program);
 

@@ -175,7 +175,13 @@ class Win32Platform : public Platform {
   // device is kept: a file or another device that took the name is closed
   // again, so a frame is never written into it.
   std::unique_ptr<SerialPort> openPort(const std::string& name) override {
-    const std::string device = devicePath(name);
+    // A COM name that leads nowhere is never opened as anything else.
+    const ResolvedPort resolved = ResolvePort(name);
+    if (!resolved.problem.empty()) {
+      Fail({LineFailure::PortNameUnusable, -1, -1, -1, 0, resolved.problem});
+      return nullptr;
+    }
+    const std::string device = Win32DeviceName(resolved.device);
     const HANDLE handle =
         CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -192,7 +198,8 @@ class Win32Platform : public Platform {
     return std::make_unique<Win32Port>(handle, dcb);
   }
   Clock& clock() override { return clock_; }
-  // COMn as ResolvePortName gives it (KKM_COMn, the port map, else COMn).
+  // COMn as ResolvePort gives it (KKM_COMn, the port map, else COMn); empty
+  // for a name that leads nowhere.
   std::string devicePath(const std::string& name) const override {
     return Win32DeviceName(ResolvePortName(name));
   }

@@ -197,6 +197,8 @@ serial::Status HoldDevice(Session& session, const std::string& portName) {
   if (session.deviceLock.held() && session.deviceKey == device) return {};
   session.deviceLock = StateLock();
   session.deviceKey = device;
+  // A name that leads nowhere has no records; opening it says why.
+  if (device.empty()) return {};
   LockAttempt attempt = TakeStateLock(LockName(device), session.program, 0);
   if (attempt.outcome == LockOutcome::Held)
     return serial::Failure{serial::LineFailure::PortInUse, -1, -1, -1, 0, attempt.holder};

@@ -29,8 +29,8 @@ namespace {
 
 using sim::RegisterFault;
 
-// What is on COM1's line.
-enum class Device { Register, Kia, Nothing, OldFirmware, TwoRegistersSharingFive, Shared };
+// What is on COM1's line; NoDevice: KKM_COM1 is set empty, on the machine's own ports.
+enum class Device { Register, Kia, Nothing, OldFirmware, TwoRegistersSharingFive, Shared, NoDevice };
 
 struct Fault {
   std::uint8_t command = 0;  // 0: none
@@ -120,6 +120,17 @@ const CliCase kCases[] = {
      "",
      Said(text::kPortUnavailable) + "Устройство COM2\n",
      Json("port_unavailable", "null", "null", "null", "null")},
+#ifndef _WIN32
+    {"ReadNoDevice",
+     kRead,
+     Device::NoDevice,
+     {},
+     kExitPortUnavailable,
+     "",
+     Said(text::kPortUnavailable) + "COM1 — устройство не определено: проверьте KKM_COM1 и карту портов "
+                                    "(kkm-netnum-cli ports)\n",
+     Json("port_unavailable", "null", "null", "null", "null")},
+#endif
     {"ReadNoRegister",
      kRead,
      Device::Nothing,
@@ -264,6 +275,9 @@ const CliCase kCases[] = {
 const std::map<std::string, std::string> kReasons = {
     {"ReadMissingPort", "port-unavailable: COM-порт недоступен"},
     {"ScanMissingPort", "port-unavailable: COM-порт недоступен"},
+    {"ReadNoDevice",
+     "port-name-unusable: COM-порт недоступен: переменная KKM_COM1 задана пустой (укажите "
+     "устройство или уберите её)"},
     {"ReadNamedAbsent", "no-echo: эхо адресного байта F6 не пришло за 40 мс"},
     {"ReadNoRegister", "no-register: ни один адрес 00..FF не получил эха: ККМ не ответила на поиск"},
     {"ReadNoKia", "no-kia-answer: микроконтроллер КИА не ответил за 50 мс"},
@@ -343,6 +357,7 @@ class CliTest : public ::testing::TestWithParam<CliCase> {
     platform_.addPort("COM1", line_);
     switch (c.device) {
       case Device::Nothing:
+      case Device::NoDevice:
         break;
       case Device::Register:
         line_.attach(register_);
@@ -370,9 +385,16 @@ class CliTest : public ::testing::TestWithParam<CliCase> {
   }
 
   int run(const std::vector<std::string>& args, std::string& out, std::string& err) {
+#ifndef _WIN32
+    if (GetParam().device == Device::NoDevice) {
+      setenv("KKM_COM1", "", 1);
+      const int code = RunTool(*serial::MakeNativePlatform(), args, out, err);
+      unsetenv("KKM_COM1");
+      return code;
+    }
+#endif
     return RunTool(platform_, args, out, err);
   }
-
   sim::VirtualLine line_;
   sim::VirtualPlatform platform_{line_};
   sim::CashRegister register_{1};

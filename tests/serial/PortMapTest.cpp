@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
 
@@ -21,9 +22,11 @@ constexpr const char* kDevice = "/dev/serial/by-id/usb-FTDI-if00";  // usable ev
 #ifdef _WIN32
 constexpr const char* kDefaultCom2 = "COM2";
 void SetVariable(const char* name, const char* value) { _putenv_s(name, value); }
+void UnsetVariable(const char* name) { _putenv_s(name, ""); }
 #else
 constexpr const char* kDefaultCom2 = "/dev/ttyS1";
 void SetVariable(const char* name, const char* value) { ::setenv(name, value, 1); }
+void UnsetVariable(const char* name) { ::unsetenv(name); }
 #endif
 
 // A map as its entries ("COM1=/x") and the lines of its problems ("!2"), in order.
@@ -44,6 +47,8 @@ TEST(PortMap, EachLineIsAMappingACommentABlankOrAProblemThatIsSkipped) {
       {"COM0 = /x\nCOM256 = /x\ncom1 = /x\nLPT1 = /x", " !1 !2 !3 !4"},
       {"COM3 =\nCOM3 = # nothing\n", " !1 !2"},
       {"COM1 = /x\nCOM1 = /y\n", " COM1=/x !2"},  // the first line stands
+      {"COM1 = /x\r\nCOM2 = /y\r\n", " COM1=/x COM2=/y"},
+      {"\xEF\xBB\xBF\x43OM1 = /x\n", " COM1=/x"},  // a byte-order mark
 #ifndef _WIN32
       {"COM1 = ttyUSB0\n", " !1"},  // not a path
 #endif
@@ -51,15 +56,38 @@ TEST(PortMap, EachLineIsAMappingACommentABlankOrAProblemThatIsSkipped) {
   for (const auto& [text, shown] : rows) EXPECT_EQ(Rendered(ParsePortMap(text)), shown) << text;
 }
 
-#ifndef _WIN32
+// A FIFO, a file over 64 KB, a folder, a link loop: no map; COMn leads only where KKM_COMn does.
 TEST(PortMap, AFifoInPlaceOfTheMapIsNoMapAndIsNotWaitedOn) {
-  std::filesystem::create_directories(std::filesystem::path(PortMapPath()).parent_path());
-  ASSERT_EQ(mkfifo(PortMapPath().c_str(), 0600), 0);
-  const PortMap map = LoadPortMap();
-  std::filesystem::remove(PortMapPath());
-  EXPECT_EQ(Rendered(map), " !0");
-}
+  const std::filesystem::path path = PortMapPath();
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path) << std::string(64 * 1024, '#');
+  EXPECT_EQ(ResolvePort("COM1").problem, "") << "64 KB is a map";
+  void (*const unreadable[])(const std::filesystem::path&) = {
+      [](auto& p) { std::ofstream(p) << std::string(64 * 1024 + 1, '#'); },
+      [](auto& p) { std::filesystem::create_directory(p); },
+#ifndef _WIN32
+      [](auto& p) { mkfifo(p.c_str(), 0600); },
+      [](auto& p) { std::filesystem::create_symlink(p, p); },
 #endif
+  };
+  for (const auto make : unreadable) {
+    std::filesystem::remove_all(path);
+    make(path);
+    EXPECT_EQ(ResolvePort("COM1").problem.rfind(path.string() + ": карта портов не прочитана: ", 0), 0u);
+  }
+  SetVariable("KKM_COM1", kDevice);
+  EXPECT_EQ(ResolvePortName("COM1"), kDevice);
+  UnsetVariable("KKM_COM1");
+}
+
+// Saving replaces the file in one step: another name of the old file keeps its text.
+TEST(PortMap, SavingNeverWritesIntoTheOldFile) {
+  ASSERT_EQ(SavePortMap("COM1 = /old\n"), "");
+  std::filesystem::create_hard_link(PortMapPath(), PortMapPath() + ".old");
+  ASSERT_EQ(SavePortMap("COM1 = /new\n"), "");
+  std::string old;
+  EXPECT_TRUE(std::getline(std::ifstream(PortMapPath() + ".old"), old) && old == "COM1 = /old");
+}
 
 TEST(PortMap, EditingReplacesOrAddsOneLineAndKeepsEveryOtherLine) {
   const std::string d = kDevice;
@@ -70,17 +98,26 @@ TEST(PortMap, EditingReplacesOrAddsOneLineAndKeepsEveryOtherLine) {
   EXPECT_EQ(MapPortInText("", "COM3", d), "COM3 = " + d + "\n");
   EXPECT_EQ(UnmapPortInText(file, "COM1"), "# ports of this machine\nbad line\n\nCOM2 = B\n");
   EXPECT_EQ(UnmapPortInText(file, "COM9"), file);
+  const std::string marked = "\xEF\xBB\xBF" + file;  // the mark stays, the line is found
+  EXPECT_EQ(MapPortInText(marked, "COM1", d), "\xEF\xBB\xBF" + MapPortInText(file, "COM1", d));
+  EXPECT_EQ(UnmapPortInText(marked, "COM1"), "\xEF\xBB\xBF" + UnmapPortInText(file, "COM1"));
 }
 
 TEST(PortMap, TheVariableWinsOverTheMapWhichWinsOverTheDefault) {
   const PortMap map = ParsePortMap(std::string("COM1 = ") + kDevice + "\nCOM3 = " + kDevice + "\n");
   SetVariable("KKM_COM3", "from-variable");
   EXPECT_EQ(ResolvePortName("COM3", map), "from-variable");
-  SetVariable("KKM_COM3", "");  // an empty variable counts as unset
+  UnsetVariable("KKM_COM3");
   EXPECT_EQ(ResolvePortName("COM3", map), kDevice);
   EXPECT_EQ(ResolvePortName("COM1", map), kDevice);
   EXPECT_EQ(ResolvePortName("COM2", map), kDefaultCom2);
   EXPECT_EQ(ResolvePortName("COM01", map), "COM01") << "not a COM name: taken as it is";
+  // A skipped line leaves its port without a device; one naming none, every unmapped port.
+  const PortMap bad = ParsePortMap("COM1 = /a\ncom02 = /b\nCOM3 /c\nstray\n");
+  EXPECT_EQ(ResolvePortName("COM1", bad), "/a");
+  EXPECT_EQ(ResolvePort("COM2", bad).problem.rfind("строка 2: «com02» не имя порта", 0), 0u);
+  EXPECT_EQ(ResolvePort("COM3", bad).problem.rfind("строка 3: строка не понята", 0), 0u);
+  EXPECT_EQ(ResolvePort("COM4", bad).problem.rfind("строка 4: строка не понята", 0), 0u);
 }
 
 }  // namespace

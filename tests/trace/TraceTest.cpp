@@ -3,8 +3,10 @@
 // trace, that nothing is written when the trace is off, how the trace is
 // asked for, and what a path that cannot be written does.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -227,7 +229,11 @@ TEST_F(TraceFile, BadPathGivesOneLineAndNoTrace) {
   { std::ofstream(file("read-only.txt")) << ""; }
   chmod(file("read-only.txt").c_str(), 0444);
   ASSERT_EQ(mkfifo(file("fifo").c_str(), 0600), 0);  // nobody reads it: refused, never waited on
-  const std::string paths[] = {folder_, file("no/such/folder.txt"), file("read-only.txt"), file("fifo")};
+  // A terminal (a serial port, the register's own even) or another device.
+  const int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+  const std::string paths[] = {folder_,      file("no/such/folder.txt"), file("read-only.txt"),
+                               file("fifo"), ptsname(terminal),          "/dev/null"};
   for (const std::string& path : paths) {
     if (path == file("read-only.txt") && geteuid() == 0) continue;  // root writes anyway
     ::testing::internal::CaptureStderr();
@@ -237,6 +243,7 @@ TEST_F(TraceFile, BadPathGivesOneLineAndNoTrace) {
     EXPECT_NE(errors.find("); running without a trace\n"), std::string::npos) << errors;
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
   }
+  ::close(terminal);
   // A device that refuses every write: one line when it first does, then nothing.
   std::string error;
   const auto full = serial::TraceSink::Open("/dev/full", error);

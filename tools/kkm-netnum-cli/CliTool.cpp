@@ -129,14 +129,17 @@ bool ConnectFor(service::Session& session, const std::string& port, Link link, O
 
 // Holds the port's device against other processes before its record is read;
 // a device another process holds fills `outcome` as a port in use.
+// A name that leads to no device cannot tell whose record is meant: it is
+// unavailable, for the reason opening it gives.
 bool HoldFor(service::Session& session, const std::string& port, Outcome& outcome) {
   session.portName = port;
-  const serial::Status held = service::HoldDevice(session, port);
-  if (held) return true;
+  serial::Status held = service::HoldDevice(session, port);
+  if (held && !session.deviceKey.empty()) return true;
+  if (held) held = service::OpenSessionPort(session, port);
   outcome.failure = held.failure();
   outcome.exitCode = kExitPortUnavailable;
   outcome.outcome = "port_unavailable";
-  outcome.message = service::kPortUnavailableText;
+  outcome.message = service::kPortUnavailableText + ("\n" + DeviceTriedText(port, session.devicePath));
   return false;
 }
 

@@ -8,6 +8,8 @@
 #include <streambuf>
 #include <vector>
 
+#include "serial/PortMap.h"
+
 namespace kkm::cli {
 
 namespace {
@@ -66,6 +68,9 @@ std::string UsageErrorText(const std::string& problem) {
 }
 
 std::string DeviceTriedText(const std::string& portName, const std::string& devicePath) {
+  if (devicePath.empty() && serial::ComPortNumber(portName))
+    return portName + " — устройство не определено: проверьте KKM_" + portName +
+           " и карту портов (kkm-netnum-cli ports)";
   if (devicePath.empty()) {
     const std::string example = portName.find('/') == std::string::npos ? "/dev/" + portName : "/dev/ttyUSB0";
     return "«" + portName + "» — не COM1..COM255 и не путь к устройству; укажите полный путь, например " +

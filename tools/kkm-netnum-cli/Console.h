@@ -23,8 +23,9 @@ std::string UsageErrorText(const CLI::Error& error);
 std::string UsageErrorText(const std::string& problem);
 
 // Which device a port that cannot be opened stood for: "COM2 — устройство
-// /dev/ttyS1", "Устройство /dev/ttyUSB9", or, for a name that is neither
-// COM1..COM255 nor a device path (`devicePath` empty), what to give instead.
+// /dev/ttyS1", "Устройство /dev/ttyUSB9"; for a COM name that leads nowhere
+// (`devicePath` empty: its variable or the map is wrong), where to look; for a
+// name that is neither COM1..COM255 nor a device path, what to give instead.
 std::string DeviceTriedText(const std::string& portName, const std::string& devicePath);
 
 // One line on a terminal's standard error, "<label>k из n", rewritten in

@@ -37,6 +37,8 @@ SourceWords WordsFor(serial::PortSource source) {
       return {"переменная KKM_", "variable"};
     case serial::PortSource::Map:
       return {"карта портов", "map"};
+    case serial::PortSource::Unusable:  // leads to no device, so never listed with one
+      return {"недоступен", "unusable"};
     case serial::PortSource::Default:
       break;
   }
