@@ -25,6 +25,7 @@
 #include "tests/support/KeptFolder.h"
 #include "tests/support/SimChild.h"
 #include "tests/support/StateHome.h"
+#include "tools/kkm-netnum-cli/CliTool.h"
 #include "tools/kkm-netnum-cli/SharedLine.h"
 
 extern char** environ;
@@ -247,6 +248,14 @@ TEST_F(CliRoad, AProgramKilledBetweenExchangesFourAndFiveFinishesTheWriteAfterAR
   };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (!busyAnswered() && std::chrono::steady_clock::now() < deadline) usleep(10'000);
+  // A second process meanwhile is told the port is in use, and by whom: it
+  // never sees the live write as an interrupted one, nor discards its record.
+  for (const std::vector<std::string>& second :
+       {std::vector<std::string>{"finish", "--discard", "--port", slave}, {"write", "17", "--port", slave}}) {
+    const CliRun refused = RunCli(second);
+    EXPECT_EQ(refused.exitCode, cli::kExitPortUnavailable) << refused.err;
+    EXPECT_NE(refused.err.find(std::to_string(cli) + " (kkm-netnum-cli)"), std::string::npos) << refused.err;
+  }
   kill(cli, SIGKILL);
   int status = 0;
   ASSERT_EQ(waitpid(cli, &status, 0), cli);
@@ -260,6 +269,8 @@ TEST_F(CliRoad, AProgramKilledBetweenExchangesFourAndFiveFinishesTheWriteAfterAR
   EXPECT_EQ(warned.exitCode, 0) << warned.err;
   EXPECT_EQ(warned.err.rfind("Внимание: запись сетевого номера 45 через " + slave + " была прервана", 0), 0u)
       << warned.err;
+  // Its record is not given up while the write can be finished.
+  EXPECT_EQ(RunCli({"finish", "--discard", "--port", slave}).exitCode, cli::kExitRecordKept);
   const CliRun finished = RunCli({"finish", "--port", slave});
   EXPECT_EQ(finished.exitCode, 0) << finished.err;
   EXPECT_EQ(finished.out, "45\n");

@@ -113,9 +113,9 @@ service::WriteResult Finish(service::Session& session, const service::WriteRecor
 }
 
 // Finishing writes only where the memory shows the recorded write untouched
-// (then the whole write again) or half done (the new number, the old or the
-// new checksum: then only the checksum and the line address); a finish that
-// succeeds leaves the write complete.
+// with the working copy at the new number (then the whole write again) or half done (the new number, the old
+// or the new checksum: then only the checksum and the line address); a finish that succeeds leaves the write
+// complete.
 void FuzzFinish(ByteReader& in) {
   const std::uint8_t state = in.next();
   RegisterRig rig(in);
@@ -131,6 +131,10 @@ void FuzzFinish(ByteReader& in) {
   auto& nv = rig.reg.nonVolatile();
   if (state % 4 >= 1) nv[service::kEepromNumberAddress] = state % 4 == 3 ? in.next() : record.newByte;
   if (state % 4 >= 2) nv[service::kEepromChecksumAddress] = state % 4 == 3 ? in.next() : checksumNew;
+  // The working copy shows exchange 1 (the record's own register) or not (a look-alike).
+  auto& working = rig.reg.dataMemory()[sim::kWorkingNumberCell];
+  if (state & 4) working = record.newByte;
+  const std::uint8_t workingBefore = working;
   const std::uint8_t storedBefore = rig.stored();
   const std::uint8_t checksumBefore = rig.checksum();
   const std::uint8_t addressBefore = rig.lineAddress();
@@ -138,6 +142,8 @@ void FuzzFinish(ByteReader& in) {
   const bool changed =
       rig.checksum() != checksumBefore || rig.lineAddress() != addressBefore || rig.stored() != storedBefore;
   const bool untouched = storedBefore == record.numberOld && checksumBefore == record.checksumOld;
+  // An untouched memory is rewritten only on the register exchange 1 reached.
+  if (changed && untouched) KKM_FUZZ_CHECK(workingBefore == record.newByte);
   if (changed && !untouched) {
     KKM_FUZZ_CHECK(storedBefore == record.newByte &&
                    (checksumBefore == record.checksumOld || checksumBefore == checksumNew));

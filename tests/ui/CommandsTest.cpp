@@ -20,6 +20,7 @@
 #include <string>
 #include <tuple>
 
+#include "service/Messages.h"
 #include "service/Session.h"
 #include "service/WriteRecord.h"
 #include "sim/cashreg/CashRegister.h"
@@ -29,6 +30,7 @@
 #include "tests/support/FaultTap.h"
 #include "tests/support/RecordingMessageBoxes.h"
 #include "tests/support/RegisterPlaces.h"
+#include "tests/support/StateHome.h"
 #include "tests/support/WindowsRig.h"
 #include "ui/Application.h"
 #include "ui/InitComm.h"
@@ -626,6 +628,64 @@ TEST_F(InterruptedWrite, AnUntouchedRegisterIsOfferedTheWholeWriteAgain) {
   EXPECT_FALSE(recordKept());
   EXPECT_EQ(places(), (Places{0xBA, 0xBA, 0xBA, 0xF3}));
   EXPECT_EQ(form_.statusText(), kWriteDone);
+}
+
+class QuitDuringFinish : public InterruptedWrite {
+ protected:
+  // "Нет" at the connection, then a write of 17 that finishes 45 first; a quit
+  // comes while the first box with `quitAt`'s icon is open (none for Error).
+  void run(Icon quitAt) {
+    const Box succeeded{kWriteSucceeded, kCommandTitle, Icon::Information};
+    interrupt();
+    boxes_.answer = false;
+    ASSERT_TRUE(connect(Link::Processor));
+    boxes_.answer = true;
+    boxes_.boxes.clear();
+    std::vector<bool> cursorAtFrame;
+    boxes_.whileOpen = [&] {
+      if (boxes_.boxes.back().icon == quitAt) ui::EndSession();
+      tap_.arm({1, false, [&] { cursorAtFrame.push_back(QApplication::overrideCursor() != nullptr); }, {}});
+    };
+    write("17");
+    const std::vector<Box> shown = quitAt == Icon::Question ? std::vector<Box>{kQuestion}
+                                   : quitAt == Icon::Information
+                                       ? std::vector<Box>{kQuestion, succeeded}
+                                       : std::vector<Box>{kQuestion, succeeded, succeeded};
+    EXPECT_EQ(boxes_.boxes, shown);
+    EXPECT_EQ(cursorAtFrame, std::vector<bool>(shown.size() - 1, true)) << "a frame after every answer, busy";
+    EXPECT_EQ(recordKept(), quitAt == Icon::Question);
+    EXPECT_EQ(places().stored, quitAt == Icon::Error ? 0xE8 : 0xBA) << "17 written only without a quit";
+    // The event loop's end ends the session's end too.
+    QTimer::singleShot(0, [] { QApplication::quit(); });
+    QApplication::exec();
+    EXPECT_FALSE(ui::SessionEnding());
+  }
+};
+
+// A quit closes the box it finds open unanswered and starts nothing more; the
+// finish and the write after it run under the wait cursor.
+TEST_F(QuitDuringFinish, AtTheQuestion) { run(Icon::Question); }
+TEST_F(QuitDuringFinish, AtTheFinishsResult) { run(Icon::Information); }
+TEST_F(QuitDuringFinish, WithoutOneBothAreWritten) { run(Icon::Error); }
+
+// A record that cannot be completed before exchange 4 refuses the write with
+// its reason; the link works, so the commands stay enabled.
+TEST_F(InterruptedWrite, ARecordNotCompletedRefusesTheWriteAndKeepsTheCommands) {
+  namespace fs = std::filesystem;
+  plug(true, false);
+  ASSERT_TRUE(connect(Link::Processor));
+  const std::string folder = test::StateHome() + "/kkm-netnum";
+  tap_.arm({3, false, [&] { fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec); }, {}});
+  ::testing::internal::CaptureStderr();
+  write("45");
+  ::testing::internal::GetCapturedStderr();
+  fs::permissions(folder, fs::perms::owner_all);
+  ASSERT_EQ(boxes_.boxes.size(), 1u);
+  EXPECT_EQ(boxes_.boxes[0], (Box{QString::fromUtf8(service::kNoRecordText), kCommandTitle, Icon::Error}));
+  EXPECT_TRUE(boxes_.boxes[0].details.contains("обмен 4 не отправлен"))
+      << boxes_.boxes[0].details.toStdString();
+  EXPECT_TRUE(commandsEnabled());
+  EXPECT_EQ(places().stored, 0xFE);
 }
 
 TEST_F(InterruptedWrite, ADamagedRecordIsReportedAndNotActedOn) {

@@ -250,8 +250,9 @@ Outcome Write(service::Session& session, const std::string& port, Link link, int
 
 // One line on `err` when the port's device and link hold a write record.
 void WarnOfRecord(const service::Session& session, const std::string& port, Link link, std::ostream& err) {
-  const service::LoadedRecord loaded =
-      service::LoadRecord(service::DeviceOf(session.platform, port), link, port);
+  const std::string device = service::DeviceOf(session.platform, port);
+  if (device.empty()) return;  // the connection says why the name leads nowhere
+  const service::LoadedRecord loaded = service::LoadRecord(device, link, port);
   if (loaded.status == service::RecordStatus::Found)
     err << "Внимание: запись сетевого номера " << service::RecordedNumberText(loaded.record) << " через "
         << loaded.record.portName << " была прервана; завершите её: " << FinishCommand(port, link) << '\n';
