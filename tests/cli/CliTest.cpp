@@ -21,6 +21,7 @@
 #include "sim/line/VirtualPlatform.h"
 #include "tests/support/Facts.h"
 #include "tests/support/RegisterPlaces.h"
+#include "tests/support/StateHome.h"
 #include "tools/kkm-netnum-cli/CliTool.h"
 #include "tools/kkm-netnum-cli/SharedLine.h"
 
@@ -534,6 +535,25 @@ TEST(CliTrace, AnUnwritableTraceIsNamedAfterTheTool) {
 namespace kkm::cli {
 namespace {
 
+// A state folder that cannot hold the record refuses the write before
+// anything is sent, the connection's bytes included.
+TEST(CliWrite, AStateFolderThatCannotHoldTheRecordRefusesBeforeAnyByte) {
+  sim::VirtualLine line;
+  sim::VirtualPlatform platform(line);
+  sim::CashRegister reg(1);
+  platform.addPort("COM1", line);
+  line.attach(reg);
+  const std::string file = test::StateHome() + "/a-file";
+  std::ofstream(file) << "in the way";
+  test::PointStateHomeAt(file);
+  std::string out, err;
+  const int status = RunTool(platform, Write("45"), out, err);
+  test::PointStateHomeAt(test::StateHome());
+  EXPECT_EQ(status, kExitNoRecord) << err;
+  EXPECT_NE(err.find("Энергонезависимая память ККМ не изменялась."), std::string::npos) << err;
+  EXPECT_TRUE(line.trace().empty()) << "nothing crossed the line";
+}
+
 // finish: after a write stopped at exchange 5, on the register as the
 // interruption left it or changed since.
 struct FinishCase {
@@ -633,6 +653,7 @@ TEST_P(CliFinish, FinishesWithoutAskingOrSaysWhyNot) {
   for (std::string line; std::getline(history, line);) entries.push_back(nlohmann::json::parse(line));
   ASSERT_EQ(entries.size(), c.exitCode == kExitDone ? 2u : 1u) << out;
   EXPECT_EQ(entries[0]["failed_exchange"], 5);
+  EXPECT_EQ(entries[0]["outcome"], "failed");
   for (const nlohmann::json& e : entries) {
     EXPECT_EQ(e["program"], "kkm-netnum-cli");
     EXPECT_EQ(e["port"], "COM1");
