@@ -514,12 +514,20 @@ TEST(CliProgress, EveryStepOnATerminalWipedAtTheEndNeverWithJson) {
 // A trace that cannot be written is reported under the command-line tool's own
 // name (a full device on Linux, a path that does not exist on Windows), and the
 // command goes on without it.
-TEST(CliTrace, AnUnwritableTraceIsNamedAfterTheTool) {
+// One register, number 01, on COM1 of a virtual line.
+struct OneRegister {
+  OneRegister() {
+    platform.addPort("COM1", line);
+    line.attach(reg);
+  }
   sim::VirtualLine line;
-  sim::VirtualPlatform platform(line);
-  sim::CashRegister reg(1);
-  platform.addPort("COM1", line);
-  line.attach(reg);
+  sim::VirtualPlatform platform{line};
+  sim::CashRegister reg{1};
+};
+
+TEST(CliTrace, AnUnwritableTraceIsNamedAfterTheTool) {
+  OneRegister rig;
+  auto& platform = rig.platform;
   std::string out, err;
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(RunTool(platform, {"read", "--port", "COM1", "--trace", "/dev/full"}, out, err), kExitDone);
@@ -538,20 +546,16 @@ namespace {
 // A state folder that cannot hold the record refuses the write before
 // anything is sent, the connection's bytes included.
 TEST(CliWrite, AStateFolderThatCannotHoldTheRecordRefusesBeforeAnyByte) {
-  sim::VirtualLine line;
-  sim::VirtualPlatform platform(line);
-  sim::CashRegister reg(1);
-  platform.addPort("COM1", line);
-  line.attach(reg);
+  OneRegister rig;
   const std::string file = test::StateHome() + "/a-file";
   std::ofstream(file) << "in the way";
   test::PointStateHomeAt(file);
   std::string out, err;
-  const int status = RunTool(platform, Write("45"), out, err);
+  const int status = RunTool(rig.platform, Write("45"), out, err);
   test::PointStateHomeAt(test::StateHome());
   EXPECT_EQ(status, kExitNoRecord) << err;
   EXPECT_NE(err.find("Энергонезависимая память ККМ не изменялась."), std::string::npos) << err;
-  EXPECT_TRUE(line.trace().empty()) << "nothing crossed the line";
+  EXPECT_TRUE(rig.line.trace().empty()) << "nothing crossed the line";
 }
 
 // finish: after a write stopped at exchange 5, on the register as the
