@@ -101,8 +101,6 @@ WriteResult RunWrite(Session& session, Link link, WriteRecord& record) {
   if (serial::Status done = memory->readNonVolatile(kEepromNumberAddress, record.numberOld); !done)
     return FailedAt(3, done);
   serial::PauseMs(clock, kPauseAfterReadMs);
-  // From exchange 4 until exchange 5 is acknowledged the number and the
-  // checksum may disagree: the record must say how to put them right first.
   // A register whose non-volatile memory shows another record's write half
   // done is that record's register, whatever name reached it: its write is
   // finished first, and this one goes no further.
@@ -112,6 +110,8 @@ WriteResult RunWrite(Session& session, Link link, WriteRecord& record) {
       return Refused(WriteRefusal::NoRecord, StateFileFailure(std::move(reason)));
     return PendingRefusal(pending);
   }
+  // From exchange 4 until exchange 5 is acknowledged the number and the
+  // checksum may disagree: the record must say how to put them right first.
   record.oldKnown = true;
   if (std::string reason; !SaveRecord(record, reason)) {
     // Nothing non-volatile was sent: the record as saved before exchange 1
@@ -180,10 +180,8 @@ WriteResult WriteOnTopOf(const LoadedRecord& pending) {
 }
 
 WriteResult WriteNetworkNumber(Session& session, Link link, int number) {
-  WriteRecord record{
-      session.portName,
-      session.deviceKey.empty() ? DeviceOf(session.platform, session.portName) : session.deviceKey, link,
-      session.registerAddress, NetworkNumberByte(number)};
+  WriteRecord record{session.portName, DeviceKeyOf(session), link, session.registerAddress,
+                     NetworkNumberByte(number)};
   // 1. Never on top of a write that left the non-volatile memory unsure.
   if (const WriteResult bar = WriteOnTopOf(LoadRecord(session, link)); bar.refused != WriteRefusal::None)
     return bar;

@@ -246,9 +246,12 @@ LoadedRecord LoadRecord(const std::string& device, Link link, const std::string&
   return loaded;
 }
 
+std::string DeviceKeyOf(const Session& session) {
+  return session.deviceKey.empty() ? DeviceOf(session.platform, session.portName) : session.deviceKey;
+}
+
 LoadedRecord LoadRecord(const Session& session, Link link) {
-  const std::string device =
-      session.deviceKey.empty() ? DeviceOf(session.platform, session.portName) : session.deviceKey;
+  const std::string device = DeviceKeyOf(session);
   LoadedRecord loaded = LoadRecord(device, link, session.portName);
   if (loaded.status != RecordStatus::None) return loaded;
   // A record kept under another name of this device (the kernel name an
@@ -280,8 +283,7 @@ std::vector<WriteRecord> AllRecords(Link link) {
 bool TakeOverRecord(const Session& session, WriteRecord& record, std::string& reason) {
   const WriteRecord before = record;
   record.portName = session.portName;
-  record.device =
-      session.deviceKey.empty() ? DeviceOf(session.platform, session.portName) : session.deviceKey;
+  record.device = DeviceKeyOf(session);
   if (record.device == before.device) return true;
   if (!SaveRecord(record, reason)) {
     record = before;

@@ -61,6 +61,8 @@ std::string DeviceOf(const serial::Platform& platform, const std::string& portNa
 // state folder that cannot hold the lock is no failure here: the write that
 // needs it will refuse to start.
 serial::Status HoldDevice(Session& session, const std::string& portName);
+// The session's device as resolved when its port was opened (or now, by its port name).
+std::string DeviceKeyOf(const Session& session);
 // The record's file for a device and link (the folder need not exist).
 std::string RecordPath(const std::string& device, Link link);
 
