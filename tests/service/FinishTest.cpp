@@ -497,7 +497,7 @@ TEST(HistoryFile, RotatesAtItsSizeAndKeepsEveryLine) {
   const auto append = [&] { return AppendHistory("test", entry, reason); };
   const auto lines = [&] { return HistoryLines(reason).size(); };
   const auto fill = [&](const std::string& path, std::size_t bytes) {
-    std::ofstream(path, std::ios::trunc) << std::string(bytes - 1, 'x') << '\n';
+    std::ofstream(path, std::ios::trunc | std::ios::binary) << std::string(bytes - 1, 'x') << '\n';
   };
   ASSERT_TRUE(append()) << reason;
   const std::size_t lineBytes = fs::file_size(current);
@@ -510,7 +510,7 @@ TEST(HistoryFile, RotatesAtItsSizeAndKeepsEveryLine) {
   EXPECT_EQ(fs::file_size(older), kHistoryRotateBytes - lineBytes + 1);
   EXPECT_EQ(fs::file_size(current), lineBytes);
   // Both generations, the older first.
-  std::ofstream(older, std::ios::trunc) << "{\"older\":1}\n";
+  std::ofstream(older, std::ios::trunc | std::ios::binary) << "{\"older\":1}\n";
   ASSERT_EQ(lines(), 2u);
   EXPECT_EQ(HistoryLines(reason).front(), "{\"older\":1}");
   // A rotation that fails loses nothing and says so.

@@ -668,6 +668,7 @@ TEST_F(QuitDuringFinish, AtTheQuestion) { run(Icon::Question); }
 TEST_F(QuitDuringFinish, AtTheFinishsResult) { run(Icon::Information); }
 TEST_F(QuitDuringFinish, WithoutOneBothAreWritten) { run(Icon::Error); }
 
+#ifndef _WIN32  // Windows folders do not refuse files so
 // A record that cannot be completed before exchange 4 refuses the write with
 // its reason; the link works, so the commands stay enabled.
 TEST_F(InterruptedWrite, ARecordNotCompletedRefusesTheWriteAndKeepsTheCommands) {
@@ -687,6 +688,7 @@ TEST_F(InterruptedWrite, ARecordNotCompletedRefusesTheWriteAndKeepsTheCommands) 
   EXPECT_TRUE(commandsEnabled());
   EXPECT_EQ(places().stored, 0xFE);
 }
+#endif
 
 TEST_F(InterruptedWrite, ADamagedRecordIsReportedAndNotActedOn) {
   plug(true, false);
