@@ -600,12 +600,6 @@ const FinishCase kFinishCases[] = {
      true, true},
     {"DiscardedAfterChange", [](sim::CashRegister& r) { r.nonVolatile()[0x0740] = 0x11; }, kExitDone, "",
      "Сведения о прерванной записи сетевого номера 45 удалены.\n", false, true},
-    {"DiscardRefusedOnAnotherRegister",
-     [](sim::CashRegister& r) { r.nonVolatile()[0x073E] = r.dataMemory()[sim::kWorkingNumberCell] = 0xFE; },
-     kExitOtherRegister, "",
-     "Прерванная запись сетевого номера 45 относится к другой ККМ (сетевой номер 01); сведения о ней "
-     "сохранены.\n",
-     true, true},
 };
 
 class CliFinish : public ::testing::TestWithParam<FinishCase> {
