@@ -13,7 +13,7 @@ setup="$1" archive="$2" file_version="$3" wine_run="$4" work="$5" version="$6" w
 prefix="$work/prefix" product="Сетевой номер ККМ ТИМ-31Ц" maker="kkm-netnum developers"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 in_prefix() { "$wine_run" "$prefix" "$@"; }
-trap 'in_prefix wineserver -k 2>/dev/null; [ -z "${xvfb_pid:-}" ] || kill "$xvfb_pid"' EXIT
+trap 'in_prefix wineserver -k 2>/dev/null || true; [ -z "${xvfb_pid:-}" ] || kill "$xvfb_pid"' EXIT
 rm -rf "$work" && mkdir -p "$work"
 # --version on standard output, not in a box; the installed programs find
 # their libraries beside them, nowhere else.
