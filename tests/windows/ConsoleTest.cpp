@@ -63,7 +63,8 @@ DWORD RunTool(const std::string& arguments, HANDLE output) {
   std::string exe = KKM_CLI_EXE;  // a path of the build machine: drive Z: under wine
   std::replace(exe.begin(), exe.end(), '/', '\\');
   std::wstring command = Convert("\"Z:" + exe + "\" " + arguments);
-  STARTUPINFOW startup{sizeof startup};
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = startup.hStdError = output;
   PROCESS_INFORMATION process{};
