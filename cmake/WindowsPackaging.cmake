@@ -52,7 +52,11 @@ function(kkm_windows_notice template name component)
 endfunction()
 
 set(KKM_VERSION ${PROJECT_VERSION})
-set(KKM_GCC_VERSION ${CMAKE_CXX_COMPILER_VERSION})
+# GCC's own version, as Debian's package of the runtime names it (the
+# compiler reports only its major version).
+execute_process(COMMAND dpkg-query -W "-f=\${Version}" gcc-mingw-w64-x86-64-posix-runtime
+                OUTPUT_VARIABLE KKM_GCC_VERSION ERROR_QUIET)
+string(REGEX REPLACE "-.*" "" KKM_GCC_VERSION "${KKM_GCC_VERSION}")
 kkm_debian_source_version(KKM_GCC_DEB_VERSION gcc-mingw-w64-x86-64-posix-runtime)
 kkm_debian_source_version(KKM_MINGW_DEB_VERSION mingw-w64-x86-64-dev)
 
