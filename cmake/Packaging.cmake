@@ -1,6 +1,7 @@
 # Install rules and the two Debian packages (scripts/package builds them):
 #   kkm-netnum  the tool, the command-line tool, desktop entry, AppStream
-#               metainfo, icons and man pages;
+#               metainfo, icons, man pages, the README and the command-line
+#               tool's bash completion; it suggests kkm-sim;
 #   kkm-sim     the simulator and its man page.
 # Included once every program's target exists, so a program joins its package
 # here by its target name alone.
@@ -116,15 +117,22 @@ if(TARGET kkm-netnum)
 endif()
 if(TARGET kkm-netnum-cli)
   kkm_install_program(kkm-netnum-cli netnum "read and change the network number of a cash register from a shell")
+  # Completes its commands, options and ports in bash (bash-completion loads
+  # it on first use).
+  install(FILES ${KKM_PACKAGING_DIR}/bash-completion/kkm-netnum-cli
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT netnum)
 endif()
 if(TARGET kkm-netnum OR TARGET kkm-netnum-cli)
   kkm_install_package_docs(netnum kkm-netnum)
+  install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kkm-netnum COMPONENT netnum)
   list(APPEND CPACK_COMPONENTS_ALL netnum)
 endif()
 if(TARGET kkm-sim)
   kkm_install_program(kkm-sim sim "serve a simulated cash register on a pseudo-terminal")
   kkm_install_package_docs(sim kkm-sim)
   list(APPEND CPACK_COMPONENTS_ALL sim)
+  # The simulator lets the tool be tried without a register.
+  set(CPACK_DEBIAN_NETNUM_PACKAGE_SUGGESTS kkm-sim)
 endif()
 
 # One Debian package per component; Depends comes from the binaries' libraries

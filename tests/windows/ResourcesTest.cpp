@@ -47,6 +47,8 @@ TEST(WindowsResources, VersionRecordCarriesTheProjectVersionAndDescription) {
   EXPECT_EQ(StringValue(record, L"OriginalFilename"), L"windows_resources_tests.exe");
   EXPECT_EQ(StringValue(record, L"ProductName"), L"kkm-netnum");
   EXPECT_EQ(StringValue(record, L"ProductVersion"), KKM_VERSION_TEXT);
+  EXPECT_EQ(StringValue(record, L"CompanyName"), L"kkm-netnum developers");
+  EXPECT_EQ(StringValue(record, L"LegalCopyright").rfind(L"Copyright (c) 2", 0), 0u);
 }
 
 TEST(WindowsResources, IconIsResourceOne) {

@@ -8,6 +8,8 @@
 
 #ifdef _WIN32
 #include <io.h>
+
+#include "tools/kkm-netnum-cli/WindowsConsole.h"
 #else
 #include <unistd.h>
 #endif
@@ -26,6 +28,10 @@ bool StandardErrorIsTerminal() {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  // Cyrillic reads right in any console, whatever its code page.
+  const kkm::cli::ConsoleOutput console;
+#endif
   const std::unique_ptr<kkm::serial::Platform> platform = kkm::serial::MakeNativePlatform();
   return kkm::cli::RunCli(argc, argv, *platform, std::cout, std::cerr, StandardErrorIsTerminal());
 }
