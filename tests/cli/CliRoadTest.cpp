@@ -269,6 +269,18 @@ TEST_F(CliRoad, AProgramKilledBetweenExchangesFourAndFiveFinishesTheWriteAfterAR
   EXPECT_EQ(warned.exitCode, 0) << warned.err;
   EXPECT_EQ(warned.err.rfind("Внимание: запись сетевого номера 45 через " + slave + " была прервана", 0), 0u)
       << warned.err;
+  // A fresh register with the same number on another port is not the record's:
+  // finishing there writes nothing and the record stays.
+  {
+    RecordedSim fresh(KKM_SIM_PATH, {"--link", "cpu", "--number", "1", "--uart-fifo", "0"}, file("fresh.txt"),
+                      file("fresh-cells.txt"));
+    const CliRun other = RunCli({"finish", "--port", fresh.slavePath(kSimStartTimeout)});
+    EXPECT_EQ(other.exitCode, 0) << other.err;
+    ASSERT_EQ(fresh.stop(kSimStopTimeout), 0);
+    EXPECT_EQ(ReadMemoryDump(fresh.dumpPath()),
+              (std::map<std::uint16_t, std::uint8_t>{
+                  {0x1140, 0xFE}, {0x020F, 0xFE}, {0x073E, 0xFE}, {0x0740, 0xFE}}));
+  }
   // Its record is not given up while the write can be finished.
   EXPECT_EQ(RunCli({"finish", "--discard", "--port", slave}).exitCode, cli::kExitRecordKept);
   const CliRun finished = RunCli({"finish", "--port", slave});
