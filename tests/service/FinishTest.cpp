@@ -473,7 +473,7 @@ TEST(HistoryFile, RotatesAtItsSizeAndKeepsEveryLine) {
   namespace fs = std::filesystem;
   const std::string folder = test::StateHome() + "/kkm-netnum";
   const std::string current = folder + "/" + kHistoryFile, older = folder + "/" + kOlderHistoryFile;
-  const HistoryEntry entry{"write", "written", "COM1", "COM1", Link::Processor, 0xFE, 0xFE, 0xBA};
+  const HistoryEntry entry{"write", "written", "COM1", "COM1", Link::Processor, 0xFE, 0xFE, 0xBA, 0, {}};
   std::string reason;
   const auto append = [&] { return AppendHistory("test", entry, reason); };
   const auto fill = [](const std::string& path, std::size_t bytes, const std::string& text = {}) {
