@@ -37,7 +37,9 @@ class CommandLine {
     parser_.setApplicationDescription(
         "Reads and changes the network number (1..99) of a cash register over a serial port,\n"
         "through the register's processor or through the KIA controller. COM1..COM4 are the devices\n"
-        "named by the environment variables KKM_COM1..KKM_COM4, else /dev/ttyS0../dev/ttyS3.");
+        "named by the environment variables KKM_COM1..KKM_COM4, else by the port map\n"
+        "($XDG_CONFIG_HOME/kkm-netnum/ports.conf, lines COMn = DEVICE; kkm-netnum-cli ports --map\n"
+        "edits it), else /dev/ttyS0../dev/ttyS3.");
   }
 
   // --help, --help-all and --version, answered before the toolkit starts so
