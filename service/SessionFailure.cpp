@@ -51,9 +51,9 @@ serial::Failure UnusableRecordFailure(std::string reason) {
 
 }  // namespace kkm::service
 
-namespace kkm::serial {
+namespace kkm::files {
 const FailureDomain& FailureCodes<service::SessionFailure>::Domain() {
   static const NamedFailures<service::kSessionFailureCount> domain(service::kNames, service::SessionText);
   return domain;
 }
-}  // namespace kkm::serial
+}  // namespace kkm::files

@@ -27,9 +27,9 @@ serial::Failure UnusableRecordFailure(std::string reason);
 
 }  // namespace kkm::service
 
-namespace kkm::serial {
+namespace kkm::files {
 template <>
 struct FailureCodes<service::SessionFailure> {
   static const FailureDomain& Domain();
 };
-}  // namespace kkm::serial
+}  // namespace kkm::files

@@ -13,12 +13,15 @@
 //   - read only when they are regular files of a bounded size, opened without
 //     following links and without blocking (a FIFO is refused, not waited on);
 //   - appended to (one line at a time) under the same rules.
-// Every false comes with a reason naming the path.
+// The careful opening, replacing and appending are files/CarefulFile.h's;
+// every false comes with a reason naming the path, in Russian.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "files/CarefulFile.h"
 
 namespace kkm::service {
 
@@ -57,28 +60,8 @@ std::string StatePath(const std::string& name);
 // `suffix`, in no particular order (none when there is no folder).
 std::vector<std::string> StateFileNames(const std::string& prefix, const std::string& suffix);
 
-struct LockAttempt;
-
-// An advisory lock on the file `name` in the state folder, held while the
-// object lives (and by the system until the process ends, whatever way it
-// ends). The file keeps "<pid> (<program>)" of the process that holds it, so
-// that another process can say who holds it. The file itself stays.
-class StateLock {
- public:
-  StateLock() = default;
-  ~StateLock();
-  StateLock(StateLock&& other) noexcept;
-  StateLock& operator=(StateLock&& other) noexcept;
-  StateLock(const StateLock&) = delete;
-  StateLock& operator=(const StateLock&) = delete;
-  bool held() const { return handle_ != kNone; }
-
- private:
-  friend LockAttempt TakeStateLock(const std::string&, const std::string&, int);
-  explicit StateLock(std::intptr_t handle) : handle_(handle) {}
-  static constexpr std::intptr_t kNone = -1;
-  std::intptr_t handle_ = kNone;  // a descriptor, or a Windows handle
-};
+// An advisory lock on a file of the state folder (files/CarefulFile.h).
+using StateLock = files::FileLock;
 
 enum class LockOutcome {
   Taken,
