@@ -9,6 +9,7 @@
 
 #include "kkm/Version.h"
 #include "serial/Platform.h"
+#include "serial/PortMap.h"
 #include "serial/TracingPort.h"
 #include "service/Session.h"
 #include "ui/Application.h"
@@ -82,6 +83,9 @@ int main(int argc, char** argv) {
   // A trace path that cannot be written is reported here, and the tool runs on without.
   std::unique_ptr<kkm::serial::TraceSink> trace =
       kkm::serial::OpenTraceOrWarn(tracePath, stderr, "kkm-netnum");
+  // The port map's problems, said once for the whole run.
+  for (const std::string& problem : kkm::serial::ProblemLines(kkm::serial::LoadPortMap()))
+    std::fprintf(stderr, "kkm-netnum: %s\n", problem.c_str());
 
   // 2. The toolkit (Application names the program and gives the windows their
   // icon), then the toolkit's own texts in Russian.

@@ -1,12 +1,8 @@
 #include "serial/PortMap.h"
 
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <iterator>
-#include <mutex>
-#include <set>
 #include <system_error>
 
 #include "files/CarefulFile.h"
@@ -52,14 +48,11 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // The map file's text; a missing file is an empty map. Only a small regular
 // file is read, and nothing that could block (a FIFO in its place): anything
-// else sets `problem` and gives no map.
-std::string ReadMapFile(const std::string& path, std::string& problem) {
+// else gives its failure and no map.
+PortMapFile ReadMapFile(const std::string& path) {
   files::SmallFile file = files::ReadSmallFile(path, kMaxMapBytes, files::Links::Follow);
-  if (!file.status) {
-    problem = "карта портов не прочитана: " + file.status.failure().text();
-    return {};
-  }
-  return std::move(file.text);
+  if (!file.status) return {{}, file.status};
+  return {std::move(file.text), {}};
 }
 
 // The text without a byte-order mark at its start.
@@ -157,29 +150,27 @@ std::string PortMapPath() {
   return folder.empty() ? std::string() : (fs::path(folder) / "ports.conf").string();
 }
 
-std::string PortMapText(std::string& problem) {
+PortMapFile PortMapText() {
   const std::string path = PortMapPath();
-  return path.empty() ? std::string() : ReadMapFile(path, problem);
+  return path.empty() ? PortMapFile() : ReadMapFile(path);
 }
 
 PortMap LoadPortMap() {
   const std::string path = PortMapPath();
   if (path.empty()) return {};
-  std::string unreadable;
-  PortMap map = ParsePortMap(ReadMapFile(path, unreadable));
+  const PortMapFile file = ReadMapFile(path);
+  PortMap map = ParsePortMap(file.text);
   map.path = path;
-  if (!unreadable.empty()) map.problems.push_back({0, unreadable, {}});
-  // Each bad line once per process: the windows read the map at every
-  // connection and must not repeat themselves.
-  static std::mutex reportedLock;
-  static std::set<std::string> reported;
-  const std::lock_guard lock(reportedLock);
-  for (const PortMapProblem& problem : map.problems) {
-    const std::string line = Where(path, problem.line) + problem.text + "\n";
-    if (reported.insert(line).second) std::fputs(line.c_str(), stderr);
-  }
-  std::fflush(stderr);
+  if (!file.status)
+    map.problems.push_back({0, "карта портов не прочитана: " + file.status.failure().text(), {}});
   return map;
+}
+
+std::vector<std::string> ProblemLines(const PortMap& map) {
+  std::vector<std::string> lines;
+  for (const PortMapProblem& problem : map.problems)
+    lines.push_back(Where(map.path, problem.line) + problem.text);
+  return lines;
 }
 
 std::string MapPortInText(std::string_view text, const std::string& port, const std::string& device) {
@@ -207,14 +198,15 @@ std::string UnmapPortInText(std::string_view text, const std::string& port) {
   return result;
 }
 
-std::string SavePortMap(const std::string& text) {
+Status SavePortMap(const std::string& text) {
   const std::string path = PortMapPath();
-  if (path.empty()) return files::Failure(files::FileFailure::NoFolder).text();
+  if (path.empty()) return files::FileError(files::FileFailure::NoFolder, {});
   // A new file beside the old one, then renamed over it: a reader never sees
   // half a file.
-  files::Status saved = files::PrepareFolder(fs::path(path).parent_path().string(), files::FolderUse::Shared);
-  if (saved) saved = files::ReplaceFile(path, text, 0644);
-  return saved ? std::string() : saved.failure().text();
+  if (Status folder = files::PrepareFolder(fs::path(path).parent_path().string(), files::FolderUse::Shared);
+      !folder)
+    return folder;
+  return files::ReplaceFile(path, text, 0644);
 }
 
 bool DeviceNameUsable(std::string_view device) {

@@ -153,22 +153,20 @@ TraceSink::~TraceSink() {
   if (owned_) std::fclose(file_);
 }
 
-std::unique_ptr<TraceSink> TraceSink::Open(const std::string& path, std::string& error, TraceNowNs now) {
-  if (path == "-") return std::make_unique<TraceSink>(stderr, false, std::move(now));
+TraceSink::Opening TraceSink::Open(const std::string& path, TraceNowNs now) {
+  if (path == "-") return {std::make_unique<TraceSink>(stderr, false, std::move(now)), {}};
   // Never blocks: a FIFO without a reader is refused instead of waited on; a
   // FIFO with one is written like a file.
   files::AppendRules rules;
   rules.regularOnly = false;
+  rules.devicesToo = true;  // a device is refused before, where it must be (OpenTraceOrWarn)
   rules.followLinks = true;
   rules.mode = 0644;
   const files::AppendFile opened = files::OpenToAppend(path, rules);
-  if (!opened.status) {
-    error = opened.status.failure().text();
-    return nullptr;
-  }
+  if (!opened.status) return {nullptr, opened.status};
   auto sink = std::make_unique<TraceSink>(opened.file, true, std::move(now));
   sink->path_ = path;
-  return sink;
+  return {std::move(sink), {}};
 }
 
 void TraceSink::beginSection(const std::vector<std::string>& header) {
@@ -220,19 +218,17 @@ std::string TakeTracePath(int& argc, char** argv, const char* environmentValue) 
 std::unique_ptr<TraceSink> OpenTraceOrWarn(const std::string& path, std::FILE* errors,
                                            const std::string& program) {
   if (path.empty()) return nullptr;
-  std::string error;
-  std::unique_ptr<TraceSink> sink;
-  if (path != "-" && NamesADevice(path))
-    error = files::FileError(files::FileFailure::NotRegular, path).text();
-  else
-    sink = TraceSink::Open(path, error);
-  if (!sink) {
+  TraceSink::Opening opened =
+      path != "-" && NamesADevice(path)
+          ? TraceSink::Opening{nullptr, files::FileError(files::FileFailure::NotRegular, path)}
+          : TraceSink::Open(path);
+  if (!opened.sink) {
     std::fprintf(errors, "%s: трасса не будет записана, работа идёт без неё: %s\n", program.c_str(),
-                 error.c_str());
+                 opened.status.failure().text().c_str());
     return nullptr;
   }
-  sink->setProgram(program);
-  return sink;
+  opened.sink->setProgram(program);
+  return std::move(opened.sink);
 }
 
 }  // namespace kkm::serial

@@ -15,17 +15,7 @@
 
 namespace kkm::service {
 
-namespace {
-
 namespace fs = std::filesystem;
-
-// False with the failure's text as the reason.
-bool Failed(const files::Status& status, std::string& reason) {
-  if (!status) reason = status.failure().text();
-  return status.ok();
-}
-
-}  // namespace
 
 std::string StateFolder() { return files::ProgramFolder(files::UserFolder::State); }
 
@@ -34,42 +24,36 @@ std::string StatePath(const std::string& name) {
   return folder.empty() ? std::string() : (fs::path(folder) / name).string();
 }
 
-bool PrepareStateFolder(std::string& reason) {
-  return Failed(files::PrepareFolder(StateFolder(), files::FolderUse::Private), reason);
+files::Status PrepareStateFolder() { return files::PrepareFolder(StateFolder(), files::FolderUse::Private); }
+
+files::Status ReplaceStateFile(const std::string& name, const std::string& text) {
+  if (files::Status prepared = PrepareStateFolder(); !prepared) return prepared;
+  return files::ReplaceFile(StatePath(name), text, 0600);
 }
 
-bool ReplaceStateFile(const std::string& name, const std::string& text, std::string& reason) {
-  if (!PrepareStateFolder(reason)) return false;
-  return Failed(files::ReplaceFile(StatePath(name), text, 0600), reason);
-}
-
-StateFileRead ReadStateFile(const std::string& name, std::size_t maxSize, std::string& text,
-                            std::string& reason) {
+StateFile ReadStateFile(const std::string& name, std::size_t maxSize) {
+  StateFile read;
   const std::string path = StatePath(name);
-  if (path.empty()) return StateFileRead::Absent;
+  if (path.empty()) return read;
   files::SmallFile file = files::ReadSmallFile(path, maxSize, files::Links::Refuse);
-  if (!file.found) return StateFileRead::Absent;
-  if (!file.status) {
-    // No folder (or a file in its place) holds no file.
-    const files::Failure& failure = file.status.failure();
-    if (failure.is(files::FileFailure::CannotOpen) && failure.osError == ENOTDIR)
-      return StateFileRead::Absent;
-    reason = failure.text();
-    return StateFileRead::Refused;
-  }
-  text = std::move(file.text);
-  return StateFileRead::Read;
+  // No folder (or a file in its place) holds no file.
+  const files::Failure& failure = file.status.failure();
+  if (!file.found || (failure.is(files::FileFailure::CannotOpen) && failure.osError == ENOTDIR)) return read;
+  read.found = true;
+  read.text = std::move(file.text);
+  read.status = std::move(file.status);
+  return read;
 }
 
-bool AppendStateFile(const std::string& name, const std::string& line, std::string& reason) {
-  if (!PrepareStateFolder(reason)) return false;
-  return Failed(files::AppendLine(StatePath(name), line), reason);
+files::Status AppendStateFile(const std::string& name, const std::string& line) {
+  if (files::Status prepared = PrepareStateFolder(); !prepared) return prepared;
+  return files::AppendLine(StatePath(name), line);
 }
 
-bool RemoveStateFile(const std::string& name, std::string& reason) {
+files::Status RemoveStateFile(const std::string& name) {
   const std::string path = StatePath(name);
-  if (path.empty()) return true;
-  return Failed(files::RemoveFile(path), reason);
+  if (path.empty()) return {};
+  return files::RemoveFile(path);
 }
 
 std::size_t StateFileSize(const std::string& name) {
@@ -81,8 +65,8 @@ std::size_t StateFileSize(const std::string& name) {
   return error ? 0 : static_cast<std::size_t>(size);
 }
 
-bool RenameStateFile(const std::string& from, const std::string& to, std::string& reason) {
-  return Failed(files::RenameFile(StatePath(from), StatePath(to)), reason);
+files::Status RenameStateFile(const std::string& from, const std::string& to) {
+  return files::RenameFile(StatePath(from), StatePath(to));
 }
 
 std::vector<std::string> StateFileNames(const std::string& prefix, const std::string& suffix) {
@@ -101,7 +85,8 @@ std::vector<std::string> StateFileNames(const std::string& prefix, const std::st
 
 LockAttempt TakeStateLock(const std::string& name, const std::string& program, int waitMs) {
   LockAttempt attempt;
-  if (!PrepareStateFolder(attempt.reason)) return attempt;
+  attempt.status = PrepareStateFolder();
+  if (!attempt.status) return attempt;
 #ifdef _WIN32
   const std::string holder = std::to_string(_getpid()) + " (" + program + ")\n";
 #else
@@ -115,7 +100,7 @@ LockAttempt TakeStateLock(const std::string& name, const std::string& program, i
     attempt.outcome = LockOutcome::Held;
     attempt.holder = std::move(taken.holder);
   } else {
-    attempt.reason = taken.status.failure().text();
+    attempt.status = std::move(taken.status);
   }
   return attempt;
 }

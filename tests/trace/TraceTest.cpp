@@ -212,9 +212,8 @@ TEST_F(TraceFile, IsAppendedAndFlushedAfterEveryOperation) {
   line.attach(reg);
   sim::VirtualPlatform platform{line};
   platform.addPort("COM1", line);
-  std::string error;
-  auto sink = serial::TraceSink::Open(file("t.txt"), error);
-  ASSERT_NE(sink, nullptr) << error;
+  auto sink = serial::TraceSink::Open(file("t.txt")).sink;
+  ASSERT_NE(sink, nullptr);
   serial::TracingPlatform traced{platform, *sink, "kkm-netnum"};
   serial::PortHandle port{platform.clock()};
   ASSERT_TRUE(serial::OpenComPort(traced, 1, port));
@@ -245,9 +244,8 @@ TEST_F(TraceFile, BadPathGivesOneLineAndNoTrace) {
   }
   ::close(terminal);
   // A device that refuses every write: one line when it first does, then nothing.
-  std::string error;
-  const auto full = serial::TraceSink::Open("/dev/full", error);
-  ASSERT_NE(full, nullptr) << error;
+  const auto full = serial::TraceSink::Open("/dev/full").sink;
+  ASSERT_NE(full, nullptr);
   ::testing::internal::CaptureStderr();
   for (int i = 0; i < 3; ++i) {
     full->event("byte");
