@@ -9,7 +9,9 @@
 #include "files/SmallFile.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -104,7 +106,7 @@ Status PrepareFolder(const std::string& folder, FolderUse use) {
 #endif
 }
 
-Status ReplaceFile(const std::string& path, const std::string& text, int mode) {
+Status ReplaceWhole(const std::string& path, const std::string& text, int mode) {
   const std::string temporary = path + ".tmp";
 #ifdef _WIN32
   static_cast<void>(mode);
@@ -154,13 +156,16 @@ Status ReplaceFile(const std::string& path, const std::string& text, int mode) {
 AppendFile OpenToAppend(const std::string& path, const AppendRules& rules) {
   AppendFile opened;
 #ifdef _WIN32
-  opened.file = std::fopen(path.c_str(), rules.truncate ? "wb" : "ab");
+  // State files are written as bytes; a trace as text, as the system writes it.
+  const char* how = rules.regularOnly ? (rules.truncate ? "wb" : "ab") : (rules.truncate ? "w" : "a");
+  opened.file = std::fopen(path.c_str(), how);
   if (opened.file == nullptr) {
     opened.status = FileError(FileFailure::CannotOpen, path, errno);
     return opened;
   }
   // A device that took the name after all is closed again, never written to.
-  if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(opened.file)))) != FILE_TYPE_DISK) {
+  const DWORD type = GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(opened.file))));
+  if (rules.regularOnly ? type != FILE_TYPE_DISK : (type == FILE_TYPE_CHAR && !rules.devicesToo)) {
     std::fclose(opened.file);
     opened.file = nullptr;
     opened.status = FileError(FileFailure::NotRegular, path);

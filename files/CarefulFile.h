@@ -27,7 +27,7 @@ enum class FolderUse { Shared, Private };
 Status PrepareFolder(const std::string& folder, FolderUse use);
 
 // Replaces `path` by `text` in one step; the new file gets `mode` (POSIX).
-Status ReplaceFile(const std::string& path, const std::string& text, int mode);
+Status ReplaceWhole(const std::string& path, const std::string& text, int mode);
 
 // How a file to be written at its end is opened.
 struct AppendRules {

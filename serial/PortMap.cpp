@@ -206,7 +206,7 @@ Status SavePortMap(const std::string& text) {
   if (Status folder = files::PrepareFolder(fs::path(path).parent_path().string(), files::FolderUse::Shared);
       !folder)
     return folder;
-  return files::ReplaceFile(path, text, 0644);
+  return files::ReplaceWhole(path, text, 0644);
 }
 
 bool DeviceNameUsable(std::string_view device) {

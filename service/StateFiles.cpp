@@ -28,7 +28,7 @@ files::Status PrepareStateFolder() { return files::PrepareFolder(StateFolder(), 
 
 files::Status ReplaceStateFile(const std::string& name, const std::string& text) {
   if (files::Status prepared = PrepareStateFolder(); !prepared) return prepared;
-  return files::ReplaceFile(StatePath(name), text, 0600);
+  return files::ReplaceWhole(StatePath(name), text, 0600);
 }
 
 StateFile ReadStateFile(const std::string& name, std::size_t maxSize) {

@@ -490,7 +490,7 @@ TEST(HistoryFile, RotatesAtItsSizeAndKeepsEveryLine) {
   namespace fs = std::filesystem;
   const std::string folder = test::StateHome() + "/kkm-netnum";
   const std::string current = folder + "/" + kHistoryFile, older = folder + "/" + kOlderHistoryFile;
-  const HistoryEntry entry{"write", "written", "COM1", "COM1", Link::Processor, 0xFE, 0xFE, 0xBA};
+  const HistoryEntry entry{"write", "written", "COM1", "COM1", Link::Processor, 0xFE, 0xFE, 0xBA, 0, {}};
   std::string reason;
   const auto append = [&] {
     const serial::Status appended = AppendHistory("test", entry);
@@ -569,7 +569,7 @@ TEST(StateFileFailures, EachIsRefusedAndSaidInRussian) {
                                       "kkm-netnum"};
   for (const int error : {ELOOP, EISDIR, ENXIO, EACCES, ENOENT, ENOTDIR, EPERM})
     allowed.push_back(std::strerror(error));
-  const HistoryEntry entry{"write", "written", "COM1", "COM1", Link::Processor, 0xFE, 0xFE, 0xBA};
+  const HistoryEntry entry{"write", "written", "COM1", "COM1", Link::Processor, 0xFE, 0xFE, 0xBA, 0, {}};
   for (const Kept kept : {Kept::Record, Kept::History, Kept::Map})
     for (const Plant plant :
          {Plant::Link, Plant::Fifo, Plant::Folder, Plant::TooLarge, Plant::ReadOnlyFolder}) {

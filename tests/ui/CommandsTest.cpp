@@ -700,8 +700,10 @@ TEST_F(InterruptedWrite, ADamagedRecordIsReportedAndNotActedOn) {
   ::testing::internal::GetCapturedStderr();
   ASSERT_EQ(boxes_.boxes.size(), 1u);
   EXPECT_EQ(boxes_.boxes[0].icon, Icon::Warning);
-  EXPECT_TRUE(boxes_.boxes[0].text.startsWith(
-      "Сведения о прерванной записи сетевого номера повреждены и не будут использованы: the write record"));
+  EXPECT_TRUE(
+      boxes_.boxes[0].text.startsWith("Сведения о прерванной записи сетевого номера повреждены и не будут "
+                                      "использованы: сведения о прерванной "
+                                      "записи"));
   EXPECT_TRUE(std::filesystem::exists(path));
   EXPECT_GT(hostBytes(), sent) << "the connection itself ran";
   EXPECT_TRUE(commandsEnabled());
