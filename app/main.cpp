@@ -9,6 +9,7 @@
 
 #include "kkm/Version.h"
 #include "serial/Platform.h"
+#include "serial/PortMap.h"
 #include "serial/TracingPort.h"
 #include "service/Session.h"
 #include "ui/Application.h"
@@ -37,7 +38,9 @@ class CommandLine {
     parser_.setApplicationDescription(
         "Reads and changes the network number (1..99) of a cash register over a serial port,\n"
         "through the register's processor or through the KIA controller. COM1..COM4 are the devices\n"
-        "named by the environment variables KKM_COM1..KKM_COM4, else /dev/ttyS0../dev/ttyS3.");
+        "named by the environment variables KKM_COM1..KKM_COM4, else by the port map\n"
+        "($XDG_CONFIG_HOME/kkm-netnum/ports.conf, lines COMn = DEVICE; kkm-netnum-cli ports --map\n"
+        "edits it), else /dev/ttyS0../dev/ttyS3.");
   }
 
   // --help, --help-all and --version, answered before the toolkit starts so
@@ -80,6 +83,9 @@ int main(int argc, char** argv) {
   // A trace path that cannot be written is reported here, and the tool runs on without.
   std::unique_ptr<kkm::serial::TraceSink> trace =
       kkm::serial::OpenTraceOrWarn(tracePath, stderr, "kkm-netnum");
+  // The port map's problems, said once for the whole run.
+  for (const std::string& problem : kkm::serial::ProblemLines(kkm::serial::LoadPortMap()))
+    std::fprintf(stderr, "kkm-netnum: %s\n", problem.c_str());
 
   // 2. The toolkit (Application names the program and gives the windows their
   // icon), then the toolkit's own texts in Russian.

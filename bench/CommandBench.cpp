@@ -105,7 +105,6 @@ void BM_CommandParts(benchmark::State& state) {
       "write", "written", "COM1", sim.slavePath(), service::Link::Processor, 0xFE, 0x01, 0x01, 0, {}};
   std::vector<double> reopenAfterSleep, namesAfterSleep, loadAfterSleep, saveAfterSleep, removeAfterSleep;
   std::vector<double> open, close, holders, names, load, save, remove, history;
-  std::string reason;
   // Each part starts as a timed run does: after a sleep and a spin to a phase of the tick.
   const auto part = [](std::vector<double>& into, auto&& body) {
     StartAtPhase(0);
@@ -119,9 +118,9 @@ void BM_CommandParts(benchmark::State& state) {
     part(holders, [&] { serial::OtherHoldersOf(sim.slavePath(), 1); });
     part(names, [&] { static_cast<void>(service::DeviceOf(*platform, "COM1")); });
     part(load, [&] { static_cast<void>(service::LoadRecord(session, service::Link::Processor)); });
-    part(save, [&] { service::SaveRecord(record, reason); });
-    part(remove, [&] { service::RemoveRecord(record, reason); });
-    part(history, [&] { service::AppendHistory("command_bench", entry, reason); });
+    part(save, [&] { static_cast<void>(service::SaveRecord(record)); });
+    part(remove, [&] { static_cast<void>(service::RemoveRecord(record)); });
+    part(history, [&] { static_cast<void>(service::AppendHistory("command_bench", entry)); });
     // A connection's start after the previous one's last wait: the port the
     // last attempt left open closed and opened again, then the port's name
     // resolved and the record looked for, one after the other.
@@ -137,9 +136,9 @@ void BM_CommandParts(benchmark::State& state) {
     serial::CloseComPort(session.port);
     // The write's record saved and removed after as long without a disk access.
     std::this_thread::sleep_for(kConnectionLastWait);
-    part(saveAfterSleep, [&] { service::SaveRecord(record, reason); });
+    part(saveAfterSleep, [&] { static_cast<void>(service::SaveRecord(record)); });
     std::this_thread::sleep_for(kConnectionLastWait);
-    part(removeAfterSleep, [&] { service::RemoveRecord(record, reason); });
+    part(removeAfterSleep, [&] { static_cast<void>(service::RemoveRecord(record)); });
     state.SetIterationTime((open.back() + close.back()) / 1000.0);
   }
   state.counters["open_ms"] = MedianMs(open);

@@ -12,9 +12,9 @@ std::string KiaText(const serial::Failure& f) {
 }  // namespace
 }  // namespace kkm::kia
 
-namespace kkm::serial {
+namespace kkm::files {
 const FailureDomain& FailureCodes<kia::KiaFailure>::Domain() {
   static const NamedFailures<1> domain(kia::kNames, kia::KiaText);
   return domain;
 }
-}  // namespace kkm::serial
+}  // namespace kkm::files

@@ -15,9 +15,9 @@ enum class KiaFailure : std::uint8_t {
 
 }  // namespace kkm::kia
 
-namespace kkm::serial {
+namespace kkm::files {
 template <>
 struct FailureCodes<kia::KiaFailure> {
   static const FailureDomain& Domain();
 };
-}  // namespace kkm::serial
+}  // namespace kkm::files

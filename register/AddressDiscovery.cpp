@@ -29,7 +29,11 @@ AddressAnswer ProbeAddress(PortHandle& port, std::uint8_t address, std::uint32_t
   constexpr std::uint32_t kMaxAnswerBytes = 16;
   port.purge(serial::kPurgeClearBoth);
   port.writeByte(address);
-  if (!serial::WaitForInput(port, 1, kScanAnswerTimeoutMs)) return {};
+  // The wait's own result is not used: the count is asked once more after it,
+  // so an answer that lands just as the wait ends is read, not purged with the
+  // next candidate.
+  serial::WaitForInput(port, 1, kScanAnswerTimeoutMs);
+  if (port.queuedInput() < 1) return {};
   if (secondVoiceMs != 0) serial::WaitForInput(port, 2, secondVoiceMs);
   std::uint8_t bytes[kMaxAnswerBytes] = {};
   const std::int32_t count = port.read(bytes, secondVoiceMs != 0 ? kMaxAnswerBytes : 1);

@@ -46,9 +46,9 @@ serial::Failure Blame(const serial::PortHandle& port, serial::Failure symptom) {
 
 }  // namespace kkm::reg
 
-namespace kkm::serial {
+namespace kkm::files {
 const FailureDomain& FailureCodes<reg::RegisterFailure>::Domain() {
   static const NamedFailures<reg::kRegisterFailureCount> domain(reg::kNames, reg::RegisterText);
   return domain;
 }
-}  // namespace kkm::serial
+}  // namespace kkm::files

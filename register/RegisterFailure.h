@@ -29,9 +29,9 @@ serial::Failure Blame(const serial::PortHandle& port, serial::Failure symptom);
 
 }  // namespace kkm::reg
 
-namespace kkm::serial {
+namespace kkm::files {
 template <>
 struct FailureCodes<reg::RegisterFailure> {
   static const FailureDomain& Domain();
 };
-}  // namespace kkm::serial
+}  // namespace kkm::files

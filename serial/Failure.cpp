@@ -1,8 +1,6 @@
 #include "serial/Failure.h"
 
 #include <array>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -55,31 +53,6 @@ std::string LineText(const Failure& f) {
 
 }  // namespace
 
-const FailureDomain& FailureCodes<LineFailure>::Domain() {
-  static const NamedFailures<kLineFailureCount> domain(kNames, LineText);
-  return domain;
-}
-
-const char* Failure::name() const { return domain != nullptr ? domain->name(code) : "ok"; }
-
-std::string Failure::text() const { return domain != nullptr ? domain->text(*this) : "успешно"; }
-
-bool Failure::operator==(const Failure& other) const {
-  const bool sameCause = cause == other.cause || (cause && other.cause && *cause == *other.cause);
-  return domain == other.domain && code == other.code && waitedMs == other.waitedMs &&
-         expected == other.expected && got == other.got && osError == other.osError &&
-         detail == other.detail && sameCause;
-}
-
-Failure Wrap(Failure outer, const Failure& cause) {
-  outer.cause = std::make_shared<const Failure>(cause);
-  return outer;
-}
-
-std::string DescribeFailure(const Failure& failure) {
-  return std::string(failure.name()) + ": " + failure.text();
-}
-
 const Failure& LastFailure() { return lastFailure; }
 void ClearFailure() { lastFailure = Failure{}; }
 bool Fail(const Failure& failure) {
@@ -87,13 +60,11 @@ bool Fail(const Failure& failure) {
   return false;
 }
 
-std::string FormatText(const char* format, ...) {
-  char text[256];
-  va_list arguments;
-  va_start(arguments, format);
-  std::vsnprintf(text, sizeof text, format, arguments);
-  va_end(arguments);
-  return text;
-}
-
 }  // namespace kkm::serial
+
+namespace kkm::files {
+const FailureDomain& FailureCodes<serial::LineFailure>::Domain() {
+  static const NamedFailures<serial::kLineFailureCount> domain(serial::kNames, serial::LineText);
+  return domain;
+}
+}  // namespace kkm::files

@@ -1,24 +1,13 @@
 #include "serial/PortMap.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <iterator>
-#include <mutex>
-#include <set>
 #include <system_error>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
-#include "serial/SmallFile.h"
+#include "files/CarefulFile.h"
+#include "files/Folders.h"
+#include "files/SmallFile.h"
 
 namespace kkm::serial {
 
@@ -53,36 +42,17 @@ std::string_view MappedPort(std::string_view line) {
   return equals == std::string_view::npos ? std::string_view() : Trimmed(content.substr(0, equals));
 }
 
-std::string Getenv(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
-
 // A map is a few lines; anything larger is not one.
 constexpr std::size_t kMaxMapBytes = 64 * 1024;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // The map file's text; a missing file is an empty map. Only a small regular
 // file is read, and nothing that could block (a FIFO in its place): anything
-// else sets `problem` and gives no map.
-std::string ReadMapFile(const std::string& path, std::string& problem) {
-  const SmallFile file = ReadSmallFile(path, kMaxMapBytes, true);
-  switch (file.status) {
-    case SmallFileRead::Absent:
-      return {};
-    case SmallFileRead::Read:
-      return file.text;
-    case SmallFileRead::NotRegular:
-      problem = "карта портов не прочитана: это не обычный файл";
-      return {};
-    case SmallFileRead::TooLarge:
-      problem = "карта портов не прочитана: файл больше 64 КБ";
-      return {};
-    case SmallFileRead::Failed:
-      problem = std::string("карта портов не прочитана: файл не открывается: ") + std::strerror(file.error);
-      return {};
-  }
-  return {};
+// else gives its failure and no map.
+PortMapFile ReadMapFile(const std::string& path) {
+  files::SmallFile file = files::ReadSmallFile(path, kMaxMapBytes, files::Links::Follow);
+  if (!file.status) return {{}, file.status};
+  return {std::move(file.text), {}};
 }
 
 // The text without a byte-order mark at its start.
@@ -107,23 +77,6 @@ std::string MeantPort(std::string_view word) {
 std::string Where(const std::string& path, int line) {
   if (path.empty()) return line > 0 ? "строка " + std::to_string(line) + ": " : "";
   return path + (line > 0 ? ":" + std::to_string(line) : "") + ": ";
-}
-
-// Writes `text` to a new file at `path` (never through an existing name or a
-// symlink); false when it cannot.
-bool WriteNewFile(const std::string& path, const std::string& text) {
-#ifdef _WIN32
-  const int fd = ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-  if (fd < 0) return false;
-  const bool written =
-      ::_write(fd, text.data(), static_cast<unsigned>(text.size())) == static_cast<int>(text.size());
-  return ::_close(fd) == 0 && written;
-#else
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  return ::close(fd) == 0 && written;
-#endif
 }
 
 }  // namespace
@@ -193,45 +146,31 @@ PortMap ParsePortMap(std::string_view text) {
 }
 
 std::string PortMapPath() {
-#ifdef _WIN32
-  const std::string base = Getenv("APPDATA");
-  if (base.empty()) return {};
-  return base + "\\kkm-netnum\\ports.conf";
-#else
-  std::string base = Getenv("XDG_CONFIG_HOME");
-  // Only an absolute path counts, as for every XDG base folder.
-  if (base.empty() || base.front() != '/') {
-    const std::string home = Getenv("HOME");
-    if (home.empty()) return {};
-    base = home + "/.config";
-  }
-  return base + "/kkm-netnum/ports.conf";
-#endif
+  const std::string folder = files::ProgramFolder(files::UserFolder::Config);
+  return folder.empty() ? std::string() : (fs::path(folder) / "ports.conf").string();
 }
 
-std::string PortMapText(std::string& problem) {
+PortMapFile PortMapText() {
   const std::string path = PortMapPath();
-  return path.empty() ? std::string() : ReadMapFile(path, problem);
+  return path.empty() ? PortMapFile() : ReadMapFile(path);
 }
 
 PortMap LoadPortMap() {
   const std::string path = PortMapPath();
   if (path.empty()) return {};
-  std::string unreadable;
-  PortMap map = ParsePortMap(ReadMapFile(path, unreadable));
+  const PortMapFile file = ReadMapFile(path);
+  PortMap map = ParsePortMap(file.text);
   map.path = path;
-  if (!unreadable.empty()) map.problems.push_back({0, unreadable, {}});
-  // Each bad line once per process: the windows read the map at every
-  // connection and must not repeat themselves.
-  static std::mutex reportedLock;
-  static std::set<std::string> reported;
-  const std::lock_guard lock(reportedLock);
-  for (const PortMapProblem& problem : map.problems) {
-    const std::string line = Where(path, problem.line) + problem.text + "\n";
-    if (reported.insert(line).second) std::fputs(line.c_str(), stderr);
-  }
-  std::fflush(stderr);
+  if (!file.status)
+    map.problems.push_back({0, "карта портов не прочитана: " + file.status.failure().text(), {}});
   return map;
+}
+
+std::vector<std::string> ProblemLines(const PortMap& map) {
+  std::vector<std::string> lines;
+  for (const PortMapProblem& problem : map.problems)
+    lines.push_back(Where(map.path, problem.line) + problem.text);
+  return lines;
 }
 
 std::string MapPortInText(std::string_view text, const std::string& port, const std::string& device) {
@@ -259,26 +198,15 @@ std::string UnmapPortInText(std::string_view text, const std::string& port) {
   return result;
 }
 
-std::string SavePortMap(const std::string& text) {
+Status SavePortMap(const std::string& text) {
   const std::string path = PortMapPath();
-  if (path.empty()) return "не найдена папка настроек пользователя (HOME/APPDATA не задана)";
-  std::error_code error;
-  fs::create_directories(fs::path(path).parent_path(), error);
-  if (error) return fs::path(path).parent_path().string() + ": " + error.message();
+  if (path.empty()) return files::FileError(files::FileFailure::NoFolder, {});
   // A new file beside the old one, then renamed over it: a reader never sees
   // half a file.
-  const std::string temporary = path + ".new";
-  fs::remove(temporary, error);
-  if (!WriteNewFile(temporary, text)) {
-    fs::remove(temporary, error);
-    return path + ": файл не записан";
-  }
-  fs::rename(temporary, path, error);
-  if (error) {
-    fs::remove(temporary, error);
-    return path + ": " + error.message();
-  }
-  return {};
+  if (Status folder = files::PrepareFolder(fs::path(path).parent_path().string(), files::FolderUse::Shared);
+      !folder)
+    return folder;
+  return files::ReplaceWhole(path, text, 0644);
 }
 
 bool DeviceNameUsable(std::string_view device) {

@@ -23,6 +23,8 @@
 #include <string_view>
 #include <vector>
 
+#include "serial/Failure.h"
+
 namespace kkm::serial {
 
 inline constexpr int kMaxComPortNumber = 255;
@@ -64,16 +66,22 @@ PortMap ParsePortMap(std::string_view text);
 std::string PortMapPath();
 
 // The text of the current user's map file; empty when there is none. A file
-// that cannot be read as a map (not a small regular file) sets `problem`.
-std::string PortMapText(std::string& problem);
+// that cannot be read as a map (not a small regular file) gives its failure.
+struct PortMapFile {
+  std::string text;
+  Status status;
+};
+PortMapFile PortMapText();
 
 // The current user's map, read afresh (a missing file is an empty map; one
 // that cannot be read, not being a small readable regular file, is an empty
 // map with a problem of line 0, which leaves every COM name without a device
-// unless its variable names one). Each problem is reported once per process
-// on standard error as "<path>:<line>: <text>" ("<path>: <text>" for the
-// whole file).
+// unless its variable names one). Nothing is printed: each front end says
+// the problems once (ProblemLines).
 PortMap LoadPortMap();
+// The map's problems as a technician reads them: "<path>:<line>: <text>"
+// ("<path>: <text>" for the whole file).
+std::vector<std::string> ProblemLines(const PortMap& map);
 
 // The text of a map with `port` mapped to `device`: its line replaced in place
 // (the first, when hand-edited files name it twice: the others go), or a line
@@ -83,8 +91,8 @@ std::string MapPortInText(std::string_view text, const std::string& port, const 
 std::string UnmapPortInText(std::string_view text, const std::string& port);
 
 // Writes `text` as the current user's map, creating its folder when needed and
-// replacing the file in one step. An error text on failure, empty on success.
-std::string SavePortMap(const std::string& text);
+// replacing the file in one step.
+Status SavePortMap(const std::string& text);
 
 // What a device name must look like on this platform (a path from '/' on POSIX).
 bool DeviceNameUsable(std::string_view device);

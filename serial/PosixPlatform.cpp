@@ -124,15 +124,19 @@ class PosixPlatform : public Platform {
  public:
   std::unique_ptr<SerialPort> openPort(const std::string& name) override {
     // A COM name that leads nowhere is never opened as anything else.
-    if (ComPortNumber(name)) {
-      const ResolvedPort resolved = ResolvePort(name);
-      if (!resolved.problem.empty()) {
-        Fail({LineFailure::PortNameUnusable, -1, -1, -1, 0, resolved.problem});
-        return nullptr;
-      }
-      return OpenPosixPort(resolved.device);
+    return openResolved(name, resolvePort(name));
+  }
+  ResolvedPort resolvePort(const std::string& name) const override {
+    if (ComPortNumber(name)) return ResolvePort(name);
+    return {DevicePathFor(name), {}};
+  }
+  std::unique_ptr<SerialPort> openResolved(const std::string&, const ResolvedPort& resolved) override {
+    // A COM name that leads nowhere is never opened as anything else.
+    if (!resolved.problem.empty()) {
+      Fail({LineFailure::PortNameUnusable, -1, -1, -1, 0, resolved.problem});
+      return nullptr;
     }
-    return OpenPosixPort(DevicePathFor(name));
+    return OpenPosixPort(resolved.device);
   }
   Clock& clock() override { return clock_; }
   std::string devicePath(const std::string& name) const override { return DevicePathFor(name); }

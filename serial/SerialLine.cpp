@@ -15,10 +15,29 @@ Status OpenComPort(Platform& platform, std::uint8_t portNumber, PortHandle& port
   return OpenNamedPort(platform, ComPortName(portNumber), port);
 }
 
+namespace {
+
+// Steps 2 to 6 of opening a port, on what `opened` gave.
+Status SetUpOpenedPort(std::unique_ptr<SerialPort> opened, PortHandle& port);
+
+}  // namespace
+
 Status OpenNamedPort(Platform& platform, const std::string& name, PortHandle& port) {
   // 1. Open by name and keep the result, a port or the invalid handle.
   ClearFailure();
-  port.assign(platform.openPort(name));
+  return SetUpOpenedPort(platform.openPort(name), port);
+}
+
+Status OpenResolvedPort(Platform& platform, const std::string& name, const ResolvedPort& resolved,
+                        PortHandle& port) {
+  ClearFailure();
+  return SetUpOpenedPort(platform.openResolved(name, resolved), port);
+}
+
+namespace {
+
+Status SetUpOpenedPort(std::unique_ptr<SerialPort> opened, PortHandle& port) {
+  port.assign(std::move(opened));
   // 2. A port that does not exist or is in use (the platform may have said why).
   if (!port.isOpen()) return LastFailure().failed() ? LastFailure() : Failure{LineFailure::PortUnavailable};
   // 3. Driver buffers.
@@ -41,6 +60,8 @@ Status OpenNamedPort(Platform& platform, const std::string& name, PortHandle& po
   port.clearDtr();
   return {};
 }
+
+}  // namespace
 
 bool CloseComPort(PortHandle& port) {
   port.purge(kPurgeAbortAndClear);

@@ -32,6 +32,10 @@ std::string ComPortName(std::uint8_t portNumber);
 Status OpenComPort(Platform& platform, std::uint8_t portNumber, PortHandle& port);
 // The same for a port named as the platform knows it ("COM12", a device path).
 Status OpenNamedPort(Platform& platform, const std::string& name, PortHandle& port);
+// The same for a name already resolved (Platform::resolvePort): the device it
+// led to is opened, not the name resolved again.
+Status OpenResolvedPort(Platform& platform, const std::string& name, const ResolvedPort& resolved,
+                        PortHandle& port);
 
 // Purges (0x0F) and closes the port: true when the close succeeded, false when
 // no port was open.

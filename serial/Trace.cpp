@@ -7,6 +7,7 @@
 #include <ctime>
 #include <string_view>
 
+#include "files/CarefulFile.h"
 #include "kkm/Version.h"
 
 #if defined(_WIN32)
@@ -152,38 +153,20 @@ TraceSink::~TraceSink() {
   if (owned_) std::fclose(file_);
 }
 
-std::unique_ptr<TraceSink> TraceSink::Open(const std::string& path, std::string& error, TraceNowNs now) {
-  if (path == "-") return std::make_unique<TraceSink>(stderr, false, std::move(now));
-#ifdef _WIN32
-  std::FILE* file = std::fopen(path.c_str(), "a");
-  // A device that took the name after all is closed again, never written to.
-  if (file != nullptr &&
-      GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) == FILE_TYPE_CHAR) {
-    std::fclose(file);
-    error = "a terminal or another device, not a file";
-    return nullptr;
-  }
-#else
-  // Never blocks: a FIFO without a reader is refused (ENXIO) instead of waited on.
-  const int fd =
-      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
-  struct stat st {};
-  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    errno = EISDIR;
-    error = std::strerror(errno);
-    return nullptr;
-  }
-  std::FILE* file = fd >= 0 ? ::fdopen(fd, "a") : nullptr;
-  if (fd >= 0 && file == nullptr) ::close(fd);
-#endif
-  if (file == nullptr) {
-    error = errno == ENXIO ? "a FIFO that nobody reads" : std::strerror(errno);
-    return nullptr;
-  }
-  auto sink = std::make_unique<TraceSink>(file, true, std::move(now));
+TraceSink::Opening TraceSink::Open(const std::string& path, TraceNowNs now) {
+  if (path == "-") return {std::make_unique<TraceSink>(stderr, false, std::move(now)), {}};
+  // Never blocks: a FIFO without a reader is refused instead of waited on; a
+  // FIFO with one is written like a file.
+  files::AppendRules rules;
+  rules.regularOnly = false;
+  rules.devicesToo = true;  // a device is refused before, where it must be (OpenTraceOrWarn)
+  rules.followLinks = true;
+  rules.mode = 0644;
+  const files::AppendFile opened = files::OpenToAppend(path, rules);
+  if (!opened.status) return {nullptr, opened.status};
+  auto sink = std::make_unique<TraceSink>(opened.file, true, std::move(now));
   sink->path_ = path;
-  return sink;
+  return {std::move(sink), {}};
 }
 
 void TraceSink::beginSection(const std::vector<std::string>& header) {
@@ -209,7 +192,7 @@ void TraceSink::flush() {
 void TraceSink::drop() {
   const int error = errno;
   dropped_ = true;
-  std::fprintf(stderr, "%s: the trace to %s stopped (%s); running on without it\n", program_.c_str(),
+  std::fprintf(stderr, "%s: запись трассы в %s прервана, работа идёт без неё: %s\n", program_.c_str(),
                path_.c_str(), std::strerror(error));
   std::fflush(stderr);
 }
@@ -235,19 +218,17 @@ std::string TakeTracePath(int& argc, char** argv, const char* environmentValue) 
 std::unique_ptr<TraceSink> OpenTraceOrWarn(const std::string& path, std::FILE* errors,
                                            const std::string& program) {
   if (path.empty()) return nullptr;
-  std::string error;
-  std::unique_ptr<TraceSink> sink;
-  if (path != "-" && NamesADevice(path))
-    error = "a terminal or another device, not a file";
-  else
-    sink = TraceSink::Open(path, error);
-  if (!sink) {
-    std::fprintf(errors, "%s: cannot write the trace to %s (%s); running without a trace\n", program.c_str(),
-                 path.c_str(), error.c_str());
+  TraceSink::Opening opened =
+      path != "-" && NamesADevice(path)
+          ? TraceSink::Opening{nullptr, files::FileError(files::FileFailure::NotRegular, path)}
+          : TraceSink::Open(path);
+  if (!opened.sink) {
+    std::fprintf(errors, "%s: трасса не будет записана, работа идёт без неё: %s\n", program.c_str(),
+                 opened.status.failure().text().c_str());
     return nullptr;
   }
-  sink->setProgram(program);
-  return sink;
+  opened.sink->setProgram(program);
+  return std::move(opened.sink);
 }
 
 }  // namespace kkm::serial

@@ -58,12 +58,12 @@ class TraceSink {
   TraceSink& operator=(const TraceSink&) = delete;
 
   // Opens `path` for appending ("-": standard error), without blocking: a FIFO
-  // that nobody reads, a folder or a file that cannot be written give nullptr,
-  // with `error` saying why. A trace that stops being writable part-way (a full
+  // that nobody reads, a folder or a file that cannot be written give no sink,
+  // with the failure saying why. A trace that stops being writable part-way (a full
   // disk, a device that refuses writes) is reported once on standard error,
   // then dropped: the work goes on untraced.
-  static std::unique_ptr<TraceSink> Open(const std::string& path, std::string& error,
-                                         TraceNowNs now = SteadyNowNs);
+  struct Opening;
+  static Opening Open(const std::string& path, TraceNowNs now = SteadyNowNs);
 
   // Starts a section: the header lines, and the time origin is now.
   void beginSection(const std::vector<std::string>& header);
@@ -88,6 +88,12 @@ class TraceSink {
   bool dropped_ = false;
   TraceNowNs now_;
   std::uint64_t originNs_;
+};
+
+// A trace opened, or why it could not be.
+struct TraceSink::Opening {
+  std::unique_ptr<TraceSink> sink;
+  Status status;
 };
 
 // The trace path asked for: `--trace FILE` or `--trace=FILE` on the command

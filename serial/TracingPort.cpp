@@ -142,8 +142,19 @@ TracingPlatform::TracingPlatform(Platform& inner, TraceSink& sink, std::string p
     : inner_(inner), sink_(sink), program_(std::move(program)) {}
 
 std::unique_ptr<SerialPort> TracingPlatform::openPort(const std::string& name) {
-  sink_.beginSection(TraceHeader(program_, name, inner_.devicePath(name)));
-  std::unique_ptr<SerialPort> port = inner_.openPort(name);
+  return traced(name, inner_.devicePath(name), [&] { return inner_.openPort(name); });
+}
+
+std::unique_ptr<SerialPort> TracingPlatform::openResolved(const std::string& name,
+                                                          const ResolvedPort& resolved) {
+  return traced(name, resolved.device, [&] { return inner_.openResolved(name, resolved); });
+}
+
+std::unique_ptr<SerialPort> TracingPlatform::traced(
+    const std::string& name, const std::string& device,
+    const std::function<std::unique_ptr<SerialPort>()>& open) {
+  sink_.beginSection(TraceHeader(program_, name, device));
+  std::unique_ptr<SerialPort> port = open();
   if (!port) {
     const Failure& failure = LastFailure();
     std::string line = "open " + name + ": failed";

@@ -64,8 +64,13 @@ class TracingPlatform : public Platform {
   std::unique_ptr<SerialPort> openPort(const std::string& name) override;
   Clock& clock() override { return inner_.clock(); }
   std::string devicePath(const std::string& name) const override { return inner_.devicePath(name); }
+  ResolvedPort resolvePort(const std::string& name) const override { return inner_.resolvePort(name); }
+  std::unique_ptr<SerialPort> openResolved(const std::string& name, const ResolvedPort& resolved) override;
 
  private:
+  // The section's header and the open's line around `open`.
+  std::unique_ptr<SerialPort> traced(const std::string& name, const std::string& device,
+                                     const std::function<std::unique_ptr<SerialPort>()>& open);
   Platform& inner_;
   TraceSink& sink_;
   std::string program_;

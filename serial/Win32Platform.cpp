@@ -175,13 +175,20 @@ class Win32Platform : public Platform {
   // device is kept: a file or another device that took the name is closed
   // again, so a frame is never written into it.
   std::unique_ptr<SerialPort> openPort(const std::string& name) override {
+    return openResolved(name, resolvePort(name));
+  }
+  ResolvedPort resolvePort(const std::string& name) const override {
+    ResolvedPort resolved = ResolvePort(name);
+    if (resolved.problem.empty()) resolved.device = Win32DeviceName(resolved.device);
+    return resolved;
+  }
+  std::unique_ptr<SerialPort> openResolved(const std::string&, const ResolvedPort& resolved) override {
     // A COM name that leads nowhere is never opened as anything else.
-    const ResolvedPort resolved = ResolvePort(name);
     if (!resolved.problem.empty()) {
       Fail({LineFailure::PortNameUnusable, -1, -1, -1, 0, resolved.problem});
       return nullptr;
     }
-    const std::string device = Win32DeviceName(resolved.device);
+    const std::string& device = resolved.device;
     const HANDLE handle =
         CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {

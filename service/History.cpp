@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "files/FileFailure.h"
 #include "serial/Trace.h"
 #include "service/Json.h"
 #include "service/NetworkNumber.h"
@@ -52,7 +53,7 @@ std::string LocalTimeWithZone() {
   return std::string(text) + zone;
 }
 
-bool AppendHistory(const std::string& program, const HistoryEntry& e, std::string& reason) {
+serial::Status AppendHistory(const std::string& program, const HistoryEntry& e) {
   const nlohmann::json line = {
       {"time", LocalTimeWithZone()},
       {"program", program},
@@ -71,33 +72,27 @@ bool AppendHistory(const std::string& program, const HistoryEntry& e, std::strin
   // Invalid UTF-8 in a name or reason is replaced, never a reason to lose the line.
   const std::string text = JsonText(line);
   LockAttempt locked = TakeStateLock(kHistoryLock, program, kHistoryLockWaitMs);
-  if (locked.outcome != LockOutcome::Taken) {
-    reason = locked.outcome == LockOutcome::Held
-                 ? "журнал обслуживания занят другим процессом: " + locked.holder
-                 : locked.reason;
-    return false;
+  if (locked.outcome == LockOutcome::Held) {
+    const std::string path = StatePath(kHistoryFile);
+    return files::FileError(files::FileFailure::InUse,
+                            locked.holder.empty() ? path : path + " (процесс " + locked.holder + ")");
   }
-  if (StateFileSize(kHistoryFile) + text.size() + 1 > kHistoryRotateBytes &&
-      !RenameStateFile(kHistoryFile, kOlderHistoryFile, reason))
-    return false;
-  return AppendStateFile(kHistoryFile, text, reason);
+  if (locked.outcome != LockOutcome::Taken) return locked.status;
+  if (StateFileSize(kHistoryFile) + text.size() + 1 > kHistoryRotateBytes)
+    if (serial::Status renamed = RenameStateFile(kHistoryFile, kOlderHistoryFile); !renamed) return renamed;
+  return AppendStateFile(kHistoryFile, text);
 }
 
-std::vector<std::string> HistoryLines(std::string& reason) {
-  std::vector<std::string> lines;
+HistoryRead HistoryLines() {
+  HistoryRead read;
   for (const char* name : {kOlderHistoryFile, kHistoryFile}) {
-    std::string text;
-    std::string why;
-    const StateFileRead read = ReadStateFile(name, kMaxReadBytes, text, why);
-    if (read == StateFileRead::Refused) {
-      reason = why;
-      return {};
-    }
-    std::istringstream stream(text);
+    const StateFile file = ReadStateFile(name, kMaxReadBytes);
+    if (!file.status) return {{}, file.status};
+    std::istringstream stream(file.text);
     for (std::string line; std::getline(stream, line);)
-      if (!line.empty()) lines.push_back(line);
+      if (!line.empty()) read.lines.push_back(line);
   }
-  return lines;
+  return read;
 }
 
 }  // namespace kkm::service

@@ -39,12 +39,16 @@ struct HistoryEntry {
 };
 
 // Appends the entry stamped with the time and `program` (and this version);
-// false with a reason when the file cannot be written.
-bool AppendHistory(const std::string& program, const HistoryEntry& entry, std::string& reason);
+// the file's failure when it cannot be written.
+serial::Status AppendHistory(const std::string& program, const HistoryEntry& entry);
 
 // The history's lines, oldest first (the older file's before the current
-// one's); a file that cannot be read gives a reason and no lines.
-std::vector<std::string> HistoryLines(std::string& reason);
+// one's); a file that cannot be read gives its failure and no lines.
+struct HistoryRead {
+  std::vector<std::string> lines;
+  serial::Status status;
+};
+HistoryRead HistoryLines();
 
 // "2026-12-07T17:40:12+01:00": local time with its offset from UTC.
 std::string LocalTimeWithZone();

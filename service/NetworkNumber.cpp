@@ -20,8 +20,8 @@ WriteResult FailedAt(int exchange, const serial::Status& status) { return {excha
 
 // A record or history that could not be kept up to date: noted in the trace
 // and handed to the front end, which says it.
-void Warn(Session& session, std::vector<serial::Failure>& warnings, std::string reason) {
-  warnings.push_back(StateFileFailure(std::move(reason)));
+void Warn(Session& session, std::vector<serial::Failure>& warnings, const serial::Failure& cause) {
+  warnings.push_back(StateFileFailure(cause));
   serial::TraceNote(session.port, serial::DescribeFailure(warnings.back()));
 }
 
@@ -41,15 +41,16 @@ void Log(Session& session, const char* action, const WriteRecord& record, WriteR
                      record.newByte,
                      result.failedExchange,
                      result.failure};
-  if (std::string reason; !AppendHistory(session.program, entry, reason))
-    Warn(session, result.warnings, std::move(reason));
+  if (serial::Status logged = AppendHistory(session.program, entry); !logged)
+    Warn(session, result.warnings, logged.failure());
 }
 
 // The end of a write or a finish: a written register's record goes, and the
 // history has its line.
 WriteResult Ended(Session& session, const char* action, const WriteRecord& record, WriteResult result) {
   if (result.written())
-    if (std::string reason; !RemoveRecord(record, reason)) Warn(session, result.warnings, std::move(reason));
+    if (serial::Status removed = RemoveRecord(record); !removed)
+      Warn(session, result.warnings, removed.failure());
   Log(session, action, record, result);
   return result;
 }
@@ -106,19 +107,19 @@ WriteResult RunWrite(Session& session, Link link, WriteRecord& record) {
   // finished first, and this one goes no further.
   if (const std::optional<WriteRecord> shown = RecordShownBy(link, record); shown) {
     WriteRecord pending = *shown;
-    if (std::string reason; !TakeOverRecord(session, pending, reason))
-      return Refused(WriteRefusal::NoRecord, StateFileFailure(std::move(reason)));
+    if (serial::Status taken = TakeOverRecord(session, pending); !taken)
+      return Refused(WriteRefusal::NoRecord, StateFileFailure(taken.failure()));
     return PendingRefusal(pending);
   }
   // From exchange 4 until exchange 5 is acknowledged the number and the
   // checksum may disagree: the record must say how to put them right first.
   record.oldKnown = true;
-  if (std::string reason; !SaveRecord(record, reason)) {
+  if (serial::Status saved = SaveRecord(record); !saved) {
     // Nothing non-volatile was sent: the record as saved before exchange 1
     // stays, so that the write can be made again.
     record.oldKnown = false;
     return Refused(WriteRefusal::NoRecord,
-                   StateFileFailure("сведения о записи не дополнены, обмен 4 не отправлен: " + reason));
+                   StateFileFailure(saved.failure(), "сведения о записи не дополнены, обмен 4 не отправлен"));
   }
   // Exchanges 4 and 5: the new number, then the checksum moved by the same difference.
   ReportProgress(session, 4, kWriteExchanges);
@@ -172,8 +173,7 @@ ReadResult ReadNetworkNumber(Session& session, Link link) {
 }
 
 WriteResult WriteOnTopOf(const LoadedRecord& pending) {
-  if (pending.status == RecordStatus::Unusable)
-    return Refused(WriteRefusal::RecordUnusable, UnusableRecordFailure(pending.reason));
+  if (pending.status == RecordStatus::Unusable) return Refused(WriteRefusal::RecordUnusable, pending.failure);
   // A write that stopped before exchange 4 left the non-volatile memory as it was.
   if (pending.status == RecordStatus::Found && pending.record.oldKnown) return PendingRefusal(pending.record);
   return {};
@@ -186,8 +186,8 @@ WriteResult WriteNetworkNumber(Session& session, Link link, int number) {
   if (const WriteResult bar = WriteOnTopOf(LoadRecord(session, link)); bar.refused != WriteRefusal::None)
     return bar;
   // 2. The safety net before anything changes: the record, saved.
-  if (std::string reason; !SaveRecord(record, reason))
-    return Refused(WriteRefusal::NoRecord, StateFileFailure(std::move(reason)));
+  if (serial::Status saved = SaveRecord(record); !saved)
+    return Refused(WriteRefusal::NoRecord, StateFileFailure(saved.failure()));
   // 3. The exchanges.
   return Ended(session, "write", record, RunWrite(session, link, record));
 }
@@ -266,9 +266,9 @@ WriteResult FinishInterruptedWrite(Session& session, Link link, const WriteRecor
 
 WriteResult DiscardRecord(Session& session, const WriteRecord& record) {
   WriteResult result;
-  if (std::string reason; !RemoveRecord(record, reason)) {
+  if (serial::Status removed = RemoveRecord(record); !removed) {
     result.refused = WriteRefusal::RecordUnusable;
-    result.failure = StateFileFailure(std::move(reason));
+    result.failure = StateFileFailure(removed.failure());
     return result;
   }
   Log(session, "discard", record, result);

@@ -81,9 +81,12 @@ serial::Status OpenSessionPort(Session& session, const std::string& portName) {
   // Whatever the last attempt left open is closed first.
   serial::CloseComPort(session.port);
   session.portName = portName;
-  session.devicePath = session.platform.devicePath(portName);
-  if (serial::Status held = HoldDevice(session, portName); !held) return held;
-  return serial::OpenNamedPort(session.platform, portName, session.port);
+  // The name is resolved once: its records, its lock and the port opened are
+  // all that one device's, even if the map changes meanwhile.
+  const serial::ResolvedPort resolved = session.platform.resolvePort(portName);
+  session.devicePath = resolved.device;
+  if (serial::Status held = HoldResolvedDevice(session, resolved.device); !held) return held;
+  return serial::OpenResolvedPort(session.platform, portName, resolved, session.port);
 }
 
 ConnectResult Connect(Session& session, const std::string& portName, Link link) {

@@ -31,8 +31,12 @@ std::string SessionText(const serial::Failure& f) {
              " через " + f.detail + " не завершена";
     case SessionFailure::RecordUnusable:
       return f.detail.empty() ? "сведения о прерванной записи повреждены" : f.detail;
-    case SessionFailure::StateFile:
-      return "ошибка файлов состояния: " + f.detail;
+    case SessionFailure::StateFile: {
+      std::string text = "ошибка файлов состояния";
+      if (!f.detail.empty()) text += ": " + f.detail;
+      if (f.cause) text += ": " + f.cause->text();
+      return text;
+    }
     case SessionFailure::NotFinishable:
       return "прерванную запись нельзя завершить: память ККМ изменилась после неё";
   }
@@ -41,19 +45,15 @@ std::string SessionText(const serial::Failure& f) {
 
 }  // namespace
 
-serial::Failure StateFileFailure(std::string reason) {
-  return {SessionFailure::StateFile, -1, -1, -1, 0, std::move(reason)};
-}
-
-serial::Failure UnusableRecordFailure(std::string reason) {
-  return {SessionFailure::RecordUnusable, -1, -1, -1, 0, std::move(reason)};
+serial::Failure StateFileFailure(const serial::Failure& cause, std::string what) {
+  return serial::Wrap({SessionFailure::StateFile, -1, -1, -1, 0, std::move(what)}, cause);
 }
 
 }  // namespace kkm::service
 
-namespace kkm::serial {
+namespace kkm::files {
 const FailureDomain& FailureCodes<service::SessionFailure>::Domain() {
   static const NamedFailures<service::kSessionFailureCount> domain(service::kNames, service::SessionText);
   return domain;
 }
-}  // namespace kkm::serial
+}  // namespace kkm::files

@@ -16,20 +16,20 @@ enum class SessionFailure : std::uint8_t {
   NoContactAfterCut,  // every contact attempt after a cut write failed; `expected` attempts (wraps the last)
   RecordPending,      // the write of the number byte `got` through port `detail` is to be finished first
   RecordUnusable,     // the record of a cut write is damaged: `detail` names it and says how
-  StateFile,          // a record or the history could not be saved, read or removed: `detail` says why
+  StateFile,          // a record or the history could not be saved, read or removed: the cause says why
   NotFinishable,      // the recorded write cannot be finished: the register's memory changed since
 };
 inline constexpr int kSessionFailureCount = static_cast<int>(SessionFailure::NotFinishable) + 1;
 
-// The failures that name a state file's trouble in `reason`.
-serial::Failure StateFileFailure(std::string reason);
-serial::Failure UnusableRecordFailure(std::string reason);
+// A state file's trouble: `cause` (a file's failure, or a record's), with
+// what it stopped when that needs saying.
+serial::Failure StateFileFailure(const serial::Failure& cause, std::string what = {});
 
 }  // namespace kkm::service
 
-namespace kkm::serial {
+namespace kkm::files {
 template <>
 struct FailureCodes<service::SessionFailure> {
   static const FailureDomain& Domain();
 };
-}  // namespace kkm::serial
+}  // namespace kkm::files

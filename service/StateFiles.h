@@ -13,12 +13,15 @@
 //   - read only when they are regular files of a bounded size, opened without
 //     following links and without blocking (a FIFO is refused, not waited on);
 //   - appended to (one line at a time) under the same rules.
-// Every false comes with a reason naming the path.
+// The careful opening, replacing and appending are files/CarefulFile.h's;
+// every failure is theirs, naming the path.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "files/CarefulFile.h"
 
 namespace kkm::service {
 
@@ -26,29 +29,32 @@ namespace kkm::service {
 std::string StateFolder();
 
 // Creates the state folder when missing and checks that it can hold files.
-bool PrepareStateFolder(std::string& reason);
+files::Status PrepareStateFolder();
 
 // `name` in the state folder replaced by `text`; the folder is prepared first.
-bool ReplaceStateFile(const std::string& name, const std::string& text, std::string& reason);
+files::Status ReplaceStateFile(const std::string& name, const std::string& text);
 
-enum class StateFileRead { Absent, Read, Refused };
-// Reads `name` from the state folder when it is a regular file of at most
-// `maxSize` bytes; Refused with a reason otherwise (a link, a FIFO, a folder,
-// too large, unreadable).
-StateFileRead ReadStateFile(const std::string& name, std::size_t maxSize, std::string& text,
-                            std::string& reason);
+// A state file read: not found (status ok), its text, or why it was refused
+// (a link, a FIFO, a folder, too large, unreadable).
+struct StateFile {
+  bool found = false;
+  std::string text;
+  files::Status status;
+};
+// Reads `name` from the state folder when it is a regular file of at most `maxSize` bytes.
+StateFile ReadStateFile(const std::string& name, std::size_t maxSize);
 
 // Appends `line` and a line break to `name`, creating it (mode 0600).
-bool AppendStateFile(const std::string& name, const std::string& line, std::string& reason);
+files::Status AppendStateFile(const std::string& name, const std::string& line);
 
 // Removes `name`; a file that is not there counts as removed.
-bool RemoveStateFile(const std::string& name, std::string& reason);
+files::Status RemoveStateFile(const std::string& name);
 
 // The size of `name`, 0 when it is absent or no regular file.
 std::size_t StateFileSize(const std::string& name);
 
 // Renames `from` over `to` in the state folder.
-bool RenameStateFile(const std::string& from, const std::string& to, std::string& reason);
+files::Status RenameStateFile(const std::string& from, const std::string& to);
 
 // The path of `name` in the state folder (empty when there is no folder).
 std::string StatePath(const std::string& name);
@@ -57,39 +63,19 @@ std::string StatePath(const std::string& name);
 // `suffix`, in no particular order (none when there is no folder).
 std::vector<std::string> StateFileNames(const std::string& prefix, const std::string& suffix);
 
-struct LockAttempt;
-
-// An advisory lock on the file `name` in the state folder, held while the
-// object lives (and by the system until the process ends, whatever way it
-// ends). The file keeps "<pid> (<program>)" of the process that holds it, so
-// that another process can say who holds it. The file itself stays.
-class StateLock {
- public:
-  StateLock() = default;
-  ~StateLock();
-  StateLock(StateLock&& other) noexcept;
-  StateLock& operator=(StateLock&& other) noexcept;
-  StateLock(const StateLock&) = delete;
-  StateLock& operator=(const StateLock&) = delete;
-  bool held() const { return handle_ != kNone; }
-
- private:
-  friend LockAttempt TakeStateLock(const std::string&, const std::string&, int);
-  explicit StateLock(std::intptr_t handle) : handle_(handle) {}
-  static constexpr std::intptr_t kNone = -1;
-  std::intptr_t handle_ = kNone;  // a descriptor, or a Windows handle
-};
+// An advisory lock on a file of the state folder (files/CarefulFile.h).
+using StateLock = files::FileLock;
 
 enum class LockOutcome {
   Taken,
   Held,      // another process (or another lock of this one) holds it: `holder` says which
-  Unusable,  // the folder or the file cannot be used: `reason` says why
+  Unusable,  // the folder or the file cannot be used: `status` says why
 };
 struct LockAttempt {
   LockOutcome outcome = LockOutcome::Unusable;
-  StateLock lock;      // held when Taken
-  std::string holder;  // "<pid> (<program>)" when Held and the holder is known
-  std::string reason;  // when Unusable
+  StateLock lock;        // held when Taken
+  std::string holder;    // "<pid> (<program>)" when Held and the holder is known
+  files::Status status;  // when Unusable
 };
 // Takes the lock on `name` for `program`, trying again for up to `waitMs`
 // while another holds it; never waits longer.

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "serial/Failure.h"
+#include "service/SessionFailure.h"
 #include "service/StateFiles.h"
 
 #ifndef _WIN32
@@ -92,9 +93,9 @@ std::string StableName(const std::string& resolved) {
 }
 #endif
 
-bool Refuse(std::string& reason, const std::string& why) {
-  reason = why;
-  return false;
+// A record that cannot be used, and why.
+serial::Failure Refuse(std::string why) {
+  return {SessionFailure::RecordUnusable, -1, -1, -1, 0, std::move(why)};
 }
 
 }  // namespace
@@ -115,16 +116,16 @@ std::string FormatRecord(const WriteRecord& r) {
   return text.str();
 }
 
-bool ParseRecord(const std::string& text, WriteRecord& record, std::string& reason) {
+serial::Status ParseRecord(const std::string& text, WriteRecord& record) {
   std::istringstream lines(text);
   std::string line;
   std::getline(lines, line);
   const bool version1 = line == kVersion1Line;
-  if (!version1 && line != kVersionLine) return Refuse(reason, "not a write record of a known version");
+  if (!version1 && line != kVersionLine) return Refuse("это не сведения о записи известной версии");
   std::map<std::string, std::string> values;
   bool ended = false;
   while (std::getline(lines, line)) {
-    if (ended) return Refuse(reason, "text after the end line");
+    if (ended) return Refuse("текст после последней строки");
     if (line == kEndLine) {
       ended = true;
       continue;
@@ -133,31 +134,30 @@ bool ParseRecord(const std::string& text, WriteRecord& record, std::string& reas
     const std::string key = line.substr(0, equals);
     if (equals == std::string::npos || (std::find(kKeys.begin(), kKeys.end(), key) == kKeys.end() &&
                                         std::find(kOldKeys.begin(), kOldKeys.end(), key) == kOldKeys.end()))
-      return Refuse(reason, "unknown line \"" + line + "\"");
-    if (!values.emplace(key, line.substr(equals + 1)).second)
-      return Refuse(reason, "key " + key + " repeated");
+      return Refuse("непонятная строка «" + line + "»");
+    if (!values.emplace(key, line.substr(equals + 1)).second) return Refuse("строка «" + key + "» повторена");
   }
   // A torn file lacks its end line.
-  if (!ended) return Refuse(reason, "incomplete (no end line)");
+  if (!ended) return Refuse("неполные (нет последней строки)");
   for (const char* key : kKeys)
-    if (!values.count(key)) return Refuse(reason, std::string("key ") + key + " missing");
+    if (!values.count(key)) return Refuse(std::string("нет строки «") + key + "»");
   const auto oldKeys =
       std::count_if(kOldKeys.begin(), kOldKeys.end(), [&](const char* k) { return values.count(k) != 0; });
   if ((version1 && oldKeys != 3) || (oldKeys != 0 && oldKeys != 3))
-    return Refuse(reason, "the old number and checksum are given only in part");
+    return Refuse("старый номер и контрольная сумма записаны не полностью");
   WriteRecord parsed;
   parsed.portName = values["port"];
   parsed.device = values["device"];
-  if (parsed.portName.empty()) return Refuse(reason, "empty port");
+  if (parsed.portName.empty()) return Refuse("порт не указан");
   if (parsed.device.empty()) {
-    if (!version1) return Refuse(reason, "empty device");
+    if (!version1) return Refuse("устройство не указано");
     // The earlier format could leave the device empty; its record is named
     // after the port, which then stands for the device, and written out again
     // it names that device.
     parsed.device = parsed.portName;
   }
   if (values["link"] != "cpu" && values["link"] != "kia")
-    return Refuse(reason, "link \"" + values["link"] + "\" is neither cpu nor kia");
+    return Refuse("неизвестная связь «" + values["link"] + "»");
   parsed.link = values["link"] == "cpu" ? Link::Processor : Link::Kia;
   parsed.oldKnown = oldKeys == 3;
   std::uint8_t checksumNew = 0;
@@ -168,15 +168,19 @@ bool ParseRecord(const std::string& text, WriteRecord& record, std::string& reas
                                                          {"checksum_new", &checksumNew}};
   for (const auto& [key, byte] : bytes)
     if (values.count(key) && !ParseHexByte(values[key], *byte))
-      return Refuse(reason, std::string("key ") + key + " is no byte 0xHH");
+      return Refuse(std::string("в строке «") + key + "» не байт");
   if (parsed.oldKnown && parsed.checksumNew() != checksumNew)
-    return Refuse(reason, "checksum_new does not follow from the other bytes");
+    return Refuse("новая контрольная сумма не следует из остальных байтов");
   record = parsed;
-  return true;
+  return {};
 }
 
 std::string DeviceOf(const serial::Platform& platform, const std::string& portName) {
-  std::string device = platform.devicePath(portName);
+  return DeviceKey(platform.devicePath(portName));
+}
+
+std::string DeviceKey(const std::string& devicePath) {
+  std::string device = devicePath;
 #ifdef _WIN32
   // "\\.\COM7" and "com7" name one port.
   if (device.rfind("\\\\.\\", 0) == 0) device.erase(0, 4);
@@ -193,7 +197,11 @@ std::string DeviceOf(const serial::Platform& platform, const std::string& portNa
 }
 
 serial::Status HoldDevice(Session& session, const std::string& portName) {
-  const std::string device = DeviceOf(session.platform, portName);
+  return HoldResolvedDevice(session, session.platform.devicePath(portName));
+}
+
+serial::Status HoldResolvedDevice(Session& session, const std::string& devicePath) {
+  const std::string device = DeviceKey(devicePath);
   if (session.deviceLock.held() && session.deviceKey == device) return {};
   session.deviceLock = StateLock();
   session.deviceKey = device;
@@ -208,38 +216,41 @@ serial::Status HoldDevice(Session& session, const std::string& portName) {
 
 std::string RecordPath(const std::string& device, Link link) { return StatePath(RecordName(device, link)); }
 
-bool SaveRecord(const WriteRecord& record, std::string& reason) {
+serial::Status SaveRecord(const WriteRecord& record) {
   if (record.portName.find('\n') != std::string::npos || record.device.find('\n') != std::string::npos)
-    return Refuse(reason, "the port's name holds a line break");
-  return ReplaceStateFile(RecordName(record.device, record.link), FormatRecord(record), reason);
+    return Refuse("имя порта содержит перевод строки");
+  return ReplaceStateFile(RecordName(record.device, record.link), FormatRecord(record));
 }
 
 LoadedRecord LoadRecord(const std::string& device, Link link, const std::string& portName) {
   LoadedRecord loaded;
   bool legacy = false;
-  std::string text;
-  std::string why;
-  StateFileRead read = ReadStateFile(RecordName(device, link), kMaxRecordSize, text, why);
-  if (read == StateFileRead::Absent && portName != device) {
+  StateFile read = ReadStateFile(RecordName(device, link), kMaxRecordSize);
+  if (!read.found && portName != device) {
     legacy = true;
-    read = ReadStateFile(RecordName(portName, link), kMaxRecordSize, text, why);
+    read = ReadStateFile(RecordName(portName, link), kMaxRecordSize);
   }
-  if (read == StateFileRead::Absent) return loaded;
+  if (!read.found) return loaded;
   // Under the port's name only a record of the earlier format counts: a current
   // one there belongs to the device of that name.
-  if (legacy && read == StateFileRead::Read && text.rfind(kVersion1Line, 0) != 0) return loaded;
+  if (legacy && read.status && read.text.rfind(kVersion1Line, 0) != 0) return loaded;
   const std::string path = RecordPath(legacy ? portName : device, link);
-  if (read == StateFileRead::Read && ParseRecord(text, loaded.record, why)) {
+  std::string why;
+  if (!read.status) {
+    why = read.status.failure().text();
+  } else if (serial::Status parsed = ParseRecord(read.text, loaded.record); !parsed) {
+    why = parsed.failure().detail;
+  } else {
     const WriteRecord& r = loaded.record;
     // A record names its own device and link; one of the earlier format its port.
     if (r.link != link || (legacy ? r.portName != portName : r.device != device))
-      why = "it names another device or link";
+      why = "они относятся к другому устройству или связи";
     else if (legacy)
       loaded.record.device = device;
   }
   if (!why.empty()) {
     loaded.status = RecordStatus::Unusable;
-    loaded.reason = "the write record " + path + " is unusable: " + why;
+    loaded.failure = Refuse("сведения о прерванной записи " + path + " непригодны: " + why);
     return loaded;
   }
   loaded.status = RecordStatus::Found;
@@ -259,8 +270,7 @@ LoadedRecord LoadRecord(const Session& session, Link link) {
   for (WriteRecord& record : AllRecords(link)) {
     const std::string recorded = DeviceOf(session.platform, record.device);
     if (record.device == device || recorded != device) continue;
-    std::string ignored;
-    if (!TakeOverRecord(session, record, ignored)) continue;
+    if (!TakeOverRecord(session, record)) continue;
     return {RecordStatus::Found, record, {}};
   }
   return loaded;
@@ -269,42 +279,37 @@ LoadedRecord LoadRecord(const Session& session, Link link) {
 std::vector<WriteRecord> AllRecords(Link link) {
   std::vector<WriteRecord> records;
   for (const std::string& name : StateFileNames("write-", std::string("-") + LinkName(link) + ".txt")) {
-    std::string text;
-    std::string why;
+    const StateFile read = ReadStateFile(name, kMaxRecordSize);
     WriteRecord record;
-    if (ReadStateFile(name, kMaxRecordSize, text, why) == StateFileRead::Read &&
-        ParseRecord(text, record, why) && record.link == link && !record.device.empty() &&
-        name == RecordName(record.device, link))
+    if (read.found && read.status && ParseRecord(read.text, record) && record.link == link &&
+        !record.device.empty() && name == RecordName(record.device, link))
       records.push_back(record);
   }
   return records;
 }
 
-bool TakeOverRecord(const Session& session, WriteRecord& record, std::string& reason) {
+serial::Status TakeOverRecord(const Session& session, WriteRecord& record) {
   const WriteRecord before = record;
   record.portName = session.portName;
   record.device = DeviceKeyOf(session);
-  if (record.device == before.device) return true;
-  if (!SaveRecord(record, reason)) {
+  if (record.device == before.device) return {};
+  if (serial::Status saved = SaveRecord(record); !saved) {
     record = before;
-    return false;
+    return saved;
   }
-  std::string ignored;
-  RemoveRecord(before, ignored);
-  return true;
+  static_cast<void>(RemoveRecord(before));
+  return {};
 }
 
-bool RemoveRecord(const WriteRecord& record, std::string& reason) {
-  if (!RemoveStateFile(RecordName(record.device, record.link), reason)) return false;
+serial::Status RemoveRecord(const WriteRecord& record) {
+  if (serial::Status removed = RemoveStateFile(RecordName(record.device, record.link)); !removed)
+    return removed;
   // A record of the earlier format, under the port's name.
-  if (record.portName == record.device) return true;
+  if (record.portName == record.device) return {};
   const std::string legacy = RecordName(record.portName, record.link);
-  std::string text;
-  std::string why;
-  if (ReadStateFile(legacy, kMaxRecordSize, text, why) != StateFileRead::Read ||
-      text.rfind(kVersion1Line, 0) != 0)
-    return true;
-  return RemoveStateFile(legacy, reason);
+  const StateFile read = ReadStateFile(legacy, kMaxRecordSize);
+  if (!read.found || !read.status || read.text.rfind(kVersion1Line, 0) != 0) return {};
+  return RemoveStateFile(legacy);
 }
 
 }  // namespace kkm::service

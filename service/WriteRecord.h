@@ -42,11 +42,11 @@ struct WriteRecord {
   bool operator==(const WriteRecord&) const = default;
 };
 
-// The file's text, and back. Parsing fails (false, `reason` says why) on an
+// The file's text, and back. Parsing fails (record-unusable, `detail` says why) on an
 // unknown version, a missing, repeated or malformed key, a missing end line,
 // or old bytes given in part or with a checksum that does not follow from them.
 std::string FormatRecord(const WriteRecord& record);
-bool ParseRecord(const std::string& text, WriteRecord& record, std::string& reason);
+serial::Status ParseRecord(const std::string& text, WriteRecord& record);
 
 // The device a port name leads to on `platform`, by its stable name: links
 // resolved, then for a character device its /dev/serial/by-id name where it
@@ -63,17 +63,21 @@ std::string DeviceOf(const serial::Platform& platform, const std::string& portNa
 serial::Status HoldDevice(Session& session, const std::string& portName);
 // The session's device as resolved when its port was opened (or now, by its port name).
 std::string DeviceKeyOf(const Session& session);
+// The same for the device path the session's port name was resolved to.
+serial::Status HoldResolvedDevice(Session& session, const std::string& devicePath);
+// The stable name (the records' key) of a device path a port name led to.
+std::string DeviceKey(const std::string& devicePath);
 // The record's file for a device and link (the folder need not exist).
 std::string RecordPath(const std::string& device, Link link);
 
-// Replaces the record atomically, creating the folder; false with a reason.
-bool SaveRecord(const WriteRecord& record, std::string& reason);
+// Replaces the record atomically, creating the folder.
+serial::Status SaveRecord(const WriteRecord& record);
 
 enum class RecordStatus { None, Found, Unusable };
 struct LoadedRecord {
   RecordStatus status = RecordStatus::None;
-  WriteRecord record;  // when Found
-  std::string reason;  // when Unusable: why, with the file's path
+  WriteRecord record;       // when Found
+  serial::Failure failure;  // when Unusable: record-unusable, why, with the file's path
 };
 // The record for `device` and `link`; `portName` finds a record of the
 // earlier format, which was named after the port.
@@ -84,10 +88,10 @@ LoadedRecord LoadRecord(const Session& session, Link link);
 // Every readable record of `link` in the state folder, whatever its device.
 std::vector<WriteRecord> AllRecords(Link link);
 // Moves `record` to the session's device (its port name and device), removing
-// it from where it was; false with a reason when it cannot be saved there.
-bool TakeOverRecord(const Session& session, WriteRecord& record, std::string& reason);
+// it from where it was; the failure when it cannot be saved there.
+serial::Status TakeOverRecord(const Session& session, WriteRecord& record);
 
 // Removes the record (of either format); a record that is not there counts as removed.
-bool RemoveRecord(const WriteRecord& record, std::string& reason);
+serial::Status RemoveRecord(const WriteRecord& record);
 
 }  // namespace kkm::service

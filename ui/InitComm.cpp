@@ -1,5 +1,6 @@
 #include "ui/InitComm.h"
 
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -75,6 +76,14 @@ void TInit_Com::showEvent(QShowEvent* event) {
   if (const QScreen* desktop = screen()) move(desktop->availableGeometry().center() - rect().center());
   FormActivate();
   QDialog::showEvent(event);
+}
+
+void TInit_Com::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 }  // namespace kkm::ui

@@ -50,6 +50,9 @@ class TInit_Com : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // Escape is taken and does nothing: the dialog closes only by "Закрыть" or
+  // a connection made.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void FormActivate();

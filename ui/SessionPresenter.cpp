@@ -112,8 +112,8 @@ void SessionPresenter::connect() {
   }
   // One line with the reason on standard error, before the box, so that a
   // launcher's journal keeps it even if the box is never closed.
-  std::fprintf(stderr, "kkm-netnum: connection on %s failed: %s\n", serial::ComPortName(portNumber).c_str(),
-               serial::DescribeFailure(result.failure).c_str());
+  std::fprintf(stderr, "kkm-netnum: связь через %s не установлена: %s\n",
+               serial::ComPortName(portNumber).c_str(), serial::DescribeFailure(result.failure).c_str());
   std::fflush(stderr);
   const bool warning = result.outcome == service::ConnectOutcome::PortUnavailable ||
                        result.outcome == service::ConnectOutcome::WrongFirmware;
@@ -212,7 +212,9 @@ bool SessionPresenter::offerDiscard(const std::string& text, const service::Writ
   const service::WriteResult discarded = service::DiscardRecord(session_, record);
   for (const serial::Failure& warning : discarded.warnings) warn(serial::DescribeFailure(warning));
   if (discarded.written()) return true;
-  show(Utf8(discarded.failure.detail), kCommandTitle, MessageBoxes::Icon::Error);
+  // The file's own trouble: why the record could not be removed.
+  const serial::Failure& why = discarded.failure.cause ? *discarded.failure.cause : discarded.failure;
+  show(Utf8(why.text()), kCommandTitle, MessageBoxes::Icon::Error);
   return false;
 }
 
@@ -223,10 +225,13 @@ SessionPresenter::Settled SessionPresenter::settleInterruptedWrite(Link link,
   service::WriteRecord record = loaded.record;
   if (loaded.status == service::RecordStatus::Unusable) {
     // Never acted on: the operator learns why, and may give it up.
-    warn(loaded.reason);
-    record = {session_.portName, service::DeviceOf(session_.platform, session_.portName), link};
+    warn(loaded.failure.text());
+    record = {session_.portName,
+              session_.deviceKey.empty() ? service::DeviceOf(session_.platform, session_.portName)
+                                         : session_.deviceKey,
+              link};
     BusyCursor::end();
-    return offerDiscard(std::string(service::kUnusableRecordText) + ": " + loaded.reason, record)
+    return offerDiscard(std::string(service::kUnusableRecordText) + ": " + loaded.failure.text(), record)
                ? Settled::Cleared
                : Settled::Kept;
   }

@@ -353,7 +353,10 @@ void Cpu8051::opExchange(std::uint8_t opcode) {
 void Cpu8051::opPushPop(std::uint8_t opcode) {
   const std::uint8_t address = fetch();
   if (opcode == 0xC0) {
-    push(readDirect(address));
+    // SP goes up before the operand is read: PUSH SP stores the raised SP.
+    std::uint8_t& sp = sfrRef(sfr::kSp);
+    ++sp;
+    iram_[sp] = readDirect(address);
   } else {
     writeDirect(address, pop());
   }

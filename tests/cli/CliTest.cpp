@@ -695,8 +695,8 @@ TEST(CliFinishRecord, NoRecordOrAnUnusableOneSendsNothing) {
             kExitRecordUnusable);
   EXPECT_EQ(RunTool(platform, {"finish", "--port", "COM1", "--link", "kia"}, out, err), kExitRecordUnusable);
   EXPECT_EQ(err.rfind("Сведения о прерванной записи сетевого номера повреждены и не будут использованы: "
-                      "record-unusable: the write record " +
-                          path + " is unusable",
+                      "record-unusable: сведения о прерванной записи " +
+                          path + " непригодны",
                       0),
             0u)
       << err;

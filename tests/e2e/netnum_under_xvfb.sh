@@ -366,7 +366,7 @@ wait "$sim_pid" || sim_status=$?
 
 # 12. The map's third line was reported once, whatever read the map (under
 #     wine the program reads no Linux map: wine's ports stand for it).
-bad_lines="$(grep -c "^$work/config/kkm-netnum/ports.conf:3: " "$work/netnum.err" || true)"
+bad_lines="$(grep -c "^kkm-netnum: $work/config/kkm-netnum/ports.conf:3: " "$work/netnum.err" || true)"
 [ -n "${KKM_E2E_WINE_PORTS:-}" ] || [ "$bad_lines" = 1 ] ||
   fail "the map's third line reported $bad_lines times, not once"
 # The register's memories and the whole trace.

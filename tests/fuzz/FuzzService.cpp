@@ -59,7 +59,7 @@ struct RegisterRig {
     line.attach(reg);
     platform.addPort("COM1", line);
     // No record of an earlier input stands in the way.
-    service::RemoveRecord({"COM1", "COM1", Link::Processor}, ignored);
+    static_cast<void>(service::RemoveRecord({"COM1", "COM1", Link::Processor}));
     KKM_FUZZ_CHECK(service::OpenSessionPort(session, "COM1"));
     session.registerAddress = addressChoice < 0xF0 ? reg.lineAddress() : addressChoice;
     session.firmwareVersion = service::kRequiredFirmwareVersion;
@@ -125,7 +125,7 @@ void FuzzFinish(ByteReader& in) {
   record.numberOld = rig.stored();
   record.checksumOld = rig.checksum();
   const std::uint8_t checksumNew = record.checksumNew();
-  KKM_FUZZ_CHECK(service::SaveRecord(record, rig.ignored));
+  KKM_FUZZ_CHECK(service::SaveRecord(record).ok());
   // The memory as the interrupted write left it: exchange 4 done, 5 too, or
   // anything the input says.
   auto& nv = rig.reg.nonVolatile();
@@ -159,8 +159,7 @@ void FuzzFinish(ByteReader& in) {
 
 // Adapter: the record file's parser.
 bool Parse(const std::string& text, service::WriteRecord& record) {
-  std::string reason;
-  return service::ParseRecord(text, record, reason);
+  return service::ParseRecord(text, record).ok();
 }
 
 // An accepted record is consistent and survives being written out and read back.

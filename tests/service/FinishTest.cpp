@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -22,9 +23,12 @@
 #endif
 
 #include "serial/Platform.h"
+#include "serial/PortMap.h"
 #include "service/History.h"
+#include "service/Messages.h"
 #include "service/NetworkNumber.h"
 #include "service/Session.h"
+#include "service/SessionFailure.h"
 #include "service/WriteRecord.h"
 #include "sim/cashreg/CashRegister.h"
 #include "sim/kia/KiaBoard.h"
@@ -194,8 +198,7 @@ TEST_F(FinishTest, TheMemoryDecidesWhetherTheWriteCanBeFinished) {
       WriteRecord recorded = record;
       recorded.portName = recorded.device = port;
       recorded.link = link;
-      std::string reason;
-      ASSERT_TRUE(SaveRecord(recorded, reason)) << reason;
+      ASSERT_TRUE(SaveRecord(recorded));
       register_.nonVolatile()[kEepromNumberAddress] = row.number;
       register_.nonVolatile()[kEepromChecksumAddress] = row.checksum;
       register_.dataMemory()[sim::kWorkingNumberCell] = row.working;
@@ -225,9 +228,8 @@ TEST_F(FinishTest, TheMemoryDecidesWhetherTheWriteCanBeFinished) {
 }
 
 TEST_F(FinishTest, AFinishThatFailsKeepsTheRecord) {
-  std::string reason;
   WriteRecord record = expectedRecord();
-  ASSERT_TRUE(SaveRecord(record, reason)) << reason;
+  ASSERT_TRUE(SaveRecord(record));
   register_.nonVolatile()[kEepromNumberAddress] = kB;
   Session session(platform_);
   ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
@@ -315,7 +317,7 @@ TEST_F(FinishTest, AWriteDoesNotStartWithoutItsRecord) {
     const WriteResult result = WriteNetworkNumber(session, Link::Processor, kNumber);
     test::PointStateHomeAt(test::StateHome());
     EXPECT_EQ(result.refused, WriteRefusal::NoRecord);
-    EXPECT_NE(result.failure.detail.find(home), std::string::npos) << result.failure.detail;
+    EXPECT_NE(result.failure.text().find(home), std::string::npos) << result.failure.text();
     EXPECT_TRUE(register_.log().empty()) << "nothing sent";
     std::error_code ignored;
     fs::permissions(folder, fs::perms::owner_all, ignored);
@@ -339,8 +341,7 @@ TEST_F(FinishTest, PlantedLinksAndFifosNeitherRedirectNorBlock) {
   const WriteResult written = WriteNetworkNumber(session, Link::Processor, kNumber);
   EXPECT_TRUE(written.written());
   ASSERT_EQ(written.warnings.size(), 1u);
-  EXPECT_NE(written.warnings[0].detail.find("history.jsonl"), std::string::npos);
-  std::string reason;
+  EXPECT_NE(written.warnings[0].text().find("history.jsonl"), std::string::npos);
   // A FIFO with a reader in the history's place is refused, never written to.
   fs::remove(folder + "/history.jsonl");
   ASSERT_EQ(::mkfifo((folder + "/history.jsonl").c_str(), 0600), 0);
@@ -350,15 +351,15 @@ TEST_F(FinishTest, PlantedLinksAndFifosNeitherRedirectNorBlock) {
   EXPECT_EQ(::read(reader, &byte, 1), 0) << "nothing came through the FIFO";
   ::close(reader);
   // The record is replaced as a whole: a hard link to the old file keeps the old text.
-  ASSERT_TRUE(SaveRecord(expectedRecord(), reason)) << reason;
+  ASSERT_TRUE(SaveRecord(expectedRecord()));
   fs::create_hard_link(record, record + ".old");
-  ASSERT_TRUE(SaveRecord({"COM1", "COM1", Link::Processor, 0xFE, NetworkNumberByte(17)}, reason)) << reason;
+  ASSERT_TRUE(SaveRecord({"COM1", "COM1", Link::Processor, 0xFE, NetworkNumberByte(17)}));
   std::ifstream old(record + ".old");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), FormatRecord(expectedRecord()));
   fs::remove(record + ".old"), fs::remove(record);
   // The record's own name through a link: replaced as a whole, never written through.
   fs::create_symlink(target, record);
-  ASSERT_TRUE(SaveRecord(expectedRecord(), reason)) << reason;
+  ASSERT_TRUE(SaveRecord(expectedRecord()));
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(record)));
   std::ifstream in(target);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
@@ -382,8 +383,7 @@ TEST(WriteRecordFile, OneDeviceUnderTwoNamesHasOneRecord) {
   const auto platform = serial::MakeNativePlatform();
   WriteRecord record{"COM9", DeviceOf(*platform, "COM9"), Link::Kia, 0xFE, 0xBA};
   ::unsetenv("KKM_COM9");
-  std::string reason;
-  ASSERT_TRUE(SaveRecord(record, reason)) << reason;
+  ASSERT_TRUE(SaveRecord(record));
   for (const std::string& name : {device, alias})
     EXPECT_EQ(LoadRecord(DeviceOf(*platform, name), Link::Kia, name).record, record) << name;
 }
@@ -395,18 +395,17 @@ TEST(WriteRecordFile, RoundTripsAndIsKeyedByPortAndLink) {
   kia.link = Link::Kia;
   kia.portName = "COM3";
   kia.device = "/dev/ttyS2";
-  std::string reason;
-  ASSERT_TRUE(SaveRecord(cpu, reason)) << reason;
-  ASSERT_TRUE(SaveRecord(kia, reason)) << reason;
+  ASSERT_TRUE(SaveRecord(cpu));
+  ASSERT_TRUE(SaveRecord(kia));
   EXPECT_EQ(LoadRecord("/dev/ttyUSB0", Link::Processor, "/dev/ttyUSB0").record, cpu);
   EXPECT_EQ(LoadRecord("/dev/ttyS2", Link::Kia, "COM3").record, kia);
   for (const auto& [device, link] : {std::pair<const char*, Link>{"/dev/ttyUSB0", Link::Kia},
                                      {"/dev/ttyS2", Link::Processor},
                                      {"_dev_ttyUSB0", Link::Processor}})
     EXPECT_EQ(LoadRecord(device, link, device).status, RecordStatus::None) << device;
-  EXPECT_TRUE(RemoveRecord(kia, reason));
+  EXPECT_TRUE(RemoveRecord(kia));
   EXPECT_EQ(LoadRecord("/dev/ttyS2", Link::Kia, "COM3").status, RecordStatus::None);
-  EXPECT_TRUE(RemoveRecord(kia, reason)) << "a record not there counts as removed";
+  EXPECT_TRUE(RemoveRecord(kia)) << "a record not there counts as removed";
   // No temporary file stays behind.
   std::size_t files = 0;
   for ([[maybe_unused]] const auto& entry :
@@ -416,23 +415,22 @@ TEST(WriteRecordFile, RoundTripsAndIsKeyedByPortAndLink) {
 }
 
 TEST(WriteRecordFile, TornOrDamagedTextIsRefused) {
-  std::string reason;
   const WriteRecord record{"COM1", "/dev/ttyS0", Link::Processor, 0xFE, 0xBA, true, 0xFE, 0x37};
   const std::string text = FormatRecord(record);
   // The earlier format (always with the old bytes) is still read.
   WriteRecord earlier;
   std::string version1 = text;
   version1.replace(0, 9, "version=1");
-  ASSERT_TRUE(ParseRecord(version1, earlier, reason)) << reason;
+  ASSERT_TRUE(ParseRecord(version1, earlier));
   EXPECT_EQ(earlier, record);
   version1.replace(version1.find("device=/dev/ttyS0"), 17, "device=");
-  EXPECT_TRUE(ParseRecord(version1, earlier, reason) && earlier.device == "COM1") << reason;
+  EXPECT_TRUE(ParseRecord(version1, earlier) && earlier.device == "COM1");
   WriteRecord parsed;
-  ASSERT_TRUE(ParseRecord(text, parsed, reason)) << reason;
+  ASSERT_TRUE(ParseRecord(text, parsed));
   EXPECT_EQ(parsed, record);
   // Every torn file: each proper prefix.
   for (std::size_t length = 0; length + 1 < text.size(); ++length)
-    EXPECT_FALSE(ParseRecord(text.substr(0, length), parsed, reason)) << length;
+    EXPECT_FALSE(ParseRecord(text.substr(0, length), parsed)) << length;
   const auto replaced = [&text](const std::string& from, const std::string& to) {
     std::string damaged = text;
     damaged.replace(damaged.find(from), from.size(), to);
@@ -445,7 +443,7 @@ TEST(WriteRecordFile, TornOrDamagedTextIsRefused) {
         replaced("address=0xFE\n", "address=0xFE\naddress=0xFE\n"), replaced("port=COM1\n", ""),
         replaced("port=COM1", "port="), replaced("end\n", "end\nmore\n"),
         replaced("link=cpu\n", "colour=red\n"), text + "\n"})
-    EXPECT_FALSE(ParseRecord(damaged, parsed, reason)) << damaged;
+    EXPECT_FALSE(ParseRecord(damaged, parsed)) << damaged;
 }
 
 TEST(WriteRecordFile, AnUnusableFileIsReportedNotActedOn) {
@@ -454,7 +452,7 @@ TEST(WriteRecordFile, AnUnusableFileIsReportedNotActedOn) {
   std::ofstream(path) << "version=1\nport=COM1\n";  // torn
   const LoadedRecord loaded = LoadRecord("COM1", Link::Processor, "COM1");
   EXPECT_EQ(loaded.status, RecordStatus::Unusable);
-  EXPECT_NE(loaded.reason.find(path), std::string::npos) << loaded.reason;
+  EXPECT_NE(loaded.failure.text().find(path), std::string::npos) << loaded.failure.text();
   // A whole record that names another port is refused too.
   WriteRecord other{"COM2", "COM2", Link::Processor, 0xFE, 0xBA, true, 0xFE, 0x37};
   std::ofstream(path) << FormatRecord(other);
@@ -475,7 +473,11 @@ TEST(HistoryFile, RotatesAtItsSizeAndKeepsEveryLine) {
   const std::string current = folder + "/" + kHistoryFile, older = folder + "/" + kOlderHistoryFile;
   const HistoryEntry entry{"write", "written", "COM1", "COM1", Link::Processor, 0xFE, 0xFE, 0xBA, 0, {}};
   std::string reason;
-  const auto append = [&] { return AppendHistory("test", entry, reason); };
+  const auto append = [&] {
+    const serial::Status appended = AppendHistory("test", entry);
+    reason = appended.failure().text();
+    return appended.ok();
+  };
   const auto fill = [](const std::string& path, std::size_t bytes, const std::string& text = {}) {
     std::ofstream(path, std::ios::trunc | std::ios::binary)
         << (text.empty() ? std::string(bytes - 1, 'x') : text) << '\n';
@@ -488,30 +490,106 @@ TEST(HistoryFile, RotatesAtItsSizeAndKeepsEveryLine) {
     EXPECT_EQ(fs::exists(older), over == 1);
   }
   fill(older, 0, "{}");
-  const std::vector<std::string> both = HistoryLines(reason);
+  const std::vector<std::string> both = HistoryLines().lines;
   EXPECT_TRUE(both.size() == 2 && both.front() == "{}") << "the older first";
   // A rotation that fails loses nothing; a history that cannot be read is refused, not empty.
   fs::remove(older), fs::create_directories(older + "/in-the-way");
   fill(current, kHistoryRotateBytes);
   EXPECT_FALSE(append());
   EXPECT_EQ(fs::file_size(current), kHistoryRotateBytes);
-  reason.clear();
-  EXPECT_TRUE(HistoryLines(reason).empty() && !reason.empty());
+  EXPECT_TRUE(HistoryLines().lines.empty() && !HistoryLines().status.ok());
   fs::remove_all(older);
   // Two writers at the rotation edge, again and again: every line stays.
   for (int round = 0; round < 80; ++round) {
     fs::remove(older);
     fill(current, kHistoryRotateBytes - 2 * line);
-    const std::size_t before = HistoryLines(reason).size();
+    const std::size_t before = HistoryLines().lines.size();
     std::thread other([&] {
-      std::string why;
-      for (int i = 0; i < 8; ++i) EXPECT_TRUE(AppendHistory("test", entry, why)) << why;
+      for (int i = 0; i < 8; ++i) EXPECT_TRUE(AppendHistory("test", entry).ok());
     });
     for (int i = 0; i < 8; ++i) EXPECT_TRUE(append()) << reason;
     other.join();
-    ASSERT_EQ(HistoryLines(reason).size(), before + 16) << "round " << round;
+    ASSERT_EQ(HistoryLines().lines.size(), before + 16) << "round " << round;
   }
 }
+
+#ifndef _WIN32
+// Every file failure planted where the record, the history and the port map
+// live is refused, and said to the technician in Russian: nothing Latin but
+// the paths, the program's name and the system's error text after a colon.
+TEST(StateFileFailures, EachIsRefusedAndSaidInRussian) {
+  namespace fs = std::filesystem;
+  enum class Plant { Link, Fifo, Folder, TooLarge, ReadOnlyFolder };
+  enum class Kept { Record, History, Map };
+  const std::string state = test::StateHome() + "/kkm-netnum";
+  const std::string record = RecordPath("COM1", Link::Processor);
+  const std::string history = state + "/" + kHistoryFile;
+  const std::string map = serial::PortMapPath();
+  std::vector<std::string> allowed = {record,
+                                      history,
+                                      history + ".1",
+                                      state + "/history.lock",
+                                      map + ".target",
+                                      map,
+                                      record + ".target",
+                                      history + ".target",
+                                      state,
+                                      fs::path(map).parent_path().string(),
+                                      "kkm-netnum-cli",
+                                      "kkm-netnum"};
+  for (const int error : {ELOOP, EISDIR, ENXIO, EACCES, ENOENT, ENOTDIR, EPERM})
+    allowed.push_back(std::strerror(error));
+  const HistoryEntry entry{"write", "written", "COM1", "COM1", Link::Processor, 0xFE, 0xFE, 0xBA, 0, {}};
+  for (const Kept kept : {Kept::Record, Kept::History, Kept::Map})
+    for (const Plant plant :
+         {Plant::Link, Plant::Fifo, Plant::Folder, Plant::TooLarge, Plant::ReadOnlyFolder}) {
+      SCOPED_TRACE(testing::Message() << "file " << int(kept) << ", planted " << int(plant));
+      const std::string path = kept == Kept::Record ? record : kept == Kept::History ? history : map;
+      const fs::path folder = fs::path(path).parent_path();
+      if (kept == Kept::Map && plant == Plant::ReadOnlyFolder && ::geteuid() == 0)
+        continue;  // the map's folder is the system's to refuse, and root is refused nothing
+      fs::create_directories(folder);
+      switch (plant) {
+        case Plant::Link:  // to a folder: the map, which follows links, finds no file either
+          fs::create_directory(path + ".target");
+          fs::create_symlink(path + ".target", path);
+          break;
+        case Plant::Fifo:
+          ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+          break;
+        case Plant::Folder:
+          fs::create_directory(path);
+          break;
+        case Plant::TooLarge:
+          std::ofstream(path) << std::string(5 << 20, '#');
+          break;
+        case Plant::ReadOnlyFolder:
+          fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+          break;
+      }
+      std::string said;
+      if (kept == Kept::Record) {
+        const LoadedRecord loaded = LoadRecord("COM1", Link::Processor, "COM1");
+        said = loaded.status == RecordStatus::Unusable
+                   ? std::string(kUnusableRecordText) + ": " + loaded.failure.text()
+                   : StateFileFailure(SaveRecord({"COM1", "COM1", Link::Processor, 0xFE, 0xBA}).failure())
+                         .text();
+      } else if (kept == Kept::History) {
+        serial::Status status = AppendHistory("kkm-netnum", entry);
+        if (status) status = HistoryLines().status;
+        said = status ? std::string() : StateFileFailure(status.failure()).text();
+      } else {
+        for (const std::string& problem : serial::ProblemLines(serial::LoadPortMap()))
+          said += "kkm-netnum-cli: " + problem + "\n";
+        if (said.empty()) said = serial::SavePortMap("COM1 = /dev/ttyS0\n").failure().text();
+      }
+      fs::permissions(folder, fs::perms::owner_all);
+      test::ClearStateHome();
+      EXPECT_FALSE(said.empty()) << "refused";
+      EXPECT_EQ(test::LatinWordsLeft(said, allowed), "") << said;
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace kkm::service

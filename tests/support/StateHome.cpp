@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
@@ -77,5 +78,22 @@ void ClearStateHome() {
 }
 
 void PointStateHomeAt(const std::string& path) { SetVariable(kStateVariable, path); }
+
+std::string LatinWordsLeft(std::string text, const std::vector<std::string>& allowed) {
+  for (const std::string& part : allowed)
+    for (std::size_t at = text.find(part); !part.empty() && at != std::string::npos; at = text.find(part))
+      text.erase(at, part.size());
+  std::string left;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool latin = (text[i] >= 'A' && text[i] <= 'Z') || (text[i] >= 'a' && text[i] <= 'z');
+    if (latin && (i + 1 < text.size()) && std::isalpha(static_cast<unsigned char>(text[i + 1]))) {
+      std::size_t end = i;
+      while (end < text.size() && std::isalpha(static_cast<unsigned char>(text[end]))) ++end;
+      left += text.substr(i, end - i) + ' ';
+      i = end;
+    }
+  }
+  return left;
+}
 
 }  // namespace kkm::test

@@ -8,6 +8,7 @@
 // subfolder "config", so no test reads the operator's own port map either.
 
 #include <string>
+#include <vector>
 
 namespace kkm::test {
 
@@ -18,5 +19,10 @@ void ClearStateHome();
 // Points the variable at `path` instead (for a test of a folder that cannot
 // be used); PointStateHomeAt(StateHome()) puts it back.
 void PointStateHomeAt(const std::string& path);
+
+// The Latin words of a text for the operator once every `allowed` part (a
+// path, a program's name, the system's error text) is taken out; empty for a
+// text in Russian.
+std::string LatinWordsLeft(std::string text, const std::vector<std::string>& allowed);
 
 }  // namespace kkm::test

@@ -212,9 +212,8 @@ TEST_F(TraceFile, IsAppendedAndFlushedAfterEveryOperation) {
   line.attach(reg);
   sim::VirtualPlatform platform{line};
   platform.addPort("COM1", line);
-  std::string error;
-  auto sink = serial::TraceSink::Open(file("t.txt"), error);
-  ASSERT_NE(sink, nullptr) << error;
+  auto sink = serial::TraceSink::Open(file("t.txt")).sink;
+  ASSERT_NE(sink, nullptr);
   serial::TracingPlatform traced{platform, *sink, "kkm-netnum"};
   serial::PortHandle port{platform.clock()};
   ASSERT_TRUE(serial::OpenComPort(traced, 1, port));
@@ -239,22 +238,21 @@ TEST_F(TraceFile, BadPathGivesOneLineAndNoTrace) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(serial::OpenTraceOrWarn(path, stderr, "kkm-netnum"), nullptr) << path;
     const std::string errors = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(errors.rfind("kkm-netnum: cannot write the trace to " + path + " (", 0), 0u) << errors;
-    EXPECT_NE(errors.find("); running without a trace\n"), std::string::npos) << errors;
+    EXPECT_EQ(errors.rfind("kkm-netnum: трасса не будет записана, работа идёт без неё: ", 0), 0u) << errors;
+    EXPECT_NE(errors.find(path), std::string::npos) << errors;
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
   }
   ::close(terminal);
   // A device that refuses every write: one line when it first does, then nothing.
-  std::string error;
-  const auto full = serial::TraceSink::Open("/dev/full", error);
-  ASSERT_NE(full, nullptr) << error;
+  const auto full = serial::TraceSink::Open("/dev/full").sink;
+  ASSERT_NE(full, nullptr);
   ::testing::internal::CaptureStderr();
   for (int i = 0; i < 3; ++i) {
     full->event("byte");
     full->flush();
   }
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            "kkm-netnum: the trace to /dev/full stopped (No space left on device); running on without it\n");
+            "kkm-netnum: запись трассы в /dev/full прервана, работа идёт без неё: No space left on device\n");
 }
 
 #ifdef KKM_NETNUM_PATH
@@ -278,8 +276,9 @@ TEST_F(TraceFile, ProgramWithABadPathRunsOnWithoutATrace) {
   std::FILE* in = fdopen(errors[0], "r");
   char line[512] = {};
   ASSERT_NE(std::fgets(line, sizeof line, in), nullptr);
-  EXPECT_EQ(std::string(line), "kkm-netnum: cannot write the trace to " + folder_ +
-                                   " (Is a directory); running without a trace\n");
+  EXPECT_EQ(std::string(line),
+            "kkm-netnum: трасса не будет записана, работа идёт без неё: не удалось открыть " + folder_ +
+                ": Is a directory\n");
   int status = 0;
   pid_t ended = 0;
   for (int i = 0; i < 20 && ended == 0; ++i) {

@@ -286,9 +286,9 @@ TEST_F(CommandsTest, KiaProbeFailureAndTheProbeAddressBeforeAndAfterTheFirstSucc
   // gets exactly one line with the reason.
   ::testing::internal::CaptureStderr();
   EXPECT_FALSE(connect(Link::Kia));
-  EXPECT_EQ(
-      ::testing::internal::GetCapturedStderr(),
-      "kkm-netnum: connection on COM1 failed: no-kia-answer: микроконтроллер КИА не ответил за 50 мс\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "kkm-netnum: связь через COM1 не установлена: no-kia-answer: микроконтроллер КИА не ответил за "
+            "50 мс\n");
   EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{kNoKia, "Ошибка", Icon::Error}}));
   EXPECT_TRUE(state_.port.isOpen());
   EXPECT_EQ(state_.firmwareVersion, 0);
@@ -693,8 +693,10 @@ TEST_F(InterruptedWrite, ADamagedRecordIsReportedAndNotActedOn) {
   ::testing::internal::GetCapturedStderr();
   ASSERT_EQ(boxes_.boxes.size(), 1u);
   EXPECT_EQ(boxes_.boxes[0].icon, Icon::Warning);
-  EXPECT_TRUE(boxes_.boxes[0].text.startsWith(
-      "Сведения о прерванной записи сетевого номера повреждены и не будут использованы: the write record"));
+  EXPECT_TRUE(
+      boxes_.boxes[0].text.startsWith("Сведения о прерванной записи сетевого номера повреждены и не будут "
+                                      "использованы: сведения о прерванной "
+                                      "записи"));
   EXPECT_TRUE(std::filesystem::exists(path));
   EXPECT_GT(hostBytes(), sent) << "the connection itself ran";
   EXPECT_TRUE(commandsEnabled());

@@ -125,6 +125,12 @@ TEST_F(MainFormTest, TheSetupDialogStartsOnCom1AndKeepsOnePortChosen) {
   Find<QRadioButton>(initCom_, "RadioButton3")->setChecked(true);
   EXPECT_EQ(initCom_.selectedPortNumber(), 3);
   EXPECT_FALSE(Find<QRadioButton>(initCom_, "RadioButton1")->isChecked());
+
+  // Escape leaves the dialog open.
+  initCom_.show();
+  QTest::keyClick(&initCom_, Qt::Key_Escape);
+  EXPECT_TRUE(initCom_.isVisible());
+  initCom_.reject();
 }
 
 TEST_F(MainFormTest, TheStatusStripReportsEachOutcomeForTheLinkSelected) {

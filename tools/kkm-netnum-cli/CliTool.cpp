@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kkm/Version.h"
+#include "serial/PortMap.h"
 #include "serial/Trace.h"
 #include "serial/TracingPort.h"
 #include "service/History.h"
@@ -231,8 +232,9 @@ Outcome Write(service::Session& session, const std::string& port, Link link, int
   // bytes: the device is held, the state folder usable and no record in the way.
   if (!HoldFor(session, port, outcome)) return outcome;
   service::WriteResult bar = service::WriteOnTopOf(service::LoadRecord(session, link));
-  if (std::string reason; bar.refused == service::WriteRefusal::None && !service::PrepareStateFolder(reason))
-    bar = {0, service::StateFileFailure(std::move(reason)), service::WriteRefusal::NoRecord};
+  if (bar.refused == service::WriteRefusal::None)
+    if (const files::Status prepared = service::PrepareStateFolder(); !prepared)
+      bar = {0, service::StateFileFailure(prepared.failure()), service::WriteRefusal::NoRecord};
   if (bar.refused != service::WriteRefusal::None) {
     ReportWrite(session, port, link, b, bar, outcome);
     return outcome;
@@ -257,7 +259,7 @@ void WarnOfRecord(const service::Session& session, const std::string& port, Link
     err << "Внимание: запись сетевого номера " << service::RecordedNumberText(loaded.record) << " через "
         << loaded.record.portName << " была прервана; завершите её: " << FinishCommand(port, link) << '\n';
   else if (loaded.status == service::RecordStatus::Unusable)
-    err << "Внимание: " << service::kUnusableRecordText << ": " << loaded.reason << '\n';
+    err << "Внимание: " << service::kUnusableRecordText << ": " << loaded.failure.text() << '\n';
 }
 
 // Gives the record up, with a history line; `record` is the one found, or for
@@ -300,10 +302,9 @@ Search FindRecordOnRegister(service::Session& session, const std::string& port, 
     if (check.state != service::InterruptedWrite::Finishable &&
         check.state != service::InterruptedWrite::Untouched)
       continue;
-    if (std::string reason; !service::TakeOverRecord(session, candidate, reason)) {
+    if (const serial::Status taken = service::TakeOverRecord(session, candidate); !taken) {
       ReportWrite(session, port, link, candidate.newByte,
-                  {0, service::StateFileFailure(std::move(reason)), service::WriteRefusal::NoRecord},
-                  outcome);
+                  {0, service::StateFileFailure(taken.failure()), service::WriteRefusal::NoRecord}, outcome);
       return Search::Failed;
     }
     found = candidate;
@@ -358,7 +359,7 @@ Outcome Finish(service::Session& session, const std::string& port, Link link, bo
     outcome.outcome = "record_unusable";
     outcome.message = std::string(service::kUnusableRecordText) +
                       "\nУдалить их: " + FinishCommand(port, link, " --discard");
-    outcome.failure = service::UnusableRecordFailure(loaded.reason);
+    outcome.failure = loaded.failure;
     return outcome;
   }
   // 2. A write cut before exchange 4 left nothing non-volatile to protect.
@@ -388,13 +389,12 @@ Outcome Finish(service::Session& session, const std::string& port, Link link, bo
 // The service history, oldest first: as it is stored (one JSON object a
 // line) with --json, else one readable line an entry.
 int History(bool asJson, std::ostream& out, std::ostream& err) {
-  std::string reason;
-  const std::vector<std::string> lines = service::HistoryLines(reason);
-  if (!reason.empty()) {
-    err << "Журнал обслуживания не прочитан: " << reason << '\n';
+  const service::HistoryRead history = service::HistoryLines();
+  if (!history.status) {
+    err << "Журнал обслуживания не прочитан: " << history.status.failure().text() << '\n';
     return kExitNoRecord;
   }
-  for (const std::string& line : lines) {
+  for (const std::string& line : history.lines) {
     if (asJson) {
       out << line << '\n';
       continue;
@@ -565,6 +565,10 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
     return kExitUsage;
   }
   const Link chosen = link == "kia" ? Link::Kia : Link::Processor;
+  // The port map's problems, said once before the work starts.
+  if (serial::ComPortNumber(port))
+    for (const std::string& problem : serial::ProblemLines(serial::LoadPortMap()))
+      err << kProgram << ": " << problem << '\n';
 
   // 2. The exchange trace, when the option or KKM_TRACE asks for it (the
   // option wins); a path that cannot be written is reported and skipped.

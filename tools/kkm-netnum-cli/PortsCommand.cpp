@@ -122,16 +122,16 @@ int EditMap(const PortsOptions& options, std::ostream& out, std::ostream& err) {
     return kExitUsage;
   }
   const std::string path = serial::PortMapPath();
-  std::string unreadable;
-  const std::string before = serial::PortMapText(unreadable);
-  if (!unreadable.empty()) {
-    err << "Карта портов не изменена: " << path << ": " << unreadable << '\n';
+  const serial::PortMapFile map = serial::PortMapText();
+  if (!map.status) {
+    err << "Карта портов не изменена: карта портов не прочитана: " << map.status.failure().text() << '\n';
     return kExitMapNotSaved;
   }
+  const std::string& before = map.text;
   const std::string after =
       mapping ? serial::MapPortInText(before, port, *device) : serial::UnmapPortInText(before, port);
-  if (const std::string failure = serial::SavePortMap(after); !failure.empty()) {
-    err << "Карта портов не сохранена: " << failure << '\n';
+  if (const serial::Status saved = serial::SavePortMap(after); !saved) {
+    err << "Карта портов не сохранена: " << saved.failure().text() << '\n';
     return kExitMapNotSaved;
   }
   std::error_code error;

@@ -22,6 +22,7 @@
 #include <system_error>
 #include <vector>
 
+#include "files/CarefulFile.h"
 #include "serial/Trace.h"
 #include "sim/cashreg/CashRegister.h"
 #include "sim/kia/KiaBoard.h"
@@ -68,19 +69,23 @@ class TraceFile {
     if (path == "-") {
       file_ = stderr;
     } else {
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
-      if (fd < 0) {
-        error_ = errno == ENXIO ? "a FIFO with no reader" : std::strerror(errno);
+      files::AppendRules rules;
+      rules.regularOnly = false;
+      rules.devicesToo = true;
+      rules.followLinks = true;
+      rules.truncate = true;
+      rules.blocking = true;
+      rules.mode = 0666;
+      const files::AppendFile opened = files::OpenToAppend(path, rules);
+      if (!opened.status) {
+        const files::Failure& failure = opened.status.failure();
+        error_ = failure.is(files::FileFailure::NoReader) ? "a FIFO with no reader"
+                 : failure.osError != 0                   ? std::strerror(failure.osError)
+                                                          : failure.text();
         return;
       }
-      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-      file_ = ::fdopen(fd, "w");
-      owned_ = file_ != nullptr;
-      if (file_ == nullptr) {
-        error_ = std::strerror(errno);
-        ::close(fd);
-        return;
-      }
+      file_ = opened.file;
+      owned_ = true;
     }
     for (const std::string& line :
          serial::TraceHeader("kkm-sim", "pseudo-terminal", slavePath, sinceOriginNs))

@@ -1,0 +1,129 @@
+#pragma once
+// Why an operation failed, as a value that travels up with its result.
+//
+// Each layer names its own failure codes in its own enum (the files' here in
+// files/, the line's in serial/, the register's in register/, the board's in
+// kia/, the session's in service/) and describes them through one FailureDomain: a stable machine
+// name per code ("no-echo", for programs and for grep) and a sentence in
+// Russian with the details filled in. A Failure is a code of any layer plus
+// the details a technician needs: how long was waited, which byte was
+// expected and which came. A layer that knows more than the one below wraps
+// the failure it got (Wrap): its own code and details, the lower failure
+// kept as the cause.
+//
+// Operations return a Status: success, or the Failure that ended them. The
+// trace, the standard-error line, the windows' box details and the JSON
+// `reason` are all renderings of that one value.
+//
+// A layer's codes are tied to its domain by specialising FailureCodes in this
+// namespace (kkm::files); the layers above use these names through their own
+// namespaces.
+
+#include <array>
+#include <concepts>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <type_traits>
+
+namespace kkm::files {
+
+struct Failure;
+
+// One layer's failure codes: names and texts.
+class FailureDomain {
+ public:
+  // The stable machine name of `code` ("no-echo").
+  virtual const char* name(int code) const = 0;
+  // The sentence for a failure of this domain, details filled in.
+  virtual std::string text(const Failure& failure) const = 0;
+
+ protected:
+  ~FailureDomain() = default;
+};
+
+// A domain from a table of names, one per code in the enum's order, and a
+// function that writes the texts: what each layer defines its domain with.
+template <std::size_t Count>
+class NamedFailures final : public FailureDomain {
+ public:
+  using Texts = std::string (*)(const Failure&);
+  NamedFailures(const std::array<const char*, Count>& names, Texts texts) : names_(names), texts_(texts) {}
+  const char* name(int code) const override { return names_.at(static_cast<std::size_t>(code)); }
+  std::string text(const Failure& failure) const override { return texts_(failure); }
+
+ private:
+  std::array<const char*, Count> names_;
+  Texts texts_;
+};
+
+// Ties a layer's enum of failure codes to its domain: specialise it with
+// `static const FailureDomain& Domain();` beside the enum.
+template <typename Code>
+struct FailureCodes;
+
+template <typename Code>
+concept FailureCode = std::is_enum_v<Code> && requires {
+  { FailureCodes<Code>::Domain() } -> std::same_as<const FailureDomain&>;
+};
+
+// One failure and its details; -1 marks a detail that does not apply. A
+// default-constructed Failure is none.
+struct Failure {
+  Failure() = default;
+  template <FailureCode Code>
+  Failure(Code c, std::int32_t waited = -1, std::int32_t expectedValue = -1, std::int32_t gotValue = -1,
+          std::int32_t osErrorValue = 0, std::string detailText = {})
+      : domain(&FailureCodes<Code>::Domain()),
+        code(static_cast<int>(c)),
+        waitedMs(waited),
+        expected(expectedValue),
+        got(gotValue),
+        osError(osErrorValue),
+        detail(std::move(detailText)) {}
+
+  const FailureDomain* domain = nullptr;  // nullptr: no failure
+  int code = 0;
+  std::int32_t waitedMs = -1;                 // how long the operation waited
+  std::int32_t expected = -1;                 // the byte (or count) expected
+  std::int32_t got = -1;                      // the byte (or count, version) received
+  std::int32_t osError = 0;                   // errno of a port that could not be opened
+  std::string detail = {};                    // a named thing: the holder of a port in use, a file and why
+  std::shared_ptr<const Failure> cause = {};  // the lower layer's failure this one wraps
+
+  bool failed() const { return domain != nullptr; }
+  template <FailureCode Code>
+  bool is(Code c) const {
+    return domain == &FailureCodes<Code>::Domain() && code == static_cast<int>(c);
+  }
+  // The code's machine name; "ok" when there is no failure.
+  const char* name() const;
+  // The sentence a technician reads; "успешно" when there is no failure.
+  std::string text() const;
+  // Code, details and cause all agree.
+  bool operator==(const Failure& other) const;
+};
+
+// `outer`, with `cause` as the lower layer's failure it stands for.
+Failure Wrap(Failure outer, const Failure& cause);
+
+// "<name>: <text>", the form used on standard error and in the trace.
+std::string DescribeFailure(const Failure& failure);
+
+// Success, or the failure that ended an operation.
+class [[nodiscard]] Status {
+ public:
+  Status() = default;
+  Status(Failure failure) : failure_(std::move(failure)) {}  // NOLINT: `return failure;` ends an operation
+  bool ok() const { return !failure_.failed(); }
+  explicit operator bool() const { return ok(); }
+  const Failure& failure() const { return failure_; }
+
+ private:
+  Failure failure_;
+};
+
+// printf into a std::string, for the domains' texts (which are short).
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace kkm::files
