@@ -53,7 +53,7 @@ std::string LocalTimeWithZone() {
 }
 
 bool AppendHistory(const std::string& program, const HistoryEntry& e, std::string& reason) {
-  const nlohmann::json line = {
+  nlohmann::json line = {
       {"time", LocalTimeWithZone()},
       {"program", program},
       {"version", serial::ProgramVersion()},
@@ -68,6 +68,8 @@ bool AppendHistory(const std::string& program, const HistoryEntry& e, std::strin
       {"failed_exchange", e.failedExchange != 0 ? nlohmann::json(e.failedExchange) : nlohmann::json(nullptr)},
       {"reason", FailureJson(e.failure)},
   };
+  if (e.commission)
+    line["commission"] = {{"sequence", e.commission->sequence}, {"numbers", e.commission->numbers}};
   // Invalid UTF-8 in a name or reason is replaced, never a reason to lose the line.
   const std::string text = JsonText(line);
   LockAttempt locked = TakeStateLock(kHistoryLock, program, kHistoryLockWaitMs);

@@ -40,7 +40,8 @@ void Log(Session& session, const char* action, const WriteRecord& record, WriteR
                      record.oldKnown ? std::optional(record.numberOld) : std::nullopt,
                      record.newByte,
                      result.failedExchange,
-                     result.failure};
+                     result.failure,
+                     std::string_view(action) == "write" ? session.commission : std::nullopt};
   if (std::string reason; !AppendHistory(session.program, entry, reason))
     Warn(session, result.warnings, std::move(reason));
 }
