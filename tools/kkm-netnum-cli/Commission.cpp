@@ -117,7 +117,8 @@ Ending WriteEnding(const CommissionOptions& options, Link link, const service::C
           write.failure};
 }
 
-Ending EndingOf(const CommissionOptions& options, Link link, const service::CommissionResult& result) {
+Ending EndingOf(const CommissionOptions& options, const service::Session& session, Link link,
+                const service::CommissionResult& result) {
   switch (result.end) {
     case service::CommissionEnd::ListUsedUp:
       return {kExitDone, "done", "Все номера списка " + options.numbers + " использованы.", {}};
@@ -125,7 +126,8 @@ Ending EndingOf(const CommissionOptions& options, Link link, const service::Comm
       return {kExitStopped, "stopped", "Ввод в эксплуатацию остановлен по сигналу.", {}};
     case service::CommissionEnd::NoPort:
       return {kExitPortUnavailable, "port_unavailable",
-              service::ConnectOutcomeText(result.connect.outcome) + "\n" + DeviceTriedText(options.port, ""),
+              service::ConnectOutcomeText(result.connect.outcome) + "\n" +
+                  DeviceTriedText(options.port, session.devicePath),
               result.connect.failure};
     case service::CommissionEnd::WrongFirmware:
       return {kExitWrongFirmware, "wrong_firmware",
@@ -213,7 +215,7 @@ int RunCommission(const CommissionOptions& options, serial::Platform& platform, 
     const StopOnSignals signals;
     result = service::Commission(session, plan, callbacks);
   }
-  const Ending ending = EndingOf(options, plan.link, result);
+  const Ending ending = EndingOf(options, session, plan.link, result);
   for (const serial::Failure& warning : result.write.warnings)
     err << "kkm-netnum-cli: " << serial::DescribeFailure(warning) << '\n';
   if (!ending.message.empty()) {
