@@ -36,7 +36,7 @@ struct HistoryEntry {
   std::uint8_t registerAddress = 0;
   std::optional<std::uint8_t> oldByte;  // the non-volatile number before, when read
   std::uint8_t newByte = 0;
-  int failedExchange = 0;   // 0: none
+  int failedExchange = 0;        // 0: none
   serial::Failure failure = {};  // why it failed, stored as {"code", "text"}
   std::optional<CommissionMark> commission = {};
 };
