@@ -54,7 +54,7 @@ std::string LocalTimeWithZone() {
 }
 
 serial::Status AppendHistory(const std::string& program, const HistoryEntry& e) {
-  const nlohmann::json line = {
+  nlohmann::json line = {
       {"time", LocalTimeWithZone()},
       {"program", program},
       {"version", serial::ProgramVersion()},
@@ -69,6 +69,8 @@ serial::Status AppendHistory(const std::string& program, const HistoryEntry& e) 
       {"failed_exchange", e.failedExchange != 0 ? nlohmann::json(e.failedExchange) : nlohmann::json(nullptr)},
       {"reason", FailureJson(e.failure)},
   };
+  if (e.commission)
+    line["commission"] = {{"sequence", e.commission->sequence}, {"numbers", e.commission->numbers}};
   // Invalid UTF-8 in a name or reason is replaced, never a reason to lose the line.
   const std::string text = JsonText(line);
   LockAttempt locked = TakeStateLock(kHistoryLock, program, kHistoryLockWaitMs);

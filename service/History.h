@@ -5,7 +5,9 @@
 // appended to history.jsonl in the state folder (StateFiles.h), newest last.
 // A line holds the time with its zone, the program and its version, the port
 // as named and the device, the link, the line address, the old and the new
-// number, the outcome, the exchange that failed and the reason. When the file
+// number, the outcome, the exchange that failed and the reason; a write made
+// while commissioning a row also holds "commission": {"sequence", "numbers"}
+// (lines without it are ordinary writes). When the file
 // passes kHistoryRotateBytes it becomes history.jsonl.1 (replacing an older
 // one) and a new file starts, so the history never holds more than about
 // twice that.
@@ -34,8 +36,9 @@ struct HistoryEntry {
   std::uint8_t registerAddress = 0;
   std::optional<std::uint8_t> oldByte;  // the non-volatile number before, when read
   std::uint8_t newByte = 0;
-  int failedExchange = 0;   // 0: none
-  serial::Failure failure;  // why it failed, stored as {"code", "text"}
+  int failedExchange = 0;        // 0: none
+  serial::Failure failure = {};  // why it failed, stored as {"code", "text"}
+  std::optional<CommissionMark> commission = {};
 };
 
 // Appends the entry stamped with the time and `program` (and this version);

@@ -40,7 +40,8 @@ void Log(Session& session, const char* action, const WriteRecord& record, WriteR
                      record.oldKnown ? std::optional(record.numberOld) : std::nullopt,
                      record.newByte,
                      result.failedExchange,
-                     result.failure};
+                     result.failure,
+                     std::string_view(action) == "write" ? session.commission : std::nullopt};
   if (serial::Status logged = AppendHistory(session.program, entry); !logged)
     Warn(session, result.warnings, logged.failure());
 }

@@ -38,6 +38,15 @@ inline constexpr int kContactAttemptsAfterCut = 3;
 inline constexpr std::uint32_t kQuietLineMs = 100;
 inline constexpr std::uint32_t kQuietLimitMs = 1000;
 
+// Marks the history lines of a session's writes as part of commissioning a
+// row of registers: the register's place in the row (from 1) and the list of
+// numbers the row takes its numbers from, as the technician gave it.
+struct CommissionMark {
+  int sequence = 0;
+  std::string numbers;
+  bool operator==(const CommissionMark&) const = default;
+};
+
 struct Session {
   explicit Session(serial::Platform& p) : platform(p), port(p.clock()) {}
   // Purges and closes the port, if one is open.
@@ -65,6 +74,8 @@ struct Session {
   // Told before each step of a long operation starts, `step` 1..`total`: the
   // line scan's 256 addresses, the write's 6 exchanges. Empty: nobody asks.
   std::function<void(int step, int total)> progress;
+  // Set while a commissioning writes: its writes' history lines carry it.
+  std::optional<CommissionMark> commission;
 };
 
 // Tells the session's progress callback, if it has one, that `step` of `total` starts.

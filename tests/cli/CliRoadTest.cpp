@@ -1,6 +1,7 @@
 // The real kkm-netnum-cli against kkm-sim on a pseudo-terminal, in real time:
-// read, write and read back on both links, and a scan of a line with several
-// registers, two of them sharing an address.
+// read, write and read back on both links, a scan of a line with several
+// registers, two of them sharing an address, and a row of fresh registers
+// commissioned one after another.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -26,6 +27,7 @@
 #include "tests/support/SimChild.h"
 #include "tests/support/StateHome.h"
 #include "tools/kkm-netnum-cli/CliTool.h"
+#include "tools/kkm-netnum-cli/Commission.h"
 #include "tools/kkm-netnum-cli/SharedLine.h"
 
 extern char** environ;
@@ -318,6 +320,116 @@ TEST_F(CliRoad, APortThatIsNoTerminalOrMissingIsUnavailableWithItsReason) {
   std::ifstream kept(regular);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "a regular file\n")
       << "nothing written into it";
+}
+
+}  // namespace
+}  // namespace kkm::e2e
+
+namespace kkm::e2e {
+namespace {
+
+// The simulator's dumps of a fresh row (FILE, FILE.2, ...): each register
+// holds its own number in all four cells (the checksum moved with it, as it
+// started equal to the factory number's byte).
+void ExpectRowNumbered(const RecordedSim& sim, const std::vector<std::uint8_t>& bytes) {
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const std::string path = sim.dumpPath() + (i == 0 ? "" : "." + std::to_string(i + 1));
+    const std::uint8_t b = bytes[i];
+    EXPECT_EQ(ReadMemoryDump(path),
+              (std::map<std::uint16_t, std::uint8_t>{{0x1140, b}, {0x020F, b}, {0x073E, b}, {0x0740, b}}))
+        << "register " << i + 1 << " of the row";
+  }
+}
+
+// The history's lines marked as commissioning from `numbers`.
+int CommissionLines(const std::string& numbers) {
+  const CliRun history = RunCli({"history", "--json"});
+  int count = 0;
+  for (std::size_t at = 0; (at = history.out.find(R"("numbers":")" + numbers + '"', at)) != std::string::npos;
+       ++at)
+    ++count;
+  return count;
+}
+
+TEST_F(CliRoad, ARowOfFiveFreshRegistersIsCommissionedOnEachLink) {
+  for (const bool processor : {true, false}) {
+    SCOPED_TRACE(processor ? "processor link" : "KIA link");
+    const std::string numbers = processor ? "11-14,20" : "21-25";
+    RecordedSim sim(KKM_SIM_PATH,
+                    {"--link", processor ? "cpu" : "kia", "--fresh-row", "5", "--row-delay", "300",
+                     "--uart-fifo", processor ? "0" : "14"},
+                    file("trace.txt"), file("cells.txt"));
+    const std::string slave = sim.slavePath(kSimStartTimeout);
+    ASSERT_FALSE(slave.empty()) << "kkm-sim did not announce its line";
+    const CliRun row =
+        RunCli({"commission", "--port", slave, "--numbers", numbers, "--link", processor ? "cpu" : "kia"});
+    EXPECT_EQ(row.exitCode, 0) << row.err;
+    EXPECT_EQ(row.out.rfind("ККМ 1 из 5: 01 → " + std::string(processor ? "11" : "21") +
+                                ", записано и проверено\nККМ 2 из 5: 01 → ",
+                            0),
+              0u)
+        << row.out;
+    EXPECT_EQ(CommissionLines(numbers), 5);
+    ASSERT_EQ(sim.stop(kSimStopTimeout), 0);
+    ExpectRowNumbered(sim, processor ? std::vector<std::uint8_t>{0xEE, 0xED, 0xEC, 0xEB, 0xDF}
+                                     : std::vector<std::uint8_t>{0xDE, 0xDD, 0xDC, 0xDB, 0xDA});
+  }
+}
+
+// Two fresh registers answer together until the second is taken away after
+// 2.5 s: no frame goes out before; number 03 belongs to a register already
+// on the line and is passed over.
+TEST_F(CliRoad, TwoFreshRegistersAtOnceGetNothingAndATakenNumberIsSkipped) {
+  RecordedSim sim(KKM_SIM_PATH,
+                  {"--fresh-row", "2", "--row-two-at-once", "2500", "--row-delay", "300", "--registers", "3",
+                   "--uart-fifo", "0"},
+                  file("trace.txt"), file("cells.txt"));
+  const std::string slave = sim.slavePath(kSimStartTimeout);
+  ASSERT_FALSE(slave.empty()) << "kkm-sim did not announce its line";
+  const CliRun row = RunCli({"commission", "--port", slave, "--numbers", "2-4", "--json"});
+  EXPECT_EQ(row.exitCode, 0) << row.err;
+  EXPECT_NE(row.err.find("Несколько ККМ отвечают на номер 01"), std::string::npos) << row.err;
+  EXPECT_NE(row.err.find("Сетевой номер 03 уже занят другой ККМ на этой линии: пропущен."),
+            std::string::npos);
+  EXPECT_NE(row.out.find(R"({"event":"summary","outcome":"done","numbers":"2-4","registers":[)"),
+            std::string::npos)
+      << row.out;
+  EXPECT_NE(row.out.find(R"("skipped":[3])"), std::string::npos) << row.out;
+  ASSERT_EQ(sim.stop(kSimStopTimeout), 0);
+  for (const TraceLine& line : ReadTrace(sim.tracePath()))
+    if (line.fromHost && line.parity == "space") {
+      EXPECT_GE(line.endMs, 2500.0) << "a frame went out while two registers answered at 01";
+      break;
+    }
+  ExpectRowNumbered(sim, {0xFD, 0xFB, 0xFC});
+}
+
+// The first register's write is cut at exchange 4 (its first non-volatile
+// write goes unanswered): the row stops with the record and the finish
+// command; after the finish a second run numbers the rest, 04 not given twice.
+TEST_F(CliRoad, ACutWriteStopsTheRowAndAfterTheFinishASecondRunCompletesIt) {
+  RecordedSim sim(
+      KKM_SIM_PATH,
+      {"--fresh-row", "3", "--row-delay", "300", "--uart-fifo", "0", "--fault", "cmd0x17#1:silence"},
+      file("trace.txt"), file("cells.txt"));
+  const std::string slave = sim.slavePath(kSimStartTimeout);
+  ASSERT_FALSE(slave.empty()) << "kkm-sim did not announce its line";
+  const CliRun cut = RunCli({"commission", "--port", slave, "--numbers", "4-6"});
+  EXPECT_EQ(cut.exitCode, cli::kExitPartlyWritten) << cut.err;
+  EXPECT_NE(cut.err.find("kkm-netnum-cli finish --port " + slave + " --link cpu"), std::string::npos)
+      << cut.err;
+  EXPECT_EQ(RunCli({"commission", "--port", slave, "--numbers", "4-6"}).exitCode, cli::kExitRecordPending);
+  const CliRun finished = RunCli({"finish", "--port", slave});
+  EXPECT_EQ(finished.exitCode, 0) << finished.err;
+  const CliRun rest = RunCli({"commission", "--port", slave, "--numbers", "4-6"});
+  EXPECT_EQ(rest.exitCode, 0) << rest.err;
+  EXPECT_EQ(rest.out.rfind(
+                "ККМ 2 из 3: 01 → 05, записано и проверено\nККМ 3 из 3: 01 → 06, записано и проверено\n", 0),
+            0u)
+      << rest.out;
+  EXPECT_EQ(CommissionLines("4-6"), 3);
+  ASSERT_EQ(sim.stop(kSimStopTimeout), 0);
+  ExpectRowNumbered(sim, {0xFB, 0xFA, 0xF9});
 }
 
 }  // namespace

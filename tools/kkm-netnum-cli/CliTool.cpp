@@ -9,6 +9,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "kkm/Version.h"
@@ -23,6 +24,7 @@
 #include "service/Session.h"
 #include "service/SessionFailure.h"
 #include "service/WriteRecord.h"
+#include "tools/kkm-netnum-cli/Commission.h"
 #include "tools/kkm-netnum-cli/Console.h"
 #include "tools/kkm-netnum-cli/PortsCommand.h"
 #include "tools/kkm-netnum-cli/SharedLine.h"
@@ -545,6 +547,8 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
       app.add_subcommand("history", "the service history: every write and finish, newest last");
   history->add_flag("--json", asJson, "print the entries as stored, one JSON object a line");
   CLI::App* ports = AddPortsCommand(app, portsOptions);
+  CommissionOptions commissionOptions;
+  CLI::App* commission = AddCommissionCommand(app, commissionOptions);
 
   try {
     app.parse(argc, argv);
@@ -560,6 +564,8 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   }
   if (history->parsed()) return History(asJson, out, err);
   if (ports->parsed()) return RunPorts(portsOptions, out, err);
+  if (commission->parsed())
+    std::tie(port, tracePath) = std::pair(commissionOptions.port, commissionOptions.tracePath);
   if (!PortNameUsable(port)) {
     err << UsageErrorText("неверное имя порта " + port + " (COM1..COM255 или путь к устройству)");
     return kExitUsage;
@@ -591,6 +597,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   if (errIsTerminal && !asJson && tracePath != "-")
     session.progress = progress.reporter(scan->parsed() ? "Поиск ККМ на линии: адрес " : "Запись: обмен ");
   if (scan->parsed()) return Scan(session, port, asJson, progress.out(), progress.err());
+  if (commission->parsed()) return RunCommission(commissionOptions, line, out, err);
   Outcome outcome;
   if (finish->parsed()) {
     outcome = Finish(session, port, chosen, discard);

@@ -13,6 +13,9 @@
 //                                                         "01  0xFE  1.0.5" per register,
 //                                                         "--  0xFC  конфликт ..." per conflict
 //
+//   commission --port PORT --numbers LIST [--factory N] [--link cpu|kia] [--json]
+//                                                        numbers a row of factory-fresh registers
+//                                                        (Commission.h)
 //   ports [--map COMn DEVICE | --unmap COMn] [--json]    the serial devices; the port map
 //                                                         (PortsCommand.h)
 //

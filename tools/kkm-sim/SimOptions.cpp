@@ -180,6 +180,20 @@ int ParseCommandLine(int argc, char** argv, SimOptions& options) {
           ->delimiter(',')
           ->check(CLI::Range(1, 99));
 
+  // A row of fresh registers.
+  app.add_option("--fresh-row", options.freshRow,
+                 "K: K factory-fresh registers at --number, one after another: the next comes a moment after "
+                 "the last one is renumbered")
+      ->check(CLI::Range(1, 99));
+  app.add_option("--row-delay", options.rowDelayMs, "MS: that moment (--fresh-row)")->capture_default_str();
+  app.add_flag(
+      "--row-unplug", options.rowPointToPoint,
+      "point-to-point (--fresh-row): the renumbered register goes before the next comes (always with "
+      "--link kia)");
+  app.add_option("--row-two-at-once", options.rowTwoAtOnceMs,
+                 "MS: the row's first two come together; the second is taken away after MS ms and comes back "
+                 "in its turn (--fresh-row, processor link)");
+
   try {
     app.parse(argc, argv);
     options.link = link == "kia" ? Link::Kia : Link::Processor;
@@ -192,7 +206,13 @@ int ParseCommandLine(int argc, char** argv, SimOptions& options) {
       throw CLI::ValidationError("--bus-fault", "applies to the KIA link (--link kia) only");
     if (registers->count() != 0 && options.link == Link::Kia)
       throw CLI::ValidationError("--registers", "applies to the processor link (--link cpu) only");
-    if (registers->count() != 0 && app.count("--number") != 0)
+    if (options.freshRow == 0 &&
+        (app.count("--row-delay") + app.count("--row-unplug") + app.count("--row-two-at-once")) != 0)
+      throw CLI::ValidationError("--row-delay, --row-unplug and --row-two-at-once", "need --fresh-row");
+    if (options.link == Link::Kia && options.rowTwoAtOnceMs != 0)
+      throw CLI::ValidationError("--row-two-at-once", "applies to the processor link (--link cpu) only");
+    if (options.link == Link::Kia) options.rowPointToPoint = true;
+    if (registers->count() != 0 && app.count("--number") != 0 && options.freshRow == 0)
       throw CLI::ValidationError("--registers", "replaces --number; give one of them");
   } catch (const CLI::ParseError& error) {
     return app.exit(error);

@@ -37,6 +37,16 @@ struct SimOptions {
   // once and garble each other's echo. The version applies to all; busy
   // answers, faults and the dumps to the first.
   std::vector<int> registers;
+
+  // A row of this many factory-fresh registers at --number, presented one
+  // after another (FreshRow.h); 0: none. Registers of --registers share the
+  // line with it from the start. Busy answers, faults and the dumps start with
+  // the row's first register; the row's others dump to FILE.2, FILE.3, ...,
+  // then those of --registers.
+  int freshRow = 0;
+  std::uint32_t rowDelayMs = 500;
+  bool rowPointToPoint = false;      // always on the KIA link
+  std::uint32_t rowTwoAtOnceMs = 0;  // 0: one at a time
 };
 
 // "A.B.C" or "A.B.C.D", each part a nibble 0..15 written in decimal; missing

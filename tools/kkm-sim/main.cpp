@@ -14,6 +14,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +29,7 @@
 #include "sim/kia/KiaBoard.h"
 #include "sim/pty/PtyServer.h"
 #include "sim/pty/RealTime.h"
+#include "tools/kkm-sim/FreshRow.h"
 #include "tools/kkm-sim/MemoryDump.h"
 #include "tools/kkm-sim/SimOptions.h"
 
@@ -166,27 +168,38 @@ int Run(const SimOptions& options) {
 
   // 2. The register (or several on one line), and on the KIA link the board
   //    wired to its memories.
+  //    A fresh row comes first, each of its registers behind its place on
+  //    the line (with its own board on the KIA link).
+  std::vector<int> numbers(static_cast<std::size_t>(options.freshRow), options.number);
+  numbers.insert(numbers.end(), options.registers.begin(), options.registers.end());
+  if (numbers.empty()) numbers.push_back(options.number);
   std::vector<std::unique_ptr<CashRegister>> registers;
-  for (const int number : options.registers.empty() ? std::vector<int>{options.number} : options.registers) {
+  for (const int number : numbers) {
     registers.push_back(std::make_unique<CashRegister>(number));
     registers.back()->setFirmwareVersion(options.versionD5, options.versionD6);
   }
   CashRegister& reg = *registers.front();
   reg.setBusyAnswers(options.busy);
   for (const FaultRule& rule : options.faults) reg.addFault(rule);
-  std::unique_ptr<kia::KiaBoard> board;
-  if (options.link == Link::Kia) {
-    board = std::make_unique<kia::KiaBoard>(reg.dataMemory(), reg.nonVolatile());
-    for (BusFault fault : options.busFaults) ApplyBusFault(*board, fault);
-  }
+  std::vector<std::unique_ptr<kia::KiaBoard>> boards;
+  if (options.link == Link::Kia)
+    for (std::size_t i = 0; i < std::max<std::size_t>(1, static_cast<std::size_t>(options.freshRow)); ++i) {
+      boards.push_back(
+          std::make_unique<kia::KiaBoard>(registers[i]->dataMemory(), registers[i]->nonVolatile()));
+      for (BusFault fault : options.busFaults) ApplyBusFault(*boards.back(), fault);
+    }
+  FreshRow row({options.rowDelayMs * kNsPerMs, options.rowPointToPoint, options.rowTwoAtOnceMs * kNsPerMs});
 
   // 3. The line, its trace and its symlink.
   PtyServer server;
   server.keepTrace(false);
-  if (board)
-    server.attach(*board);
-  else
-    for (const auto& each : registers) server.attach(*each);
+  for (std::size_t i = 0; i < registers.size(); ++i) {
+    LineDevice& device = i < boards.size() ? static_cast<LineDevice&>(*boards[i]) : *registers[i];
+    if (i < static_cast<std::size_t>(options.freshRow))
+      server.attach(row.add(device, *registers[i]));
+    else if (options.link == Link::Processor || i < boards.size())
+      server.attach(device);
+  }
   server.addStopDescriptor(signals.fd());
   server.stopWhenHostCloses(options.exitOnClose);
   // A PC's UART delivers received bytes in FIFO batches; the KIA link relies
@@ -229,7 +242,7 @@ int Run(const SimOptions& options) {
 
   // 5. Leave the memories behind for whoever drove the run.
   //    A trace that broke off makes the run a failure too.
-  //    Of several registers on the line, the second and later ones leave
+  //    Of several registers on the line (a fresh row's first), the second and later ones leave
   //    their number cells beside the first's, as FILE.2, FILE.3 and so on.
   bool dumped = WriteDumps(options, reg);
   for (std::size_t i = 1; i < registers.size() && !options.dumpMemoryPath.empty(); ++i) {
