@@ -18,8 +18,9 @@ enum class SessionFailure : std::uint8_t {
   RecordUnusable,     // the record of a cut write is damaged: `detail` names it and says how
   StateFile,          // a record or the history could not be saved, read or removed: `detail` says why
   NotFinishable,      // the recorded write cannot be finished: the register's memory changed since
+  NumberTaken,        // something answers at `expected`, the address of the number a write would give
 };
-inline constexpr int kSessionFailureCount = static_cast<int>(SessionFailure::NotFinishable) + 1;
+inline constexpr int kSessionFailureCount = static_cast<int>(SessionFailure::NumberTaken) + 1;
 
 // The failures that name a state file's trouble in `reason`.
 serial::Failure StateFileFailure(std::string reason);

@@ -21,6 +21,11 @@ namespace kkm::cli {
 std::string UsageErrorText(const CLI::Error& error);
 // The same for a `problem` found after parsing, worded in Russian.
 std::string UsageErrorText(const std::string& problem);
+// What the parser's error says, in Russian: the problem alone.
+std::string UsageProblem(const CLI::Error& error);
+// The one JSON object of a usage error, with its line break:
+//   {"outcome":"usage","reason":{"code":"usage","text":"<problem>"}}
+std::string UsageJsonLine(const std::string& problem);
 
 // Which device a port that cannot be opened stood for: "COM2 — устройство
 // /dev/ttyS1", "Устройство /dev/ttyUSB9"; for a COM name that leads nowhere

@@ -5,7 +5,6 @@
 
 #include "service/Messages.h"
 #include "service/NetworkNumber.h"
-#include "service/Scan.h"
 
 namespace kkm::cli {
 
@@ -22,17 +21,6 @@ std::string NameRegister(const std::string& text, service::Link link, service::S
   if (link != service::Link::Processor) return "--register: только для связи с ЦП кассы (--link cpu)";
   session.namedAddress = service::NetworkNumberByte(*number);
   return {};
-}
-
-bool NumberTaken(service::Session& session, service::Link link, int number) {
-  const std::uint8_t address = service::NetworkNumberByte(number);
-  if (link != service::Link::Processor || address == session.registerAddress) return false;
-  return service::AddressAnswers(session, address);
-}
-
-std::string NumberTakenText(int number) {
-  return "Сетевой номер " + service::NetworkNumberText(service::NetworkNumberByte(number)) +
-         " уже занят другой ККМ на этой линии; запись не выполнена.";
 }
 
 }  // namespace kkm::cli
