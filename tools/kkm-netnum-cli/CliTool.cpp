@@ -126,6 +126,16 @@ bool NormalizePortName(std::string& port) {
   return true;
 }
 
+// The usage error of a port name that is neither a COM name nor a path, with
+// the path meant when it looks like a device's own name ("ttyUSB0").
+std::string BadPortNameText(const std::string& port) {
+  std::string lower = port;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const bool comLike = lower.rfind("com", 0) == 0 || port.empty();
+  return "неверное имя порта " + port + " (COM1..COM255 или путь к устройству" +
+         (comLike ? "" : ", например /dev/" + port) + ")";
+}
+
 // Connects; a failure fills `outcome` and returns false.
 bool ConnectFor(service::Session& session, const std::string& port, Link link, Outcome& outcome) {
   const service::ConnectResult result = service::Connect(session, port, link);
@@ -381,7 +391,8 @@ Outcome Settle(service::Session& session, const std::string& port, Link link, bo
       outcome.exitCode = kExitOtherRegister;
       outcome.outcome = "other_register";
       outcome.message = service::OtherRegisterText(number, record.registerAddress);
-      if (link == Link::Processor && service::NetworkNumberValue(record.registerAddress))
+      if (link == Link::Processor && record.registerAddress != session.registerAddress &&
+          service::NetworkNumberValue(record.registerAddress))
         outcome.message +=
             "\nЗавершить её на той ККМ: " + FinishCommand(port, link, "", record.registerAddress);
       break;
@@ -554,14 +565,15 @@ void PrintOutcome(const Outcome& outcome, bool asJson, std::ostream& out, std::o
   for (const serial::Failure& warning : outcome.warnings)
     err << kProgram << ": " << serial::DescribeFailure(warning) << '\n';
   if (!outcome.message.empty()) err << WithReason(outcome.message, outcome.failure) << '\n';
-  if (asJson) {
+  if (asJson && outcome.outcome == "usage") {
+    out << UsageJsonLine(outcome.message);  // one shape for every usage error
+  } else if (asJson) {
     json object = {{"outcome", outcome.outcome}};
     PutNumber(object, outcome.numberByte);
     object["address"] = JsonOr(outcome.address);
     object["firmware"] = JsonOr(outcome.firmware, service::FirmwareVersionText);
     object["failed_exchange"] = JsonOr(outcome.failedExchange);
-    object["reason"] = outcome.outcome == "usage" ? json{{"code", "usage"}, {"text", outcome.message}}
-                                                  : ReasonJson(outcome.failure);
+    object["reason"] = ReasonJson(outcome.failure);
     object["warnings"] = json::array();
     for (const auto* list : {&outcome.recordWarnings, &outcome.warnings})
       for (const serial::Failure& warning : *list) object["warnings"].push_back(ReasonJson(warning));
@@ -640,10 +652,11 @@ std::string TraceVariable() {
 int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::ostream& out,
            std::ostream& err, bool errIsTerminal) {
   // 1. The command line.
-  CLI::App app{"Reads, writes and lists the network numbers of ТИМ-31Ц cash registers over a serial port.",
+  CLI::App app{"Читает, записывает и перечисляет сетевые номера ККМ ТИМ-31Ц через последовательный порт.",
                kProgram};
-  app.set_version_flag("--version", std::string("kkm-netnum-cli ") + kVersion);
-  app.set_help_all_flag("--help-all", "print the help of every command, with its options");
+  RussianHelp(app);
+  app.set_version_flag("--version", std::string("kkm-netnum-cli ") + kVersion, "показать версию и выйти");
+  app.set_help_all_flag("--help-all", "показать справку всех команд с их параметрами");
   app.require_subcommand(1);
   // Usage errors in Russian, as every other message; subcommands inherit it.
   app.failure_message([](const CLI::App*, const CLI::Error& e) { return UsageErrorText(e); });
@@ -655,34 +668,35 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   std::string registerText;
   PortsOptions portsOptions;
   const auto common = [&](CLI::App* command, bool withLink) {
-    command->add_option("--port", port, "COM1..COM255 or a device path")->required();
+    command->add_option("--port", port, "COM1..COM255 или путь к устройству")->required();
     if (withLink)
-      command->add_option("--link", link, "cpu: the register's processor; kia: the KIA microcontroller")
+      command->add_option("--link", link, "cpu: процессор ККМ; kia: микроконтроллер КИА")
           ->check(CLI::IsMember({"cpu", "kia"}))
           ->capture_default_str();
     if (withLink) AddRegisterOption(*command, registerText);
-    command->add_flag("--json", asJson, "print one JSON object instead of text");
+    command->add_flag("--json", asJson, "вывести один объект JSON вместо текста");
     command->add_option("--trace", tracePath,
-                        "append a trace of every exchange to FILE (- for standard error); "
-                        "KKM_TRACE=FILE does the same");
+                        "дописывать протокол каждого обмена в FILE (- — в стандартный поток ошибок); "
+                        "то же делает KKM_TRACE=FILE");
   };
-  CLI::App* read = app.add_subcommand("read", "print the network number, two digits");
+  CLI::App* read = app.add_subcommand("read", "вывести сетевой номер, две цифры");
   common(read, true);
-  CLI::App* write = app.add_subcommand("write", "write the network number NUMBER (1..99, decimal)");
-  write->add_option("NUMBER", numberText, "1..99 in decimal")->required();
+  CLI::App* write = app.add_subcommand("write", "записать сетевой номер NUMBER (1..99, десятичный)");
+  write->add_option("NUMBER", numberText, "1..99, десятичный")->required();
   common(write, true);
   CLI::App* finish =
-      app.add_subcommand("finish", "finish a write interrupted on this port and link, without asking");
+      app.add_subcommand("finish", "завершить прерванную запись на этом порту и связи, не спрашивая");
   common(finish, true);
   bool discard = false;
-  finish->add_flag("--discard", discard, "give the cut write's record up instead of finishing it");
-  CLI::App* scan = app.add_subcommand("scan", "list every register on the line: number, address, firmware");
+  finish->add_flag("--discard", discard, "удалить сведения о прерванной записи вместо её завершения");
+  CLI::App* scan = app.add_subcommand("scan", "перечислить все ККМ на линии: номер, адрес, версия ПО");
   common(scan, false);
   CLI::App* history =
-      app.add_subcommand("history", "the service history: every write and finish, newest last");
-  history->add_flag("--json", asJson, "print one JSON object, the entries in its \"entries\"");
+      app.add_subcommand("history", "журнал обслуживания: каждая запись и завершение, новые последними");
+  history->add_flag("--json", asJson, "вывести один объект JSON, записи журнала в его \"entries\"");
   CLI::App* ports = AddPortsCommand(app, portsOptions);
 
+  for (CLI::App* command : app.get_subcommands({})) command->group("Команды");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -699,8 +713,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   }
   if (history->parsed()) return History(asJson, out, err);
   if (ports->parsed()) return RunPorts(portsOptions, out, err);
-  if (!NormalizePortName(port))
-    return UsageError("неверное имя порта: " + DeviceTriedText(port, ""), asJson, out, err);
+  if (!NormalizePortName(port)) return UsageError(BadPortNameText(port), asJson, out, err);
   const Link chosen = link == "kia" ? Link::Kia : Link::Processor;
 
   // 2. The exchange trace, when the option or KKM_TRACE asks for it (the

@@ -67,6 +67,16 @@ std::size_t Columns(const std::string& text) {
 
 }  // namespace
 
+void RussianHelp(CLI::App& app) {
+  auto formatter = app.get_formatter();
+  formatter->label("Positionals", "Аргументы");
+  formatter->label("REQUIRED", "(обязательный)");
+  formatter->label("Excludes", "Исключает");
+  formatter->label("Needs", "Требует");
+  app.option_defaults()->group("Параметры");
+  app.set_help_flag("-h,--help", "показать эту справку и выйти");
+}
+
 std::string UsageErrorText(const CLI::Error& error) { return UsageErrorText(UsageProblem(error)); }
 
 std::string UsageErrorText(const std::string& problem) {

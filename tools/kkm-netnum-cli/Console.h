@@ -9,10 +9,16 @@
 #include <string>
 
 namespace CLI {
+class App;
 class Error;
 }
 
 namespace kkm::cli {
+
+// Help in Russian, as every message is: option descriptions, group and label
+// words. The usage lines and the option names stay as the parser writes them.
+// Options added afterwards (subcommands included) go to the Russian group.
+void RussianHelp(CLI::App& app);
 
 // The message of a command line the parser refused, in Russian: what is wrong
 // (the option or arguments named as typed) and where help is, e.g.

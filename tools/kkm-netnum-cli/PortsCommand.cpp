@@ -202,11 +202,13 @@ int EditMap(const PortsOptions& options, std::ostream& out, std::ostream& err) {
 CLI::App* AddPortsCommand(CLI::App& app, PortsOptions& options) {
   CLI::App* ports = app.add_subcommand(
       "ports",
-      "list the serial devices (driver, USB details, stable name, COM name, holders); edit the port map");
+      "перечислить последовательные устройства (драйвер, USB, постоянное имя, COM-имя, кем занято) и карту "
+      "портов; изменить карту портов");
   CLI::Option* map =
-      ports->add_option("--map", options.map, "COMn DEVICE: map COMn to DEVICE in the port map")->expected(2);
-  ports->add_option("--unmap", options.unmap, "COMn: remove COMn from the port map")->excludes(map);
-  ports->add_flag("--json", options.json, "print one JSON object instead of text");
+      ports->add_option("--map", options.map, "COMn DEVICE: назначить COMn устройство DEVICE в карте портов")
+          ->expected(2);
+  ports->add_option("--unmap", options.unmap, "COMn: снять назначение COMn в карте портов")->excludes(map);
+  ports->add_flag("--json", options.json, "вывести один объект JSON вместо текста");
   return ports;
 }
 

@@ -10,8 +10,8 @@ namespace kkm::cli {
 
 void AddRegisterOption(CLI::App& command, std::string& text) {
   command.add_option("--register", text,
-                     "N (1..99): the register with network number N on a shared line, addressed directly "
-                     "(processor link); without it, the first register found");
+                     "N (1..99): ККМ с сетевым номером N на общей линии, напрямую (связь с ЦП кассы); "
+                     "без него — первая найденная ККМ");
 }
 
 std::string NameRegister(const std::string& text, service::Link link, service::Session& session) {
