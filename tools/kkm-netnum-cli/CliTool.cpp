@@ -52,6 +52,7 @@ struct Outcome {
   // A cut write's record found before a read: told on standard error already,
   // a warning in the JSON.
   std::vector<serial::Failure> recordWarnings;
+  bool reasonInJsonOnly = false;  // the message says it all; the reason is for scripts
 };
 
 using json = nlohmann::ordered_json;
@@ -299,6 +300,7 @@ Outcome Write(service::Session& session, const std::string& port, Link link, int
     outcome.exitCode = kExitNumberTaken;
     outcome.outcome = "number_taken";
     outcome.failure = free.failure();
+    outcome.reasonInJsonOnly = true;
     outcome.message = service::NumberTakenText(number);
     return outcome;
   }
@@ -564,7 +566,9 @@ int History(bool asJson, std::ostream& out, std::ostream& err) {
 void PrintOutcome(const Outcome& outcome, bool asJson, std::ostream& out, std::ostream& err) {
   for (const serial::Failure& warning : outcome.warnings)
     err << kProgram << ": " << serial::DescribeFailure(warning) << '\n';
-  if (!outcome.message.empty()) err << WithReason(outcome.message, outcome.failure) << '\n';
+  if (!outcome.message.empty())
+    err << (outcome.reasonInJsonOnly ? outcome.message : WithReason(outcome.message, outcome.failure))
+        << '\n';
   if (asJson && outcome.outcome == "usage") {
     out << UsageJsonLine(outcome.message);  // one shape for every usage error
   } else if (asJson) {

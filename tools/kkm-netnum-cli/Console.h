@@ -11,7 +11,7 @@
 namespace CLI {
 class App;
 class Error;
-}
+}  // namespace CLI
 
 namespace kkm::cli {
 
