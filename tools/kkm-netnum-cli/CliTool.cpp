@@ -700,7 +700,12 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   history->add_flag("--json", asJson, "вывести один объект JSON, записи журнала в его \"entries\"");
   CLI::App* ports = AddPortsCommand(app, portsOptions);
 
-  for (CLI::App* command : app.get_subcommands({})) command->group("Команды");
+  // Every command under one Russian heading, with its help options among its own.
+  for (CLI::App* command : app.get_subcommands({})) {
+    command->group("Команды");
+    for (const char* help : {"--help", "--help-all"})
+      if (CLI::Option* option = command->get_option_no_throw(help)) option->group("Параметры");
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
