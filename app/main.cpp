@@ -39,8 +39,9 @@ class CommandLine {
         "Reads and changes the network number (1..99) of a cash register over a serial port,\n"
         "through the register's processor or through the KIA controller. COM1..COM4 are the devices\n"
         "named by the environment variables KKM_COM1..KKM_COM4, else by the port map\n"
-        "($XDG_CONFIG_HOME/kkm-netnum/ports.conf, lines COMn = DEVICE; kkm-netnum-cli ports --map\n"
-        "edits it), else /dev/ttyS0../dev/ttyS3.");
+        "(~/.config/kkm-netnum/ports.conf, one \"COMn = DEVICE\" a line; edit it with\n"
+        "kkm-netnum-cli ports --map COM1 DEVICE), else /dev/ttyS0../dev/ttyS3.\n"
+        "Each COM button's tooltip in the setup dialog names the device it leads to.");
   }
 
   // --help, --help-all and --version, answered before the toolkit starts so

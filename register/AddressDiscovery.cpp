@@ -28,7 +28,7 @@ static_assert(IsLateEcho(0xFE, 0xFD) && !IsLateEcho(0x00, 0xFF) && !IsLateEcho(0
 AddressAnswer ProbeAddress(PortHandle& port, std::uint8_t address, std::uint32_t secondVoiceMs) {
   constexpr std::uint32_t kMaxAnswerBytes = 16;
   port.purge(serial::kPurgeClearBoth);
-  port.writeByte(address);
+  if (!port.writeByte(address)) return {AddressAnswer::Kind::Unsent};
   // The wait's own result is not used: the count is asked once more after it,
   // so an answer that lands just as the wait ends is read, not purged with the
   // next candidate.
@@ -77,6 +77,8 @@ Status FindRegisterAddress(PortHandle& port, std::uint8_t& registerAddress) {
       return operation.end(Blame(port, {RegisterFailure::NoRegisterFound, kScanAnswerTimeoutMs}));
     case AddressAnswer::Kind::Garbled:
       return operation.end(Blame(port, {RegisterFailure::WrongEcho, -1, candidate, answer.firstByte}));
+    case AddressAnswer::Kind::Unsent:
+      return operation.end(Blame(port, {serial::LineFailure::PortVanished, -1, candidate}));
     case AddressAnswer::Kind::Echo:
     case AddressAnswer::Kind::LateEcho:
       break;

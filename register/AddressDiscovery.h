@@ -36,6 +36,7 @@ struct AddressAnswer {
     Echo,      // the candidate itself, alone
     LateEcho,  // the candidate before it (that register's echo come late), alone
     Garbled,   // anything else: a foreign byte, or several voices at once
+    Unsent,    // the byte could not be sent: the port has stopped working
   };
   Kind kind = Kind::None;
   std::uint8_t firstByte = 0;  // the first byte that came, when any

@@ -167,7 +167,7 @@ std::optional<SerialDevice> DescribeTty(const fs::path& ttyDir, const DeviceTree
   found.comNames =
       ComNamesOf(map, [&](const std::string& resolved) { return Identity(resolved) == identity; });
   unsigned major = 0, minor = 0;
-  if (std::sscanf(Attribute(ttyDir / "dev").c_str(), "%u:%u", &major, &minor) == 2)
+  if (tree.holders && std::sscanf(Attribute(ttyDir / "dev").c_str(), "%u:%u", &major, &minor) == 2)
     found.holders = OtherHoldersOf(makedev(major, minor));
   return found;
 }
@@ -232,5 +232,20 @@ std::vector<SerialDevice> ListSerialDevices(const DeviceTree& tree) {
 }
 
 #endif
+
+std::string DescribeComPort(const std::string& comName, const std::vector<SerialDevice>& devices) {
+  const ResolvedPort resolved = ResolvePort(comName);
+  if (resolved.device.empty()) return comName + " → " + resolved.problem;
+  for (const SerialDevice& d : devices) {
+    if (std::find(d.comNames.begin(), d.comNames.end(), comName) == d.comNames.end()) continue;
+    std::string text =
+        comName + " → " + (d.stableName.empty() || d.stableName == comName ? d.device : d.stableName);
+    std::string details;
+    for (const std::string& detail : {d.maker, d.product})
+      if (!detail.empty()) details += (details.empty() ? "" : ", ") + detail;
+    return details.empty() ? text : text + " (" + details + ")";
+  }
+  return comName + " → " + resolved.device + " (устройство не найдено)";
+}
 
 }  // namespace kkm::serial

@@ -40,10 +40,18 @@ struct SerialDevice {
 struct DeviceTree {
   std::string sys = "/sys";
   std::string dev = "/dev";
+  bool holders = true;  // look for the processes holding each device
 };
 
 // The machine's serial devices, ordered by device name. COMn names are those
 // ResolvePortName gives with the current user's map.
 std::vector<SerialDevice> ListSerialDevices(const DeviceTree& tree = {});
+
+// What a COM name leads to now, in one line for a technician choosing a port:
+// "COM1 → /dev/serial/by-id/usb-…-port0 (maker, product)" for a device among
+// `devices` (its stable name where it has one; on Windows the product is the
+// port's friendly name), the device alone when it is not among them, or why
+// the name leads nowhere.
+std::string DescribeComPort(const std::string& comName, const std::vector<SerialDevice>& devices);
 
 }  // namespace kkm::serial

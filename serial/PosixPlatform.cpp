@@ -449,7 +449,14 @@ std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path) {
   }
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    Fail(OpenFailure(errno));
+    const int error = errno;
+    Failure failure = OpenFailure(error);
+    // Refused as busy (another opener set TIOCEXCL: this tool, in a window or
+    // a script): the holder is named, as for a device found held below.
+    if (error == EBUSY)
+      if (const std::vector<std::string> holders = OtherHoldersOf(path, 1); !holders.empty())
+        failure.detail = holders.front();
+    Fail(failure);
     return nullptr;
   }
   // Only a terminal device: a frame must never be written into a file.
@@ -463,8 +470,15 @@ std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path) {
   // second open by anyone who also locks (this tool, even as root).
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
+    Failure failure =
+        error == EWOULDBLOCK ? Failure{LineFailure::PortInUse, -1, -1, -1, error} : OpenFailure(error);
+    // The lock's holder has the device open: it is named like any other.
+    if (error == EWOULDBLOCK)
+      if (const std::vector<std::string> holders = HoldersNamed(DeviceNamesOf(path, fd), st.st_rdev, 1);
+          !holders.empty())
+        failure.detail = holders.front();
     ::close(fd);
-    Fail(error == EWOULDBLOCK ? Failure{LineFailure::PortInUse, -1, -1, -1, error} : OpenFailure(error));
+    Fail(failure);
     return nullptr;
   }
   // A device another program holds (a terminal program, a modem-probing

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "service/NetworkNumber.h"
+
 namespace kkm::service {
 
 std::string ConnectOutcomeText(ConnectOutcome outcome) {
@@ -37,6 +39,11 @@ std::string MemoryChangedText(const std::string& number) {
 
 std::string NeitherWrittenText(const std::string& number) {
   return "Прерванная запись сетевого номера " + number + " не завершена, новый сетевой номер не записан.";
+}
+
+std::string NumberTakenText(int number) {
+  return "Сетевой номер " + NetworkNumberText(NetworkNumberByte(number)) +
+         " уже занят другой ККМ на этой линии; запись не выполнена.";
 }
 
 std::string OtherRegisterText(const std::string& number, std::uint8_t registerAddress) {

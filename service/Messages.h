@@ -38,6 +38,8 @@ inline constexpr const char* kNoRecordText =
     "нельзя было бы завершить";
 // "Нет" to the finish question before a new write: neither is done.
 std::string NeitherWrittenText(const std::string& number);
+// A write refused because another register answers to `number` (1..99).
+std::string NumberTakenText(int number);
 // A record of another register on the same port and link: kept, not acted on.
 std::string OtherRegisterText(const std::string& number, std::uint8_t registerAddress);
 

@@ -3,6 +3,8 @@
 #include "register/AddressDiscovery.h"
 #include "serial/Failure.h"
 #include "serial/SerialLine.h"
+#include "service/NetworkNumber.h"
+#include "service/SessionFailure.h"
 
 namespace kkm::service {
 
@@ -25,6 +27,12 @@ ScanResult ScanLine(Session& session, const std::string& portName) {
   reg::ScanAddresses(session.port, kSecondVoiceMs,
                      [&](std::uint8_t address, const reg::AddressAnswer& answer) {
                        ReportProgress(session, 0x100 - address, 0x100);
+                       // A port gone or no longer sending ends the census:
+                       // what was found so far is no list of the line.
+                       if (answer.kind == Kind::Unsent || session.port.vanished()) {
+                         result.failure = {serial::LineFailure::PortVanished, -1, address};
+                         return false;
+                       }
                        if (answer.kind == Kind::Echo) {
                          result.registers.push_back({address, std::nullopt});
                        } else if (answer.kind == Kind::LateEcho) {
@@ -37,6 +45,7 @@ ScanResult ScanLine(Session& session, const std::string& portName) {
                        return true;
                      });
   // 3. The firmware version of each register found.
+  if (result.failure.failed()) return result;
   for (FoundRegister& found : result.registers) {
     std::int32_t version = 0;
     if (reg::ReadFirmwareVersion(session.port, found.address, version).ok()) found.firmwareVersion = version;
@@ -46,7 +55,17 @@ ScanResult ScanLine(Session& session, const std::string& portName) {
 
 bool AddressAnswers(Session& session, std::uint8_t address) {
   serial::SetAddressParity(session.port, true);
-  return reg::ProbeAddress(session.port, address, kSecondVoiceMs).kind != reg::AddressAnswer::Kind::None;
+  // A byte that could not be sent heard nothing: the write's own exchange
+  // then reports the port.
+  const reg::AddressAnswer::Kind kind = reg::ProbeAddress(session.port, address, kSecondVoiceMs).kind;
+  return kind != reg::AddressAnswer::Kind::None && kind != reg::AddressAnswer::Kind::Unsent;
+}
+
+serial::Status CheckNumberFree(Session& session, Link link, int number) {
+  const std::uint8_t address = NetworkNumberByte(number);
+  if (link != Link::Processor || address == session.registerAddress) return {};
+  if (!AddressAnswers(session, address)) return {};
+  return serial::Failure{SessionFailure::NumberTaken, -1, address};
 }
 
 std::string FirmwareVersionText(std::int32_t versionCode) {

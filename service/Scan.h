@@ -28,7 +28,11 @@ struct ScanResult {
   bool portOpened = false;
   std::vector<FoundRegister> registers;  // in scan order, highest address first
   std::vector<std::uint8_t> conflicts;   // likewise
-  serial::Failure failure;               // why the port did not open
+  // Why the port did not open, or (portOpened) why the census stopped part-way:
+  // PortVanished when the port went away or stopped sending; the lists then
+  // hold what was found before, without firmware versions.
+  serial::Failure failure;
+  bool complete() const { return portOpened && !failure.failed(); }
 };
 
 ScanResult ScanLine(Session& session, const std::string& portName);
@@ -37,6 +41,14 @@ ScanResult ScanLine(Session& session, const std::string& portName);
 // scan asks one candidate (MARK parity, the scan's wait): an echo or several
 // voices both mean the address is taken. The port is left in MARK parity.
 bool AddressAnswers(Session& session, std::uint8_t address);
+
+// Whether writing `number` on the connected session would give two registers
+// one address: before a write's first exchange on the processor link, the new
+// number's address byte is sent as the scan sends it, and any answer is
+// another register (NumberTaken, the address in `expected`). The KIA link
+// reaches one register only, and the register's own number is no conflict:
+// neither sends anything.
+serial::Status CheckNumberFree(Session& session, Link link, int number);
 
 // "1.0.5" for the code 105: its decimal digits separated by dots.
 std::string FirmwareVersionText(std::int32_t versionCode);

@@ -12,9 +12,9 @@ using serial::FormatText;
 
 constexpr std::array<const char*, kSessionFailureCount> kNames{
     "wrong-firmware",  "no-kia-answer", "no-contact-after-cut", "record-pending",
-    "record-unusable", "state-file",    "not-finishable",
+    "record-unusable", "state-file",    "not-finishable",       "number-taken",
 };
-static_assert(std::string_view(kNames[static_cast<int>(SessionFailure::NotFinishable)]) == "not-finishable");
+static_assert(std::string_view(kNames[static_cast<int>(SessionFailure::NumberTaken)]) == "number-taken");
 
 std::string SessionText(const serial::Failure& f) {
   switch (static_cast<SessionFailure>(f.code)) {
@@ -39,6 +39,9 @@ std::string SessionText(const serial::Failure& f) {
     }
     case SessionFailure::NotFinishable:
       return "прерванную запись нельзя завершить: память ККМ изменилась после неё";
+    case SessionFailure::NumberTaken:
+      return FormatText("на адрес 0x%02X (сетевой номер ", f.expected) +
+             NetworkNumberText(static_cast<std::uint8_t>(f.expected)) + ") отвечает другое устройство";
   }
   return "неизвестная причина";
 }

@@ -18,8 +18,9 @@ enum class SessionFailure : std::uint8_t {
   RecordUnusable,     // the record of a cut write is damaged: `detail` names it and says how
   StateFile,          // a record or the history could not be saved, read or removed: the cause says why
   NotFinishable,      // the recorded write cannot be finished: the register's memory changed since
+  NumberTaken,        // something answers at `expected`, the address of the number a write would give
 };
-inline constexpr int kSessionFailureCount = static_cast<int>(SessionFailure::NotFinishable) + 1;
+inline constexpr int kSessionFailureCount = static_cast<int>(SessionFailure::NumberTaken) + 1;
 
 // A state file's trouble: `cause` (a file's failure, or a record's), with
 // what it stopped when that needs saying.

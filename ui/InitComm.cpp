@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <array>
 
+#include "serial/PortList.h"
 #include "ui/Application.h"
 #include "ui/Fonts.h"
 #include "ui/Place.h"
@@ -58,6 +59,14 @@ std::uint8_t TInit_Com::selectedPortNumber() const {
 void TInit_Com::FormActivate() {
   attemptRan_ = false;
   Button3->setEnabled(true);
+  // Each button's tooltip names what its COM name leads to now: the map or
+  // an adapter may have changed since the dialog was last shown.
+  serial::DeviceTree tree;
+  tree.holders = false;
+  const std::vector<serial::SerialDevice> devices = serial::ListSerialDevices(tree);
+  for (QRadioButton* button : {RadioButton1, RadioButton2, RadioButton3, RadioButton4})
+    button->setToolTip(
+        QString::fromStdString(serial::DescribeComPort(button->text().toStdString(), devices)));
 }
 
 void TInit_Com::Button1Click() {

@@ -1,6 +1,8 @@
 #pragma once
 // The serial-interface setup dialog: four radio buttons choose COM1..COM4,
 // "Установить интерфейс" runs the connection procedure, "Закрыть" closes.
+// Each radio button's tooltip names the device its COM name leads to, found
+// afresh each time the dialog is shown.
 // exec() returns Accepted when the procedure made a connection (it accepts
 // the dialog itself), Rejected otherwise. It is created once and kept, so the
 // port last chosen stays selected.

@@ -7,6 +7,7 @@
 #include "serial/SerialLine.h"
 #include "service/Messages.h"
 #include "service/NetworkNumber.h"
+#include "service/Scan.h"
 #include "ui/Application.h"
 #include "ui/BusyCursor.h"
 #include "ui/InitComm.h"
@@ -173,8 +174,19 @@ void SessionPresenter::write() {
     if (settled != Settled::Cleared || SessionEnding()) return;
     BusyCursor writing;
     mainForm_.paintCommandsDisabled();
+    // Two registers at one address would break the line for both: a number
+    // another register answers to is refused before anything is written.
+    if (const serial::Status free = service::CheckNumberFree(session_, link, *number); !free) {
+      show(Utf8(service::NumberTakenText(*number)), kCommandTitle, MessageBoxes::Icon::Warning,
+           failureDetails(free.failure()));
+      mainForm_.ButtonEnabled();
+      return;
+    }
     const service::WriteResult result = service::WriteNetworkNumber(session_, link, *number);
     if (!firstRound || result.refused != service::WriteRefusal::RecordPending) {
+      // A finish before may have put its own number in the field.
+      if (result.written() && mainForm_.stationNoSpinEdit().text() != text)
+        mainForm_.stationNoSpinEdit().setText(text);
       reportWrite(link, result);
       return;
     }
@@ -270,6 +282,8 @@ SessionPresenter::Settled SessionPresenter::settleInterruptedWrite(Link link,
   BusyCursor finishing;
   mainForm_.paintCommandsDisabled();
   const service::WriteResult result = service::FinishInterruptedWrite(session_, link, record, check);
+  // The field shows the number the register now holds.
+  if (result.written()) mainForm_.stationNoSpinEdit().setText(Utf8(number));
   reportWrite(link, result);
   // The new write goes on after a finish, unless the finish wrote what it
   // would write or the program is ending.

@@ -36,6 +36,10 @@
 //   whose memory changed since, or a damaged one, is shown in a warning that
 //   offers to discard it; one of another register is kept and named. A write
 //   whose record cannot be saved does not start: the error box says why.
+//   After a finish the field shows the number now stored;
+// - on the processor link a write first sends its new number's address byte:
+//   when another register answers, nothing is written and a warning box says
+//   the number is taken (service::CheckNumberFree).
 //
 // Every command that blocks shows the wait cursor until its first box opens
 // or it ends, and paints the read and write buttons disabled before its first

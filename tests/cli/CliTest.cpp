@@ -19,6 +19,7 @@
 #include "sim/kia/KiaBoard.h"
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
+#include "tests/support/CableCutter.h"
 #include "tests/support/Facts.h"
 #include "tests/support/RegisterPlaces.h"
 #include "tests/support/StateHome.h"
@@ -31,7 +32,8 @@ namespace {
 using sim::RegisterFault;
 
 // What is on COM1's line; NoDevice: KKM_COM1 is set empty, on the machine's own ports.
-enum class Device { Register, Kia, Nothing, OldFirmware, TwoRegistersSharingFive, Shared, NoDevice };
+// CutAtF0: register 1, and the cable pulled when the host sends 0xF0.
+enum class Device { Register, Kia, Nothing, OldFirmware, TwoRegistersSharingFive, Shared, NoDevice, CutAtF0 };
 
 struct Fault {
   std::uint8_t command = 0;  // 0: none
@@ -88,9 +90,10 @@ const std::string kReadsOnly =
     "Восстановите связь и повторите запись.\n";
 const std::string kNonVolatile =
     " из 6: сетевой номер и контрольная сумма в энергонезависимой памяти ККМ могут не совпадать. Не "
-    "выключайте ККМ: восстановите связь и завершите запись (kkm-netnum-cli finish).\n";
+    "выключайте ККМ: восстановите связь и завершите запись: kkm-netnum-cli finish --port COM1 --link cpu\n";
 const std::string kOutOfRange = "Сетевой номер должен быть числом от 1 до 99.\n";
-const std::string kUsageJson = Json("usage", "null", "null", "null", "null");
+const std::string kUsageJson =
+    R"({"outcome": "usage", "reason": {"code": "usage", "text": "Сетевой номер должен быть числом от 1 до 99."}})";
 
 const std::vector<std::string> kRead{"read", "--port", "COM1"};
 std::vector<std::string> Write(const char* number) { return {"write", number, "--port", "COM1"}; }
@@ -132,6 +135,14 @@ const CliCase kCases[] = {
                                     "(kkm-netnum-cli ports)\n",
      Json("port_unavailable", "null", "null", "null", "null")},
 #endif
+    {"ReadLowerCaseCom",
+     {"read", "--port", "com1"},
+     Device::Register,
+     {},
+     kExitDone,
+     "01\n",
+     "",
+     Json("done", "01", "0xFE", "1.0.5", "null")},
     {"ReadNoRegister",
      kRead,
      Device::Nothing,
@@ -252,7 +263,17 @@ const CliCase kCases[] = {
      "01  0xFE  1.0.5\n--  0xFA  конфликт: несколько ККМ отвечают на этот адрес\n",
      "",
      R"({"outcome": "conflict", "registers": [{"number": 1, "number_text": "01", "address": 254,
-         "firmware": "1.0.5"}], "conflicts": [{"address": 250}], "reason": null})"},
+         "firmware": "1.0.5"}], "conflicts": [{"number": 5, "number_text": "05", "address": 250}],
+         "reason": null})"},
+    {"ScanCut",
+     {"scan", "--port", "COM1"},
+     Device::CutAtF0,
+     {},
+     kExitNoContact,
+     "01  0xFE  ?\n",
+     "Поиск ККМ на линии прерван: список неполный\n",
+     R"({"outcome": "scan_failed", "registers": [{"number": 1, "number_text": "01", "address": 254,
+         "firmware": null}], "conflicts": [], "reason": null})"},
     {"ScanNobody",
      {"scan", "--port", "COM1"},
      Device::Nothing,
@@ -275,6 +296,7 @@ const CliCase kCases[] = {
 // message and in its JSON; cases not listed report none.
 const std::map<std::string, std::string> kReasons = {
     {"ReadMissingPort", "port-unavailable: COM-порт недоступен"},
+    {"ScanCut", "port-vanished: COM-порт пропал (адаптер отключён или кабель вынут)"},
     {"ScanMissingPort", "port-unavailable: COM-порт недоступен"},
     {"ReadNoDevice",
      "port-name-unusable: COM-порт недоступен: переменная KKM_COM1 задана пустой (укажите "
@@ -318,6 +340,11 @@ nlohmann::json JsonWithReason(const CliCase& c) {
 // The documented types of a read, write or finish object's fields.
 void ExpectDocumentedShape(const nlohmann::json& j) {
   using V = nlohmann::json::value_t;
+  if (j["outcome"] == "usage") {  // the same for every command: what is wrong
+    EXPECT_EQ(j.size(), 2u) << j.dump();
+    EXPECT_TRUE(j["reason"]["code"] == "usage" && j["reason"]["text"].is_string()) << j.dump();
+    return;
+  }
   const auto is = [&j](const char* key, std::initializer_list<V> types) {
     EXPECT_TRUE(j.contains(key) && std::find(types.begin(), types.end(), j[key].type()) != types.end())
         << key << " in " << j.dump();
@@ -375,6 +402,10 @@ class CliTest : public ::testing::TestWithParam<CliCase> {
         line_.attach(five_);
         line_.attach(anotherFive_);
         break;
+      case Device::CutAtF0:
+        line_.attach(register_);
+        line_.attach(cutter_);
+        break;
       case Device::Shared:  // registers 1, 5 and 17
         line_.attach(register_);
         line_.attach(five_);
@@ -403,6 +434,7 @@ class CliTest : public ::testing::TestWithParam<CliCase> {
   sim::CashRegister anotherFive_{5};
   sim::CashRegister seventeen_{17};
   sim::kia::KiaBoard board_{register_.dataMemory(), register_.nonVolatile()};
+  test::CableCutter cutter_{line_, 0xF0};
 };
 
 TEST_P(CliTest, ExitStatusAndOutputAsTextAndAsJson) {
@@ -442,8 +474,8 @@ TEST(CliUsage, HelpVersionAndMalformedCommandLines) {
     std::string problem = "";  // of a usage error, as its first line names it
   };
   const Row rows[] = {
-      {{"--help"}, kExitDone, "Reads, writes and lists"},
-      {{"write", "--help"}, kExitDone, "write the network number"},
+      {{"--help"}, kExitDone, "Читает, записывает и перечисляет"},
+      {{"write", "--help"}, kExitDone, "записать сетевой номер"},
       {{"--version"}, kExitDone, "kkm-netnum-cli "},
       {{}, kExitUsage, ""},
       {{"read"}, kExitUsage, "", "не указан параметр --port"},
@@ -456,6 +488,10 @@ TEST(CliUsage, HelpVersionAndMalformedCommandLines) {
        "",
        "неверное имя порта COM0 (COM1..COM255 или путь к устройству)"},
       {{"read", "--port", "COM256"}, kExitUsage, ""},
+      {{"read", "--port", "ttyUSB0"},
+       kExitUsage,
+       "",
+       "неверное имя порта ttyUSB0 (COM1..COM255 или путь к устройству, например /dev/ttyUSB0)"},
       {{"read", "--port", "COM007"}, kExitUsage, ""},
       {{"read", "--port", "COM1", "--register", "100"}, kExitUsage, ""},
       {{"read", "--port", "COM1", "--register", "5", "--link", "kia"}, kExitUsage, ""},
@@ -466,13 +502,21 @@ TEST(CliUsage, HelpVersionAndMalformedCommandLines) {
     std::string out, err;
     EXPECT_EQ(RunTool(platform, row.args, out, err), row.exitCode) << ::testing::PrintToString(row.args);
     EXPECT_EQ(out.rfind(row.outStart, 0), 0u) << out;
-    if (row.exitCode == kExitUsage) {
-      const std::string said = err.substr(0, err.find('\n')), usage = "Ошибка в командной строке: ";
-      EXPECT_EQ(said.substr(0, usage.size()), usage) << err;
-      if (!row.problem.empty()) {
-        EXPECT_EQ(said.substr(usage.size()), row.problem);
-      }
+    if (row.exitCode != kExitUsage) continue;
+    const std::string said = err.substr(0, err.find('\n')), usage = "Ошибка в командной строке: ";
+    EXPECT_EQ(said.substr(0, usage.size()), usage) << err;
+    if (!row.problem.empty()) {
+      EXPECT_EQ(said.substr(usage.size()), row.problem);
     }
+    // With --json anywhere: one object saying the same.
+    std::vector<std::string> args = row.args;
+    args.push_back("--json");
+    EXPECT_EQ(RunTool(platform, args, out, err), kExitUsage);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+    const nlohmann::json j = nlohmann::json::parse(out);
+    EXPECT_EQ(j["outcome"], "usage");
+    EXPECT_EQ(j["reason"]["code"], "usage");
+    EXPECT_EQ(j["reason"]["text"], said.substr(usage.size()));
   }
   EXPECT_EQ(platform.openCount(), 0);
 }
@@ -584,7 +628,7 @@ const FinishCase kFinishCases[] = {
     // The port now leads to register 05: the record is not its own.
     {"AnotherRegister", [](sim::CashRegister& r) { r.dataMemory()[0x020F] = 0xFA; }, kExitOtherRegister, "",
      "Прерванная запись сетевого номера 45 относится к другой ККМ (сетевой номер 01); сведения о ней "
-     "сохранены.\n",
+     "сохранены.\nЗавершить её на той ККМ: kkm-netnum-cli finish --port COM1 --link cpu --register 01\n",
      true},
     // A register fresh from the factory in its place: number 01 everywhere, the record is not its own.
     {"FreshRegisterInItsPlace",
@@ -631,6 +675,13 @@ TEST_P(CliFinish, FinishesWithoutAskingOrSaysWhyNot) {
   EXPECT_EQ(err,
             "Внимание: запись сетевого номера 45 через COM1 была прервана; завершите её: kkm-netnum-cli "
             "finish --port COM1 --link cpu\n");
+  // With --json the same is a warning carrying the pending number.
+  ASSERT_EQ(RunTool(platform_, {"read", "--port", "COM1", "--json"}, out, err), kExitDone);
+  const nlohmann::json pending = nlohmann::json::parse(out)["warnings"];
+  ASSERT_EQ(pending.size(), 1u) << out;
+  EXPECT_EQ(pending[0]["code"], "record-pending");
+  EXPECT_EQ(pending[0]["number"], 45);
+  EXPECT_EQ(pending[0]["number_text"], "45");
 
   // A new write does not start on top of it.
   const test::Places cut = test::PlacesOf(register_);
@@ -644,14 +695,17 @@ TEST_P(CliFinish, FinishesWithoutAskingOrSaysWhyNot) {
   EXPECT_EQ(out, c.out);
   EXPECT_EQ(err, c.err);
   EXPECT_EQ(recordKept(), c.recordKept);
-  // The history: the cut write, then the finish or discard, each a JSON object.
+  // The history: one object, the cut write then the finish or discard in
+  // the commands' words, its numbers as numbers beside their digits.
   ASSERT_EQ(RunTool(platform_, {"history", "--json"}, out, err), kExitDone);
-  std::istringstream history(out);
-  std::vector<nlohmann::json> entries;
-  for (std::string line; std::getline(history, line);) entries.push_back(nlohmann::json::parse(line));
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+  const std::vector<nlohmann::json> entries = nlohmann::json::parse(out)["entries"];
   ASSERT_EQ(entries.size(), c.exitCode == kExitDone ? 2u : 1u) << out;
   EXPECT_EQ(entries[0]["failed_exchange"], 5);
-  EXPECT_EQ(entries[0]["outcome"], "failed");
+  EXPECT_EQ(entries[0]["outcome"], "partly_written");
+  EXPECT_EQ(entries[0]["new_number"], 45);
+  EXPECT_EQ(entries[0]["new_number_text"], "45");
+  EXPECT_EQ(entries[0]["old_number"], 1);
   for (const nlohmann::json& e : entries) {
     EXPECT_EQ(e["program"], "kkm-netnum-cli");
     EXPECT_EQ(e["port"], "COM1");
@@ -659,7 +713,7 @@ TEST_P(CliFinish, FinishesWithoutAskingOrSaysWhyNot) {
                                  std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")));
   }
   if (c.exitCode == kExitDone) {
-    EXPECT_EQ(entries.back()["outcome"], c.discard ? "discarded" : "written");
+    EXPECT_EQ(entries.back()["outcome"], c.discard ? "discarded" : "done");
   }
   if (c.exitCode == kExitDone && !c.out.empty()) {
     EXPECT_EQ(register_.nonVolatile()[0x073E], 0xBA);

@@ -129,8 +129,9 @@ answer() { printf '<%s ' "$@"; }
 connect_bytes=">FF/mark >FE/mark <FE $(address FE)$(frame 01 14 EA)$(answer EA 09 00 00 00 00 00 01 05 00 00 F0)"
 # The byte at 0x1140: number 1 is FE.
 read_bytes="$(address FE)$(frame 04 06 40 11 01 A3)$(answer A3 01 FE 00)"
-# 45 is BA: 0x1140; read 0x0740 and 0x073E; write 0x073E, the checksum (FE-FE+BA) at 0x0740; 0x020F.
-write_bytes="$(address FE)$(frame 05 05 40 11 01 BA E9)$(answer E9)\
+# 45 is BA: first BA alone, unanswered (no other register has 45); then 0x1140;
+# read 0x0740 and 0x073E; write 0x073E, the checksum (FE-FE+BA) at 0x0740; 0x020F.
+write_bytes=">BA/mark $(address FE)$(frame 05 05 40 11 01 BA E9)$(answer E9)\
 $(address FE)$(frame 04 16 40 07 01 9D)$(answer 9D 01 FE 00)\
 $(address FE)$(frame 04 16 3E 07 01 9F)$(answer 9F 01 FE 00)\
 $(address FE)$(frame 05 17 3E 07 01 BA E3)$(answer E3)\

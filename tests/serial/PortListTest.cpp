@@ -106,6 +106,10 @@ TEST_F(PortList, ListsTheAdapterAndTheUartWithTheirDetailsNamesAndHolder) {
                                    " | ftdi_sio | 0403:6001 FTDI / FT232R USB UART / A10K1234 | " +
                                    file(byId.c_str()) + " | COM3 COM4");
   EXPECT_EQ(devices[1].holders, std::vector<std::string>{std::to_string(holder) + " (sleep)"});
+  // What the setup dialog's COM buttons tell: the stable name with maker and
+  // product, or the device a name leads to when it is not present.
+  EXPECT_EQ(DescribeComPort("COM3", devices), "COM3 → " + file(byId.c_str()) + " (FTDI, FT232R USB UART)");
+  EXPECT_EQ(DescribeComPort("COM3", {}), "COM3 → " + file(byId.c_str()) + " (устройство не найдено)");
 }
 
 }  // namespace

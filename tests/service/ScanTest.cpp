@@ -12,6 +12,7 @@
 #include "sim/line/ScriptedDevice.h"
 #include "sim/line/VirtualLine.h"
 #include "sim/line/VirtualPlatform.h"
+#include "tests/support/CableCutter.h"
 
 namespace kkm::service {
 namespace {
@@ -64,6 +65,26 @@ INSTANTIATE_TEST_SUITE_P(Lines, ScanTest,
                                            ScanCase{"TwoSharingFive", {5, 1, 5}, {0xFE}, {0xFA}},
                                            ScanCase{"OnlyAPairSharing", {99, 99}, {}, {0x66}}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A cable pulled part-way ends the census as failed: what was heard before
+// is kept, nothing is asked of it, and the walk stops at the cut.
+TEST(ScanCut, EndsAsPortVanishedWithWhatWasFound) {
+  sim::VirtualLine line;
+  sim::VirtualPlatform platform(line);
+  platform.addPort("COM1", line);
+  sim::CashRegister one(1), seventeen(17);
+  test::CableCutter cutter(line, 0xF0);
+  for (sim::LineDevice* device : std::initializer_list<sim::LineDevice*>{&one, &seventeen, &cutter})
+    line.attach(*device);
+  Session session(platform);
+  const ScanResult result = ScanLine(session, "COM1");
+  EXPECT_TRUE(result.portOpened);
+  EXPECT_FALSE(result.complete());
+  EXPECT_TRUE(result.failure.is(serial::LineFailure::PortVanished))
+      << serial::DescribeFailure(result.failure);
+  EXPECT_EQ(result.registers, (std::vector<FoundRegister>{{0xFE, std::nullopt}}));
+  EXPECT_LE(line.traceOf(sim::Direction::HostToDevice).size(), 0x10u);
+}
 
 // An echo that comes after its own 10 ms wait lands in the next candidate's
 // wait: it is the register above that candidate, not a conflict there.

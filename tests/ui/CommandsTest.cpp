@@ -516,6 +516,7 @@ class InterruptedWrites : public CommandsTest, public ::testing::WithParamInterf
 
 TEST_P(InterruptedWrites, AnsweringYesAtTheNextConnectionFinishesItAsAWriteEnds) {
   interruptWrite(GetParam());
+  setNumberText("17");
   std::size_t exchange5Frames = 0;
   boxes_.whileOpen = [&] {
     if (boxes_.boxes.back().icon == Icon::Question) register_.clearLog();
@@ -529,6 +530,7 @@ TEST_P(InterruptedWrites, AnsweringYesAtTheNextConnectionFinishesItAsAWriteEnds)
   EXPECT_TRUE(commandsEnabled());
   EXPECT_EQ(state_.registerAddress, 0xBA);
   EXPECT_EQ(places(), (Places{0xBA, 0xBA, 0xBA, 0xF3})) << "what a complete write of 45 leaves";
+  EXPECT_EQ(numberText(), "45") << "the field shows the number now stored";
   EXPECT_FALSE(recordKept());
   boxes_.boxes.clear();
   ASSERT_TRUE(connect(Link::Processor));
@@ -746,6 +748,31 @@ TEST_F(CommandsTest, NumbersOutsideOneToNinetyNineAreRefusedWithAWarning) {
     EXPECT_TRUE(commandsEnabled());
   }
   EXPECT_EQ(places(), (Places{0xFE, 0xFE, 0xFE, register_.nonVolatile()[kStoredChecksum]}));
+}
+
+// On a line with registers 01 and 09, the windows talk to 01: writing 09
+// would put two registers at one address. The new number's address byte goes
+// out first; 09 answers, so nothing is written and no record is kept. The
+// register's own number is no conflict.
+TEST_F(CommandsTest, ANumberAnotherRegisterAnswersToIsRefusedWithNothingWritten) {
+  CashRegister nine(9);
+  plug(true, false);
+  line_.attach(nine);
+  ASSERT_TRUE(connect(Link::Processor));
+  register_.clearLog();
+  write("09");
+  ASSERT_EQ(boxes_.boxes.size(), 1u);
+  EXPECT_EQ(boxes_.boxes[0], (Box{"Сетевой номер 09 уже занят другой ККМ на этой линии; запись не выполнена.",
+                                  kCommandTitle, Icon::Warning}));
+  EXPECT_TRUE(boxes_.boxes[0].details.startsWith("number-taken: на адрес 0xF6 (сетевой номер 09)"))
+      << boxes_.boxes[0].details.toStdString();
+  EXPECT_TRUE(register_.log().empty()) << "no exchange reached the register";
+  EXPECT_EQ(places(), (Places{0xFE, 0xFE, 0xFE, register_.nonVolatile()[kStoredChecksum]}));
+  EXPECT_EQ(service::LoadRecord("COM1", Link::Processor, "COM1").status, service::RecordStatus::None);
+  EXPECT_TRUE(commandsEnabled());
+  boxes_.boxes.clear();
+  write("01");
+  EXPECT_EQ(boxes_.boxes, (std::vector<Box>{{kWriteSucceeded, kCommandTitle, Icon::Information}}));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -51,12 +52,23 @@ struct Outcome {
   std::optional<std::int32_t> firmware;
   std::optional<int> failedExchange;
   std::vector<serial::Failure> warnings;  // the record or the history not kept up to date
+  // A cut write's record found before a read: told on standard error already,
+  // a warning in the JSON.
+  std::vector<serial::Failure> recordWarnings;
+  bool reasonInJsonOnly = false;  // the message says it all; the reason is for scripts
 };
 
 using json = nlohmann::ordered_json;
 
 // One JSON object on one line.
 std::string Line(const json& object) { return service::JsonText(object) + '\n'; }
+
+// A usage error: its message on `err` and, with --json, its object on `out`.
+int UsageError(const std::string& problem, bool asJson, std::ostream& out, std::ostream& err) {
+  err << UsageErrorText(problem);
+  if (asJson) out << UsageJsonLine(problem);
+  return kExitUsage;
+}
 
 std::string Hex(std::uint8_t byte) {
   char text[5];
@@ -76,6 +88,23 @@ void PutNumber(json& object, const std::optional<std::uint8_t>& byte) {
   object["number_text"] = JsonOr(byte, service::NetworkNumberText);
 }
 
+// A failure as {"code", "text"}, with what a script acts on as fields of its
+// own: the holder of a port in use ("pid", "command"; null when not known),
+// the pending number of a cut write ("number", "number_text").
+json ReasonJson(const serial::Failure& failure) {
+  json object = service::FailureJson(failure);
+  if (failure.is(service::SessionFailure::RecordPending))
+    PutNumber(object, static_cast<std::uint8_t>(failure.got));
+  const serial::Failure* busy = &failure;
+  while (busy->cause && !busy->is(serial::LineFailure::PortInUse)) busy = busy->cause.get();
+  if (busy->is(serial::LineFailure::PortInUse)) {
+    const service::Holder holder = service::ParseHolder(busy->detail);
+    object["pid"] = JsonOr(holder.pid);
+    object["command"] = JsonOr(holder.command);
+  }
+  return object;
+}
+
 // The window's text with the reason, when one is known, after its first line
 // (the box's own text); what follows that line stays below it.
 std::string WithReason(const std::string& text, const serial::Failure& failure) {
@@ -84,14 +113,31 @@ std::string WithReason(const std::string& text, const serial::Failure& failure) 
   return text.substr(0, lineEnd) + ": " + serial::DescribeFailure(failure) + text.substr(lineEnd);
 }
 
-// "COMn" with n outside 1..255 is a usage error; other names go to the platform.
-bool PortNameUsable(const std::string& port) {
-  if (port.empty()) return false;
-  if (port.rfind("COM", 0) != 0 || port.size() == 3 ||
-      port.find_first_not_of("0123456789", 3) != std::string::npos)
-    return true;
-  const std::string digits = port.substr(3);
-  return digits.front() != '0' && digits.size() <= 3 && std::stoi(digits) <= kMaxComPort;
+// One spelling rule on every system: a port is COM1..COM255, in any case
+// ("com1" is COM1, as Windows itself reads it), or a device path (with a / or
+// a \). `port` is written back in the form the rest of the tool uses; false
+// for anything else, a usage error.
+bool NormalizePortName(std::string& port) {
+  if (port.find_first_of("/\\") != std::string::npos) return true;
+  if (port.size() < 4 || port.size() > 6) return false;
+  std::string com = port;
+  for (std::size_t i = 0; i < 3; ++i)
+    com[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(com[i])));
+  if (com.compare(0, 3, "COM") != 0 || com.find_first_not_of("0123456789", 3) != std::string::npos ||
+      com[3] == '0' || std::stoi(com.substr(3)) > kMaxComPort)
+    return false;
+  port = com;
+  return true;
+}
+
+// The usage error of a port name that is neither a COM name nor a path, with
+// the path meant when it looks like a device's own name ("ttyUSB0").
+std::string BadPortNameText(const std::string& port) {
+  std::string lower = port;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const bool comLike = lower.rfind("com", 0) == 0 || port.empty();
+  return "неверное имя порта " + port + " (COM1..COM255 или путь к устройству" +
+         (comLike ? "" : ", например /dev/" + port) + ")";
 }
 
 // Connects; a failure fills `outcome` and returns false.
@@ -164,8 +210,9 @@ Outcome Read(service::Session& session, const std::string& port, Link link) {
   return outcome;
 }
 
-// What a write stopped at exchange 2..5 has left, and what to do.
-std::string PartlyWrittenText(int failedExchange) {
+// What a write stopped at exchange 2..5 has left, and what to do (`finish`:
+// the command that finishes it).
+std::string PartlyWrittenText(int failedExchange, const std::string& finish) {
   std::string text = "Запись прервана на обмене " + std::to_string(failedExchange) + " из " +
                      std::to_string(service::kWriteExchanges) + ": ";
   // Exchanges 2-3 only read; 4-5 write the non-volatile number and checksum.
@@ -175,12 +222,23 @@ std::string PartlyWrittenText(int failedExchange) {
            "Восстановите связь и повторите запись.";
   return text +
          "сетевой номер и контрольная сумма в энергонезависимой памяти ККМ могут не совпадать. "
-         "Не выключайте ККМ: восстановите связь и завершите запись (kkm-netnum-cli finish).";
+         "Не выключайте ККМ: восстановите связь и завершите запись: " +
+         finish;
 }
 
-// The command that finishes (or with `--discard` gives up) a cut write.
-std::string FinishCommand(const std::string& port, Link link, const char* extra = "") {
-  return std::string("kkm-netnum-cli finish --port ") + port + " --link " + service::LinkName(link) + extra;
+// The command that finishes (or with `--discard` gives up) a cut write, with
+// the register named as the command was given (or as `registerAddress`).
+std::string FinishCommand(const std::string& port, Link link, const char* extra = "",
+                          std::optional<std::uint8_t> registerAddress = std::nullopt) {
+  std::string command =
+      std::string("kkm-netnum-cli finish --port ") + port + " --link " + service::LinkName(link);
+  if (registerAddress && link == Link::Processor)
+    command += " --register " + service::NetworkNumberText(*registerAddress);
+  return command + extra;
+}
+std::string FinishCommand(const service::Session& session, const std::string& port, Link link,
+                          const char* extra = "") {
+  return FinishCommand(port, link, extra, session.namedAddress);
 }
 
 // The outcome of a write's exchanges, or of finishing one.
@@ -196,13 +254,13 @@ void ReportWrite(const service::Session& session, const std::string& port, Link 
       outcome.outcome = "record_pending";
       outcome.message = "Предыдущая запись сетевого номера через " + port +
                         " была прервана; новая запись не начата. Сначала завершите прерванную: " +
-                        FinishCommand(port, link);
+                        FinishCommand(session, port, link);
       return;
     case service::WriteRefusal::RecordUnusable:
       outcome.exitCode = kExitRecordUnusable;
       outcome.outcome = "record_unusable";
-      outcome.message = std::string(service::kUnusableRecordText) +
-                        "\nНовая запись не начата. Удалить их: " + FinishCommand(port, link, " --discard");
+      outcome.message = std::string(service::kUnusableRecordText) + "\nНовая запись не начата. Удалить их: " +
+                        FinishCommand(session, port, link, " --discard");
       return;
     case service::WriteRefusal::NoRecord:
       outcome.exitCode = kExitNoRecord;
@@ -220,7 +278,7 @@ void ReportWrite(const service::Session& session, const std::string& port, Link 
   if (result.partlyWritten()) {
     outcome.exitCode = kExitPartlyWritten;
     outcome.outcome = "partly_written";
-    outcome.message += "\n" + PartlyWrittenText(result.failedExchange);
+    outcome.message += "\n" + PartlyWrittenText(result.failedExchange, FinishCommand(session, port, link));
   } else {
     outcome.exitCode = kExitNoContact;
     outcome.outcome = "write_failed";
@@ -242,26 +300,38 @@ Outcome Write(service::Session& session, const std::string& port, Link link, int
     return outcome;
   }
   if (!ConnectFor(session, port, link, outcome)) return outcome;
-  if (NumberTaken(session, link, number)) {
+  if (const serial::Status free = service::CheckNumberFree(session, link, number); !free) {
     outcome.exitCode = kExitNumberTaken;
     outcome.outcome = "number_taken";
-    outcome.message = NumberTakenText(number);
+    outcome.failure = free.failure();
+    outcome.reasonInJsonOnly = true;
+    outcome.message = service::NumberTakenText(number);
     return outcome;
   }
   ReportWrite(session, port, link, b, service::WriteNetworkNumber(session, link, number), outcome);
   return outcome;
 }
 
-// One line on `err` when the port's device and link hold a write record.
-void WarnOfRecord(const service::Session& session, const std::string& port, Link link, std::ostream& err) {
+// One line on `err` when the port's device and link hold a write record;
+// the same as a warning for the JSON (record-pending with the pending number
+// byte, or record-unusable).
+std::vector<serial::Failure> WarnOfRecord(const service::Session& session, const std::string& port, Link link,
+                                          std::ostream& err) {
   const std::string device = service::DeviceOf(session.platform, port);
-  if (device.empty()) return;  // the connection says why the name leads nowhere
+  if (device.empty()) return {};  // the connection says why the name leads nowhere
   const service::LoadedRecord loaded = service::LoadRecord(device, link, port);
-  if (loaded.status == service::RecordStatus::Found)
+  if (loaded.status == service::RecordStatus::Found) {
     err << "Внимание: запись сетевого номера " << service::RecordedNumberText(loaded.record) << " через "
-        << loaded.record.portName << " была прервана; завершите её: " << FinishCommand(port, link) << '\n';
-  else if (loaded.status == service::RecordStatus::Unusable)
+        << loaded.record.portName << " была прервана; завершите её: " << FinishCommand(session, port, link)
+        << '\n';
+    return {
+        {service::SessionFailure::RecordPending, -1, -1, loaded.record.newByte, 0, loaded.record.portName}};
+  }
+  if (loaded.status == service::RecordStatus::Unusable) {
     err << "Внимание: " << service::kUnusableRecordText << ": " << loaded.failure.text() << '\n';
+    return {loaded.failure};
+  }
+  return {};
 }
 
 // Gives the record up, with a history line; `record` is the one found, or for
@@ -326,13 +396,17 @@ Outcome Settle(service::Session& session, const std::string& port, Link link, bo
       outcome.exitCode = kExitOtherRegister;
       outcome.outcome = "other_register";
       outcome.message = service::OtherRegisterText(number, record.registerAddress);
+      if (link == Link::Processor && record.registerAddress != session.registerAddress &&
+          service::NetworkNumberValue(record.registerAddress))
+        outcome.message +=
+            "\nЗавершить её на той ККМ: " + FinishCommand(port, link, "", record.registerAddress);
       break;
     case service::InterruptedWrite::Changed:
       if (discard) return Discard(session, record, false);
       outcome.exitCode = kExitMemoryChanged;
       outcome.outcome = "memory_changed";
       outcome.message = service::MemoryChangedText(number) +
-                        "\nУдалить сведения о ней: " + FinishCommand(port, link, " --discard");
+                        "\nУдалить сведения о ней: " + FinishCommand(session, port, link, " --discard");
       break;
     case service::InterruptedWrite::Untouched:
     case service::InterruptedWrite::Finishable:
@@ -340,7 +414,7 @@ Outcome Settle(service::Session& session, const std::string& port, Link link, bo
         outcome.exitCode = kExitRecordKept;
         outcome.outcome = "record_kept";
         outcome.message = "Сведения о прерванной записи сетевого номера " + number +
-                          " не удалены: запись можно завершить (" + FinishCommand(port, link) + ")";
+                          " не удалены: запись можно завершить (" + FinishCommand(session, port, link) + ")";
         break;
       }
       ReportWrite(session, port, link, record.newByte,
@@ -360,7 +434,7 @@ Outcome Finish(service::Session& session, const std::string& port, Link link, bo
     outcome.exitCode = kExitRecordUnusable;
     outcome.outcome = "record_unusable";
     outcome.message = std::string(service::kUnusableRecordText) +
-                      "\nУдалить их: " + FinishCommand(port, link, " --discard");
+                      "\nУдалить их: " + FinishCommand(session, port, link, " --discard");
     outcome.failure = loaded.failure;
     return outcome;
   }
@@ -388,22 +462,91 @@ Outcome Finish(service::Session& session, const std::string& port, Link link, bo
   return Settle(session, port, link, discard, record, check);
 }
 
-// The service history, oldest first: as it is stored (one JSON object a
-// line) with --json, else one readable line an entry.
+// A stored number ("05", or a number in lines of earlier versions) as the
+// commands give one: "<key>" the number or null, "<key>_text" two digits or null.
+void PutStoredNumber(json& object, const std::string& key, const nlohmann::json& stored) {
+  json number, text;
+  if (stored.is_string()) {
+    text = stored;
+    const std::string digits = stored.get<std::string>();
+    if (digits.size() == 2 && std::isdigit(static_cast<unsigned char>(digits[0])) &&
+        std::isdigit(static_cast<unsigned char>(digits[1])))
+      number = std::stoi(digits);
+  } else if (stored.is_number_integer() && stored.get<int>() >= 0 && stored.get<int>() <= 99) {
+    number = stored.get<int>();
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02d", stored.get<int>());
+    text = digits;
+  }
+  object[key] = number;
+  object[key + "_text"] = text;
+}
+
+// A stored history line in the commands' vocabulary and key order: numbers as
+// numbers beside their two digits, the outcome as the command named it.
+json HistoryEntryJson(const nlohmann::json& stored) {
+  const auto field = [&stored](const char* key) {
+    const auto it = stored.find(key);
+    return it == stored.end() ? nlohmann::json() : *it;
+  };
+  const auto text = [&field](const char* key) {
+    const nlohmann::json value = field(key);
+    return value.is_string() ? json(value.get<std::string>()) : json();
+  };
+  const nlohmann::json failedExchange = field("failed_exchange");
+  const int failed = failedExchange.is_number_integer() ? failedExchange.get<int>() : 0;
+  const std::string outcome = field("outcome").is_string() ? field("outcome").get<std::string>() : "";
+  json entry = {{"time", text("time")}, {"action", text("action")}};
+  entry["outcome"] = outcome == "written" ? json("done")
+                     : outcome == "failed"
+                         ? json(failed >= 2 && failed <= 5 ? "partly_written" : "write_failed")
+                     : outcome.empty() ? json()
+                                       : json(outcome);
+  entry["port"] = text("port");
+  entry["device"] = text("device");
+  entry["link"] = text("link");
+  entry["address"] = field("address").is_number_integer() ? json(field("address").get<int>()) : json();
+  PutStoredNumber(entry, "old_number", field("old_number"));
+  PutStoredNumber(entry, "new_number", field("new_number"));
+  entry["failed_exchange"] = failed != 0 ? json(failed) : json();
+  // The reason: {"code", "text"}, or a plain text in lines of earlier versions.
+  const nlohmann::json reason = field("reason");
+  entry["reason"] = reason.is_object()
+                        ? json{{"code", reason.value("code", "")}, {"text", reason.value("text", "")}}
+                    : reason.is_string() ? json{{"code", "unknown"}, {"text", reason.get<std::string>()}}
+                                         : json();
+  entry["program"] = text("program");
+  entry["version"] = text("version");
+  // A commissioning write's mark: its place in the row and the list it came from.
+  const nlohmann::json mark = field("commission");
+  entry["commission"] = mark.is_object() ? json{{"sequence", mark.value("sequence", 0)},
+                                                {"numbers", mark.value("numbers", std::string())}}
+                                         : json();
+  return entry;
+}
+
+// The service history, oldest first: with --json one object whose "entries"
+// are the stored lines in the commands' vocabulary, else one readable line an
+// entry. Lines that do not parse are named on `err` and left out.
 int History(bool asJson, std::ostream& out, std::ostream& err) {
   const service::HistoryRead history = service::HistoryLines();
   if (!history.status) {
     err << "Журнал обслуживания не прочитан: " << history.status.failure().text() << '\n';
+    if (asJson)
+      out << Line({{"outcome", "history_unreadable"},
+                   {"entries", json::array()},
+                   {"reason", ReasonJson(history.status.failure())}});
     return kExitNoRecord;
   }
+  json entries = json::array();
   for (const std::string& line : history.lines) {
-    if (asJson) {
-      out << line << '\n';
-      continue;
-    }
     const nlohmann::json entry = nlohmann::json::parse(line, nullptr, false);
     if (entry.is_discarded() || !entry.is_object()) {
       err << "Строка журнала не разобрана: " << line << '\n';
+      continue;
+    }
+    if (asJson) {
+      entries.push_back(HistoryEntryJson(entry));
       continue;
     }
     const auto text = [&entry](const char* key) {
@@ -423,23 +566,28 @@ int History(bool asJson, std::ostream& out, std::ostream& err) {
       out << ": " << text("reason");
     out << "  [" << text("program") << " " << text("version") << "]\n";
   }
+  if (asJson) out << Line({{"outcome", "done"}, {"entries", entries}, {"reason", nullptr}});
   return kExitDone;
 }
 
 void PrintOutcome(const Outcome& outcome, bool asJson, std::ostream& out, std::ostream& err) {
   for (const serial::Failure& warning : outcome.warnings)
     err << kProgram << ": " << serial::DescribeFailure(warning) << '\n';
-  if (!outcome.message.empty()) err << WithReason(outcome.message, outcome.failure) << '\n';
-  if (asJson) {
+  if (!outcome.message.empty())
+    err << (outcome.reasonInJsonOnly ? outcome.message : WithReason(outcome.message, outcome.failure))
+        << '\n';
+  if (asJson && outcome.outcome == "usage") {
+    out << UsageJsonLine(outcome.message);  // one shape for every usage error
+  } else if (asJson) {
     json object = {{"outcome", outcome.outcome}};
     PutNumber(object, outcome.numberByte);
     object["address"] = JsonOr(outcome.address);
     object["firmware"] = JsonOr(outcome.firmware, service::FirmwareVersionText);
     object["failed_exchange"] = JsonOr(outcome.failedExchange);
-    object["reason"] = service::FailureJson(outcome.failure);
+    object["reason"] = ReasonJson(outcome.failure);
     object["warnings"] = json::array();
-    for (const serial::Failure& warning : outcome.warnings)
-      object["warnings"].push_back(service::FailureJson(warning));
+    for (const auto* list : {&outcome.recordWarnings, &outcome.warnings})
+      for (const serial::Failure& warning : *list) object["warnings"].push_back(ReasonJson(warning));
     out << Line(object);
   } else if (outcome.numberByte) {
     out << service::NetworkNumberText(*outcome.numberByte) << '\n';
@@ -459,6 +607,11 @@ int Scan(service::Session& session, const std::string& port, bool asJson, std::o
     outcome.exitCode = kExitPortUnavailable;
     outcome.outcome = "port_unavailable";
     outcome.message = service::kPortUnavailableText + ("\n" + DeviceTriedText(port, session.devicePath));
+  } else if (!result.complete()) {
+    // A census cut part-way lists only part of the line: a failure, as a read would be.
+    outcome.exitCode = kExitNoContact;
+    outcome.outcome = "scan_failed";
+    outcome.message = "Поиск ККМ на линии прерван: список неполный";
   } else if (result.registers.empty() && result.conflicts.empty()) {
     outcome.exitCode = kExitNoContact;
     outcome.outcome = "no_register";
@@ -486,7 +639,12 @@ int Scan(service::Session& session, const std::string& port, bool asJson, std::o
     registers.push_back(entry);
   }
   json conflicts = json::array();
-  for (const std::uint8_t address : result.conflicts) conflicts.push_back({{"address", address}});
+  for (const std::uint8_t address : result.conflicts) {
+    json entry;
+    PutNumber(entry, address);  // the number whose address several registers answer
+    entry["address"] = address;
+    conflicts.push_back(entry);
+  }
   out << Line({{"outcome", outcome.outcome},
                {"registers", registers},
                {"conflicts", conflicts},
@@ -505,10 +663,11 @@ std::string TraceVariable() {
 int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::ostream& out,
            std::ostream& err, bool errIsTerminal) {
   // 1. The command line.
-  CLI::App app{"Reads, writes and lists the network numbers of ТИМ-31Ц cash registers over a serial port.",
+  CLI::App app{"Читает, записывает и перечисляет сетевые номера ККМ ТИМ-31Ц через последовательный порт.",
                kProgram};
-  app.set_version_flag("--version", std::string("kkm-netnum-cli ") + kVersion);
-  app.set_help_all_flag("--help-all", "print the help of every command, with its options");
+  RussianHelp(app);
+  app.set_version_flag("--version", std::string("kkm-netnum-cli ") + kVersion, "показать версию и выйти");
+  app.set_help_all_flag("--help-all", "показать справку всех команд с их параметрами");
   app.require_subcommand(1);
   // Usage errors in Russian, as every other message; subcommands inherit it.
   app.failure_message([](const CLI::App*, const CLI::Error& e) { return UsageErrorText(e); });
@@ -520,36 +679,42 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   std::string registerText;
   PortsOptions portsOptions;
   const auto common = [&](CLI::App* command, bool withLink) {
-    command->add_option("--port", port, "COM1..COM255 or a device path")->required();
+    command->add_option("--port", port, "COM1..COM255 или путь к устройству")->required();
     if (withLink)
-      command->add_option("--link", link, "cpu: the register's processor; kia: the KIA microcontroller")
+      command->add_option("--link", link, "cpu: процессор ККМ; kia: микроконтроллер КИА")
           ->check(CLI::IsMember({"cpu", "kia"}))
           ->capture_default_str();
     if (withLink) AddRegisterOption(*command, registerText);
-    command->add_flag("--json", asJson, "print one JSON object instead of text");
+    command->add_flag("--json", asJson, "вывести один объект JSON вместо текста");
     command->add_option("--trace", tracePath,
-                        "append a trace of every exchange to FILE (- for standard error); "
-                        "KKM_TRACE=FILE does the same");
+                        "дописывать протокол каждого обмена в FILE (- — в стандартный поток ошибок); "
+                        "то же делает KKM_TRACE=FILE");
   };
-  CLI::App* read = app.add_subcommand("read", "print the network number, two digits");
+  CLI::App* read = app.add_subcommand("read", "вывести сетевой номер, две цифры");
   common(read, true);
-  CLI::App* write = app.add_subcommand("write", "write the network number NUMBER (1..99, decimal)");
-  write->add_option("NUMBER", numberText, "1..99 in decimal")->required();
+  CLI::App* write = app.add_subcommand("write", "записать сетевой номер NUMBER (1..99, десятичный)");
+  write->add_option("NUMBER", numberText, "1..99, десятичный")->required();
   common(write, true);
   CLI::App* finish =
-      app.add_subcommand("finish", "finish a write interrupted on this port and link, without asking");
+      app.add_subcommand("finish", "завершить прерванную запись на этом порту и связи, не спрашивая");
   common(finish, true);
   bool discard = false;
-  finish->add_flag("--discard", discard, "give the cut write's record up instead of finishing it");
-  CLI::App* scan = app.add_subcommand("scan", "list every register on the line: number, address, firmware");
+  finish->add_flag("--discard", discard, "удалить сведения о прерванной записи вместо её завершения");
+  CLI::App* scan = app.add_subcommand("scan", "перечислить все ККМ на линии: номер, адрес, версия ПО");
   common(scan, false);
   CLI::App* history =
-      app.add_subcommand("history", "the service history: every write and finish, newest last");
-  history->add_flag("--json", asJson, "print the entries as stored, one JSON object a line");
+      app.add_subcommand("history", "журнал обслуживания: каждая запись и завершение, новые последними");
+  history->add_flag("--json", asJson, "вывести один объект JSON, записи журнала в его \"entries\"");
   CLI::App* ports = AddPortsCommand(app, portsOptions);
   CommissionOptions commissionOptions;
   CLI::App* commission = AddCommissionCommand(app, commissionOptions);
 
+  // Every command under one Russian heading, with its help options among its own.
+  for (CLI::App* command : app.get_subcommands({})) {
+    command->group("Команды");
+    for (const char* help : {"--help", "--help-all"})
+      if (CLI::Option* option = command->get_option_no_throw(help)) option->group("Параметры");
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -559,17 +724,16 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e, out, err);
   } catch (const CLI::ParseError& e) {
-    app.exit(e, out, err);
-    return kExitUsage;
+    // --json anywhere asks for the object, even on a line that did not parse.
+    const bool wantsJson =
+        std::any_of(argv + 1, argv + argc, [](const char* a) { return std::string(a) == "--json"; });
+    return UsageError(UsageProblem(e), wantsJson, out, err);
   }
   if (history->parsed()) return History(asJson, out, err);
   if (ports->parsed()) return RunPorts(portsOptions, out, err);
   if (commission->parsed())
     std::tie(port, tracePath) = std::pair(commissionOptions.port, commissionOptions.tracePath);
-  if (!PortNameUsable(port)) {
-    err << UsageErrorText("неверное имя порта " + port + " (COM1..COM255 или путь к устройству)");
-    return kExitUsage;
-  }
+  if (!NormalizePortName(port)) return UsageError(BadPortNameText(port), asJson, out, err);
   const Link chosen = link == "kia" ? Link::Kia : Link::Processor;
   // The port map's problems, said once before the work starts.
   if (serial::ComPortNumber(port))
@@ -590,10 +754,8 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   ProgressLine progress(out, err);
   service::Session session(line);
   session.program = kProgram;
-  if (const std::string problem = NameRegister(registerText, chosen, session); !problem.empty()) {
-    err << UsageErrorText(problem);
-    return kExitUsage;
-  }
+  if (const std::string problem = NameRegister(registerText, chosen, session); !problem.empty())
+    return UsageError(problem, asJson, out, err);
   if (errIsTerminal && !asJson && tracePath != "-")
     session.progress = progress.reporter(scan->parsed() ? "Поиск ККМ на линии: адрес " : "Запись: обмен ");
   if (scan->parsed()) return Scan(session, port, asJson, progress.out(), progress.err());
@@ -605,8 +767,9 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
     return outcome.exitCode;
   }
   if (read->parsed()) {
-    WarnOfRecord(session, port, chosen, err);
+    std::vector<serial::Failure> recordWarnings = WarnOfRecord(session, port, chosen, err);
     outcome = Read(session, port, chosen);
+    outcome.recordWarnings = std::move(recordWarnings);
   } else if (const std::optional<int> number = service::ParseNetworkNumber(numberText)) {
     outcome = Write(session, port, chosen, *number);
   } else {

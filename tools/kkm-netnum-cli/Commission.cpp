@@ -157,22 +157,21 @@ json RegisterJson(const service::CommissionedRegister& done, int total) {
 }  // namespace
 
 CLI::App* AddCommissionCommand(CLI::App& app, CommissionOptions& options) {
-  CLI::App* command = app.add_subcommand(
-      "commission", "number a row of factory-fresh registers one after another, from a list of numbers");
-  command->add_option("--port", options.port, "COM1..COM255 or a device path")->required();
-  command->add_option("--numbers", options.numbers, "LIST: numbers 1..99 and ranges, e.g. 2-12,15")
+  CLI::App* command =
+      app.add_subcommand("commission", "пронумеровать ряд новых ККМ одну за другой номерами из списка");
+  command->add_option("--port", options.port, "COM1..COM255 или путь к устройству")->required();
+  command->add_option("--numbers", options.numbers, "LIST: номера 1..99 и диапазоны, например 2-12,15")
       ->required();
-  command->add_option("--factory", options.factory, "N: the network number fresh registers answer to")
+  command->add_option("--factory", options.factory, "N: сетевой номер, на который отвечают новые ККМ")
       ->check(CLI::Range(1, 99))
       ->capture_default_str();
-  command->add_option("--link", options.link, "cpu: the register's processor; kia: the KIA microcontroller")
+  command->add_option("--link", options.link, "cpu: процессор ККМ; kia: микроконтроллер КИА")
       ->check(CLI::IsMember({"cpu", "kia"}))
       ->capture_default_str();
-  command->add_flag("--json", options.asJson, "one JSON object per register and a summary object");
-  command->add_option(
-      "--trace", options.tracePath,
-      "append a trace of every exchange to FILE (- for standard error); KKM_TRACE=FILE does the "
-      "same");
+  command->add_flag("--json", options.asJson, "по объекту JSON на каждую ККМ и итоговый объект");
+  command->add_option("--trace", options.tracePath,
+                      "дописывать протокол каждого обмена в FILE (- — в стандартный поток ошибок); "
+                      "то же делает KKM_TRACE=FILE");
   return command;
 }
 

@@ -3,12 +3,14 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <iterator>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <sstream>
 #include <streambuf>
 #include <vector>
 
 #include "serial/PortMap.h"
+#include "service/Json.h"
 
 namespace kkm::cli {
 
@@ -32,8 +34,10 @@ std::string Reversed(const std::string& text) {
   return reversed;
 }
 
-// What the parser's error says, in Russian. The parser words its errors as
-// "<name> is required", "<name>: <detail>", "... not expected: <arguments>".
+}  // namespace
+
+// The parser words its errors as "<name> is required", "<name>: <detail>",
+// "... not expected: <arguments>".
 std::string UsageProblem(const CLI::Error& error) {
   const std::string what = error.what();
   if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
@@ -51,6 +55,8 @@ std::string UsageProblem(const CLI::Error& error) {
   return "команда не разобрана";
 }
 
+namespace {
+
 // Screen columns of UTF-8 text: one per character.
 std::size_t Columns(const std::string& text) {
   std::size_t columns = 0;
@@ -61,10 +67,26 @@ std::size_t Columns(const std::string& text) {
 
 }  // namespace
 
+void RussianHelp(CLI::App& app) {
+  auto formatter = app.get_formatter();
+  formatter->label("Positionals", "Аргументы");
+  formatter->label("REQUIRED", "(обязательный)");
+  formatter->label("Excludes", "Исключает");
+  formatter->label("Needs", "Требует");
+  app.option_defaults()->group("Параметры");
+  app.set_help_flag("-h,--help", "показать эту справку и выйти");
+}
+
 std::string UsageErrorText(const CLI::Error& error) { return UsageErrorText(UsageProblem(error)); }
 
 std::string UsageErrorText(const std::string& problem) {
   return "Ошибка в командной строке: " + problem + "\nСправка: kkm-netnum-cli --help\n";
+}
+
+std::string UsageJsonLine(const std::string& problem) {
+  const nlohmann::ordered_json object = {{"outcome", "usage"},
+                                         {"reason", {{"code", "usage"}, {"text", problem}}}};
+  return service::JsonText(object) + '\n';
 }
 
 std::string DeviceTriedText(const std::string& portName, const std::string& devicePath) {

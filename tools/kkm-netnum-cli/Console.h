@@ -9,10 +9,16 @@
 #include <string>
 
 namespace CLI {
+class App;
 class Error;
-}
+}  // namespace CLI
 
 namespace kkm::cli {
+
+// Help in Russian, as every message is: option descriptions, group and label
+// words. The usage lines and the option names stay as the parser writes them.
+// Options added afterwards (subcommands included) go to the Russian group.
+void RussianHelp(CLI::App& app);
 
 // The message of a command line the parser refused, in Russian: what is wrong
 // (the option or arguments named as typed) and where help is, e.g.
@@ -21,6 +27,11 @@ namespace kkm::cli {
 std::string UsageErrorText(const CLI::Error& error);
 // The same for a `problem` found after parsing, worded in Russian.
 std::string UsageErrorText(const std::string& problem);
+// What the parser's error says, in Russian: the problem alone.
+std::string UsageProblem(const CLI::Error& error);
+// The one JSON object of a usage error, with its line break:
+//   {"outcome":"usage","reason":{"code":"usage","text":"<problem>"}}
+std::string UsageJsonLine(const std::string& problem);
 
 // Which device a port that cannot be opened stood for: "COM2 — устройство
 // /dev/ttyS1", "Устройство /dev/ttyUSB9"; for a COM name that leads nowhere

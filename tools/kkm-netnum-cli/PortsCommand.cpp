@@ -1,6 +1,7 @@
 #include "tools/kkm-netnum-cli/PortsCommand.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <ostream>
@@ -45,6 +46,25 @@ SourceWords WordsFor(serial::PortSource source) {
   return {"по умолчанию", "default"};
 }
 
+// Always an array, of {"pid", "command"}: empty also where holders are not
+// looked for ("holders_looked" tells).
+json HoldersJson(const std::optional<std::vector<std::string>>& holders) {
+  json list = json::array();
+  for (const std::string& text : holders.value_or(std::vector<std::string>{})) {
+    const service::Holder holder = service::ParseHolder(text);
+    list.push_back({{"pid", holder.pid ? json(*holder.pid) : json()},
+                    {"command", holder.command ? json(*holder.command) : json(text)}});
+  }
+  return list;
+}
+
+// Whether `port` leads to one of `devices` now.
+bool Listed(const std::string& port, const std::vector<serial::SerialDevice>& devices) {
+  for (const serial::SerialDevice& d : devices)
+    if (std::find(d.comNames.begin(), d.comNames.end(), port) != d.comNames.end()) return true;
+  return false;
+}
+
 json DeviceJson(const serial::SerialDevice& d, const serial::PortMap& map) {
   json com = json::array();
   for (const std::string& name : d.comNames)
@@ -55,9 +75,13 @@ json DeviceJson(const serial::SerialDevice& d, const serial::PortMap& map) {
            {"maker", OrNull(d.maker)},
            {"product", OrNull(d.product)},
            {"serial", OrNull(d.serial)}};
-  return {{"device", d.device}, {"driver", OrNull(d.driver)},
-          {"usb", usb},         {"stable_name", OrNull(d.stableName)},
-          {"com", com},         {"holders", d.holders ? json(*d.holders) : json()}};
+  return {{"device", d.device},
+          {"driver", OrNull(d.driver)},
+          {"usb", usb},
+          {"stable_name", OrNull(d.stableName)},
+          {"com", com},
+          {"holders", HoldersJson(d.holders)},
+          {"holders_looked", d.holders.has_value()}};
 }
 
 void PrintDevice(const serial::SerialDevice& d, const serial::PortMap& map, std::ostream& out) {
@@ -84,12 +108,25 @@ void PrintDevice(const serial::SerialDevice& d, const serial::PortMap& map, std:
 int List(const PortsOptions& options, std::ostream& out, std::ostream& err) {
   const std::vector<serial::SerialDevice> devices = serial::ListSerialDevices();
   const serial::PortMap map = serial::LoadPortMap();
+  // Every line of the map too, with whether its device is here now: a mapped
+  // adapter that is unplugged is listed nowhere else.
   if (options.json) {
     json list = json::array();
     for (const serial::SerialDevice& d : devices) list.push_back(DeviceJson(d, map));
-    out << service::JsonText(json{{"outcome", "done"}, {"ports", list}}) << '\n';
+    json entries = json::array();
+    for (const serial::PortMapEntry& e : map.entries)
+      entries.push_back({{"port", e.port}, {"device", e.device}, {"present", Listed(e.port, devices)}});
+    out << service::JsonText(json{{"outcome", "done"},
+                                  {"ports", list},
+                                  {"map_file", OrNull(serial::PortMapPath())},
+                                  {"map", entries}})
+        << '\n';
   } else {
     for (const serial::SerialDevice& d : devices) PrintDevice(d, map, out);
+    if (!map.entries.empty()) out << "Карта портов (" << serial::PortMapPath() << "):\n";
+    for (const serial::PortMapEntry& e : map.entries)
+      out << "  " << e.port << " = " << e.device
+          << (Listed(e.port, devices) ? "" : " (устройства сейчас нет)") << '\n';
   }
   if (devices.empty()) err << "Последовательных портов не найдено.\n";
   return kExitDone;
@@ -119,21 +156,31 @@ int EditMap(const PortsOptions& options, std::ostream& out, std::ostream& err) {
   const std::string* device = mapping ? &options.map[1] : nullptr;
   if (const std::string problem = MappingProblem(port, device); !problem.empty()) {
     err << UsageErrorText(problem);
+    if (options.json) out << UsageJsonLine(problem);
     return kExitUsage;
   }
   const std::string path = serial::PortMapPath();
-  const serial::PortMapFile map = serial::PortMapText();
-  if (!map.status) {
-    err << "Карта портов не изменена: карта портов не прочитана: " << map.status.failure().text() << '\n';
+  // A map that could not be read or written: its message, and with --json
+  // one object naming the file and why.
+  const auto notSaved = [&](const std::string& text) {
+    err << text << '\n';
+    if (options.json)
+      out << service::JsonText(json{{"outcome", "map_not_saved"},
+                                    {"file", OrNull(path)},
+                                    {"port", port},
+                                    {"device", device ? json(*device) : json()},
+                                    {"reason", {{"code", "map-not-saved"}, {"text", text}}}})
+          << '\n';
     return kExitMapNotSaved;
-  }
+  };
+  const serial::PortMapFile map = serial::PortMapText();
+  if (!map.status)
+    return notSaved("Карта портов не изменена: карта портов не прочитана: " + map.status.failure().text());
   const std::string& before = map.text;
   const std::string after =
       mapping ? serial::MapPortInText(before, port, *device) : serial::UnmapPortInText(before, port);
-  if (const serial::Status saved = serial::SavePortMap(after); !saved) {
-    err << "Карта портов не сохранена: " << saved.failure().text() << '\n';
-    return kExitMapNotSaved;
-  }
+  if (const serial::Status saved = serial::SavePortMap(after); !saved)
+    return notSaved("Карта портов не сохранена: " + saved.failure().text());
   std::error_code error;
   if (mapping && device->front() == '/' && !std::filesystem::exists(*device, error))
     err << "Внимание: устройства " << *device << " сейчас нет; " << port
@@ -156,11 +203,13 @@ int EditMap(const PortsOptions& options, std::ostream& out, std::ostream& err) {
 CLI::App* AddPortsCommand(CLI::App& app, PortsOptions& options) {
   CLI::App* ports = app.add_subcommand(
       "ports",
-      "list the serial devices (driver, USB details, stable name, COM name, holders); edit the port map");
+      "перечислить последовательные устройства (драйвер, USB, постоянное имя, COM-имя, кем занято) и карту "
+      "портов; изменить карту портов");
   CLI::Option* map =
-      ports->add_option("--map", options.map, "COMn DEVICE: map COMn to DEVICE in the port map")->expected(2);
-  ports->add_option("--unmap", options.unmap, "COMn: remove COMn from the port map")->excludes(map);
-  ports->add_flag("--json", options.json, "print one JSON object instead of text");
+      ports->add_option("--map", options.map, "COMn DEVICE: назначить COMn устройство DEVICE в карте портов")
+          ->expected(2);
+  ports->add_option("--unmap", options.unmap, "COMn: снять назначение COMn в карте портов")->excludes(map);
+  ports->add_flag("--json", options.json, "вывести один объект JSON вместо текста");
   return ports;
 }
 

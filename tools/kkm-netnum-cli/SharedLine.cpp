@@ -5,14 +5,13 @@
 
 #include "service/Messages.h"
 #include "service/NetworkNumber.h"
-#include "service/Scan.h"
 
 namespace kkm::cli {
 
 void AddRegisterOption(CLI::App& command, std::string& text) {
   command.add_option("--register", text,
-                     "N (1..99): the register with network number N on a shared line, addressed directly "
-                     "(processor link); without it, the first register found");
+                     "N (1..99): ККМ с сетевым номером N на общей линии, напрямую (связь с ЦП кассы); "
+                     "без него — первая найденная ККМ");
 }
 
 std::string NameRegister(const std::string& text, service::Link link, service::Session& session) {
@@ -22,17 +21,6 @@ std::string NameRegister(const std::string& text, service::Link link, service::S
   if (link != service::Link::Processor) return "--register: только для связи с ЦП кассы (--link cpu)";
   session.namedAddress = service::NetworkNumberByte(*number);
   return {};
-}
-
-bool NumberTaken(service::Session& session, service::Link link, int number) {
-  const std::uint8_t address = service::NetworkNumberByte(number);
-  if (link != service::Link::Processor || address == session.registerAddress) return false;
-  return service::AddressAnswers(session, address);
-}
-
-std::string NumberTakenText(int number) {
-  return "Сетевой номер " + service::NetworkNumberText(service::NetworkNumberByte(number)) +
-         " уже занят другой ККМ на этой линии; запись не выполнена.";
 }
 
 }  // namespace kkm::cli

@@ -7,7 +7,7 @@
 // directly instead of taking the first one the scan finds. Before its first
 // exchange a write sends the address byte of its new number as the scan does;
 // anything that answers means another register has that number, and nothing
-// is written (the register's own number is not looked for).
+// is written (the register's own number is not looked for; service::CheckNumberFree).
 
 #include <string>
 
@@ -29,10 +29,5 @@ void AddRegisterOption(CLI::App& command, std::string& text);
 // text, empty when the option is fine or absent. The KIA link reaches one
 // register only and takes no --register.
 std::string NameRegister(const std::string& text, service::Link link, service::Session& session);
-
-// Whether writing `number` on the connected session would give two registers
-// one number: the processor link only, and never the register's own number.
-bool NumberTaken(service::Session& session, service::Link link, int number);
-std::string NumberTakenText(int number);
 
 }  // namespace kkm::cli

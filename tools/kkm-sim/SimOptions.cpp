@@ -130,53 +130,60 @@ BusFault ParseBusFault(const std::string& text) {
 
 int ParseCommandLine(int argc, char** argv, SimOptions& options) {
   CLI::App app{
-      "Serves a simulated cash register on a pseudo-terminal in real time and prints the path to use\n"
-      "as KKM_COM1. Ends on SIGINT or SIGTERM."};
+      "Моделирует ККМ на псевдотерминале в реальном времени и выводит путь, который нужно указать\n"
+      "в KKM_COM1. Завершается по SIGINT или SIGTERM."};
+  // Help in Russian, as the tools' messages are; usage lines and option names stay.
+  app.get_formatter()->label("Excludes", "Исключает");
+  app.get_formatter()->label("Needs", "Требует");
+  app.option_defaults()->group("Параметры");
+  app.set_help_flag("-h,--help", "показать эту справку и выйти");
   std::string link = "cpu";
   std::string firmware = "1.0.5";
   std::vector<std::string> faults;
   std::vector<std::string> busFaults;
-  app.add_option("--link", link, "cpu: the register's processor link; kia: a KIA board wired to the register")
+  app.add_option("--link", link, "cpu: связь с процессором ККМ; kia: плата КИА, подключённая к ККМ")
       ->check(CLI::IsMember({"cpu", "kia"}))
       ->capture_default_str();
-  app.add_option("--number", options.number, "network number 1..99")
+  app.add_option("--number", options.number, "сетевой номер 1..99")
       ->check(CLI::Range(1, 99))
       ->capture_default_str();
-  app.add_option("--firmware", firmware,
-                 "firmware version A.B.C[.D], each number 0..15 (the nibbles of D5 and D6)")
+  app.add_option("--firmware", firmware, "версия ПО A.B.C[.D], каждое число 0..15 (полубайты D5 и D6)")
       ->capture_default_str();
-  app.set_version_flag("--version", std::string("kkm-sim ") + kVersion,
-                       "print the program's version and exit");
-  app.add_option("--busy", options.busy, "busy answers 0x65 before each echo (processor link)");
-  app.add_option("--fault", faults,
-                 "EXCHANGE:KIND[=VALUE], repeatable (processor link). EXCHANGE: N, all, cmd0xHH[#N];\n"
-                 "KIND: silence, busy[=N], wrong-echo[=HH], wrong-ack[=HH], no-reply, bad-checksum,\n"
-                 "short-reply, stray-bytes[=HH,HH...]");
+  app.set_version_flag("--version", std::string("kkm-sim ") + kVersion, "показать версию и выйти");
+  app.add_option("--busy", options.busy, "ответы «занято» 0x65 перед каждым эхом (связь с процессором)");
+  app.add_option(
+      "--fault", faults,
+      "EXCHANGE:KIND[=VALUE], можно повторять (связь с процессором). EXCHANGE: N, all, cmd0xHH[#N];\n"
+      "KIND: silence, busy[=N], wrong-echo[=HH], wrong-ack[=HH], no-reply, bad-checksum,\n"
+      "short-reply, stray-bytes[=HH,HH...]");
   app.add_option("--bus-fault", busFaults,
-                 "data-low, clock-low, no-eeprom-51, no-eeprom-53, repeatable (KIA link)");
+                 "data-low, clock-low, no-eeprom-51, no-eeprom-53, можно повторять (связь с КИА)");
   app.add_option("--trace", options.tracePath,
-                 "every byte as \"<ms> host>dev|dev>host <hex> <parity>\" to FILE, or - for stderr");
+                 "каждый байт строкой \"<ms> host>dev|dev>host <hex> <parity>\" в FILE, или - — в stderr");
   app.add_option(
       "--link-path", options.linkPath,
-      "a symlink to the slave, removed on exit (a dangling one is replaced, anything else refused)");
-  app.add_option("--dump-memory", options.dumpMemoryPath,
-                 "on exit: lines 0xAAAA=HH for data memory 0x1140, 0x020F and non-volatile 0x073E, 0x0740 "
-                 "(with --registers: the first register's; the others' in FILE.2, FILE.3, ...)");
-  app.add_option("--dump-data", options.dumpDataPath, "on exit: the 64-KB data memory, binary");
-  app.add_option("--dump-nonvolatile", options.dumpNonVolatilePath,
-                 "on exit: the 8-KB non-volatile memory, binary");
+      "символическая ссылка на подчинённую сторону, удаляется при выходе (висячая заменяется, иное — "
+      "отказ)");
   app.add_option(
-         "--uart-fifo", options.uartFifo,
-         "receive FIFO of the PC's UART: bytes reach the port in batches of this many, or after 4 quiet "
-         "character times (0: one by one)")
+      "--dump-memory", options.dumpMemoryPath,
+      "при выходе: строки 0xAAAA=HH для памяти данных 0x1140, 0x020F и энергонезависимой 0x073E, 0x0740 "
+      "(с --registers: первой ККМ; остальных — в FILE.2, FILE.3, ...)");
+  app.add_option("--dump-data", options.dumpDataPath, "при выходе: память данных, 64 КБ, двоичный файл");
+  app.add_option("--dump-nonvolatile", options.dumpNonVolatilePath,
+                 "при выходе: энергонезависимая память, 8 КБ, двоичный файл");
+  app.add_option("--uart-fifo", options.uartFifo,
+                 "приёмный FIFO UART компьютера: байты приходят в порт пачками по столько, или после 4 "
+                 "символьных интервалов тишины (0: по одному)")
       ->capture_default_str();
-  app.add_flag("--exit-on-close", options.exitOnClose, "end once the host closes the port after opening it");
+  app.add_flag("--exit-on-close", options.exitOnClose,
+               "завершиться, когда компьютер закроет открытый им порт");
 
   // Several registers on one line.
   CLI::Option* registers =
-      app.add_option("--registers", options.registers,
-                     "N[,N...], repeatable: one register per network number 1..99 on the processor link, in "
-                     "place of --number (the same number twice: two registers garbling each other's echo)")
+      app.add_option(
+             "--registers", options.registers,
+             "N[,N...], можно повторять: по ККМ на каждый сетевой номер 1..99 на связи с процессором, "
+             "вместо --number (один номер дважды: две ККМ, искажающие эхо друг друга)")
           ->delimiter(',')
           ->check(CLI::Range(1, 99));
 
