@@ -2,7 +2,8 @@
 # The real kkm-netnum on a virtual display, driven as an operator drives it:
 # connect on COM1 through the register's processor, read, click into the
 # number field and type 45 (the click selects the number read, so typing
-# replaces it), write, close the success box, read again, try COM3 (held: the
+# replaces it), write, close the success box, read again, write 09 (another
+# register's number on the line: refused with nothing written), try COM3 (held: the
 # box's details name the holder) and COM2 (no such
 # port) and close the dialog: read and write are then disabled; leave. A kkm-sim register (number 1)
 # answers on a pseudo-terminal; afterwards its trace must hold exactly the
@@ -190,14 +191,15 @@ wait_until "$step_s" "display from Xvfb" has_display
 DISPLAY=":$(head -n 1 "$work/display")"
 export DISPLAY
 
-# 3. The register with network number 1 on a pseudo-terminal, with real-time
+# 3. The register with network number 1, and one with 9 on the same line, on
+#    a pseudo-terminal, with real-time
 #    scheduling where the machine grants it: it must answer within the
 #    program's shortest wait (10 ms in the address scan) even on a busy machine.
 #    The UART hands each byte over at once: behind a 14-byte FIFO trigger the
 #    echo would reach the program only about 8.5 ms after its address byte.
 realtime=()
 if command -v chrt >/dev/null && chrt -f 10 true 2>/dev/null; then realtime=(chrt -f 10); fi
-"${realtime[@]}" "$sim" --link cpu --number 1 --uart-fifo 0 --link-path "$work/com1" \
+"${realtime[@]}" "$sim" --link cpu --registers 1,9 --uart-fifo 0 --link-path "$work/com1" \
   --trace "$work/trace.txt" --dump-memory "$work/cells.txt" >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
 pids+=("$sim_pid")
@@ -306,6 +308,20 @@ status_changed
 no_failure_box
 shot 08-read-back
 
+# 9b. Write 09, the number of the other register on the line: its address
+#     byte is echoed, so nothing is written and a warning box says so.
+click "$main" $((96 + 30)) $((43 + 104 + 11))
+xdotool key ctrl+a
+xdotool type 09
+toolbar "$tb_write"
+wait_until "$step_s" "box \"$command_title\"" visible "$command_title"
+taken_bytes=">F6/mark <F6 "
+expect_trace "$connect_bytes$read_bytes$write_bytes$read_back_bytes$taken_bytes" "probe of 09"
+no_failure_box
+shot 08b-number-taken
+xdotool key Return
+wait_until "$step_s" "closing of the taken-number box" not_visible "$command_title"
+
 # 10. Failed attempts. COM3 (176,16 in the dialog) is held: the warning box
 #     as ever, and its details (Tab and Space press the details button; a
 #     drag across them selects them) name the holder. COM2 (96,16) does not
@@ -349,7 +365,7 @@ status_changed
 toolbar "$tb_read"
 sleep 1
 visible "$command_title" && fail "a disabled read opened a box"
-trace_is "$connect_bytes$read_bytes$write_bytes$read_back_bytes" || fail "a disabled read sent bytes"
+trace_is "$connect_bytes$read_bytes$write_bytes$read_back_bytes$taken_bytes" || fail "a disabled read sent bytes"
 no_failure_box
 shot 10-commands-disabled
 
@@ -373,7 +389,9 @@ bad_lines="$(grep -c "^kkm-netnum: $work/config/kkm-netnum/ports.conf:3: " "$wor
 # The register's memories and the whole trace.
 expected_cells=$'0x1140=BA\n0x020F=BA\n0x073E=BA\n0x0740=BA'
 [ "$(cat "$work/cells.txt")" = "$expected_cells" ] || fail "memory dump: $(cat "$work/cells.txt")"
-expected_bytes="$connect_bytes$read_bytes$write_bytes$read_back_bytes"
+[ "$(cat "$work/cells.txt.2")" = $'0x1140=F6\n0x020F=F6\n0x073E=F6\n0x0740=F6' ] ||
+  fail "register 09 was written to: $(cat "$work/cells.txt.2")"
+expected_bytes="$connect_bytes$read_bytes$write_bytes$read_back_bytes$taken_bytes"
 trace_is "$expected_bytes" || fail "more crossed the line"
 
 # 12. The program's own trace: the simulator's bytes with the same parities,
