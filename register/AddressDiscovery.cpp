@@ -22,6 +22,12 @@ constexpr std::size_t kVersionReplySize = 11;
 constexpr std::size_t kVersionD5Offset = 6;
 constexpr std::size_t kVersionD6Offset = 7;
 
+// The scan goes downward, so the candidate tried just before `candidate` is
+// the one above it (none before 0xFF): an answer equal to it, while waiting
+// for `candidate`, is that register's echo come late.
+constexpr bool IsLateEcho(std::uint8_t answer, int candidate) {
+  return candidate < 0xFF && answer == candidate + 1;
+}
 static_assert(IsLateEcho(0xFE, 0xFD) && !IsLateEcho(0x00, 0xFF) && !IsLateEcho(0xFD, 0xFD));
 }  // namespace
 

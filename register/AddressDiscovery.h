@@ -17,17 +17,10 @@ namespace kkm::reg {
 // address. NoRegisterFound, with `registerAddress` unchanged, after 256
 // unanswered candidates; WrongEcho at once when any other byte comes back.
 // The line is left in MARK parity.
+serial::Status FindRegisterAddress(serial::PortHandle& port, std::uint8_t& registerAddress);
+
 // How long the address scan waits for each candidate's echo.
 inline constexpr std::uint32_t kScanAnswerTimeoutMs = 10;
-
-// The scan goes downward, so the candidate tried just before `candidate` is
-// the one above it (none before 0xFF): an answer equal to it, while waiting
-// for `candidate`, is that register's echo come late.
-constexpr bool IsLateEcho(std::uint8_t answer, int candidate) {
-  return candidate < 0xFF && answer == candidate + 1;
-}
-
-serial::Status FindRegisterAddress(serial::PortHandle& port, std::uint8_t& registerAddress);
 
 // What one candidate address byte brought back.
 struct AddressAnswer {
