@@ -118,7 +118,7 @@ CommissionResult Commission(Session& session, const CommissionPlan& plan,
     if (plan.link == Link::Processor) return Arrival::Fresh;
     // The KIA link reaches whatever register is plugged in: only a fresh one is renumbered.
     const ReadResult now = ReadNetworkNumber(session, plan.link);
-    if (!now.ok) return wait(WaitReason::NoRegister);
+    if (!now.ok()) return wait(WaitReason::NoRegister);
     if (now.networkNumberByte == factoryByte) return Arrival::Fresh;
     return wait(now.networkNumberByte == lastWritten ? WaitReason::Renumbered : WaitReason::NotFresh);
   };
@@ -169,7 +169,7 @@ CommissionResult Commission(Session& session, const CommissionPlan& plan,
     const std::uint8_t b = NetworkNumberByte(number);
     result.read = ReadNetworkNumber(session, plan.link);
     done.time = LocalTimeWithZone();
-    done.verified = result.read.ok && result.read.networkNumberByte == b;
+    done.verified = result.read.ok() && result.read.networkNumberByte == b;
     result.registers.push_back(done);
     if (callbacks.done) callbacks.done(done, static_cast<int>(plan.numbers.size()));
     if (!done.verified) {

@@ -168,7 +168,6 @@ ReadResult ReadNetworkNumber(Session& session, Link link) {
   const serial::Status read =
       MemoryThrough(link, session)
           ->readData(session.memoryMap.NetworkNumberAddress(), result.networkNumberByte);
-  result.ok = read.ok();
   result.failure = read.failure();
   return result;
 }

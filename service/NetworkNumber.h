@@ -59,9 +59,9 @@ std::optional<int> NetworkNumberValue(std::uint8_t networkNumberByte);
 std::optional<int> ParseNetworkNumber(std::string_view text);
 
 struct ReadResult {
-  bool ok = false;
-  std::uint8_t networkNumberByte = 0;  // valid when ok
+  std::uint8_t networkNumberByte = 0;  // valid when ok()
   serial::Failure failure;             // why it failed
+  bool ok() const { return !failure.failed(); }
 };
 
 // Why a write did not start; nothing was sent then.

@@ -134,7 +134,7 @@ void SessionPresenter::read() {
   mainForm_.paintCommandsDisabled();
   const Link link = selectedLink();
   const service::ReadResult result = service::ReadNetworkNumber(session_, link);
-  if (result.ok) {
+  if (result.ok()) {
     TStationNoSpinEdit& field = mainForm_.stationNoSpinEdit();
     field.setText(Utf8(service::NetworkNumberText(result.networkNumberByte)));
     // Typing then replaces the number read instead of adding to it.

@@ -208,7 +208,7 @@ TEST_P(NativeRoad, ConnectReadWriteFortyFiveAndReadBack) {
 
   // 3. Read: number 1.
   const service::ReadResult first = service::ReadNetworkNumber(state, link);
-  ASSERT_TRUE(first.ok);
+  ASSERT_TRUE(first.ok());
   EXPECT_EQ(service::NetworkNumberText(first.networkNumberByte), "01");
 
   // 4. Write 45: all six exchanges; the register is addressed anew.
@@ -217,7 +217,7 @@ TEST_P(NativeRoad, ConnectReadWriteFortyFiveAndReadBack) {
 
   // 5. Read back.
   const service::ReadResult back = service::ReadNetworkNumber(state, link);
-  ASSERT_TRUE(back.ok);
+  ASSERT_TRUE(back.ok());
   EXPECT_EQ(service::NetworkNumberText(back.networkNumberByte), "45");
 
   // 6. The end of the program closes the port; the simulator leaves its dump.

@@ -205,7 +205,7 @@ Outcome Read(service::Session& session, const std::string& port, Link link) {
   if (!ConnectFor(session, port, link, outcome)) return outcome;
   const service::ReadResult result = service::ReadNetworkNumber(session, link);
   outcome.failure = result.failure;
-  if (!result.ok) return ReadFailed(link, outcome);
+  if (!result.ok()) return ReadFailed(link, outcome);
   outcome.numberByte = result.networkNumberByte;
   return outcome;
 }
