@@ -8,7 +8,7 @@
 #include "files/FileFailure.h"
 #include "serial/Trace.h"
 #include "service/Json.h"
-#include "service/NetworkNumber.h"
+#include "service/NumberText.h"
 #include "service/StateFiles.h"
 
 namespace kkm::service {

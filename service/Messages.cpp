@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "service/NetworkNumber.h"
+#include "service/NumberText.h"
 
 namespace kkm::service {
 

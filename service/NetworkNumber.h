@@ -30,12 +30,11 @@
 // FinishInterruptedWrite does exactly what is left.
 
 #include <cstdint>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "serial/Failure.h"
+#include "service/NumberText.h"
 #include "service/Session.h"
 #include "service/WriteRecord.h"
 
@@ -46,17 +45,6 @@ inline constexpr std::uint16_t kEepromChecksumAddress = 0x0740;
 inline constexpr std::uint16_t kNumberCopyAddress = 0x020F;
 inline constexpr std::uint32_t kPauseAfterReadMs = 200;
 inline constexpr int kWriteExchanges = 6;
-
-// The network number byte of a number 1..99.
-std::uint8_t NetworkNumberByte(int number);
-// The network number shown for a network number byte: two uppercase hex digits
-// of its complement ("05" for 0xFA, "FF" for 0x00).
-std::string NetworkNumberText(std::uint8_t networkNumberByte);
-// The number those two digits make, when both are decimal digits (0..99).
-std::optional<int> NetworkNumberValue(std::uint8_t networkNumberByte);
-// The number in `text` when it is 1..99 written in one to three decimal digits
-// (leading zeros allowed).
-std::optional<int> ParseNetworkNumber(std::string_view text);
 
 struct ReadResult {
   std::uint8_t networkNumberByte = 0;  // valid when ok()

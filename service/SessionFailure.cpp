@@ -3,7 +3,7 @@
 #include <array>
 #include <string_view>
 
-#include "service/NetworkNumber.h"
+#include "service/NumberText.h"
 
 namespace kkm::service {
 namespace {
