@@ -53,29 +53,23 @@ namespace {
 
 constexpr std::uint8_t kComPort = 1;
 
-service::Link LinkOf(SimLink link) {
-  return link == SimLink::Processor ? service::Link::Processor : service::Link::Kia;
-}
-
-OperationFactory Connection(SimLink link) {
+OperationFactory Connection(service::Link link) {
   return [link](serial::Platform& platform) {
     auto session = std::make_shared<service::Session>(platform);
-    return Operation{
-        [session, link] { return service::Connect(*session, kComPort, LinkOf(link)).connected(); }};
+    return Operation{[session, link] { return service::Connect(*session, kComPort, link).connected(); }};
   };
 }
 
-OperationFactory WriteCommand(SimLink link) {
+OperationFactory WriteCommand(service::Link link) {
   return [link](serial::Platform& platform) {
     auto session = std::make_shared<service::Session>(platform);
-    if (!service::Connect(*session, kComPort, LinkOf(link)).connected())
+    if (!service::Connect(*session, kComPort, link).connected())
       throw std::runtime_error("the register does not connect");
-    return Operation{
-        [session, link] { return service::WriteNetworkNumber(*session, LinkOf(link), 1).written(); }};
+    return Operation{[session, link] { return service::WriteNetworkNumber(*session, link, 1).written(); }};
   };
 }
 
-void BM_Command(benchmark::State& state, SimLink link, const OperationFactory& make) {
+void BM_Command(benchmark::State& state, service::Link link, const OperationFactory& make) {
   MeasureAgainstFloor(state, link, make);
 }
 
@@ -96,7 +90,7 @@ double TimeMs(Part&& part) {
 constexpr std::chrono::milliseconds kConnectionLastWait{400};
 
 void BM_CommandParts(benchmark::State& state) {
-  const SimProcess sim(SimLink::Processor);
+  const SimProcess sim(service::Link::Processor);
   const auto platform = serial::MakeNativePlatform();
   service::Session session(*platform);
   service::WriteRecord record{"COM1", sim.slavePath(), service::Link::Processor, 0xFE, 0xFE, true, 0xFE,
@@ -267,7 +261,7 @@ std::array<Run, kFloorPhases> FloorRuns(const Procedure& procedure) {
   line.setHostWriteReturnsAtOnce(true);
   const HandOff handOff = MeasureRigHandOff().delays;
   line.setHostHandOffDelays(handOff.toLineNs, handOff.toHostNs);
-  SimulatedDevices devices(SimLink::Processor, line);
+  SimulatedDevices devices(service::Link::Processor, line);
   sim::VirtualPlatform virtualPlatform(line);
   virtualPlatform.addPort("COM1", line);
   TimedPlatform platform(virtualPlatform, [&line] { return static_cast<std::int64_t>(line.now()); });
@@ -332,7 +326,7 @@ std::array<Run, kFloorPhases> FloorRuns(const Procedure& procedure) {
 void MeasureParts(benchmark::State& state, const char* name, const Procedure& procedure) {
   try {
     const std::array<Run, kFloorPhases> floor = FloorRuns(procedure);
-    const SimProcess sim(SimLink::Processor);
+    const SimProcess sim(service::Link::Processor);
     const auto native = serial::MakeNativePlatform();
     TimedPlatform platform(*native, SteadyNowNs);
     service::Session session(platform);
@@ -479,22 +473,24 @@ void BM_WriteParts(benchmark::State& state) {
                 }});
 }
 
-BENCHMARK_CAPTURE(BM_Command, ConnectionProcedure_Cpu, SimLink::Processor, Connection(SimLink::Processor))
+BENCHMARK_CAPTURE(BM_Command, ConnectionProcedure_Cpu, service::Link::Processor,
+                  Connection(service::Link::Processor))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(12);
-BENCHMARK_CAPTURE(BM_Command, ConnectionProcedure_Kia, SimLink::Kia, Connection(SimLink::Kia))
+BENCHMARK_CAPTURE(BM_Command, ConnectionProcedure_Kia, service::Link::Kia, Connection(service::Link::Kia))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(30);
-BENCHMARK_CAPTURE(BM_Command, WriteNetworkNumber_Cpu, SimLink::Processor, WriteCommand(SimLink::Processor))
+BENCHMARK_CAPTURE(BM_Command, WriteNetworkNumber_Cpu, service::Link::Processor,
+                  WriteCommand(service::Link::Processor))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(8);
 BENCHMARK(BM_ConnectionParts)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_WriteParts)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_CommandParts)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
-BENCHMARK_CAPTURE(BM_Command, WriteNetworkNumber_Kia, SimLink::Kia, WriteCommand(SimLink::Kia))
+BENCHMARK_CAPTURE(BM_Command, WriteNetworkNumber_Kia, service::Link::Kia, WriteCommand(service::Link::Kia))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5);

@@ -28,7 +28,7 @@ void StartAtPhase(int phase) {
   }
 }
 
-void MeasureAgainstFloor(benchmark::State& state, SimLink link, const OperationFactory& make) {
+void MeasureAgainstFloor(benchmark::State& state, service::Link link, const OperationFactory& make) {
   try {
     // 1. The floors, on the virtual line: the rig's (writes that return at
     //    once, as on the pseudo-terminal) and a real port's.
