@@ -40,47 +40,52 @@ OperationFactory OnCom1(PortCall call) {
   };
 }
 
-void BM_Exchange(benchmark::State& state, SimLink link, const OperationFactory& make) {
+void BM_Exchange(benchmark::State& state, service::Link link, const OperationFactory& make) {
   MeasureAgainstFloor(state, link, make);
 }
 
 // Register processor link.
-BENCHMARK_CAPTURE(BM_Exchange, ReadRegisterByte, SimLink::Processor, OnCom1([](serial::PortHandle& port) {
+BENCHMARK_CAPTURE(BM_Exchange, ReadRegisterByte, service::Link::Processor,
+                  OnCom1([](serial::PortHandle& port) {
                     std::uint8_t value = 0;
                     return reg::ReadRegisterByte(port, kLineAddress, kNumberCell, value).ok();
                   }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);
-BENCHMARK_CAPTURE(BM_Exchange, WriteRegisterByte, SimLink::Processor, OnCom1([](serial::PortHandle& port) {
+BENCHMARK_CAPTURE(BM_Exchange, WriteRegisterByte, service::Link::Processor,
+                  OnCom1([](serial::PortHandle& port) {
                     return reg::WriteRegisterByte(port, kLineAddress, kNumberCell, kNumberByte).ok();
                   }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);
 BENCHMARK_CAPTURE(
-    BM_Exchange, ReadRegisterBlock, SimLink::Processor, OnCom1([](serial::PortHandle& port) {
+    BM_Exchange, ReadRegisterBlock, service::Link::Processor, OnCom1([](serial::PortHandle& port) {
       std::array<std::uint8_t, 1> buffer{};
       return reg::ReadRegisterBlock(port, kLineAddress, kChecksumCell, 1, buffer, kVersion).ok();
     }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);
-BENCHMARK_CAPTURE(BM_Exchange, WriteRegisterBlock, SimLink::Processor, OnCom1([](serial::PortHandle& port) {
+BENCHMARK_CAPTURE(BM_Exchange, WriteRegisterBlock, service::Link::Processor,
+                  OnCom1([](serial::PortHandle& port) {
                     const std::array<std::uint8_t, 1> data{kNumberByte};
                     return reg::WriteRegisterBlock(port, kLineAddress, kStoredNumber, data, 1, kVersion).ok();
                   }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);
-BENCHMARK_CAPTURE(BM_Exchange, FindRegisterAddress, SimLink::Processor, OnCom1([](serial::PortHandle& port) {
+BENCHMARK_CAPTURE(BM_Exchange, FindRegisterAddress, service::Link::Processor,
+                  OnCom1([](serial::PortHandle& port) {
                     std::uint8_t address = 0;
                     return reg::FindRegisterAddress(port, address) && address == kLineAddress;
                   }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(60);
-BENCHMARK_CAPTURE(BM_Exchange, ReadFirmwareVersion, SimLink::Processor, OnCom1([](serial::PortHandle& port) {
+BENCHMARK_CAPTURE(BM_Exchange, ReadFirmwareVersion, service::Link::Processor,
+                  OnCom1([](serial::PortHandle& port) {
                     std::int32_t version = 0;
                     return reg::ReadFirmwareVersion(port, kLineAddress, version) && version == kVersion;
                   }))
@@ -89,27 +94,27 @@ BENCHMARK_CAPTURE(BM_Exchange, ReadFirmwareVersion, SimLink::Processor, OnCom1([
     ->Iterations(12);
 
 // KIA link.
-BENCHMARK_CAPTURE(BM_Exchange, KiaReadMemory, SimLink::Kia, OnCom1([](serial::PortHandle& port) {
+BENCHMARK_CAPTURE(BM_Exchange, KiaReadMemory, service::Link::Kia, OnCom1([](serial::PortHandle& port) {
                     std::uint8_t value = 0;
                     return kia::KiaReadMemory(port, kNumberCell, value) && value == kNumberByte;
                   }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(40);
-BENCHMARK_CAPTURE(BM_Exchange, KiaWriteMemory, SimLink::Kia, OnCom1([](serial::PortHandle& port) {
+BENCHMARK_CAPTURE(BM_Exchange, KiaWriteMemory, service::Link::Kia, OnCom1([](serial::PortHandle& port) {
                     return kia::KiaWriteMemory(port, kNumberCell, kNumberByte).ok();
                   }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(40);
-BENCHMARK_CAPTURE(BM_Exchange, KiaReadEeprom, SimLink::Kia, OnCom1([](serial::PortHandle& port) {
+BENCHMARK_CAPTURE(BM_Exchange, KiaReadEeprom, service::Link::Kia, OnCom1([](serial::PortHandle& port) {
                     std::uint8_t value = 0;
                     return kia::KiaReadEeprom(port, kStoredNumber, value) && value == kNumberByte;
                   }))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(10);
-BENCHMARK_CAPTURE(BM_Exchange, KiaWriteEeprom, SimLink::Kia, OnCom1([](serial::PortHandle& port) {
+BENCHMARK_CAPTURE(BM_Exchange, KiaWriteEeprom, service::Link::Kia, OnCom1([](serial::PortHandle& port) {
                     return kia::KiaWriteEeprom(port, kStoredNumber, kNumberByte).ok();
                   }))
     ->UseManualTime()

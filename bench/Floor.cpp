@@ -18,8 +18,8 @@ double LineTimeMs(const std::vector<sim::TraceEntry>& trace) {
 
 }  // namespace
 
-SimulatedDevices::SimulatedDevices(SimLink link, sim::VirtualLine& line) {
-  if (link == SimLink::Processor) {
+SimulatedDevices::SimulatedDevices(service::Link link, sim::VirtualLine& line) {
+  if (link == service::Link::Processor) {
     line.attach(register_);
     return;
   }
@@ -27,7 +27,7 @@ SimulatedDevices::SimulatedDevices(SimLink link, sim::VirtualLine& line) {
   line.attach(*board_);
 }
 
-Floor MeasureFloor(SimLink link, const OperationFactory& make, HostWrites writes, HandOff handOff) {
+Floor MeasureFloor(service::Link link, const OperationFactory& make, HostWrites writes, HandOff handOff) {
   // 1. The virtual line with kkm-sim's devices and UART FIFO, as COM1, polled
   //    every microsecond.
   sim::VirtualLine line(0, kFloorStepNs);

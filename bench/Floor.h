@@ -52,7 +52,7 @@ inline constexpr sim::SimTime kFloorStepNs = 1 * sim::kNsPerUs;
 // link, the board wired to its memories in its place.
 class SimulatedDevices {
  public:
-  SimulatedDevices(SimLink link, sim::VirtualLine& line);
+  SimulatedDevices(service::Link link, sim::VirtualLine& line);
   sim::CashRegister& cashRegister() { return register_; }
 
  private:
@@ -87,7 +87,7 @@ struct HandOff {
 };
 
 // Throws std::runtime_error when the operation fails on the virtual line.
-Floor MeasureFloor(SimLink link, const OperationFactory& make, HostWrites writes = HostWrites::Drain,
+Floor MeasureFloor(service::Link link, const OperationFactory& make, HostWrites writes = HostWrites::Drain,
                    HandOff handOff = {});
 
 }  // namespace kkm::bench

@@ -5,6 +5,7 @@
 #include <exception>
 #include <numeric>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bench/RigHandOff.h"
@@ -28,17 +29,91 @@ void StartAtPhase(int phase) {
   }
 }
 
-void MeasureAgainstFloor(benchmark::State& state, SimLink link, const OperationFactory& make) {
-  try {
-    // 1. The floors, on the virtual line: the rig's (writes that return at
-    //    once, as on the pseudo-terminal) and a real port's.
-    const Floor floor = MeasureFloor(link, make, HostWrites::ReturnAtOnce);
-    const Floor portFloor = MeasureFloor(link, make, HostWrites::Drain);
-    //    And the rig's with its hand-offs through the operating system.
-    const RigHandOff& rig = MeasureRigHandOff();
-    const Floor rigFloor = MeasureFloor(link, make, HostWrites::ReturnAtOnce, rig.delays);
+namespace {
 
-    // 2. kkm-sim on a pseudo-terminal as COM1, the operation on the real back end.
+// The floors of one operation on the virtual line: the rig's (writes that
+// return at once, as on the pseudo-terminal), a real port's, and the rig's
+// with its hand-offs through the operating system.
+struct Floors {
+  Floor rig;
+  Floor port;
+  const RigHandOff& handOff;
+  Floor rigWithHandOff;
+};
+
+Floors MeasureFloors(service::Link link, const OperationFactory& make) {
+  const RigHandOff& handOff = MeasureRigHandOff();
+  return {MeasureFloor(link, make, HostWrites::ReturnAtOnce), MeasureFloor(link, make, HostWrites::Drain),
+          handOff, MeasureFloor(link, make, HostWrites::ReturnAtOnce, handOff.delays)};
+}
+
+// The timed runs that succeeded, in ms: each run's duration, and the same
+// less the floors at the phase it started at.
+struct Runs {
+  std::vector<double> durations;
+  std::vector<double> overFloor;
+  std::vector<double> overRigFloor;
+};
+
+double Median(const std::vector<double>& sorted) { return sorted[sorted.size() / 2]; }
+
+void SetCounters(benchmark::State& state, const Floors& floors, Runs runs) {
+  std::vector<double>& durations = runs.durations;
+  std::sort(durations.begin(), durations.end());
+  std::sort(runs.overFloor.begin(), runs.overFloor.end());
+  std::sort(runs.overRigFloor.begin(), runs.overRigFloor.end());
+  const double mean = std::accumulate(durations.begin(), durations.end(), 0.0) / durations.size();
+  const double floorMs = floors.rig.meanMs;
+  state.counters["floor_ms"] = floorMs;
+  state.counters["port_floor_ms"] = floors.port.meanMs;
+  state.counters["line_ms"] = floors.rig.lineMs;
+  state.counters["real_ms"] = mean;
+  state.counters["real_median_ms"] = Median(durations);
+  state.counters["real_max_ms"] = durations.back();
+  state.counters["ratio"] = mean / floorMs;
+  state.counters["ratio_median"] = Median(durations) / floorMs;
+  state.counters["over_median_ms"] = Median(runs.overFloor);
+  state.counters["over_max_ms"] = runs.overFloor.back();
+  state.counters["handoff_ms"] = floors.handOff.roundTripMs;
+  state.counters["rig_floor_ms"] = floors.rigWithHandOff.meanMs;
+  state.counters["over_rig_median_ms"] = Median(runs.overRigFloor);
+}
+
+// Times the operation once per benchmark iteration, each run started at the
+// next of the floor's phases of the tick, so that a run and its phase's floor
+// wait out the same fractions of a tick. A failed run is counted in
+// `failed` and left out.
+Runs TimeRuns(benchmark::State& state, const Operation& operation, const Floors& floors, int& failed) {
+  Runs runs;
+  int run = 0;
+  for (auto _ : state) {
+    const auto phase = static_cast<std::size_t>(run++ % kFloorPhases);
+    state.PauseTiming();
+    StartAtPhase(static_cast<int>(phase));
+    state.ResumeTiming();
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = operation.run();
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    state.SetIterationTime(elapsed.count());
+    if (!ok) {
+      // Answers still on their way would fail the next run too.
+      ++failed;
+      std::this_thread::sleep_for(kQuietAfterFailure);
+      continue;
+    }
+    runs.durations.push_back(elapsed.count() * 1e3);
+    runs.overFloor.push_back(runs.durations.back() - floors.rig.phaseMs[phase]);
+    runs.overRigFloor.push_back(runs.durations.back() - floors.rigWithHandOff.phaseMs[phase]);
+  }
+  return runs;
+}
+
+}  // namespace
+
+void MeasureAgainstFloor(benchmark::State& state, service::Link link, const OperationFactory& make) {
+  try {
+    const Floors floors = MeasureFloors(link, make);
+    // kkm-sim on a pseudo-terminal as COM1, the operation on the real back end.
     SimProcess sim(link);
     const auto platform = serial::MakeNativePlatform();
     const Operation operation = make(*platform);
@@ -46,58 +121,14 @@ void MeasureAgainstFloor(benchmark::State& state, SimLink link, const OperationF
       state.SkipWithError("the operation fails over kkm-sim");
       return;
     }
-
-    // 3. Timed calls; a failed one is counted and left out of the figures.
-    //    Each starts at the next of the floor's phases of the tick, so that a
-    //    run and its phase's floor wait out the same fractions of a tick.
-    std::vector<double> durations;
-    std::vector<double> overFloor;
-    std::vector<double> overRigFloor;
     int failed = 0;
-    int run = 0;
-    for (auto _ : state) {
-      const int phase = run++ % kFloorPhases;
-      state.PauseTiming();
-      StartAtPhase(phase);
-      state.ResumeTiming();
-      const auto start = std::chrono::steady_clock::now();
-      const bool ok = operation.run();
-      const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-      state.SetIterationTime(elapsed.count());
-      if (!ok) {
-        // Answers still on their way would fail the next run too.
-        ++failed;
-        std::this_thread::sleep_for(kQuietAfterFailure);
-        continue;
-      }
-      durations.push_back(elapsed.count() * 1e3);
-      overFloor.push_back(durations.back() - floor.phaseMs[static_cast<std::size_t>(phase)]);
-      overRigFloor.push_back(durations.back() - rigFloor.phaseMs[static_cast<std::size_t>(phase)]);
-    }
+    Runs runs = TimeRuns(state, operation, floors, failed);
     state.counters["failed"] = failed;
-    if (durations.empty()) {
+    if (runs.durations.empty()) {
       state.SkipWithError("every run failed over kkm-sim");
       return;
     }
-
-    // 4. The figures.
-    std::sort(durations.begin(), durations.end());
-    std::sort(overFloor.begin(), overFloor.end());
-    std::sort(overRigFloor.begin(), overRigFloor.end());
-    const double mean = std::accumulate(durations.begin(), durations.end(), 0.0) / durations.size();
-    state.counters["floor_ms"] = floor.meanMs;
-    state.counters["port_floor_ms"] = portFloor.meanMs;
-    state.counters["line_ms"] = floor.lineMs;
-    state.counters["real_ms"] = mean;
-    state.counters["real_median_ms"] = durations[durations.size() / 2];
-    state.counters["real_max_ms"] = durations.back();
-    state.counters["ratio"] = mean / floor.meanMs;
-    state.counters["ratio_median"] = durations[durations.size() / 2] / floor.meanMs;
-    state.counters["over_median_ms"] = overFloor[overFloor.size() / 2];
-    state.counters["over_max_ms"] = overFloor.back();
-    state.counters["handoff_ms"] = rig.roundTripMs;
-    state.counters["rig_floor_ms"] = rigFloor.meanMs;
-    state.counters["over_rig_median_ms"] = overRigFloor[overRigFloor.size() / 2];
+    SetCounters(state, floors, std::move(runs));
   } catch (const std::exception& error) {
     state.SkipWithError(error.what());
   }

@@ -34,6 +34,6 @@ namespace kkm::bench {
 // clock the tool's waits count, at least a millisecond from now.
 void StartAtPhase(int phase);
 
-void MeasureAgainstFloor(benchmark::State& state, SimLink link, const OperationFactory& make);
+void MeasureAgainstFloor(benchmark::State& state, service::Link link, const OperationFactory& make);
 
 }  // namespace kkm::bench

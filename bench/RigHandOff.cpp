@@ -35,7 +35,7 @@ double EchoFloorMs() {
       return serial::WaitForInput(*port, 1, kEchoTimeoutMs) && port->readByte(echo) && echo == kLineAddress;
     }};
   };
-  return MeasureFloor(SimLink::Processor, echo, HostWrites::ReturnAtOnce).meanMs;
+  return MeasureFloor(service::Link::Processor, echo, HostWrites::ReturnAtOnce).meanMs;
 }
 
 // The slave raw at 9600 bit/s with MARK parity, woken by one byte.
@@ -81,7 +81,7 @@ double MedianExcessMs(const std::string& slavePath, double floorMs) {
 const RigHandOff& MeasureRigHandOff() {
   static const RigHandOff measured = [] {
     const double floorMs = EchoFloorMs();
-    const SimProcess sim(SimLink::Processor);
+    const SimProcess sim(service::Link::Processor);
     RigHandOff rig;
     rig.roundTripMs = std::max(0.0, MedianExcessMs(sim.slavePath(), floorMs));
     const auto half = static_cast<sim::SimTime>(rig.roundTripMs / 2 * static_cast<double>(sim::kNsPerMs));

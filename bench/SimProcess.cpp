@@ -20,12 +20,12 @@ unsigned UartFifoTrigger() {
   return level != nullptr && *level != '\0' ? static_cast<unsigned>(std::stoul(level)) : kUartFifoTrigger;
 }
 
-SimProcess::SimProcess(SimLink link) {
+SimProcess::SimProcess(service::Link link) {
   // 1. kkm-sim --link cpu|kia --number 1 --uart-fifo 14.
   const std::string program = ProgramPath();
   child_ = std::make_unique<test::SimChild>(
-      program, std::vector<std::string>{"--link", link == SimLink::Processor ? "cpu" : "kia", "--number", "1",
-                                        "--uart-fifo", std::to_string(UartFifoTrigger())});
+      program, std::vector<std::string>{"--link", service::LinkName(link), "--number", "1", "--uart-fifo",
+                                        std::to_string(UartFifoTrigger())});
   if (!child_->started()) throw std::runtime_error("kkm-sim: cannot start " + program);
 
   // 2. The slave's path, and COM1 pointed at it.

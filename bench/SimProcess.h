@@ -1,6 +1,7 @@
 #pragma once
 // The simulator program kkm-sim as a child process of a benchmark: started
-// with a link, network number 1 (firmware 1.0.5, the simulator's default
+// with a link (the register's processor link, or the KIA board wired to the
+// register), network number 1 (firmware 1.0.5, the simulator's default
 // timing) and a receive FIFO of UartFifoTrigger() bytes in the PC's UART, it
 // serves the register on a pseudo-terminal and prints the slave's
 // path, which this class reads and exports as KKM_COM1, so that COM1 of the
@@ -12,12 +13,10 @@
 #include <memory>
 #include <string>
 
+#include "service/Session.h"
 #include "tests/support/SimChild.h"
 
 namespace kkm::bench {
-
-// The register's processor link, or the KIA board wired to the register.
-enum class SimLink { Processor, Kia };
 
 // The 16550's usual receive trigger level, kkm-sim's default.
 inline constexpr unsigned kUartFifoTrigger = 14;
@@ -29,7 +28,7 @@ class SimProcess {
  public:
   static constexpr int kStartTimeoutMs = 5000;
 
-  explicit SimProcess(SimLink link);
+  explicit SimProcess(service::Link link);
   ~SimProcess();
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;

@@ -59,7 +59,7 @@ BENCHMARK(BM_UnansweredScan)->Arg(100)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_KiaReadEeprom(benchmark::State& state) {
   sim::VirtualLine line;
-  SimulatedDevices devices(SimLink::Kia, line);
+  SimulatedDevices devices(service::Link::Kia, line);
   sim::VirtualPlatform platform(line);
   platform.addPort("COM1", line);
   serial::PortHandle port(platform.clock());

@@ -7,11 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
-#include <thread>
 
 namespace kkm::serial {
 
@@ -123,34 +121,18 @@ std::vector<std::string> DeviceNamesOf(dev_t device) {
   return names;
 }
 
-std::vector<std::string> HoldersNamed(const std::vector<std::string>& names, dev_t device, std::size_t limit,
-                                      unsigned threads) {
+std::vector<std::string> HoldersNamed(const std::vector<std::string>& names, dev_t device,
+                                      std::size_t limit) {
   std::vector<std::string> holders;
   if (names.empty() || limit == 0) return holders;
   DIR* procDir = opendir("/proc");
   if (procDir == nullptr) return holders;
   FolderHandle proc(procDir);
   const int procFd = dirfd(procDir);
-  const std::vector<std::string> pids = OtherProcesses(procDir);
-
-  // Workers take the processes in turn; each one's finding keeps its place.
-  std::vector<char> holds(pids.size(), 0);
-  std::atomic<std::size_t> next{0};
-  std::atomic<std::size_t> found{0};
-  const auto work = [&] {
-    for (std::size_t i = next++; i < pids.size() && found < limit; i = next++)
-      if (Holds(procFd, pids[i], names, device)) {
-        holds[i] = 1;
-        ++found;
-      }
-  };
-  std::vector<std::thread> helpers;
-  for (unsigned t = 1; t < std::max(threads, 1u); ++t) helpers.emplace_back(work);
-  work();
-  for (std::thread& helper : helpers) helper.join();
-
-  for (std::size_t i = 0; i < pids.size() && holders.size() < limit; ++i)
-    if (holds[i]) holders.push_back(pids[i] + " (" + CommandName(procFd, pids[i]) + ")");
+  for (const std::string& pid : OtherProcesses(procDir)) {
+    if (holders.size() >= limit) break;
+    if (Holds(procFd, pid, names, device)) holders.push_back(pid + " (" + CommandName(procFd, pid) + ")");
+  }
   return holders;
 }
 

@@ -33,10 +33,9 @@ std::vector<std::string> DeviceNamesOf(dev_t device);
 
 // The other processes holding a descriptor whose link is one of `names`, or
 // a node under /dev that carries `device` (0: names only), in /proc's order;
-// the look stops once `limit` are found. `threads` > 1 splits the processes
-// between that many threads.
+// the look stops once `limit` are found.
 std::vector<std::string> HoldersNamed(const std::vector<std::string>& names, dev_t device = 0,
-                                      std::size_t limit = kAllHolders, unsigned threads = 1);
+                                      std::size_t limit = kAllHolders);
 
 // The other processes holding the character device `device` open.
 std::vector<std::string> OtherHoldersOf(dev_t device);

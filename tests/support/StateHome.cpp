@@ -1,7 +1,5 @@
 #include "tests/support/StateHome.h"
 
-#include <gtest/gtest.h>
-
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -57,16 +55,6 @@ TemporaryStateHome& Home() {
   return home;
 }
 
-// Every test starts with an empty folder: no record left by an earlier test
-// can change what a later one sees.
-class ClearBeforeEachTest : public ::testing::EmptyTestEventListener {
-  void OnTestStart(const ::testing::TestInfo&) override { ClearStateHome(); }
-};
-
-// Set before main(), so even code that runs before the first test sees it.
-[[maybe_unused]] const bool kSetEarly =
-    (Home(), ::testing::UnitTest::GetInstance()->listeners().Append(new ClearBeforeEachTest), true);
-
 }  // namespace
 
 const std::string& StateHome() { return Home().path(); }
@@ -77,7 +65,10 @@ void ClearStateHome() {
     fs::remove_all(entry.path(), ignored);
 }
 
-void PointStateHomeAt(const std::string& path) { SetVariable(kStateVariable, path); }
+void PointStateHomeAt(const std::string& path) {
+  Home();  // made first, so that making it later cannot undo this
+  SetVariable(kStateVariable, path);
+}
 
 std::string LatinWordsLeft(std::string text, const std::vector<std::string>& allowed) {
   for (const std::string& part : allowed)

@@ -1,11 +1,15 @@
 #pragma once
-// Every test binary that links this gets its own empty per-user state folder:
-// before main() runs, XDG_STATE_HOME (LOCALAPPDATA on Windows) points at a fresh temporary folder that
-// goes when the binary ends, and it is emptied before every test. So no test
-// touches the operator's real state folder or sees another test's records,
-// and programs the tests start inherit the same folder. The per-user
-// configuration folder (XDG_CONFIG_HOME, APPDATA on Windows) is its
-// subfolder "config", so no test reads the operator's own port map either.
+// A per-user state folder of the process's own: the first call to any of
+// these functions creates a fresh temporary folder, points XDG_STATE_HOME
+// (LOCALAPPDATA on Windows) at it, and it goes when the process ends. So
+// nothing run under it touches the operator's real state folder, and the
+// programs it starts inherit the same folder. The per-user configuration
+// folder (XDG_CONFIG_HOME, APPDATA on Windows) is its subfolder "config", so
+// nothing reads the operator's own port map either.
+//
+// Test binaries link kkm_test_state_home, which creates it before main() and
+// empties it before every test (StateHomeListener.cpp); a program without
+// GoogleTest calls StateHome() before it runs anything that keeps state.
 
 #include <string>
 #include <vector>
@@ -14,7 +18,7 @@ namespace kkm::test {
 
 // The folder XDG_STATE_HOME names.
 const std::string& StateHome();
-// Empties it: no record of any earlier test stays.
+// Empties it: no record of any earlier run stays.
 void ClearStateHome();
 // Points the variable at `path` instead (for a test of a folder that cannot
 // be used); PointStateHomeAt(StateHome()) puts it back.
