@@ -2,10 +2,16 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <stdexcept>
 
 namespace kkm::files {
 
-const char* Failure::name() const { return domain != nullptr ? domain->name(code) : "ok"; }
+const char* Failure::name() const {
+  if (domain == nullptr) return "ok";
+  if (code < 0 || static_cast<std::size_t>(code) >= domain->names.size())
+    throw std::out_of_range("failure code without a name");
+  return domain->names[static_cast<std::size_t>(code)];
+}
 
 std::string Failure::text() const { return domain != nullptr ? domain->text(*this) : "успешно"; }
 

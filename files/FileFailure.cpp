@@ -1,5 +1,6 @@
 #include "files/FileFailure.h"
 
+#include <array>
 #include <cstring>
 #include <string_view>
 
@@ -56,12 +57,11 @@ std::string FileText(const Failure& f) {
   return "неизвестная причина";
 }
 
+constexpr FailureDomain kDomain{kNames, FileText};
+
 }  // namespace
 
-const FailureDomain& FailureCodes<FileFailure>::Domain() {
-  static const NamedFailures<kFileFailureCount> domain(kNames, FileText);
-  return domain;
-}
+const FailureDomain& FailureDomainOf(FileFailure) { return kDomain; }
 
 Failure FileError(FileFailure code, const std::string& path, int osError) {
   return {code, -1, -1, -1, osError, path};

@@ -36,7 +36,11 @@ std::string RegisterText(const serial::Failure& f) {
   return "неизвестная причина";
 }
 
+constexpr serial::FailureDomain kDomain{kNames, RegisterText};
+
 }  // namespace
+
+const serial::FailureDomain& FailureDomainOf(RegisterFailure) { return kDomain; }
 
 serial::Failure Blame(const serial::PortHandle& port, serial::Failure symptom) {
   const bool unheard = symptom.is(RegisterFailure::NoEcho) || symptom.is(RegisterFailure::WrongEcho) ||
@@ -45,10 +49,3 @@ serial::Failure Blame(const serial::PortHandle& port, serial::Failure symptom) {
 }
 
 }  // namespace kkm::reg
-
-namespace kkm::files {
-const FailureDomain& FailureCodes<reg::RegisterFailure>::Domain() {
-  static const NamedFailures<reg::kRegisterFailureCount> domain(reg::kNames, reg::RegisterText);
-  return domain;
-}
-}  // namespace kkm::files

@@ -27,11 +27,7 @@ inline constexpr int kRegisterFailureCount = static_cast<int>(RegisterFailure::N
 // missing acknowledgement or short reply.
 serial::Failure Blame(const serial::PortHandle& port, serial::Failure symptom);
 
-}  // namespace kkm::reg
+// The register link's failure domain, found for a RegisterFailure by argument-dependent lookup.
+const serial::FailureDomain& FailureDomainOf(RegisterFailure);
 
-namespace kkm::files {
-template <>
-struct FailureCodes<reg::RegisterFailure> {
-  static const FailureDomain& Domain();
-};
-}  // namespace kkm::files
+}  // namespace kkm::reg

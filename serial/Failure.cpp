@@ -51,7 +51,11 @@ std::string LineText(const Failure& f) {
   return "неизвестная причина";
 }
 
+constexpr FailureDomain kDomain{kNames, LineText};
+
 }  // namespace
+
+const FailureDomain& FailureDomainOf(LineFailure) { return kDomain; }
 
 const Failure& LastFailure() { return lastFailure; }
 void ClearFailure() { lastFailure = Failure{}; }
@@ -61,10 +65,3 @@ bool Fail(const Failure& failure) {
 }
 
 }  // namespace kkm::serial
-
-namespace kkm::files {
-const FailureDomain& FailureCodes<serial::LineFailure>::Domain() {
-  static const NamedFailures<serial::kLineFailureCount> domain(serial::kNames, serial::LineText);
-  return domain;
-}
-}  // namespace kkm::files

@@ -14,11 +14,9 @@ namespace kkm::serial {
 
 using files::DescribeFailure;
 using files::Failure;
-using files::FailureCode;
-using files::FailureCodes;
 using files::FailureDomain;
 using files::FormatText;
-using files::NamedFailures;
+using files::PortBlame;
 using files::Status;
 using files::Wrap;
 
@@ -38,16 +36,8 @@ enum class LineFailure : std::uint8_t {
 };
 inline constexpr int kLineFailureCount = static_cast<int>(LineFailure::PortNameUnusable) + 1;
 
-}  // namespace kkm::serial
-
-namespace kkm::files {
-template <>
-struct FailureCodes<serial::LineFailure> {
-  static const FailureDomain& Domain();
-};
-}  // namespace kkm::files
-
-namespace kkm::serial {
+// The line's failure domain, found for a LineFailure by argument-dependent lookup.
+const FailureDomain& FailureDomainOf(LineFailure);
 
 // The calling thread's last failure, kept by the platform back ends for a
 // port that did not open; none after ClearFailure.

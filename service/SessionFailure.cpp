@@ -46,17 +46,14 @@ std::string SessionText(const serial::Failure& f) {
   return "неизвестная причина";
 }
 
+constexpr serial::FailureDomain kDomain{kNames, SessionText};
+
 }  // namespace
+
+const serial::FailureDomain& FailureDomainOf(SessionFailure) { return kDomain; }
 
 serial::Failure StateFileFailure(const serial::Failure& cause, std::string what) {
   return serial::Wrap({SessionFailure::StateFile, -1, -1, -1, 0, std::move(what)}, cause);
 }
 
 }  // namespace kkm::service
-
-namespace kkm::files {
-const FailureDomain& FailureCodes<service::SessionFailure>::Domain() {
-  static const NamedFailures<service::kSessionFailureCount> domain(service::kNames, service::SessionText);
-  return domain;
-}
-}  // namespace kkm::files

@@ -26,11 +26,7 @@ inline constexpr int kSessionFailureCount = static_cast<int>(SessionFailure::Num
 // what it stopped when that needs saying.
 serial::Failure StateFileFailure(const serial::Failure& cause, std::string what = {});
 
-}  // namespace kkm::service
+// The session's failure domain, found for a SessionFailure by argument-dependent lookup.
+const serial::FailureDomain& FailureDomainOf(SessionFailure);
 
-namespace kkm::files {
-template <>
-struct FailureCodes<service::SessionFailure> {
-  static const FailureDomain& Domain();
-};
-}  // namespace kkm::files
+}  // namespace kkm::service
