@@ -51,27 +51,20 @@ struct FailureDomain {
 };
 
 // One failure and its details; -1 marks a detail that does not apply. A
-// default-constructed Failure is none.
+// default-constructed Failure is none; a code alone is a failure without
+// details, and the factories below give one its details.
 struct Failure {
   Failure() = default;
   template <typename Code>
-  requires std::is_enum_v<Code> Failure(Code c, std::int32_t waited = -1, std::int32_t expectedValue = -1,
-                                        std::int32_t gotValue = -1, std::int32_t osErrorValue = 0,
-                                        std::string detailText = {})
-      : domain(&FailureDomainOf(c)),
-        code(static_cast<int>(c)),
-        waitedMs(waited),
-        expected(expectedValue),
-        got(gotValue),
-        osError(osErrorValue),
-        detail(std::move(detailText)) {}
+  requires std::is_enum_v<Code> Failure(Code c) : domain(&FailureDomainOf(c)), code(static_cast<int>(c)) {}
 
   const FailureDomain* domain = nullptr;  // nullptr: no failure
   int code = 0;
   std::int32_t waitedMs = -1;                 // how long the operation waited
-  std::int32_t expected = -1;                 // the byte (or count) expected
+  std::int32_t expected = -1;                 // the byte (count, address, size limit) expected
   std::int32_t got = -1;                      // the byte (or count, version) received
-  std::int32_t osError = 0;                   // errno of a port that could not be opened
+  std::int32_t attempts = -1;                 // how many tries there were
+  std::int32_t osError = 0;                   // the system's error
   std::string detail = {};                    // a named thing: the holder of a port in use, a file and why
   std::shared_ptr<const Failure> cause = {};  // the lower layer's failure this one wraps
 
@@ -86,6 +79,24 @@ struct Failure {
   // Code, details and cause all agree.
   bool operator==(const Failure& other) const;
 };
+
+// The factories take a code (`failure`) and fill in its details.
+
+// A wait of `waitedMs` that ended without `expected`; `got`: what of it came.
+Failure TimedOut(Failure failure, std::int32_t waitedMs, std::int32_t expected = -1, std::int32_t got = -1);
+// `got` came where `expected` was due.
+Failure Unexpected(Failure failure, std::int32_t expected, std::int32_t got);
+// `got` kept coming for `waitedMs`.
+Failure Persisting(Failure failure, std::int32_t got, std::int32_t waitedMs);
+// Concerning the address (or address byte) `address`.
+Failure AtAddress(Failure failure, std::int32_t address);
+// After `attempts` tries (the last one's failure, when kept, is the cause).
+Failure Attempts(Failure failure, std::int32_t attempts);
+// Concerning a named thing (a path, a holder, a port): `detail`; `osError`
+// the system's error, when there is one.
+Failure About(Failure failure, std::string detail, std::int32_t osError = 0);
+// The system refused with `osError`.
+Failure SystemError(Failure failure, std::int32_t osError);
 
 // `outer`, with `cause` as the lower layer's failure it stands for.
 Failure Wrap(Failure outer, const Failure& cause);

@@ -63,8 +63,14 @@ constexpr FailureDomain kDomain{kNames, FileText};
 
 const FailureDomain& FailureDomainOf(FileFailure) { return kDomain; }
 
+Failure FileTooLarge(const std::string& path, std::int32_t limit) {
+  Failure failure = About(FileFailure::TooLarge, path);
+  failure.expected = limit;
+  return failure;
+}
+
 Failure FileError(FileFailure code, const std::string& path, int osError) {
-  return {code, -1, -1, -1, osError, path};
+  return About(code, path, osError);
 }
 
 }  // namespace kkm::files

@@ -34,5 +34,7 @@ const FailureDomain& FailureDomainOf(FileFailure);
 
 // A failure of `code` for `path`, with the system's error when there is one.
 Failure FileError(FileFailure code, const std::string& path, int osError = 0);
+// The file at `path` is larger than `limit` bytes.
+Failure FileTooLarge(const std::string& path, std::int32_t limit);
 
 }  // namespace kkm::files

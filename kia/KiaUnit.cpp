@@ -57,14 +57,15 @@ struct ReplyStep {
 serial::Failure Missing(const ReplyStep& step) {
   const auto waitedMs = static_cast<std::int32_t>(step.timeoutMs);
   if (step.awaits == Awaits::Acknowledgement)
-    return {serial::LineFailure::NoAcknowledgement, waitedMs, step.required};
-  return {serial::LineFailure::ReplyTooShort, waitedMs, static_cast<std::int32_t>(step.count)};
+    return serial::TimedOut(serial::LineFailure::NoAcknowledgement, waitedMs, step.required);
+  return serial::TimedOut(serial::LineFailure::ReplyTooShort, waitedMs,
+                          static_cast<std::int32_t>(step.count));
 }
 
 serial::Failure Wrong(const ReplyStep& step, std::uint8_t got) {
   if (step.awaits == Awaits::Acknowledgement)
-    return {serial::LineFailure::WrongAcknowledgement, -1, step.required, got};
-  return {KiaFailure::BusError, -1, step.required, got};
+    return serial::Unexpected(serial::LineFailure::WrongAcknowledgement, step.required, got);
+  return serial::Unexpected(KiaFailure::BusError, step.required, got);
 }
 
 constexpr std::array kMemoryWriteReplies = {

@@ -12,12 +12,19 @@
 
 namespace kkm::serial {
 
+using files::About;
+using files::AtAddress;
+using files::Attempts;
 using files::DescribeFailure;
 using files::Failure;
 using files::FailureDomain;
 using files::FormatText;
+using files::Persisting;
 using files::PortBlame;
 using files::Status;
+using files::SystemError;
+using files::TimedOut;
+using files::Unexpected;
 using files::Wrap;
 
 // The line's own failures: the port, and the bytes awaited after a frame.

@@ -4,11 +4,11 @@ namespace kkm::serial {
 
 Failure Blame(const PortHandle& port, Failure symptom, bool parityMayCause) {
   if (port.vanished())
-    return Failure{LineFailure::PortVanished, symptom.waitedMs, symptom.expected, symptom.got};
+    return TimedOut(LineFailure::PortVanished, symptom.waitedMs, symptom.expected, symptom.got);
   parityMayCause =
       parityMayCause || symptom.is(LineFailure::NoAcknowledgement) || symptom.is(LineFailure::ReplyTooShort);
   if (parityMayCause && port.parityDropped())
-    return Failure{LineFailure::ParityDropped, symptom.waitedMs, symptom.expected, symptom.got};
+    return TimedOut(LineFailure::ParityDropped, symptom.waitedMs, symptom.expected, symptom.got);
   return symptom;
 }
 
