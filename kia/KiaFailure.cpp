@@ -11,7 +11,10 @@ std::string KiaText(const serial::Failure& f) {
   return serial::FormatText("КИА сообщил об ошибке шины EEPROM (код %02X)", f.got);
 }
 
-constexpr serial::FailureDomain kDomain{kNames, KiaText};
+// The board's bus error is an answer: a port gone away explains it, a lost parity does not.
+serial::PortBlame KiaPortBlame(const serial::Failure&) { return serial::PortBlame::Vanished; }
+
+constexpr serial::FailureDomain kDomain{kNames, KiaText, KiaPortBlame};
 
 }  // namespace
 

@@ -51,7 +51,21 @@ std::string LineText(const Failure& f) {
   return "неизвестная причина";
 }
 
-constexpr FailureDomain kDomain{kNames, LineText};
+// A lost parity leaves the frame unheard: no acknowledgement, no reply. The
+// port's own failures, and those of opening it, are nothing to put down to it.
+PortBlame LinePortBlame(const Failure& f) {
+  switch (static_cast<LineFailure>(f.code)) {
+    case LineFailure::NoAcknowledgement:
+    case LineFailure::ReplyTooShort:
+      return PortBlame::Unheard;
+    case LineFailure::WrongAcknowledgement:
+      return PortBlame::Vanished;
+    default:
+      return PortBlame::None;
+  }
+}
+
+constexpr FailureDomain kDomain{kNames, LineText, LinePortBlame};
 
 }  // namespace
 

@@ -176,7 +176,8 @@ const Case kCases[] = {
        rig.platform.decorate([](auto port) { return std::make_unique<ParityDroppingPort>(std::move(port)); });
        return ReadByte(rig);
      },
-     serial::TimedOut(LineFailure::ParityDropped, 500, kLine)},
+     serial::Wrap(serial::TimedOut(LineFailure::ParityDropped, 500, kLine),
+                  serial::TimedOut(RegisterFailure::NoEcho, 500, kLine))},
     {"PortVanished", Rig::Device::Register,
      [](Rig& rig) {
        if (!rig.open()) return Status{};
@@ -184,7 +185,8 @@ const Case kCases[] = {
        std::uint8_t value = 0;
        return reg::ReadRegisterByte(rig.state.port, kLine, kCell, value);
      },
-     serial::TimedOut(LineFailure::PortVanished, 500, kLine)},
+     serial::Wrap(serial::TimedOut(LineFailure::PortVanished, 500, kLine),
+                  serial::TimedOut(RegisterFailure::NoEcho, 500, kLine))},
     {"NoRegisterFound", Rig::Device::Nothing,
      [](Rig& rig) {
        std::uint8_t address = 0;
@@ -258,6 +260,20 @@ TEST(FailureReasonAfterSuccess, IsNone) {
   serial::Fail({RegisterFailure::NoEcho});
   std::uint8_t value = 0;
   EXPECT_EQ(reg::ReadRegisterByte(rig.state.port, kLine, kCell, value).failure(), Failure{});
+}
+
+// A request refused before the port was touched stays the caller's fault,
+// even on a port that has gone away.
+TEST(FailureReasonOnAVanishedPort, LeavesARefusedRequestAsItIs) {
+  Rig rig(Rig::Device::Register);
+  ASSERT_TRUE(rig.open());
+  rig.line.vanish();
+  std::uint8_t value = 0;
+  ASSERT_TRUE(
+      reg::ReadRegisterByte(rig.state.port, kLine, kCell, value).failure().is(LineFailure::PortVanished));
+  const std::array<std::uint8_t, 1> data{0xBA};
+  EXPECT_EQ(reg::WriteRegisterBlock(rig.state.port, kLine, 0x0A81, data, 1, kVersion).failure(),
+            Failure{RegisterFailure::RequestRefused});
 }
 
 // A failed connection comes back with its reason, for the front end to show
