@@ -15,14 +15,15 @@
 // trace, the standard-error line, the windows' box details and the JSON
 // `reason` are all renderings of that one value.
 //
-// A layer's codes are tied to its domain by specialising FailureCodes in this
-// namespace (kkm::files); the layers above use these names through their own
+// A layer's codes are tied to its domain the way an error enum is tied to
+// its category: beside the enum, in the layer's own namespace, a function
+// `const files::FailureDomain& FailureDomainOf(Code)` that argument-dependent
+// lookup finds; the layers above use these names through their own
 // namespaces.
 
-#include <array>
-#include <concepts>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <type_traits>
 
@@ -30,72 +31,47 @@ namespace kkm::files {
 
 struct Failure;
 
-// One layer's failure codes: names and texts.
-class FailureDomain {
- public:
-  // The stable machine name of `code` ("no-echo").
-  virtual const char* name(int code) const = 0;
-  // The sentence for a failure of this domain, details filled in.
-  virtual std::string text(const Failure& failure) const = 0;
-
- protected:
-  ~FailureDomain() = default;
+// Which failures of a link operation a port's own trouble explains: the
+// trouble is then reported, the failure kept as its cause (see
+// serial::OperationTrace).
+enum class PortBlame : std::uint8_t {
+  None,      // not the port's doing: refused before the port was touched, or no exchange's
+  Vanished,  // a port that went away explains it
+  Unheard,   // so does an adapter that dropped MARK/SPACE parity: bytes the other end never heard
 };
 
-// A domain from a table of names, one per code in the enum's order, and a
-// function that writes the texts: what each layer defines its domain with.
-template <std::size_t Count>
-class NamedFailures final : public FailureDomain {
- public:
-  using Texts = std::string (*)(const Failure&);
-  NamedFailures(const std::array<const char*, Count>& names, Texts texts) : names_(names), texts_(texts) {}
-  const char* name(int code) const override { return names_.at(static_cast<std::size_t>(code)); }
-  std::string text(const Failure& failure) const override { return texts_(failure); }
-
- private:
-  std::array<const char*, Count> names_;
-  Texts texts_;
-};
-
-// Ties a layer's enum of failure codes to its domain: specialise it with
-// `static const FailureDomain& Domain();` beside the enum.
-template <typename Code>
-struct FailureCodes;
-
-template <typename Code>
-concept FailureCode = std::is_enum_v<Code> && requires {
-  { FailureCodes<Code>::Domain() } -> std::same_as<const FailureDomain&>;
+// One layer's failure codes: a stable machine name per code ("no-echo", for
+// programs and for grep), in the enum's order; the sentence for a failure of
+// the layer, details filled in; and what of it a port's trouble explains
+// (nullptr: nothing).
+struct FailureDomain {
+  std::span<const char* const> names;
+  std::string (*text)(const Failure& failure);
+  PortBlame (*portBlame)(const Failure& failure) = nullptr;
 };
 
 // One failure and its details; -1 marks a detail that does not apply. A
-// default-constructed Failure is none.
+// default-constructed Failure is none; a code alone is a failure without
+// details, and the factories below give one its details.
 struct Failure {
   Failure() = default;
-  template <FailureCode Code>
-  Failure(Code c, std::int32_t waited = -1, std::int32_t expectedValue = -1, std::int32_t gotValue = -1,
-          std::int32_t osErrorValue = 0, std::string detailText = {})
-      : domain(&FailureCodes<Code>::Domain()),
-        code(static_cast<int>(c)),
-        waitedMs(waited),
-        expected(expectedValue),
-        got(gotValue),
-        osError(osErrorValue),
-        detail(std::move(detailText)) {}
+  template <typename Code>
+  requires std::is_enum_v<Code> Failure(Code c) : domain(&FailureDomainOf(c)), code(static_cast<int>(c)) {}
 
   const FailureDomain* domain = nullptr;  // nullptr: no failure
   int code = 0;
   std::int32_t waitedMs = -1;                 // how long the operation waited
-  std::int32_t expected = -1;                 // the byte (or count) expected
+  std::int32_t expected = -1;                 // the byte (count, address, size limit) expected
   std::int32_t got = -1;                      // the byte (or count, version) received
-  std::int32_t osError = 0;                   // errno of a port that could not be opened
+  std::int32_t attempts = -1;                 // how many tries there were
+  std::int32_t osError = 0;                   // the system's error
   std::string detail = {};                    // a named thing: the holder of a port in use, a file and why
   std::shared_ptr<const Failure> cause = {};  // the lower layer's failure this one wraps
 
   bool failed() const { return domain != nullptr; }
-  template <FailureCode Code>
-  bool is(Code c) const {
-    return domain == &FailureCodes<Code>::Domain() && code == static_cast<int>(c);
-  }
+  template <typename Code>
+  requires std::is_enum_v<Code>
+  bool is(Code c) const { return domain == &FailureDomainOf(c) && code == static_cast<int>(c); }
   // The code's machine name; "ok" when there is no failure.
   const char* name() const;
   // The sentence a technician reads; "успешно" when there is no failure.
@@ -103,6 +79,24 @@ struct Failure {
   // Code, details and cause all agree.
   bool operator==(const Failure& other) const;
 };
+
+// The factories take a code (`failure`) and fill in its details.
+
+// A wait of `waitedMs` that ended without `expected`; `got`: what of it came.
+Failure TimedOut(Failure failure, std::int32_t waitedMs, std::int32_t expected = -1, std::int32_t got = -1);
+// `got` came where `expected` was due.
+Failure Unexpected(Failure failure, std::int32_t expected, std::int32_t got);
+// `got` kept coming for `waitedMs`.
+Failure Persisting(Failure failure, std::int32_t got, std::int32_t waitedMs);
+// Concerning the address (or address byte) `address`.
+Failure AtAddress(Failure failure, std::int32_t address);
+// After `attempts` tries (the last one's failure, when kept, is the cause).
+Failure Attempts(Failure failure, std::int32_t attempts);
+// Concerning a named thing (a path, a holder, a port): `detail`; `osError`
+// the system's error, when there is one.
+Failure About(Failure failure, std::string detail, std::int32_t osError = 0);
+// The system refused with `osError`.
+Failure SystemError(Failure failure, std::int32_t osError);
 
 // `outer`, with `cause` as the lower layer's failure it stands for.
 Failure Wrap(Failure outer, const Failure& cause);

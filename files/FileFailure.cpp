@@ -1,5 +1,6 @@
 #include "files/FileFailure.h"
 
+#include <array>
 #include <cstring>
 #include <string_view>
 
@@ -56,15 +57,20 @@ std::string FileText(const Failure& f) {
   return "неизвестная причина";
 }
 
+constexpr FailureDomain kDomain{kNames, FileText};
+
 }  // namespace
 
-const FailureDomain& FailureCodes<FileFailure>::Domain() {
-  static const NamedFailures<kFileFailureCount> domain(kNames, FileText);
-  return domain;
+const FailureDomain& FailureDomainOf(FileFailure) { return kDomain; }
+
+Failure FileTooLarge(const std::string& path, std::int32_t limit) {
+  Failure failure = About(FileFailure::TooLarge, path);
+  failure.expected = limit;
+  return failure;
 }
 
 Failure FileError(FileFailure code, const std::string& path, int osError) {
-  return {code, -1, -1, -1, osError, path};
+  return About(code, path, osError);
 }
 
 }  // namespace kkm::files

@@ -29,12 +29,12 @@ enum class FileFailure : std::uint8_t {
 };
 inline constexpr int kFileFailureCount = static_cast<int>(FileFailure::CannotRemove) + 1;
 
-template <>
-struct FailureCodes<FileFailure> {
-  static const FailureDomain& Domain();
-};
+// The careful files' failure domain, found for a FileFailure by argument-dependent lookup.
+const FailureDomain& FailureDomainOf(FileFailure);
 
 // A failure of `code` for `path`, with the system's error when there is one.
 Failure FileError(FileFailure code, const std::string& path, int osError = 0);
+// The file at `path` is larger than `limit` bytes.
+Failure FileTooLarge(const std::string& path, std::int32_t limit);
 
 }  // namespace kkm::files

@@ -35,7 +35,7 @@ SmallFile ReadSmallFile(const std::string& path, std::size_t maxSize, Links link
   const fs::file_status status = fs::status(path, error);
   if (!fs::exists(status)) return file;
   if (!fs::is_regular_file(status)) return Refused(FileError(FileFailure::NotRegular, path));
-  if (fs::file_size(path, error) > maxSize) return Refused({FileFailure::TooLarge, -1, limit, -1, 0, path});
+  if (fs::file_size(path, error) > maxSize) return Refused(FileTooLarge(path, limit));
   std::ifstream in(path, std::ios::binary);
   if (!in) return Refused(FileError(FileFailure::CannotOpen, path, EACCES));
   file.text.assign(std::istreambuf_iterator<char>(in), {});
@@ -73,7 +73,7 @@ SmallFile ReadSmallFile(const std::string& path, std::size_t maxSize, Links link
   file.text.resize(got);
 #endif
   file.found = true;
-  if (file.text.size() > maxSize) return Refused({FileFailure::TooLarge, -1, limit, -1, 0, path});
+  if (file.text.size() > maxSize) return Refused(FileTooLarge(path, limit));
   return file;
 }
 

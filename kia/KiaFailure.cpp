@@ -1,5 +1,7 @@
 #include "kia/KiaFailure.h"
 
+#include <array>
+
 namespace kkm::kia {
 namespace {
 
@@ -9,12 +11,13 @@ std::string KiaText(const serial::Failure& f) {
   return serial::FormatText("КИА сообщил об ошибке шины EEPROM (код %02X)", f.got);
 }
 
-}  // namespace
-}  // namespace kkm::kia
+// The board's bus error is an answer: a port gone away explains it, a lost parity does not.
+serial::PortBlame KiaPortBlame(const serial::Failure&) { return serial::PortBlame::Vanished; }
 
-namespace kkm::files {
-const FailureDomain& FailureCodes<kia::KiaFailure>::Domain() {
-  static const NamedFailures<1> domain(kia::kNames, kia::KiaText);
-  return domain;
-}
-}  // namespace kkm::files
+constexpr serial::FailureDomain kDomain{kNames, KiaText, KiaPortBlame};
+
+}  // namespace
+
+const serial::FailureDomain& FailureDomainOf(KiaFailure) { return kDomain; }
+
+}  // namespace kkm::kia

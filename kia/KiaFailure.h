@@ -13,11 +13,7 @@ enum class KiaFailure : std::uint8_t {
   BusError,  // the EEPROM routine sent the bus error code `got` in place of the data marker `expected`
 };
 
-}  // namespace kkm::kia
+// The board's failure domain, found for a KiaFailure by argument-dependent lookup.
+const serial::FailureDomain& FailureDomainOf(KiaFailure);
 
-namespace kkm::files {
-template <>
-struct FailureCodes<kia::KiaFailure> {
-  static const FailureDomain& Domain();
-};
-}  // namespace kkm::files
+}  // namespace kkm::kia

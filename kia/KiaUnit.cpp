@@ -57,14 +57,15 @@ struct ReplyStep {
 serial::Failure Missing(const ReplyStep& step) {
   const auto waitedMs = static_cast<std::int32_t>(step.timeoutMs);
   if (step.awaits == Awaits::Acknowledgement)
-    return {serial::LineFailure::NoAcknowledgement, waitedMs, step.required};
-  return {serial::LineFailure::ReplyTooShort, waitedMs, static_cast<std::int32_t>(step.count)};
+    return serial::TimedOut(serial::LineFailure::NoAcknowledgement, waitedMs, step.required);
+  return serial::TimedOut(serial::LineFailure::ReplyTooShort, waitedMs,
+                          static_cast<std::int32_t>(step.count));
 }
 
 serial::Failure Wrong(const ReplyStep& step, std::uint8_t got) {
   if (step.awaits == Awaits::Acknowledgement)
-    return {serial::LineFailure::WrongAcknowledgement, -1, step.required, got};
-  return {KiaFailure::BusError, -1, step.required, got};
+    return serial::Unexpected(serial::LineFailure::WrongAcknowledgement, step.required, got);
+  return serial::Unexpected(KiaFailure::BusError, step.required, got);
 }
 
 constexpr std::array kMemoryWriteReplies = {
@@ -109,14 +110,12 @@ serial::Status Exchange(serial::PortHandle& port, const std::vector<std::uint8_t
   for (const ReplyStep& step : steps) {
     const bool arrived = serial::WaitForInput(port, step.count, step.timeoutMs);
     if (step.take == Take::LetArrive) continue;
-    if (!arrived) return serial::Blame(port, Missing(step), false);
+    if (!arrived) return Missing(step);
     if (step.take == Take::LeaveQueued) continue;
     // A read that does not deliver what was queued must not pass for a reply.
     reply.assign(step.count, 0);
-    if (port.read(reply.data(), step.count) != static_cast<std::int32_t>(step.count))
-      return serial::Blame(port, Missing(step), false);
-    if (step.take == Take::Required && reply.front() != step.required)
-      return serial::Blame(port, Wrong(step, reply.front()), false);
+    if (port.read(reply.data(), step.count) != static_cast<std::int32_t>(step.count)) return Missing(step);
+    if (step.take == Take::Required && reply.front() != step.required) return Wrong(step, reply.front());
     if (step.take == Take::Result) taken = reply.front();
   }
   // 4. Success: hand the result over.

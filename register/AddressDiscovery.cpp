@@ -12,6 +12,8 @@ namespace kkm::reg {
 using serial::LineFailure;
 using serial::PortHandle;
 using serial::Status;
+using serial::TimedOut;
+using serial::Unexpected;
 
 namespace {
 constexpr std::uint32_t kVersionEchoDelayMs = 40;
@@ -80,11 +82,11 @@ Status FindRegisterAddress(PortHandle& port, std::uint8_t& registerAddress) {
   // device or noise, which ends the scan as failed.
   switch (answer.kind) {
     case AddressAnswer::Kind::None:
-      return operation.end(Blame(port, {RegisterFailure::NoRegisterFound, kScanAnswerTimeoutMs}));
+      return operation.end(TimedOut(RegisterFailure::NoRegisterFound, kScanAnswerTimeoutMs));
     case AddressAnswer::Kind::Garbled:
-      return operation.end(Blame(port, {RegisterFailure::WrongEcho, -1, candidate, answer.firstByte}));
+      return operation.end(Unexpected(RegisterFailure::WrongEcho, candidate, answer.firstByte));
     case AddressAnswer::Kind::Unsent:
-      return operation.end(Blame(port, {serial::LineFailure::PortVanished, -1, candidate}));
+      return operation.end(serial::AtAddress(LineFailure::PortVanished, candidate));
     case AddressAnswer::Kind::Echo:
     case AddressAnswer::Kind::LateEcho:
       break;
@@ -104,8 +106,8 @@ Status ReadFirmwareVersion(PortHandle& port, std::uint8_t address, std::int32_t&
   serial::DelayMs(port.clock(), kVersionEchoDelayMs);
   std::uint8_t echo = 0;
   if (!port.readByte(echo))
-    return operation.end(Blame(port, {RegisterFailure::NoEcho, kVersionEchoDelayMs, address}));
-  if (echo != address) return operation.end(Blame(port, {RegisterFailure::WrongEcho, -1, address, echo}));
+    return operation.end(TimedOut(RegisterFailure::NoEcho, kVersionEchoDelayMs, address));
+  if (echo != address) return operation.end(Unexpected(RegisterFailure::WrongEcho, address, echo));
   // 3. The query frame in one write; acknowledgement and reply within 400 ms.
   serial::SetAddressParity(port, false);
   port.write(kVersionQueryFrame.data(), kVersionQueryFrame.size());
@@ -113,9 +115,9 @@ Status ReadFirmwareVersion(PortHandle& port, std::uint8_t address, std::int32_t&
   std::uint8_t ack = 0;
   const std::int32_t expectedAck = kVersionQueryFrame.back();
   if (!port.readByte(ack))
-    return operation.end(Blame(port, {LineFailure::NoAcknowledgement, kVersionReplyDelayMs, expectedAck}));
+    return operation.end(TimedOut(LineFailure::NoAcknowledgement, kVersionReplyDelayMs, expectedAck));
   if (ack != expectedAck)
-    return operation.end(Blame(port, {LineFailure::WrongAcknowledgement, -1, expectedAck, ack}));
+    return operation.end(Unexpected(LineFailure::WrongAcknowledgement, expectedAck, ack));
   // 4. L, then D0..D8 and C: whatever has arrived, missing bytes stay 0.
   std::array<std::uint8_t, kVersionReplySize> reply{};
   port.read(reply.data(), 1);

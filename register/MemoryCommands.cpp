@@ -13,6 +13,8 @@ using serial::Failure;
 using serial::LineFailure;
 using serial::PortHandle;
 using serial::Status;
+using serial::TimedOut;
+using serial::Unexpected;
 
 namespace {
 constexpr std::uint32_t kByteEchoTimeoutMs = 500;
@@ -40,16 +42,16 @@ struct Expected {
   Failure (*wrong)(std::int32_t expected, std::int32_t got);
 };
 constexpr Expected kEcho{[](std::int32_t waitedMs, std::int32_t expected) {
-                           return Failure{RegisterFailure::NoEcho, waitedMs, expected};
+                           return TimedOut(RegisterFailure::NoEcho, waitedMs, expected);
                          },
                          [](std::int32_t expected, std::int32_t got) {
-                           return Failure{RegisterFailure::WrongEcho, -1, expected, got};
+                           return Unexpected(RegisterFailure::WrongEcho, expected, got);
                          }};
 constexpr Expected kAcknowledgement{[](std::int32_t waitedMs, std::int32_t expected) {
-                                      return Failure{LineFailure::NoAcknowledgement, waitedMs, expected};
+                                      return TimedOut(LineFailure::NoAcknowledgement, waitedMs, expected);
                                     },
                                     [](std::int32_t expected, std::int32_t got) {
-                                      return Failure{LineFailure::WrongAcknowledgement, -1, expected, got};
+                                      return Unexpected(LineFailure::WrongAcknowledgement, expected, got);
                                     }};
 
 std::int32_t Ms(std::uint32_t ms) { return static_cast<std::int32_t>(ms); }
@@ -58,8 +60,8 @@ std::int32_t Ms(std::uint32_t ms) { return static_cast<std::int32_t>(ms); }
 Status ExpectByte(PortHandle& port, std::uint8_t expected, std::uint32_t timeoutMs, Expected what) {
   std::uint8_t received = 0;
   if (!serial::WaitForInput(port, 1, timeoutMs) || !port.readByte(received))
-    return Blame(port, what.missing(Ms(timeoutMs), expected));
-  if (received != expected) return Blame(port, what.wrong(expected, received));
+    return what.missing(Ms(timeoutMs), expected);
+  if (received != expected) return what.wrong(expected, received);
   return {};
 }
 
@@ -74,21 +76,19 @@ Status SelectBusyAnsweringRegister(PortHandle& port, std::uint8_t lineAddress) {
       // 2. Nothing came: the address byte once more, with a short wait.
       port.writeByte(lineAddress);
       if (!serial::WaitForInput(port, 1, kSecondEchoTimeoutMs))
-        return Blame(port,
-                     {RegisterFailure::NoEcho, Ms(kBusyEchoTimeoutMs + kSecondEchoTimeoutMs), lineAddress});
+        return TimedOut(RegisterFailure::NoEcho, Ms(kBusyEchoTimeoutMs + kSecondEchoTimeoutMs), lineAddress);
     }
     // 3. A busy answer sends the address byte again, within the bound.
     std::uint8_t answer = 0;
-    if (!port.readByte(answer))
-      return Blame(port, {RegisterFailure::NoEcho, Ms(kBusyEchoTimeoutMs), lineAddress});
+    if (!port.readByte(answer)) return TimedOut(RegisterFailure::NoEcho, Ms(kBusyEchoTimeoutMs), lineAddress);
     if (answer == kBusyAnswer) {
       const std::uint32_t busyMs = serial::ElapsedMs(start, clock.tickMs());
       if (busyMs > kBusyLimitMs)
-        return Blame(port, {RegisterFailure::BusyTooLong, Ms(busyMs), -1, kBusyAnswer});
+        return serial::Persisting(RegisterFailure::BusyTooLong, kBusyAnswer, Ms(busyMs));
       continue;
     }
     // 4. Anything else must be the echo.
-    if (answer != lineAddress) return Blame(port, {RegisterFailure::WrongEcho, -1, lineAddress, answer});
+    if (answer != lineAddress) return Unexpected(RegisterFailure::WrongEcho, lineAddress, answer);
     return {};
   }
 }
@@ -141,16 +141,16 @@ Status ReadRegisterByte(PortHandle& port, std::uint8_t registerAddress, std::uin
     return operation.end(step);
   // 4. Exactly three reply bytes, whatever L says.
   if (!serial::WaitForInput(port, kByteReplySize, kByteReplyTimeoutMs))
-    return operation.end(Blame(port, {LineFailure::ReplyTooShort, Ms(kByteReplyTimeoutMs), kByteReplySize,
-                                      static_cast<std::int32_t>(port.queuedInput())}));
+    return operation.end(TimedOut(LineFailure::ReplyTooShort, Ms(kByteReplyTimeoutMs), kByteReplySize,
+                                  static_cast<std::int32_t>(port.queuedInput())));
   std::uint8_t length = 0;
   std::uint8_t checksum = 0;
   if (!port.readByte(length) || !port.readByte(value) || !port.readByte(checksum))
-    return operation.end(Blame(port, {LineFailure::ReplyTooShort, Ms(kByteReplyTimeoutMs), kByteReplySize}));
+    return operation.end(TimedOut(LineFailure::ReplyTooShort, Ms(kByteReplyTimeoutMs), kByteReplySize));
   // 5. The reply's checksum.
   if (!ReplyChecksumHolds(length, std::span(&value, 1), checksum))
-    return operation.end(Blame(port, {RegisterFailure::ReplyChecksum, -1, kFrameSum,
-                                      ReplySum(length, std::span(&value, 1), checksum)}));
+    return operation.end(Unexpected(RegisterFailure::ReplyChecksum, kFrameSum,
+                                    ReplySum(length, std::span(&value, 1), checksum)));
   operation.result("%02X", value);
   return operation.end({});
 }
@@ -187,24 +187,24 @@ Status ReadRegisterBlock(PortHandle& port, std::uint8_t lineAddress, std::uint16
   // 4. The length byte; a reply that would not fit the buffer is refused.
   std::uint8_t length = 0;
   if (!serial::WaitForInput(port, 1, kBlockLengthTimeoutMs) || !port.readByte(length))
-    return operation.end(Blame(port, {LineFailure::ReplyTooShort, Ms(kBlockLengthTimeoutMs), 1, 0}));
+    return operation.end(TimedOut(LineFailure::ReplyTooShort, Ms(kBlockLengthTimeoutMs), 1, 0));
   if (length > buffer.size())
     return operation.end(
-        Blame(port, {RegisterFailure::ReplyTooLong, -1, static_cast<std::int32_t>(buffer.size()), length}));
+        Unexpected(RegisterFailure::ReplyTooLong, static_cast<std::int32_t>(buffer.size()), length));
   // 5. The data bytes and the checksum.
   const std::uint32_t replyTimeoutMs = kBlockReplyTimeoutMs + length;
   if (!serial::WaitForInput(port, length + 1u, replyTimeoutMs))
-    return operation.end(Blame(port, {LineFailure::ReplyTooShort, Ms(replyTimeoutMs), length + 2,
-                                      static_cast<std::int32_t>(port.queuedInput()) + 1}));
+    return operation.end(TimedOut(LineFailure::ReplyTooShort, Ms(replyTimeoutMs), length + 2,
+                                  static_cast<std::int32_t>(port.queuedInput()) + 1));
   // 6. The data in one read, then C.
   const auto data = buffer.first(length);
   std::uint8_t checksum = 0;
   if ((length > 0 && port.read(data.data(), length) != length) || !port.readByte(checksum))
-    return operation.end(Blame(port, {LineFailure::ReplyTooShort, Ms(replyTimeoutMs), length + 2}));
+    return operation.end(TimedOut(LineFailure::ReplyTooShort, Ms(replyTimeoutMs), length + 2));
   // 7. The reply's checksum.
   if (!ReplyChecksumHolds(length, data, checksum))
     return operation.end(
-        Blame(port, {RegisterFailure::ReplyChecksum, -1, kFrameSum, ReplySum(length, data, checksum)}));
+        Unexpected(RegisterFailure::ReplyChecksum, kFrameSum, ReplySum(length, data, checksum)));
   operation.result("L %u, first %02X", length, length > 0 ? data[0] : 0);
   return operation.end({});
 }

@@ -3,8 +3,6 @@
 #include <array>
 #include <string_view>
 
-#include "serial/OperationTrace.h"
-
 namespace kkm::reg {
 namespace {
 
@@ -36,19 +34,26 @@ std::string RegisterText(const serial::Failure& f) {
   return "неизвестная причина";
 }
 
+// A lost parity leaves the address byte unheard: no echo, a wrong one, a scan
+// without answer. A request refused before the port was touched is the
+// caller's.
+serial::PortBlame RegisterPortBlame(const serial::Failure& f) {
+  switch (static_cast<RegisterFailure>(f.code)) {
+    case RegisterFailure::NoEcho:
+    case RegisterFailure::WrongEcho:
+    case RegisterFailure::NoRegisterFound:
+      return serial::PortBlame::Unheard;
+    case RegisterFailure::RequestRefused:
+      return serial::PortBlame::None;
+    default:
+      return serial::PortBlame::Vanished;
+  }
+}
+
+constexpr serial::FailureDomain kDomain{kNames, RegisterText, RegisterPortBlame};
+
 }  // namespace
 
-serial::Failure Blame(const serial::PortHandle& port, serial::Failure symptom) {
-  const bool unheard = symptom.is(RegisterFailure::NoEcho) || symptom.is(RegisterFailure::WrongEcho) ||
-                       symptom.is(RegisterFailure::NoRegisterFound);
-  return serial::Blame(port, std::move(symptom), unheard);
-}
+const serial::FailureDomain& FailureDomainOf(RegisterFailure) { return kDomain; }
 
 }  // namespace kkm::reg
-
-namespace kkm::files {
-const FailureDomain& FailureCodes<reg::RegisterFailure>::Domain() {
-  static const NamedFailures<reg::kRegisterFailureCount> domain(reg::kNames, reg::RegisterText);
-  return domain;
-}
-}  // namespace kkm::files

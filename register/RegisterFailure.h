@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "serial/Failure.h"
-#include "serial/PortHandle.h"
 
 namespace kkm::reg {
 
@@ -21,17 +20,7 @@ enum class RegisterFailure : std::uint8_t {
 };
 inline constexpr int kRegisterFailureCount = static_cast<int>(RegisterFailure::NoRegisterFound) + 1;
 
-// `symptom`, or the port's own failure that caused it (serial::Blame): a
-// dropped MARK/SPACE parity explains an address byte the register never
-// heard (no echo, a wrong one, a scan without answer) as well as the line's
-// missing acknowledgement or short reply.
-serial::Failure Blame(const serial::PortHandle& port, serial::Failure symptom);
+// The register link's failure domain, found for a RegisterFailure by argument-dependent lookup.
+const serial::FailureDomain& FailureDomainOf(RegisterFailure);
 
 }  // namespace kkm::reg
-
-namespace kkm::files {
-template <>
-struct FailureCodes<reg::RegisterFailure> {
-  static const FailureDomain& Domain();
-};
-}  // namespace kkm::files

@@ -51,7 +51,25 @@ std::string LineText(const Failure& f) {
   return "неизвестная причина";
 }
 
+// A lost parity leaves the frame unheard: no acknowledgement, no reply. The
+// port's own failures, and those of opening it, are nothing to put down to it.
+PortBlame LinePortBlame(const Failure& f) {
+  switch (static_cast<LineFailure>(f.code)) {
+    case LineFailure::NoAcknowledgement:
+    case LineFailure::ReplyTooShort:
+      return PortBlame::Unheard;
+    case LineFailure::WrongAcknowledgement:
+      return PortBlame::Vanished;
+    default:
+      return PortBlame::None;
+  }
+}
+
+constexpr FailureDomain kDomain{kNames, LineText, LinePortBlame};
+
 }  // namespace
+
+const FailureDomain& FailureDomainOf(LineFailure) { return kDomain; }
 
 const Failure& LastFailure() { return lastFailure; }
 void ClearFailure() { lastFailure = Failure{}; }
@@ -61,10 +79,3 @@ bool Fail(const Failure& failure) {
 }
 
 }  // namespace kkm::serial
-
-namespace kkm::files {
-const FailureDomain& FailureCodes<serial::LineFailure>::Domain() {
-  static const NamedFailures<serial::kLineFailureCount> domain(serial::kNames, serial::LineText);
-  return domain;
-}
-}  // namespace kkm::files

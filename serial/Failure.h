@@ -12,14 +12,19 @@
 
 namespace kkm::serial {
 
+using files::About;
+using files::AtAddress;
+using files::Attempts;
 using files::DescribeFailure;
 using files::Failure;
-using files::FailureCode;
-using files::FailureCodes;
 using files::FailureDomain;
 using files::FormatText;
-using files::NamedFailures;
+using files::Persisting;
+using files::PortBlame;
 using files::Status;
+using files::SystemError;
+using files::TimedOut;
+using files::Unexpected;
 using files::Wrap;
 
 // The line's own failures: the port, and the bytes awaited after a frame.
@@ -38,16 +43,8 @@ enum class LineFailure : std::uint8_t {
 };
 inline constexpr int kLineFailureCount = static_cast<int>(LineFailure::PortNameUnusable) + 1;
 
-}  // namespace kkm::serial
-
-namespace kkm::files {
-template <>
-struct FailureCodes<serial::LineFailure> {
-  static const FailureDomain& Domain();
-};
-}  // namespace kkm::files
-
-namespace kkm::serial {
+// The line's failure domain, found for a LineFailure by argument-dependent lookup.
+const FailureDomain& FailureDomainOf(LineFailure);
 
 // The calling thread's last failure, kept by the platform back ends for a
 // port that did not open; none after ClearFailure.

@@ -2,14 +2,32 @@
 
 namespace kkm::serial {
 
-Failure Blame(const PortHandle& port, Failure symptom, bool parityMayCause) {
-  if (port.vanished())
-    return Failure{LineFailure::PortVanished, symptom.waitedMs, symptom.expected, symptom.got};
-  parityMayCause =
-      parityMayCause || symptom.is(LineFailure::NoAcknowledgement) || symptom.is(LineFailure::ReplyTooShort);
-  if (parityMayCause && port.parityDropped())
-    return Failure{LineFailure::ParityDropped, symptom.waitedMs, symptom.expected, symptom.got};
+namespace {
+
+// The port's own `trouble` standing for `symptom`: it shows the symptom's
+// details and keeps the symptom as its cause.
+Failure Blamed(LineFailure trouble, const Failure& symptom) {
+  return Wrap(TimedOut(trouble, symptom.waitedMs, symptom.expected, symptom.got), symptom);
+}
+
+// `symptom` as it stands, or put down to the port's own trouble: a port gone
+// away whenever that explains the symptom, an adapter that dropped MARK/SPACE
+// when the symptom is bytes the other end never heard.
+Failure BlamePort(const PortHandle& port, Failure symptom) {
+  const PortBlame blame =
+      symptom.domain->portBlame != nullptr ? symptom.domain->portBlame(symptom) : PortBlame::None;
+  if (blame == PortBlame::None) return symptom;
+  if (port.vanished()) return Blamed(LineFailure::PortVanished, symptom);
+  if (blame == PortBlame::Unheard && port.parityDropped()) return Blamed(LineFailure::ParityDropped, symptom);
   return symptom;
+}
+
+}  // namespace
+
+Status OperationTrace::end(Status status) {
+  if (!status.ok()) status = BlamePort(port_, status.failure());
+  if (sink_ != nullptr) failure_ = status.failure();
+  return status;
 }
 
 void TraceNote(PortHandle& port, const std::string& note) {

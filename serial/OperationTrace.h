@@ -4,10 +4,12 @@
 // <ms> ms" or "= <name> <arguments>: failed <reason> in <ms> ms". Nothing is
 // formatted when the port is not traced.
 //
-// Operations end with `return operation.end(status)`. A failure they report
-// goes through Blame first: a port that has vanished, or (for a symptom of
-// lost parity) one whose adapter dropped MARK/SPACE, is then reported instead
-// of the symptom it caused (a missing echo, a missing acknowledgement).
+// Operations end with `return operation.end(status)`, which puts a failure
+// down to the port's own trouble when that explains it: a port that has
+// vanished, or (for bytes the other end never heard: a missing echo, a missing
+// acknowledgement) one whose adapter dropped MARK/SPACE parity. The trouble is
+// then reported, the symptom kept as its cause; what of a layer's failures the
+// port can explain, the layer's FailureDomain says (portBlame).
 
 #include <cstdint>
 #include <cstdio>
@@ -19,13 +21,6 @@
 
 namespace kkm::serial {
 
-// `symptom` as it stands, or the port's own failure that caused it, with the
-// symptom's details: PortVanished whenever the port has gone away,
-// ParityDropped when the adapter dropped MARK/SPACE and the symptom is one a
-// lost parity explains: a missing acknowledgement, a short reply, or what the
-// caller's layer says (`parityMayCause`).
-Failure Blame(const PortHandle& port, Failure symptom, bool parityMayCause);
-
 // One line "! <note>" in the trace, when the port is traced; flushed at once.
 void TraceNote(PortHandle& port, const std::string& note);
 
@@ -36,7 +31,7 @@ class OperationTrace {
  public:
   template <typename... Args>
   OperationTrace(PortHandle& port, const char* name, const char* format, Args... args)
-      : sink_(port.traceSink()) {
+      : port_(port), sink_(port.traceSink()) {
     if (sink_ == nullptr) return;
     startNs_ = sink_->elapsedNs();
     text_ = std::string("= ") + name + " " + Formatted(format, args...);
@@ -51,11 +46,9 @@ class OperationTrace {
     if (sink_ != nullptr) result_ = Formatted(format, args...);
   }
 
-  // The operation's outcome, for the summary line; returned as it is.
-  Status end(Status status) {
-    if (sink_ != nullptr) failure_ = status.failure();
-    return status;
-  }
+  // The operation's outcome, for the summary line; returned as it is, or
+  // with a failure put down to the port's own trouble.
+  Status end(Status status);
 
  private:
   template <typename... Args>
@@ -69,6 +62,7 @@ class OperationTrace {
     }
   }
 
+  const PortHandle& port_;
   TraceSink* sink_;
   std::uint64_t startNs_ = 0;
   std::string text_;

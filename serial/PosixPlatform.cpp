@@ -133,7 +133,7 @@ class PosixPlatform : public Platform {
   std::unique_ptr<SerialPort> openResolved(const std::string&, const ResolvedPort& resolved) override {
     // A COM name that leads nowhere is never opened as anything else.
     if (!resolved.problem.empty()) {
-      Fail({LineFailure::PortNameUnusable, -1, -1, -1, 0, resolved.problem});
+      Fail(About(LineFailure::PortNameUnusable, resolved.problem));
       return nullptr;
     }
     return OpenPosixPort(resolved.device);
@@ -431,14 +431,14 @@ static Failure OpenFailure(int error) {
     case ENODEV:
     case ENXIO:
     case ENOTDIR:
-      return {LineFailure::NoSuchDevice, -1, -1, -1, error};
+      return SystemError(LineFailure::NoSuchDevice, error);
     case EACCES:
     case EPERM:
-      return {LineFailure::PermissionDenied, -1, -1, -1, error};
+      return SystemError(LineFailure::PermissionDenied, error);
     case EBUSY:
-      return {LineFailure::PortInUse, -1, -1, -1, error};
+      return SystemError(LineFailure::PortInUse, error);
     default:
-      return {LineFailure::PortUnavailable, -1, -1, -1, error};
+      return SystemError(LineFailure::PortUnavailable, error);
   }
 }
 
@@ -470,8 +470,7 @@ std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path) {
   // second open by anyone who also locks (this tool, even as root).
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
-    Failure failure =
-        error == EWOULDBLOCK ? Failure{LineFailure::PortInUse, -1, -1, -1, error} : OpenFailure(error);
+    Failure failure = error == EWOULDBLOCK ? SystemError(LineFailure::PortInUse, error) : OpenFailure(error);
     // The lock's holder has the device open: it is named like any other.
     if (error == EWOULDBLOCK)
       if (const std::vector<std::string> holders = HoldersNamed(DeviceNamesOf(path, fd), st.st_rdev, 1);
@@ -487,7 +486,7 @@ std::unique_ptr<SerialPort> OpenPosixPort(const std::string& path) {
   if (const std::vector<std::string> holders = HoldersNamed(DeviceNamesOf(path, fd), st.st_rdev, 1);
       !holders.empty()) {
     ::close(fd);
-    Fail({LineFailure::PortInUse, -1, -1, -1, EBUSY, holders.front()});
+    Fail(About(LineFailure::PortInUse, holders.front(), EBUSY));
     return nullptr;
   }
   ioctl(fd, TIOCEXCL);

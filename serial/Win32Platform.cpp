@@ -185,7 +185,7 @@ class Win32Platform : public Platform {
   std::unique_ptr<SerialPort> openResolved(const std::string&, const ResolvedPort& resolved) override {
     // A COM name that leads nowhere is never opened as anything else.
     if (!resolved.problem.empty()) {
-      Fail({LineFailure::PortNameUnusable, -1, -1, -1, 0, resolved.problem});
+      Fail(About(LineFailure::PortNameUnusable, resolved.problem));
       return nullptr;
     }
     const std::string& device = resolved.device;

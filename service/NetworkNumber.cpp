@@ -65,8 +65,7 @@ WriteResult WriteLineAddress(Session& session, RegisterMemory& memory, std::uint
 WriteResult Refused(WriteRefusal why, serial::Failure failure) { return {0, std::move(failure), why}; }
 
 WriteResult PendingRefusal(const WriteRecord& pending) {
-  return Refused(WriteRefusal::RecordPending,
-                 {SessionFailure::RecordPending, -1, -1, pending.newByte, 0, pending.portName});
+  return Refused(WriteRefusal::RecordPending, PendingRecordFailure(pending.newByte, pending.portName));
 }
 
 // The record of another device whose write the register's non-volatile

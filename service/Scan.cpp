@@ -30,7 +30,7 @@ ScanResult ScanLine(Session& session, const std::string& portName) {
                        // A port gone or no longer sending ends the census:
                        // what was found so far is no list of the line.
                        if (answer.kind == Kind::Unsent || session.port.vanished()) {
-                         result.failure = {serial::LineFailure::PortVanished, -1, address};
+                         result.failure = serial::AtAddress(serial::LineFailure::PortVanished, address);
                          return false;
                        }
                        if (answer.kind == Kind::Echo) {
@@ -65,7 +65,7 @@ serial::Status CheckNumberFree(Session& session, Link link, int number) {
   const std::uint8_t address = NetworkNumberByte(number);
   if (link != Link::Processor || address == session.registerAddress) return {};
   if (!AddressAnswers(session, address)) return {};
-  return serial::Failure{SessionFailure::NumberTaken, -1, address};
+  return serial::AtAddress(SessionFailure::NumberTaken, address);
 }
 
 std::string FirmwareVersionText(std::int32_t versionCode) {

@@ -29,8 +29,9 @@ ConnectResult ContactProcessor(Session& session) {
     if (!found) return {ConnectOutcome::NoRegister, found.failure()};
   }
   if (session.firmwareVersion != kRequiredFirmwareVersion)
-    return {ConnectOutcome::WrongFirmware,
-            {SessionFailure::WrongFirmware, -1, kRequiredFirmwareVersion, session.firmwareVersion}};
+    return {
+        ConnectOutcome::WrongFirmware,
+        serial::Unexpected(SessionFailure::WrongFirmware, kRequiredFirmwareVersion, session.firmwareVersion)};
   return {};
 }
 
@@ -42,7 +43,8 @@ ConnectResult ContactKia(Session& session) {
     // Silence from the controller is named as such; other reasons stand.
     const serial::Failure& failure = read.failure();
     if (failure.is(serial::LineFailure::NoAcknowledgement))
-      return {ConnectOutcome::NoKia, serial::Wrap({SessionFailure::NoKiaAnswer, failure.waitedMs}, failure)};
+      return {ConnectOutcome::NoKia,
+              serial::Wrap(serial::TimedOut(SessionFailure::NoKiaAnswer, failure.waitedMs), failure)};
     return {ConnectOutcome::NoKia, failure};
   }
   session.firmwareVersion = kRequiredFirmwareVersion;
@@ -113,8 +115,8 @@ ConnectResult Connect(Session& session, const std::string& portName, Link link) 
       if (!silent(contact)) break;
     }
     if (silent(contact))
-      contact.failure =
-          serial::Wrap({SessionFailure::NoContactAfterCut, -1, kContactAttemptsAfterCut}, contact.failure);
+      contact.failure = serial::Wrap(
+          serial::Attempts(SessionFailure::NoContactAfterCut, kContactAttemptsAfterCut), contact.failure);
   }
   if (!contact.connected()) return failed(contact);
   // 3. The memory map of the version, and the connection is made.

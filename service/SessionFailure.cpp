@@ -23,7 +23,7 @@ std::string SessionText(const serial::Failure& f) {
     case SessionFailure::NoKiaAnswer:
       return FormatText("микроконтроллер КИА не ответил за %d мс", f.waitedMs);
     case SessionFailure::NoContactAfterCut:
-      return FormatText("%d попытки связи после прерванной записи не удались", f.expected) +
+      return FormatText("%d попытки связи после прерванной записи не удались", f.attempts) +
              (f.cause ? " (последняя: " + DescribeFailure(*f.cause) + ")" : std::string()) +
              ", повторите подключение";
     case SessionFailure::RecordPending:
@@ -46,17 +46,20 @@ std::string SessionText(const serial::Failure& f) {
   return "неизвестная причина";
 }
 
+constexpr serial::FailureDomain kDomain{kNames, SessionText};
+
 }  // namespace
 
+const serial::FailureDomain& FailureDomainOf(SessionFailure) { return kDomain; }
+
 serial::Failure StateFileFailure(const serial::Failure& cause, std::string what) {
-  return serial::Wrap({SessionFailure::StateFile, -1, -1, -1, 0, std::move(what)}, cause);
+  return serial::Wrap(serial::About(SessionFailure::StateFile, std::move(what)), cause);
+}
+
+serial::Failure PendingRecordFailure(std::uint8_t newByte, std::string portName) {
+  serial::Failure failure = serial::About(SessionFailure::RecordPending, std::move(portName));
+  failure.got = newByte;
+  return failure;
 }
 
 }  // namespace kkm::service
-
-namespace kkm::files {
-const FailureDomain& FailureCodes<service::SessionFailure>::Domain() {
-  static const NamedFailures<service::kSessionFailureCount> domain(service::kNames, service::SessionText);
-  return domain;
-}
-}  // namespace kkm::files

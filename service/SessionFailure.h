@@ -13,7 +13,7 @@ namespace kkm::service {
 enum class SessionFailure : std::uint8_t {
   WrongFirmware,  // the register's firmware version `got` is not the `expected` one
   NoKiaAnswer,    // the KIA controller left its probe unanswered for `waitedMs` (wraps the line's failure)
-  NoContactAfterCut,  // every contact attempt after a cut write failed; `expected` attempts (wraps the last)
+  NoContactAfterCut,  // every contact attempt after a cut write failed; `attempts` of them (wraps the last)
   RecordPending,      // the write of the number byte `got` through port `detail` is to be finished first
   RecordUnusable,     // the record of a cut write is damaged: `detail` names it and says how
   StateFile,          // a record or the history could not be saved, read or removed: the cause says why
@@ -26,11 +26,10 @@ inline constexpr int kSessionFailureCount = static_cast<int>(SessionFailure::Num
 // what it stopped when that needs saying.
 serial::Failure StateFileFailure(const serial::Failure& cause, std::string what = {});
 
-}  // namespace kkm::service
+// The cut write of the number byte `newByte` through `portName`, still to be finished.
+serial::Failure PendingRecordFailure(std::uint8_t newByte, std::string portName);
 
-namespace kkm::files {
-template <>
-struct FailureCodes<service::SessionFailure> {
-  static const FailureDomain& Domain();
-};
-}  // namespace kkm::files
+// The session's failure domain, found for a SessionFailure by argument-dependent lookup.
+const serial::FailureDomain& FailureDomainOf(SessionFailure);
+
+}  // namespace kkm::service

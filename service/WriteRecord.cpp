@@ -95,7 +95,7 @@ std::string StableName(const std::string& resolved) {
 
 // A record that cannot be used, and why.
 serial::Failure Refuse(std::string why) {
-  return {SessionFailure::RecordUnusable, -1, -1, -1, 0, std::move(why)};
+  return serial::About(SessionFailure::RecordUnusable, std::move(why));
 }
 
 }  // namespace
@@ -209,7 +209,7 @@ serial::Status HoldResolvedDevice(Session& session, const std::string& devicePat
   if (device.empty()) return {};
   LockAttempt attempt = TakeStateLock(LockName(device), session.program, 0);
   if (attempt.outcome == LockOutcome::Held)
-    return serial::Failure{serial::LineFailure::PortInUse, -1, -1, -1, 0, attempt.holder};
+    return serial::About(serial::LineFailure::PortInUse, attempt.holder);
   session.deviceLock = std::move(attempt.lock);
   return {};
 }

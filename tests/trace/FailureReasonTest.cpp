@@ -106,66 +106,56 @@ constexpr std::int32_t kReadByteAck = 0xFF - ((0x04 + 0x06 + 0x40 + 0x11 + 0x01)
 constexpr std::uint8_t kWrongByte = 0x12;
 
 const Case kCases[] = {
-    {"NoEcho",
-     Rig::Device::Register,
+    {"NoEcho", Rig::Device::Register,
      [](Rig& rig) {
        rig.reg.faultOnExchange(1, RegisterFault::Silent);
        return ReadByte(rig);
      },
-     {RegisterFailure::NoEcho, 500, kLine}},
-    {"WrongEcho",
-     Rig::Device::Register,
+     serial::TimedOut(RegisterFailure::NoEcho, 500, kLine)},
+    {"WrongEcho", Rig::Device::Register,
      [](Rig& rig) {
        rig.reg.faultOnExchange(1, RegisterFault::WrongEcho, {kWrongByte});
        return ReadByte(rig);
      },
-     {RegisterFailure::WrongEcho, -1, kLine, kWrongByte}},
-    {"BusyTooLong",
-     Rig::Device::Register,
+     serial::Unexpected(RegisterFailure::WrongEcho, kLine, kWrongByte)},
+    {"BusyTooLong", Rig::Device::Register,
      [](Rig& rig) {
        rig.reg.setBusyForever(true);
        return ReadBlock(rig, 1);
      },
-     {RegisterFailure::BusyTooLong, -1, -1, 0x65}},
-    {"NoAcknowledgement",
-     Rig::Device::Register,
+     serial::Persisting(RegisterFailure::BusyTooLong, 0x65, -1)},
+    {"NoAcknowledgement", Rig::Device::Register,
      [](Rig& rig) {
        rig.reg.faultOnCommand(0x06, RegisterFault::Silent);
        return ReadByte(rig);
      },
-     {LineFailure::NoAcknowledgement, 700, kReadByteAck}},
-    {"WrongAcknowledgement",
-     Rig::Device::Register,
+     serial::TimedOut(LineFailure::NoAcknowledgement, 700, kReadByteAck)},
+    {"WrongAcknowledgement", Rig::Device::Register,
      [](Rig& rig) {
        rig.reg.faultOnCommand(0x06, RegisterFault::WrongAck, 1, {kWrongByte});
        return ReadByte(rig);
      },
-     {LineFailure::WrongAcknowledgement, -1, kReadByteAck, kWrongByte}},
-    {"ReplyTooShort",
-     Rig::Device::Register,
+     serial::Unexpected(LineFailure::WrongAcknowledgement, kReadByteAck, kWrongByte)},
+    {"ReplyTooShort", Rig::Device::Register,
      [](Rig& rig) {
        rig.reg.faultOnCommand(0x06, RegisterFault::ShortReply);
        return ReadByte(rig);
      },
-     {LineFailure::ReplyTooShort, 700, 3, 2}},
-    {"ReplyChecksum",
-     Rig::Device::Register,
+     serial::TimedOut(LineFailure::ReplyTooShort, 700, 3, 2)},
+    {"ReplyChecksum", Rig::Device::Register,
      [](Rig& rig) {
        rig.reg.faultOnCommand(0x06, RegisterFault::BadReplyChecksum);
        return ReadByte(rig);
      },
-     {RegisterFailure::ReplyChecksum, -1, 0xFF, 0x00}},
-    {"ReplyTooLong",
-     Rig::Device::Register,
-     [](Rig& rig) { return ReadBlock(rig, 2); },
-     {RegisterFailure::ReplyTooLong, -1, 1, 2}},
-    {"BusError",
-     Rig::Device::Kia,
+     serial::Unexpected(RegisterFailure::ReplyChecksum, 0xFF, 0x00)},
+    {"ReplyTooLong", Rig::Device::Register, [](Rig& rig) { return ReadBlock(rig, 2); },
+     serial::Unexpected(RegisterFailure::ReplyTooLong, 1, 2)},
+    {"BusError", Rig::Device::Kia,
      [](Rig& rig) {
        rig.board->setDevicePresent(sim::kia::kReadBusAddress, false);
        return KiaEepromRead(rig);
      },
-     {KiaFailure::BusError, -1, 0x11, 0x03}},  // 03: no device acknowledged its bus address
+     serial::Unexpected(KiaFailure::BusError, 0x11, 0x03)},  // 03: no device acknowledged its bus address
     {"RequestRefused",
      Rig::Device::Register,
      [](Rig& rig) {
@@ -181,39 +171,38 @@ const Case kCases[] = {
        return rig.open();
      },
      {LineFailure::PortUnavailable}},
-    {"ParityDropped",
-     Rig::Device::Register,
+    {"ParityDropped", Rig::Device::Register,
      [](Rig& rig) {
        rig.platform.decorate([](auto port) { return std::make_unique<ParityDroppingPort>(std::move(port)); });
        return ReadByte(rig);
      },
-     {LineFailure::ParityDropped, 500, kLine}},
-    {"PortVanished",
-     Rig::Device::Register,
+     serial::Wrap(serial::TimedOut(LineFailure::ParityDropped, 500, kLine),
+                  serial::TimedOut(RegisterFailure::NoEcho, 500, kLine))},
+    {"PortVanished", Rig::Device::Register,
      [](Rig& rig) {
        if (!rig.open()) return Status{};
        rig.line.vanish();
        std::uint8_t value = 0;
        return reg::ReadRegisterByte(rig.state.port, kLine, kCell, value);
      },
-     {LineFailure::PortVanished, 500, kLine}},
-    {"NoRegisterFound",
-     Rig::Device::Nothing,
+     serial::Wrap(serial::TimedOut(LineFailure::PortVanished, 500, kLine),
+                  serial::TimedOut(RegisterFailure::NoEcho, 500, kLine))},
+    {"NoRegisterFound", Rig::Device::Nothing,
      [](Rig& rig) {
        std::uint8_t address = 0;
        return Opened(rig, [&](auto& port) { return reg::FindRegisterAddress(port, address); });
      },
-     {RegisterFailure::NoRegisterFound, 10}},
-    {"WrongFirmware",
-     Rig::Device::Register,
+     serial::TimedOut(RegisterFailure::NoRegisterFound, 10)},
+    {"WrongFirmware", Rig::Device::Register,
      [](Rig& rig) {
        rig.reg.setFirmwareVersion(0x01, 0x04);
        return Status(rig.connect(service::Link::Processor).failure);
      },
-     {SessionFailure::WrongFirmware, -1, 105, 104}},
+     serial::Unexpected(SessionFailure::WrongFirmware, 105, 104)},
     {"NoKiaAnswer", Rig::Device::Nothing,
      [](Rig& rig) { return Status(rig.connect(service::Link::Kia).failure); },
-     serial::Wrap({SessionFailure::NoKiaAnswer, 50}, {LineFailure::NoAcknowledgement, 50, 0x01})},
+     serial::Wrap(serial::TimedOut(SessionFailure::NoKiaAnswer, 50),
+                  serial::TimedOut(LineFailure::NoAcknowledgement, 50, 0x01))},
 };
 
 class FailureReason : public ::testing::TestWithParam<Case> {};
@@ -259,7 +248,7 @@ TEST(FailureNames, AreDistinctAndEveryCodeHasAText) {
   CollectNames<KiaFailure>(1, names);
   CollectNames<SessionFailure>(service::kSessionFailureCount, names);
   EXPECT_NE(Failure{LineFailure::PermissionDenied}.text().find("dialout"), std::string::npos);
-  EXPECT_EQ(serial::DescribeFailure({RegisterFailure::NoEcho, 10, 0xFE}),
+  EXPECT_EQ(serial::DescribeFailure(serial::TimedOut(RegisterFailure::NoEcho, 10, 0xFE)),
             "no-echo: эхо адресного байта FE не пришло за 10 мс");
   EXPECT_EQ(serial::DescribeFailure({}), "ok: успешно");
 }
@@ -271,6 +260,20 @@ TEST(FailureReasonAfterSuccess, IsNone) {
   serial::Fail({RegisterFailure::NoEcho});
   std::uint8_t value = 0;
   EXPECT_EQ(reg::ReadRegisterByte(rig.state.port, kLine, kCell, value).failure(), Failure{});
+}
+
+// A request refused before the port was touched stays the caller's fault,
+// even on a port that has gone away.
+TEST(FailureReasonOnAVanishedPort, LeavesARefusedRequestAsItIs) {
+  Rig rig(Rig::Device::Register);
+  ASSERT_TRUE(rig.open());
+  rig.line.vanish();
+  std::uint8_t value = 0;
+  ASSERT_TRUE(
+      reg::ReadRegisterByte(rig.state.port, kLine, kCell, value).failure().is(LineFailure::PortVanished));
+  const std::array<std::uint8_t, 1> data{0xBA};
+  EXPECT_EQ(reg::WriteRegisterBlock(rig.state.port, kLine, 0x0A81, data, 1, kVersion).failure(),
+            Failure{RegisterFailure::RequestRefused});
 }
 
 // A failed connection comes back with its reason, for the front end to show

@@ -324,8 +324,7 @@ std::vector<serial::Failure> WarnOfRecord(const service::Session& session, const
     err << "Внимание: запись сетевого номера " << service::RecordedNumberText(loaded.record) << " через "
         << loaded.record.portName << " была прервана; завершите её: " << FinishCommand(session, port, link)
         << '\n';
-    return {
-        {service::SessionFailure::RecordPending, -1, -1, loaded.record.newByte, 0, loaded.record.portName}};
+    return {service::PendingRecordFailure(loaded.record.newByte, loaded.record.portName)};
   }
   if (loaded.status == service::RecordStatus::Unusable) {
     err << "Внимание: " << service::kUnusableRecordText << ": " << loaded.failure.text() << '\n';
