@@ -23,14 +23,10 @@
 #include "serial/Failure.h"
 #include "serial/Platform.h"
 #include "serial/PortHandle.h"
+#include "service/Link.h"
 #include "service/StateFiles.h"
 
 namespace kkm::service {
-
-enum class Link { Processor, Kia };
-
-// "cpu" or "kia": the link's name in files and on command lines.
-const char* LinkName(Link link);
 
 inline constexpr std::int32_t kRequiredFirmwareVersion = 105;
 inline constexpr int kContactAttemptsAfterCut = 3;
