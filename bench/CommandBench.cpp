@@ -59,7 +59,7 @@ service::Link LinkOf(SimLink link) {
 
 OperationFactory Connection(SimLink link) {
   return [link](serial::Platform& platform) {
-    auto session = std::make_shared<service::Session>(platform);
+    auto session = std::make_shared<service::Session>(platform, "kkm-netnum");
     return Operation{
         [session, link] { return service::Connect(*session, kComPort, LinkOf(link)).connected(); }};
   };
@@ -67,7 +67,7 @@ OperationFactory Connection(SimLink link) {
 
 OperationFactory WriteCommand(SimLink link) {
   return [link](serial::Platform& platform) {
-    auto session = std::make_shared<service::Session>(platform);
+    auto session = std::make_shared<service::Session>(platform, "kkm-netnum");
     if (!service::Connect(*session, kComPort, LinkOf(link)).connected())
       throw std::runtime_error("the register does not connect");
     return Operation{
@@ -98,7 +98,7 @@ constexpr std::chrono::milliseconds kConnectionLastWait{400};
 void BM_CommandParts(benchmark::State& state) {
   const SimProcess sim(SimLink::Processor);
   const auto platform = serial::MakeNativePlatform();
-  service::Session session(*platform);
+  service::Session session(*platform, "kkm-netnum");
   service::WriteRecord record{"COM1", sim.slavePath(), service::Link::Processor, 0xFE, 0xFE, true, 0xFE,
                               0x10};
   const service::HistoryEntry entry{
@@ -271,7 +271,7 @@ std::array<Run, kFloorPhases> FloorRuns(const Procedure& procedure) {
   sim::VirtualPlatform virtualPlatform(line);
   virtualPlatform.addPort("COM1", line);
   TimedPlatform platform(virtualPlatform, [&line] { return static_cast<std::int64_t>(line.now()); });
-  service::Session session(platform);
+  service::Session session(platform, "kkm-netnum");
   procedure.prepare(session);
   if (!procedure.run(session)) throw std::runtime_error("the procedure fails on the virtual line");
   struct PhaseRun {
@@ -335,7 +335,7 @@ void MeasureParts(benchmark::State& state, const char* name, const Procedure& pr
     const SimProcess sim(SimLink::Processor);
     const auto native = serial::MakeNativePlatform();
     TimedPlatform platform(*native, SteadyNowNs);
-    service::Session session(platform);
+    service::Session session(platform, "kkm-netnum");
     procedure.prepare(session);
     if (!procedure.run(session)) throw std::runtime_error("the procedure fails over kkm-sim");
     std::vector<double> over, ticks, residuals, lateEnd, tail;

@@ -18,6 +18,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "memmap/MemoryMap.h"
 #include "serial/Failure.h"
@@ -44,7 +45,10 @@ struct CommissionMark {
 };
 
 struct Session {
-  explicit Session(serial::Platform& p) : platform(p), port(p.clock()) {}
+  // `programName`: the program that runs the session, as the service history,
+  // the records' locks and its messages name it.
+  Session(serial::Platform& p, std::string programName)
+      : platform(p), port(p.clock()), program(std::move(programName)) {}
   // Purges and closes the port, if one is open.
   ~Session();
   Session(const Session&) = delete;
@@ -60,7 +64,7 @@ struct Session {
   std::string deviceKey;
   StateLock deviceLock;
   // The program that runs the session, as the service history names it.
-  std::string program = "kkm-netnum";
+  std::string program;
   std::uint8_t registerAddress = 0xFF;
   // The line address of the register meant on a shared line; nothing: the
   // first register the scan finds.

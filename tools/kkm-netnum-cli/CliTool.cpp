@@ -752,8 +752,7 @@ int RunCli(int argc, const char* const* argv, serial::Platform& platform, std::o
   // write shows its progress when standard error is a terminal that nothing
   // else writes to (no JSON, no trace there).
   ProgressLine progress(out, err);
-  service::Session session(line);
-  session.program = kProgram;
+  service::Session session(line, kProgram);
   if (const std::string problem = NameRegister(registerText, chosen, session); !problem.empty())
     return UsageError(problem, asJson, out, err);
   if (errIsTerminal && !asJson && tracePath != "-")

@@ -190,8 +190,7 @@ int RunCommission(const CommissionOptions& options, serial::Platform& platform, 
   plan.numbers = *numbers;
   plan.numbersText = options.numbers;
 
-  service::Session session(platform);
-  session.program = "kkm-netnum-cli";
+  service::Session session(platform, "kkm-netnum-cli");
 
   service::CommissionCallbacks callbacks;
   callbacks.waiting = [&](service::WaitReason reason) {
