@@ -9,19 +9,19 @@
 #include <ostream>
 
 #include "service/Commission.h"
-#include "service/Json.h"
 #include "service/Messages.h"
 #include "service/NetworkNumber.h"
 #include "service/Session.h"
+#include "tools/kkm-netnum-cli/CliOptions.h"
 #include "tools/kkm-netnum-cli/CliTool.h"
 #include "tools/kkm-netnum-cli/Console.h"
+#include "tools/kkm-netnum-cli/Json.h"
 #include "tools/kkm-netnum-cli/SharedLine.h"
 
 namespace kkm::cli {
 
 namespace {
 
-using json = nlohmann::ordered_json;
 using service::Link;
 
 volatile std::sig_atomic_t stopSignal = 0;
@@ -165,9 +165,7 @@ CLI::App* AddCommissionCommand(CLI::App& app, CommissionOptions& options) {
   command->add_option("--factory", options.factory, "N: сетевой номер, на который отвечают новые ККМ")
       ->check(CLI::Range(1, 99))
       ->capture_default_str();
-  command->add_option("--link", options.link, "cpu: процессор ККМ; kia: микроконтроллер КИА")
-      ->check(CLI::IsMember({"cpu", "kia"}))
-      ->capture_default_str();
+  AddLinkOption(*command, options.link);
   command->add_flag("--json", options.asJson, "по объекту JSON на каждую ККМ и итоговый объект");
   command->add_option("--trace", options.tracePath,
                       "дописывать протокол каждого обмена в FILE (- — в стандартный поток ошибок); "
@@ -185,7 +183,7 @@ int RunCommission(const CommissionOptions& options, serial::Platform& platform, 
     return kExitUsage;
   }
   plan.portName = options.port;
-  plan.link = options.link == "kia" ? Link::Kia : Link::Processor;
+  plan.link = service::ParseLink(options.link).value_or(Link::Processor);
   plan.factoryNumber = options.factory;
   plan.numbers = *numbers;
   plan.numbersText = options.numbers;
@@ -201,7 +199,7 @@ int RunCommission(const CommissionOptions& options, serial::Platform& platform, 
   };
   callbacks.done = [&](const service::CommissionedRegister& done, int total) {
     if (options.asJson)
-      out << service::JsonText(RegisterJson(done, total)) << std::endl;
+      out << JsonText(RegisterJson(done, total)) << std::endl;
     else
       out << "ККМ " << done.sequence << " из " << total << ": " << Two(done.oldByte) << " → "
           << Two(done.number) << ", " << ResultText(done) << std::endl;
@@ -229,7 +227,7 @@ int RunCommission(const CommissionOptions& options, serial::Platform& platform, 
     json registers = json::array();
     for (const service::CommissionedRegister& done : result.registers)
       registers.push_back(RegisterJson(done, total));
-    out << service::JsonText(
+    out << JsonText(
                json{{"event", "summary"},
                     {"outcome", ending.outcome},
                     {"numbers", options.numbers},
@@ -238,7 +236,7 @@ int RunCommission(const CommissionOptions& options, serial::Platform& platform, 
                     {"failed_number", result.number != 0 ? json(Two(result.number)) : json(nullptr)},
                     {"failed_exchange",
                      result.write.failedExchange != 0 ? json(result.write.failedExchange) : json(nullptr)},
-                    {"reason", service::FailureJson(ending.failure)}})
+                    {"reason", FailureJson(ending.failure)}})
         << '\n';
   } else if (!result.registers.empty()) {
     out << "\n№   было  стало  время                      итог\n";
