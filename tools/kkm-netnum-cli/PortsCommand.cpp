@@ -16,8 +16,6 @@ namespace kkm::cli {
 
 namespace {
 
-using json = nlohmann::json;
-
 // Empty or the value, for JSON: a detail that is not known is null.
 json OrNull(const std::string& value) { return value.empty() ? json() : json(value); }
 
