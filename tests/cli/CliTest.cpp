@@ -538,6 +538,16 @@ TEST(CliPorts, JsonKeysComeInTheDocumentedOrder) {
       << out;
 }
 
+// commission reads a COM name in any case, as every other command does.
+TEST(CliCommission, TakesAComNameInAnyCase) {
+  sim::VirtualLine line;
+  sim::VirtualPlatform platform(line);
+  std::string out, err;
+  EXPECT_EQ(RunTool(platform, {"commission", "--port", "com1", "--numbers", "2"}, out, err),
+            kExitPortUnavailable);
+  EXPECT_EQ(err.find("com1"), std::string::npos) << err;
+}
+
 // On a terminal a scan or a write shows each step it starts on standard
 // error, in one line wiped at the end; --json output is the same as without.
 TEST(CliProgress, EveryStepOnATerminalWipedAtTheEndNeverWithJson) {

@@ -137,6 +137,8 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, CliOption
         std::pair(options.commission.port, options.commission.tracePath);
   if (!NormalizePortName(options.port))
     return UsageError(BadPortNameText(options.port), options.asJson, out, err);
+  // commission opens the port by its own options: the name as the tool uses it.
+  if (options.command == Command::Commission) options.commission.port = options.port;
   return std::nullopt;
 }
 

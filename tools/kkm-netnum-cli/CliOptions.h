@@ -22,7 +22,7 @@ enum class Command { Read, Write, Finish, Scan, History, Ports, Commission };
 struct CliOptions {
   Command command = Command::Read;
   // COM1..COM255 (upper case, whatever case it was given in) or a device
-  // path; for commission too, whose options then hold it as given.
+  // path; for commission too, whose options then hold it the same way.
   std::string port;
   service::Link link = service::Link::Processor;
   std::string numberText;    // write's NUMBER as given
