@@ -154,6 +154,68 @@ json RegisterJson(const service::CommissionedRegister& done, int total) {
           {"result", ResultName(done)}};
 }
 
+// What the loop tells as it goes: what it waits for and the numbers it
+// passes over on `err`, each register done on `out`; a stop signal ends it.
+service::CommissionCallbacks Callbacks(const CommissionOptions& options, std::ostream& out,
+                                       std::ostream& err) {
+  service::CommissionCallbacks callbacks;
+  callbacks.waiting = [&options, &err](service::WaitReason reason) {
+    err << WaitText(reason, options.factory) << std::endl;
+  };
+  callbacks.skipped = [&err](int number) {
+    err << "Сетевой номер " << Two(number) << " уже занят другой ККМ на этой линии: пропущен." << std::endl;
+  };
+  callbacks.done = [&options, &out](const service::CommissionedRegister& done, int total) {
+    if (options.asJson)
+      out << JsonText(RegisterJson(done, total)) << std::endl;
+    else
+      out << "ККМ " << done.sequence << " из " << total << ": " << Two(done.oldByte) << " → "
+          << Two(done.number) << ", " << ResultText(done) << std::endl;
+  };
+  callbacks.stopRequested = [] { return stopSignal != 0; };
+  return callbacks;
+}
+
+// The end of the loop: its warnings and message on `err`, then the table of
+// the registers done, or the summary object, on `out`.
+void PrintEnding(const CommissionOptions& options, const service::CommissionResult& result,
+                 const Ending& ending, int total, std::ostream& out, std::ostream& err) {
+  for (const serial::Failure& warning : result.write.warnings)
+    err << "kkm-netnum-cli: " << serial::DescribeFailure(warning) << '\n';
+  if (!ending.message.empty()) {
+    // The reason, when one is known, after the message's first line.
+    std::string text = ending.message;
+    if (ending.failure.failed())
+      text.insert(std::min(text.find('\n'), text.size()), ": " + serial::DescribeFailure(ending.failure));
+    err << text << '\n';
+  }
+  if (options.asJson) {
+    json registers = json::array();
+    for (const service::CommissionedRegister& done : result.registers)
+      registers.push_back(RegisterJson(done, total));
+    out << JsonText(
+               json{{"event", "summary"},
+                    {"outcome", ending.outcome},
+                    {"numbers", options.numbers},
+                    {"registers", registers},
+                    {"skipped", result.skipped},
+                    {"failed_number", result.number != 0 ? json(Two(result.number)) : json(nullptr)},
+                    {"failed_exchange",
+                     result.write.failedExchange != 0 ? json(result.write.failedExchange) : json(nullptr)},
+                    {"reason", FailureJson(ending.failure)}})
+        << '\n';
+  } else if (!result.registers.empty()) {
+    out << "\n№   было  стало  время                      итог\n";
+    for (const service::CommissionedRegister& done : result.registers) {
+      char position[8];
+      std::snprintf(position, sizeof position, "%-3d", done.sequence);
+      out << position << " " << Two(done.oldByte) << "    " << Two(done.number) << "     " << done.time
+          << "  " << ResultText(done) << '\n';
+    }
+  }
+  out.flush();
+}
+
 }  // namespace
 
 CLI::App* AddCommissionCommand(CLI::App& app, CommissionOptions& options) {
@@ -189,65 +251,14 @@ int RunCommission(const CommissionOptions& options, serial::Platform& platform, 
   plan.numbersText = options.numbers;
 
   service::Session session(platform, "kkm-netnum-cli");
-
-  service::CommissionCallbacks callbacks;
-  callbacks.waiting = [&](service::WaitReason reason) {
-    err << WaitText(reason, options.factory) << std::endl;
-  };
-  callbacks.skipped = [&](int number) {
-    err << "Сетевой номер " << Two(number) << " уже занят другой ККМ на этой линии: пропущен." << std::endl;
-  };
-  callbacks.done = [&](const service::CommissionedRegister& done, int total) {
-    if (options.asJson)
-      out << JsonText(RegisterJson(done, total)) << std::endl;
-    else
-      out << "ККМ " << done.sequence << " из " << total << ": " << Two(done.oldByte) << " → "
-          << Two(done.number) << ", " << ResultText(done) << std::endl;
-  };
-  callbacks.stopRequested = [] { return stopSignal != 0; };
-
+  const service::CommissionCallbacks callbacks = Callbacks(options, out, err);
   service::CommissionResult result;
   {
     const StopOnSignals signals;
     result = service::Commission(session, plan, callbacks);
   }
   const Ending ending = EndingOf(options, session, plan.link, result);
-  for (const serial::Failure& warning : result.write.warnings)
-    err << "kkm-netnum-cli: " << serial::DescribeFailure(warning) << '\n';
-  if (!ending.message.empty()) {
-    // The reason, when one is known, after the message's first line.
-    std::string text = ending.message;
-    if (ending.failure.failed())
-      text.insert(std::min(text.find('\n'), text.size()), ": " + serial::DescribeFailure(ending.failure));
-    err << text << '\n';
-  }
-
-  const int total = static_cast<int>(plan.numbers.size());
-  if (options.asJson) {
-    json registers = json::array();
-    for (const service::CommissionedRegister& done : result.registers)
-      registers.push_back(RegisterJson(done, total));
-    out << JsonText(
-               json{{"event", "summary"},
-                    {"outcome", ending.outcome},
-                    {"numbers", options.numbers},
-                    {"registers", registers},
-                    {"skipped", result.skipped},
-                    {"failed_number", result.number != 0 ? json(Two(result.number)) : json(nullptr)},
-                    {"failed_exchange",
-                     result.write.failedExchange != 0 ? json(result.write.failedExchange) : json(nullptr)},
-                    {"reason", FailureJson(ending.failure)}})
-        << '\n';
-  } else if (!result.registers.empty()) {
-    out << "\n№   было  стало  время                      итог\n";
-    for (const service::CommissionedRegister& done : result.registers) {
-      char position[8];
-      std::snprintf(position, sizeof position, "%-3d", done.sequence);
-      out << position << " " << Two(done.oldByte) << "    " << Two(done.number) << "     " << done.time
-          << "  " << ResultText(done) << '\n';
-    }
-  }
-  out.flush();
+  PrintEnding(options, result, ending, static_cast<int>(plan.numbers.size()), out, err);
   return ending.exitCode;
 }
 
