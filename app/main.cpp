@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   // 3. The technician's session, on the machine's serial ports, traced when asked.
   const std::unique_ptr<kkm::serial::Platform> platform =
       kkm::serial::WithTrace(kkm::serial::MakeNativePlatform(), std::move(trace), "kkm-netnum");
-  kkm::service::Session session(*platform);
+  kkm::service::Session session(*platform, kkm::ui::kProgramName);
 
   // 4. The main window, then the setup dialog it shows (its child, so the
   // desktop keeps the dialog above it), and the work behind their buttons.

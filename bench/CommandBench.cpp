@@ -25,14 +25,14 @@ constexpr std::uint8_t kComPort = 1;
 
 OperationFactory Connection(service::Link link) {
   return [link](serial::Platform& platform) {
-    auto session = std::make_shared<service::Session>(platform);
+    auto session = std::make_shared<service::Session>(platform, "kkm-netnum");
     return Operation{[session, link] { return service::Connect(*session, kComPort, link).connected(); }};
   };
 }
 
 OperationFactory WriteCommand(service::Link link) {
   return [link](serial::Platform& platform) {
-    auto session = std::make_shared<service::Session>(platform);
+    auto session = std::make_shared<service::Session>(platform, "kkm-netnum");
     if (!service::Connect(*session, kComPort, link).connected())
       throw std::runtime_error("the register does not connect");
     return Operation{[session, link] { return service::WriteNetworkNumber(*session, link, 1).written(); }};

@@ -146,15 +146,16 @@ std::vector<std::string> TraceHeader(const std::string& program, const std::stri
           "# port: " + port + " = " + devicePath, "# time of day: " + TimeOfDay(sinceOriginNs)};
 }
 
-TraceSink::TraceSink(std::FILE* file, bool owned, TraceNowNs now)
-    : file_(file), owned_(owned), now_(std::move(now)), originNs_(now_()) {}
+TraceSink::TraceSink(std::FILE* file, bool owned, std::string program, TraceNowNs now)
+    : file_(file), owned_(owned), program_(std::move(program)), now_(std::move(now)), originNs_(now_()) {}
 
 TraceSink::~TraceSink() {
   if (owned_) std::fclose(file_);
 }
 
-TraceSink::Opening TraceSink::Open(const std::string& path, TraceNowNs now) {
-  if (path == "-") return {std::make_unique<TraceSink>(stderr, false, std::move(now)), {}};
+TraceSink::Opening TraceSink::Open(const std::string& path, std::string program, TraceNowNs now) {
+  if (path == "-")
+    return {std::make_unique<TraceSink>(stderr, false, std::move(program), std::move(now)), {}};
   // Never blocks: a FIFO without a reader is refused instead of waited on; a
   // FIFO with one is written like a file.
   files::AppendRules rules;
@@ -164,7 +165,7 @@ TraceSink::Opening TraceSink::Open(const std::string& path, TraceNowNs now) {
   rules.mode = 0644;
   const files::AppendFile opened = files::OpenToAppend(path, rules);
   if (!opened.status) return {nullptr, opened.status};
-  auto sink = std::make_unique<TraceSink>(opened.file, true, std::move(now));
+  auto sink = std::make_unique<TraceSink>(opened.file, true, std::move(program), std::move(now));
   sink->path_ = path;
   return {std::move(sink), {}};
 }
@@ -221,13 +222,12 @@ std::unique_ptr<TraceSink> OpenTraceOrWarn(const std::string& path, std::FILE* e
   TraceSink::Opening opened =
       path != "-" && NamesADevice(path)
           ? TraceSink::Opening{nullptr, files::FileError(files::FileFailure::NotRegular, path)}
-          : TraceSink::Open(path);
+          : TraceSink::Open(path, program);
   if (!opened.sink) {
     std::fprintf(errors, "%s: трасса не будет записана, работа идёт без неё: %s\n", program.c_str(),
                  opened.status.failure().text().c_str());
     return nullptr;
   }
-  opened.sink->setProgram(program);
   return std::move(opened.sink);
 }
 

@@ -52,7 +52,8 @@ const char* ProgramVersion();
 class TraceSink {
  public:
   // A sink writing to `file` (closed at the end when `owned`).
-  TraceSink(std::FILE* file, bool owned, TraceNowNs now = SteadyNowNs);
+  // `program`: who reports a trace that stopped part-way.
+  TraceSink(std::FILE* file, bool owned, std::string program, TraceNowNs now = SteadyNowNs);
   ~TraceSink();
   TraceSink(const TraceSink&) = delete;
   TraceSink& operator=(const TraceSink&) = delete;
@@ -63,7 +64,7 @@ class TraceSink {
   // disk, a device that refuses writes) is reported once on standard error,
   // then dropped: the work goes on untraced.
   struct Opening;
-  static Opening Open(const std::string& path, TraceNowNs now = SteadyNowNs);
+  static Opening Open(const std::string& path, std::string program, TraceNowNs now = SteadyNowNs);
 
   // Starts a section: the header lines, and the time origin is now.
   void beginSection(const std::vector<std::string>& header);
@@ -74,8 +75,6 @@ class TraceSink {
   void eventAt(std::uint64_t atNs, const std::string& text);
   // Writes out what is buffered: after every operation, so a crash loses nothing.
   void flush();
-  // The program that reports a trace stopped part-way ("kkm-netnum" unless told).
-  void setProgram(std::string program) { program_ = std::move(program); }
 
  private:
   // A trace that could not be written: reported once, written no more.
@@ -84,7 +83,7 @@ class TraceSink {
   std::FILE* file_;
   bool owned_;
   std::string path_ = "-";
-  std::string program_ = "kkm-netnum";  // who says that the trace stopped
+  std::string program_;  // who says that the trace stopped
   bool dropped_ = false;
   TraceNowNs now_;
   std::uint64_t originNs_;

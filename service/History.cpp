@@ -7,7 +7,6 @@
 
 #include "files/FileFailure.h"
 #include "serial/Trace.h"
-#include "service/Json.h"
 #include "service/NumberText.h"
 #include "service/StateFiles.h"
 
@@ -22,6 +21,12 @@ constexpr std::size_t kMaxReadBytes = 16 * kHistoryRotateBytes;
 // held for a moment only; a holder that keeps it longer costs a warning, never a wait.
 constexpr const char* kHistoryLock = "history.lock";
 constexpr int kHistoryLockWaitMs = 2000;
+
+// A failure as {"code", "text"}, or null for none.
+nlohmann::json FailureJson(const serial::Failure& failure) {
+  if (!failure.failed()) return nullptr;
+  return {{"code", failure.name()}, {"text", failure.text()}};
+}
 
 nlohmann::json NumberOrNull(const std::optional<std::uint8_t>& byte) {
   return byte ? nlohmann::json(NetworkNumberText(*byte)) : nlohmann::json(nullptr);
@@ -72,7 +77,7 @@ serial::Status AppendHistory(const std::string& program, const HistoryEntry& e) 
   if (e.commission)
     line["commission"] = {{"sequence", e.commission->sequence}, {"numbers", e.commission->numbers}};
   // Invalid UTF-8 in a name or reason is replaced, never a reason to lose the line.
-  const std::string text = JsonText(line);
+  const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   LockAttempt locked = TakeStateLock(kHistoryLock, program, kHistoryLockWaitMs);
   if (locked.outcome == LockOutcome::Held) {
     const std::string path = StatePath(kHistoryFile);

@@ -69,8 +69,6 @@ ConnectResult Contact(Session& session, Link link) {
 
 }  // namespace
 
-const char* LinkName(Link link) { return link == Link::Processor ? "cpu" : "kia"; }
-
 void ReportProgress(const Session& session, int step, int total) {
   if (session.progress) session.progress(step, total);
 }

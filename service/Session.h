@@ -18,19 +18,16 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "memmap/MemoryMap.h"
 #include "serial/Failure.h"
 #include "serial/Platform.h"
 #include "serial/PortHandle.h"
+#include "service/Link.h"
 #include "service/StateFiles.h"
 
 namespace kkm::service {
-
-enum class Link { Processor, Kia };
-
-// "cpu" or "kia": the link's name in files and on command lines.
-const char* LinkName(Link link);
 
 inline constexpr std::int32_t kRequiredFirmwareVersion = 105;
 inline constexpr int kContactAttemptsAfterCut = 3;
@@ -48,7 +45,10 @@ struct CommissionMark {
 };
 
 struct Session {
-  explicit Session(serial::Platform& p) : platform(p), port(p.clock()) {}
+  // `programName`: the program that runs the session, as the service history,
+  // the records' locks and its messages name it.
+  Session(serial::Platform& p, std::string programName)
+      : platform(p), port(p.clock()), program(std::move(programName)) {}
   // Purges and closes the port, if one is open.
   ~Session();
   Session(const Session&) = delete;
@@ -64,7 +64,7 @@ struct Session {
   std::string deviceKey;
   StateLock deviceLock;
   // The program that runs the session, as the service history names it.
-  std::string program = "kkm-netnum";
+  std::string program;
   std::uint8_t registerAddress = 0xFF;
   // The line address of the register meant on a shared line; nothing: the
   // first register the scan finds.

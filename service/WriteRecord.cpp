@@ -156,9 +156,9 @@ serial::Status ParseRecord(const std::string& text, WriteRecord& record) {
     // it names that device.
     parsed.device = parsed.portName;
   }
-  if (values["link"] != "cpu" && values["link"] != "kia")
-    return Refuse("неизвестная связь «" + values["link"] + "»");
-  parsed.link = values["link"] == "cpu" ? Link::Processor : Link::Kia;
+  const std::optional<Link> link = ParseLink(values["link"]);
+  if (!link) return Refuse("неизвестная связь «" + values["link"] + "»");
+  parsed.link = *link;
   parsed.oldKnown = oldKeys == 3;
   std::uint8_t checksumNew = 0;
   const std::pair<const char*, std::uint8_t*> bytes[] = {{"address", &parsed.registerAddress},

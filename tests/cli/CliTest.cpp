@@ -521,6 +521,33 @@ TEST(CliUsage, HelpVersionAndMalformedCommandLines) {
   EXPECT_EQ(platform.openCount(), 0);
 }
 
+// The port map's objects keep the documented key order: a map edit's, and
+// each map line in the listing.
+TEST(CliPorts, JsonKeysComeInTheDocumentedOrder) {
+  sim::VirtualLine line;
+  sim::VirtualPlatform platform(line);
+  std::string out, err;
+  ASSERT_EQ(RunTool(platform, {"ports", "--map", "COM5", "/dev/kkm-absent", "--json"}, out, err), kExitDone)
+      << err;
+  EXPECT_EQ(out.rfind("{\"outcome\":\"done\",\"file\":", 0), 0u) << out;
+  EXPECT_NE(out.find("\"port\":\"COM5\",\"device\":\"/dev/kkm-absent\"}"), std::string::npos) << out;
+  ASSERT_EQ(RunTool(platform, {"ports", "--json"}, out, err), kExitDone);
+  EXPECT_EQ(out.rfind("{\"outcome\":\"done\",\"ports\":", 0), 0u) << out;
+  EXPECT_NE(out.find("{\"port\":\"COM5\",\"device\":\"/dev/kkm-absent\",\"present\":false}"),
+            std::string::npos)
+      << out;
+}
+
+// commission reads a COM name in any case, as every other command does.
+TEST(CliCommission, TakesAComNameInAnyCase) {
+  sim::VirtualLine line;
+  sim::VirtualPlatform platform(line);
+  std::string out, err;
+  EXPECT_EQ(RunTool(platform, {"commission", "--port", "com1", "--numbers", "2"}, out, err),
+            kExitPortUnavailable);
+  EXPECT_EQ(err.find("com1"), std::string::npos) << err;
+}
+
 // On a terminal a scan or a write shows each step it starts on standard
 // error, in one line wiped at the end; --json output is the same as without.
 TEST(CliProgress, EveryStepOnATerminalWipedAtTheEndNeverWithJson) {

@@ -200,7 +200,7 @@ TEST_P(NativeRoad, ConnectReadWriteFortyFiveAndReadBack) {
 
   // 2. Connect through the machine's own serial back end.
   const std::unique_ptr<serial::Platform> platform = serial::MakeNativePlatform();
-  service::Session state(*platform);
+  service::Session state(*platform, "kkm-netnum");
   ASSERT_EQ(service::Connect(state, 1, link).outcome, ConnectOutcome::Connected);
   EXPECT_TRUE(state.port.isOpen());
   EXPECT_EQ(state.firmwareVersion, 105);
@@ -308,7 +308,7 @@ TEST_F(NativeLine, APortHeldByAnotherProgramIsUnavailableUntilItIsClosed) {
   ASSERT_TRUE(serial::OpenComPort(*otherPlatform, 1, other));
 
   const std::unique_ptr<serial::Platform> platform = serial::MakeNativePlatform();
-  service::Session state(*platform);
+  service::Session state(*platform, "kkm-netnum");
   EXPECT_EQ(service::Connect(state, 1, Link::Processor).outcome, ConnectOutcome::PortUnavailable);
   EXPECT_FALSE(state.port.isOpen());
   EXPECT_TRUE(ReadTrace(sim.tracePath()).empty()) << "nothing was sent";

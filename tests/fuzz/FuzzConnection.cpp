@@ -125,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t fifo = in.next();
 
   FuzzLine rig(in.rest());
-  service::Session state(rig.platform);
+  service::Session state(rig.platform, "kkm-netnum");
   state.registerAddress = address;
   state.firmwareVersion = version;
   memmap::LoadMemoryMap(state.memoryMap, mapCharacter);

@@ -75,7 +75,7 @@ struct RegisterRig {
   sim::VirtualLine line;
   CashRegister reg;
   sim::VirtualPlatform platform{line};
-  service::Session session{platform};
+  service::Session session{platform, "kkm-netnum"};
   int newNumber = 1;
   std::string ignored;
 };

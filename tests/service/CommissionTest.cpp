@@ -75,7 +75,7 @@ class CommissionLoop : public ::testing::Test {
 TEST_F(CommissionLoop, AStopDuringAWriteEndsTheRowAfterItAndTheNextRunCarriesOn) {
   CommissionResult first;
   {  // a session holds the port's device until it ends
-    Session session(platform_);
+    Session session(platform_, "kkm-netnum");
     session.progress = [this](int step, int total) {
       stop_ = stop_ || (total == kWriteExchanges && step == 3);
     };
@@ -89,7 +89,7 @@ TEST_F(CommissionLoop, AStopDuringAWriteEndsTheRowAfterItAndTheNextRunCarriesOn)
   EXPECT_EQ(fresh_[0].lineAddress(), 0xFD);
   EXPECT_TRUE(fresh_[0].nonVolatileChecksumHolds());
 
-  Session again(platform_);
+  Session again(platform_, "kkm-netnum");
   stop_ = false;
   done_.clear();
   const CommissionResult rest = Commission(again, plan_, callbacks_);

@@ -110,7 +110,7 @@ TEST_P(CutWrite, EndsUntouchedOrConsistentNeverWithAFalseSuccess) {
   const auto [exchange, cut, then] = GetParam();
   const auto frame = static_cast<std::uint32_t>(exchange);
   {
-    Session session(platform_);
+    Session session(platform_, "kkm-netnum");
     ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
     tap_.arm(cut == Cut::Silent ? test::FaultTap::Strike{frame, true, {}, {}}
                                 : test::FaultTap::Strike{frame, false, {}, [](std::size_t, std::uint8_t) {
@@ -125,7 +125,7 @@ TEST_P(CutWrite, EndsUntouchedOrConsistentNeverWithAFalseSuccess) {
   EXPECT_EQ(loaded.record.oldKnown, exchange >= 4);
   const Places afterCut = places();
 
-  Session session(platform_);
+  Session session(platform_, "kkm-netnum");
   ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
   int confirmed = kNumber;
   if (then == Then::NewWrite) {
@@ -202,7 +202,8 @@ TEST_F(FinishTest, TheMemoryDecidesWhetherTheWriteCanBeFinished) {
       register_.nonVolatile()[kEepromNumberAddress] = row.number;
       register_.nonVolatile()[kEepromChecksumAddress] = row.checksum;
       register_.dataMemory()[sim::kWorkingNumberCell] = row.working;
-      Session session(link == Link::Processor ? static_cast<serial::Platform&>(platform_) : kiaPlatform_);
+      Session session(link == Link::Processor ? static_cast<serial::Platform&>(platform_) : kiaPlatform_,
+                      "kkm-netnum");
       ASSERT_TRUE(Connect(session, port, link).connected());
       const InterruptedCheck check = CheckInterruptedWrite(session, link, recorded);
       EXPECT_EQ(check.state, row.found);
@@ -220,7 +221,7 @@ TEST_F(FinishTest, TheMemoryDecidesWhetherTheWriteCanBeFinished) {
   WriteRecord another = record;
   another.registerAddress = NetworkNumberByte(5);
   another.newByte = NetworkNumberByte(17);
-  Session session(platform_);
+  Session session(platform_, "kkm-netnum");
   ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
   register_.clearLog();
   EXPECT_EQ(CheckInterruptedWrite(session, Link::Processor, another).state, InterruptedWrite::OtherRegister);
@@ -231,7 +232,7 @@ TEST_F(FinishTest, AFinishThatFailsKeepsTheRecord) {
   WriteRecord record = expectedRecord();
   ASSERT_TRUE(SaveRecord(record));
   register_.nonVolatile()[kEepromNumberAddress] = kB;
-  Session session(platform_);
+  Session session(platform_, "kkm-netnum");
   ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
   const InterruptedCheck check = CheckInterruptedWrite(session, Link::Processor, record);
   ASSERT_EQ(check.state, InterruptedWrite::Finishable);
@@ -246,13 +247,13 @@ TEST_F(FinishTest, AFinishThatFailsKeepsTheRecord) {
 // and finishing puts every place right, the working copy included.
 TEST_F(FinishTest, AHalfWrittenRegisterIsKnownByItsMemoryUnderAnyName) {
   {
-    Session session(platform_);
+    Session session(platform_, "kkm-netnum");
     ASSERT_TRUE(Connect(session, "COM2", Link::Processor).connected());
     tap_.arm({5, true, {}, {}});
     ASSERT_EQ(WriteNetworkNumber(session, Link::Processor, kNumber).failedExchange, 5);
   }
   tap_.arm({});
-  Session session(platform_);
+  Session session(platform_, "kkm-netnum");
   ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
   EXPECT_EQ(WriteNetworkNumber(session, Link::Processor, 17).refused, WriteRefusal::RecordPending);
   EXPECT_EQ(places().stored, kB) << "exchange 4 not sent";
@@ -269,7 +270,7 @@ TEST_F(FinishTest, AHalfWrittenRegisterIsKnownByItsMemoryUnderAnyName) {
 TEST_F(FinishTest, ARecordThatCannotBeCompletedStopsTheWriteBeforeExchange4) {
   namespace fs = std::filesystem;
   const std::string folder = test::StateHome() + "/kkm-netnum";
-  Session session(platform_);
+  Session session(platform_, "kkm-netnum");
   ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
   tap_.arm({3, false, [&] { fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec); }, {}});
   const WriteResult result = WriteNetworkNumber(session, Link::Processor, kNumber);
@@ -311,7 +312,7 @@ TEST_F(FinishTest, AWriteDoesNotStartWithoutItsRecord) {
 #endif
     prepare();
     test::PointStateHomeAt(home);
-    Session session(platform_);
+    Session session(platform_, "kkm-netnum");
     ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
     register_.clearLog();
     const WriteResult result = WriteNetworkNumber(session, Link::Processor, kNumber);
@@ -336,7 +337,7 @@ TEST_F(FinishTest, PlantedLinksAndFifosNeitherRedirectNorBlock) {
   // The temporary record and the history through links: the write goes on, the target stays.
   for (const std::string& name : {record + ".tmp", folder + "/history.jsonl"})
     fs::create_symlink(target, name);
-  Session session(platform_);
+  Session session(platform_, "kkm-netnum");
   ASSERT_TRUE(Connect(session, "COM1", Link::Processor).connected());
   const WriteResult written = WriteNetworkNumber(session, Link::Processor, kNumber);
   EXPECT_TRUE(written.written());

@@ -39,7 +39,7 @@ TEST_P(ScanTest, ListsEachRegisterOnceAndSharedAddressesAsConflicts) {
     line.attach(*registers.back());
   }
 
-  Session session(platform);
+  Session session(platform, "kkm-netnum");
   const ScanResult result = ScanLine(session, "COM1");
   ASSERT_TRUE(result.portOpened);
   std::vector<std::uint8_t> found;
@@ -76,7 +76,7 @@ TEST(ScanCut, EndsAsPortVanishedWithWhatWasFound) {
   test::CableCutter cutter(line, 0xF0);
   for (sim::LineDevice* device : std::initializer_list<sim::LineDevice*>{&one, &seventeen, &cutter})
     line.attach(*device);
-  Session session(platform);
+  Session session(platform, "kkm-netnum");
   const ScanResult result = ScanLine(session, "COM1");
   EXPECT_TRUE(result.portOpened);
   EXPECT_FALSE(result.complete());
@@ -99,7 +99,7 @@ TEST(ScanLateEcho, IsTheRegisterItBelongsTo) {
     seventeen.setTiming({.echoDelayMs = delayMs});
     line.attach(one);
     line.attach(seventeen);
-    Session session(platform);
+    Session session(platform, "kkm-netnum");
     const ScanResult result = ScanLine(session, "COM1");
     std::vector<std::uint8_t> found;
     for (const FoundRegister& r : result.registers) found.push_back(r.address);
@@ -111,7 +111,7 @@ TEST(ScanLateEcho, IsTheRegisterItBelongsTo) {
 TEST(ScanPort, AMissingPortIsReportedAndNothingIsSent) {
   sim::VirtualLine line;
   sim::VirtualPlatform platform(line);
-  Session session(platform);
+  Session session(platform, "kkm-netnum");
   const ScanResult result = ScanLine(session, "COM1");
   EXPECT_FALSE(result.portOpened);
   EXPECT_TRUE(line.traceOf(sim::Direction::HostToDevice).empty());

@@ -31,7 +31,7 @@ class SessionTest : public ::testing::Test {
 };
 
 TEST_F(SessionTest, TheSessionClosesItsPortWhenItEnds) {
-  auto session = std::make_unique<Session>(platform_);
+  auto session = std::make_unique<Session>(platform_, "kkm-netnum");
   ASSERT_TRUE(Connect(*session, "COM1", Link::Processor).connected());
   ASSERT_TRUE(line_.portOpen());
   session.reset();
@@ -39,7 +39,7 @@ TEST_F(SessionTest, TheSessionClosesItsPortWhenItEnds) {
 }
 
 TEST_F(SessionTest, AFailedAttemptLeavesTheSessionUnconnectedAfterAnEarlierSuccess) {
-  Session session(platform_);
+  Session session(platform_, "kkm-netnum");
   ASSERT_TRUE(Connect(session, 1, Link::Processor).connected());
   EXPECT_TRUE(session.port.isOpen());
   EXPECT_EQ(Connect(session, "COM2", Link::Processor).outcome, ConnectOutcome::PortUnavailable);
@@ -65,7 +65,7 @@ TEST_F(SessionTest, AWriteReportsTheExchangeItStoppedAt) {
     platform.addPort("COM1", line);
     line.attach(reg);
     reg.faultOnCommand(row.command, RegisterFault::Silent, row.occurrence);
-    Session session(platform);
+    Session session(platform, "kkm-netnum");
     ASSERT_TRUE(Connect(session, 1, Link::Processor).connected());
     const WriteResult result = WriteNetworkNumber(session, Link::Processor, 45);
     EXPECT_EQ(result.failedExchange, row.failedExchange);
@@ -102,7 +102,7 @@ TEST(IdleJumps, AConnectionAndAWriteCrossTheLineAsWhenSteppingThrough) {
     line.setIdleJumps(jumps);
     sim::VirtualPlatform platform(line);
     platform.addPort("COM1", line);
-    Session session(platform);
+    Session session(platform, "kkm-netnum");
     EXPECT_TRUE(Connect(session, "COM1", Link::Processor).connected());
     if (vanish) line.vanish();  // the cable pulled: every wait of the write runs out on a dead line
     WriteNetworkNumber(session, Link::Processor, 45);

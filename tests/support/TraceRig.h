@@ -23,7 +23,8 @@ class MemoryTrace {
  public:
   explicit MemoryTrace(const sim::VirtualLine& line)
       : file_(open_memstream(&buffer_, &size_)),
-        sink_(std::make_unique<serial::TraceSink>(file_, false, [&line] { return line.now(); })) {}
+        sink_(std::make_unique<serial::TraceSink>(file_, false, "kkm-netnum",
+                                                  [&line] { return line.now(); })) {}
   ~MemoryTrace() {
     sink_.reset();
     std::fclose(file_);

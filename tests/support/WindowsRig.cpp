@@ -21,7 +21,7 @@ void Click(QAbstractButton* button) {
 }
 
 WindowsRig::WindowsRig(serial::Platform& platform, ui::MessageBoxes& boxes)
-    : state_(platform),
+    : state_(platform, "kkm-netnum"),
       route_(boxes),
       form_(boxes),
       initCom_(boxes, &form_),

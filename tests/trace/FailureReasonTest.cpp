@@ -72,7 +72,7 @@ struct Rig {
   DecoratingPlatform platform{virtualPlatform};
   CashRegister reg{1};
   std::unique_ptr<sim::kia::KiaBoard> board;
-  service::Session state{platform};
+  service::Session state{platform, "kkm-netnum"};
 };
 
 struct Case {

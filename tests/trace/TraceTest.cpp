@@ -212,7 +212,7 @@ TEST_F(TraceFile, IsAppendedAndFlushedAfterEveryOperation) {
   line.attach(reg);
   sim::VirtualPlatform platform{line};
   platform.addPort("COM1", line);
-  auto sink = serial::TraceSink::Open(file("t.txt")).sink;
+  auto sink = serial::TraceSink::Open(file("t.txt"), "kkm-netnum").sink;
   ASSERT_NE(sink, nullptr);
   serial::TracingPlatform traced{platform, *sink, "kkm-netnum"};
   serial::PortHandle port{platform.clock()};
@@ -244,7 +244,7 @@ TEST_F(TraceFile, BadPathGivesOneLineAndNoTrace) {
   }
   ::close(terminal);
   // A device that refuses every write: one line when it first does, then nothing.
-  const auto full = serial::TraceSink::Open("/dev/full").sink;
+  const auto full = serial::TraceSink::Open("/dev/full", "kkm-netnum").sink;
   ASSERT_NE(full, nullptr);
   ::testing::internal::CaptureStderr();
   for (int i = 0; i < 3; ++i) {

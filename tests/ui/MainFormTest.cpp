@@ -94,7 +94,7 @@ class MainFormTest : public ::testing::Test {
   std::unique_ptr<TMainForm> form_;
   sim::VirtualLine line_;
   sim::VirtualPlatform platform_{line_};
-  service::Session session_{platform_};
+  service::Session session_{platform_, "kkm-netnum"};
   std::unique_ptr<SessionPresenter> presenter_;
 };
 

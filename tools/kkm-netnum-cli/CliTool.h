@@ -30,6 +30,10 @@
 // one warning line on `err` first when the device and link hold the record of
 // a cut write; write refuses to start on top of one (kExitRecordPending),
 // unless that write stopped before exchange 4.
+//
+// Where things are: the command line in CliOptions.h, what read, write,
+// finish and scan do in Commands.h, how an outcome is printed in Render.h,
+// history, ports and commission in files of their own.
 
 #include <iosfwd>
 

@@ -9,19 +9,19 @@
 #include <ostream>
 
 #include "service/Commission.h"
-#include "service/Json.h"
 #include "service/Messages.h"
 #include "service/NetworkNumber.h"
 #include "service/Session.h"
+#include "tools/kkm-netnum-cli/CliOptions.h"
 #include "tools/kkm-netnum-cli/CliTool.h"
 #include "tools/kkm-netnum-cli/Console.h"
+#include "tools/kkm-netnum-cli/Json.h"
 #include "tools/kkm-netnum-cli/SharedLine.h"
 
 namespace kkm::cli {
 
 namespace {
 
-using json = nlohmann::ordered_json;
 using service::Link;
 
 volatile std::sig_atomic_t stopSignal = 0;
@@ -154,6 +154,68 @@ json RegisterJson(const service::CommissionedRegister& done, int total) {
           {"result", ResultName(done)}};
 }
 
+// What the loop tells as it goes: what it waits for and the numbers it
+// passes over on `err`, each register done on `out`; a stop signal ends it.
+service::CommissionCallbacks Callbacks(const CommissionOptions& options, std::ostream& out,
+                                       std::ostream& err) {
+  service::CommissionCallbacks callbacks;
+  callbacks.waiting = [&options, &err](service::WaitReason reason) {
+    err << WaitText(reason, options.factory) << std::endl;
+  };
+  callbacks.skipped = [&err](int number) {
+    err << "Сетевой номер " << Two(number) << " уже занят другой ККМ на этой линии: пропущен." << std::endl;
+  };
+  callbacks.done = [&options, &out](const service::CommissionedRegister& done, int total) {
+    if (options.asJson)
+      out << JsonText(RegisterJson(done, total)) << std::endl;
+    else
+      out << "ККМ " << done.sequence << " из " << total << ": " << Two(done.oldByte) << " → "
+          << Two(done.number) << ", " << ResultText(done) << std::endl;
+  };
+  callbacks.stopRequested = [] { return stopSignal != 0; };
+  return callbacks;
+}
+
+// The end of the loop: its warnings and message on `err`, then the table of
+// the registers done, or the summary object, on `out`.
+void PrintEnding(const CommissionOptions& options, const service::CommissionResult& result,
+                 const Ending& ending, int total, std::ostream& out, std::ostream& err) {
+  for (const serial::Failure& warning : result.write.warnings)
+    err << "kkm-netnum-cli: " << serial::DescribeFailure(warning) << '\n';
+  if (!ending.message.empty()) {
+    // The reason, when one is known, after the message's first line.
+    std::string text = ending.message;
+    if (ending.failure.failed())
+      text.insert(std::min(text.find('\n'), text.size()), ": " + serial::DescribeFailure(ending.failure));
+    err << text << '\n';
+  }
+  if (options.asJson) {
+    json registers = json::array();
+    for (const service::CommissionedRegister& done : result.registers)
+      registers.push_back(RegisterJson(done, total));
+    out << JsonText(
+               json{{"event", "summary"},
+                    {"outcome", ending.outcome},
+                    {"numbers", options.numbers},
+                    {"registers", registers},
+                    {"skipped", result.skipped},
+                    {"failed_number", result.number != 0 ? json(Two(result.number)) : json(nullptr)},
+                    {"failed_exchange",
+                     result.write.failedExchange != 0 ? json(result.write.failedExchange) : json(nullptr)},
+                    {"reason", FailureJson(ending.failure)}})
+        << '\n';
+  } else if (!result.registers.empty()) {
+    out << "\n№   было  стало  время                      итог\n";
+    for (const service::CommissionedRegister& done : result.registers) {
+      char position[8];
+      std::snprintf(position, sizeof position, "%-3d", done.sequence);
+      out << position << " " << Two(done.oldByte) << "    " << Two(done.number) << "     " << done.time
+          << "  " << ResultText(done) << '\n';
+    }
+  }
+  out.flush();
+}
+
 }  // namespace
 
 CLI::App* AddCommissionCommand(CLI::App& app, CommissionOptions& options) {
@@ -165,9 +227,7 @@ CLI::App* AddCommissionCommand(CLI::App& app, CommissionOptions& options) {
   command->add_option("--factory", options.factory, "N: сетевой номер, на который отвечают новые ККМ")
       ->check(CLI::Range(1, 99))
       ->capture_default_str();
-  command->add_option("--link", options.link, "cpu: процессор ККМ; kia: микроконтроллер КИА")
-      ->check(CLI::IsMember({"cpu", "kia"}))
-      ->capture_default_str();
+  AddLinkOption(*command, options.link);
   command->add_flag("--json", options.asJson, "по объекту JSON на каждую ККМ и итоговый объект");
   command->add_option("--trace", options.tracePath,
                       "дописывать протокол каждого обмена в FILE (- — в стандартный поток ошибок); "
@@ -185,72 +245,20 @@ int RunCommission(const CommissionOptions& options, serial::Platform& platform, 
     return kExitUsage;
   }
   plan.portName = options.port;
-  plan.link = options.link == "kia" ? Link::Kia : Link::Processor;
+  plan.link = service::ParseLink(options.link).value_or(Link::Processor);
   plan.factoryNumber = options.factory;
   plan.numbers = *numbers;
   plan.numbersText = options.numbers;
 
-  service::Session session(platform);
-  session.program = "kkm-netnum-cli";
-
-  service::CommissionCallbacks callbacks;
-  callbacks.waiting = [&](service::WaitReason reason) {
-    err << WaitText(reason, options.factory) << std::endl;
-  };
-  callbacks.skipped = [&](int number) {
-    err << "Сетевой номер " << Two(number) << " уже занят другой ККМ на этой линии: пропущен." << std::endl;
-  };
-  callbacks.done = [&](const service::CommissionedRegister& done, int total) {
-    if (options.asJson)
-      out << service::JsonText(RegisterJson(done, total)) << std::endl;
-    else
-      out << "ККМ " << done.sequence << " из " << total << ": " << Two(done.oldByte) << " → "
-          << Two(done.number) << ", " << ResultText(done) << std::endl;
-  };
-  callbacks.stopRequested = [] { return stopSignal != 0; };
-
+  service::Session session(platform, "kkm-netnum-cli");
+  const service::CommissionCallbacks callbacks = Callbacks(options, out, err);
   service::CommissionResult result;
   {
     const StopOnSignals signals;
     result = service::Commission(session, plan, callbacks);
   }
   const Ending ending = EndingOf(options, session, plan.link, result);
-  for (const serial::Failure& warning : result.write.warnings)
-    err << "kkm-netnum-cli: " << serial::DescribeFailure(warning) << '\n';
-  if (!ending.message.empty()) {
-    // The reason, when one is known, after the message's first line.
-    std::string text = ending.message;
-    if (ending.failure.failed())
-      text.insert(std::min(text.find('\n'), text.size()), ": " + serial::DescribeFailure(ending.failure));
-    err << text << '\n';
-  }
-
-  const int total = static_cast<int>(plan.numbers.size());
-  if (options.asJson) {
-    json registers = json::array();
-    for (const service::CommissionedRegister& done : result.registers)
-      registers.push_back(RegisterJson(done, total));
-    out << service::JsonText(
-               json{{"event", "summary"},
-                    {"outcome", ending.outcome},
-                    {"numbers", options.numbers},
-                    {"registers", registers},
-                    {"skipped", result.skipped},
-                    {"failed_number", result.number != 0 ? json(Two(result.number)) : json(nullptr)},
-                    {"failed_exchange",
-                     result.write.failedExchange != 0 ? json(result.write.failedExchange) : json(nullptr)},
-                    {"reason", service::FailureJson(ending.failure)}})
-        << '\n';
-  } else if (!result.registers.empty()) {
-    out << "\n№   было  стало  время                      итог\n";
-    for (const service::CommissionedRegister& done : result.registers) {
-      char position[8];
-      std::snprintf(position, sizeof position, "%-3d", done.sequence);
-      out << position << " " << Two(done.oldByte) << "    " << Two(done.number) << "     " << done.time
-          << "  " << ResultText(done) << '\n';
-    }
-  }
-  out.flush();
+  PrintEnding(options, result, ending, static_cast<int>(plan.numbers.size()), out, err);
   return ending.exitCode;
 }
 

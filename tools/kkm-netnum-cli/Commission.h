@@ -20,6 +20,7 @@
 #include <string>
 
 #include "serial/Platform.h"
+#include "service/Link.h"
 
 namespace CLI {
 class App;
@@ -33,7 +34,7 @@ struct CommissionOptions {
   std::string port;
   std::string numbers;
   int factory = 1;
-  std::string link = "cpu";
+  std::string link = service::LinkName(service::Link::Processor);
   bool asJson = false;
   std::string tracePath;
 };

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "serial/PortMap.h"
-#include "service/Json.h"
+#include "tools/kkm-netnum-cli/Json.h"
 
 namespace kkm::cli {
 
@@ -84,9 +84,8 @@ std::string UsageErrorText(const std::string& problem) {
 }
 
 std::string UsageJsonLine(const std::string& problem) {
-  const nlohmann::ordered_json object = {{"outcome", "usage"},
-                                         {"reason", {{"code", "usage"}, {"text", problem}}}};
-  return service::JsonText(object) + '\n';
+  const json object = {{"outcome", "usage"}, {"reason", {{"code", "usage"}, {"text", problem}}}};
+  return JsonText(object) + '\n';
 }
 
 std::string DeviceTriedText(const std::string& portName, const std::string& devicePath) {

@@ -8,15 +8,13 @@
 
 #include "serial/PortList.h"
 #include "serial/PortMap.h"
-#include "service/Json.h"
 #include "tools/kkm-netnum-cli/CliTool.h"
 #include "tools/kkm-netnum-cli/Console.h"
+#include "tools/kkm-netnum-cli/Json.h"
 
 namespace kkm::cli {
 
 namespace {
-
-using nlohmann::json;
 
 // Empty or the value, for JSON: a detail that is not known is null.
 json OrNull(const std::string& value) { return value.empty() ? json() : json(value); }
@@ -51,7 +49,7 @@ SourceWords WordsFor(serial::PortSource source) {
 json HoldersJson(const std::optional<std::vector<std::string>>& holders) {
   json list = json::array();
   for (const std::string& text : holders.value_or(std::vector<std::string>{})) {
-    const service::Holder holder = service::ParseHolder(text);
+    const Holder holder = ParseHolder(text);
     list.push_back({{"pid", holder.pid ? json(*holder.pid) : json()},
                     {"command", holder.command ? json(*holder.command) : json(text)}});
   }
@@ -116,10 +114,10 @@ int List(const PortsOptions& options, std::ostream& out, std::ostream& err) {
     json entries = json::array();
     for (const serial::PortMapEntry& e : map.entries)
       entries.push_back({{"port", e.port}, {"device", e.device}, {"present", Listed(e.port, devices)}});
-    out << service::JsonText(json{{"outcome", "done"},
-                                  {"ports", list},
-                                  {"map_file", OrNull(serial::PortMapPath())},
-                                  {"map", entries}})
+    out << JsonText(json{{"outcome", "done"},
+                         {"ports", list},
+                         {"map_file", OrNull(serial::PortMapPath())},
+                         {"map", entries}})
         << '\n';
   } else {
     for (const serial::SerialDevice& d : devices) PrintDevice(d, map, out);
@@ -165,11 +163,11 @@ int EditMap(const PortsOptions& options, std::ostream& out, std::ostream& err) {
   const auto notSaved = [&](const std::string& text) {
     err << text << '\n';
     if (options.json)
-      out << service::JsonText(json{{"outcome", "map_not_saved"},
-                                    {"file", OrNull(path)},
-                                    {"port", port},
-                                    {"device", device ? json(*device) : json()},
-                                    {"reason", {{"code", "map-not-saved"}, {"text", text}}}})
+      out << JsonText(json{{"outcome", "map_not_saved"},
+                           {"file", OrNull(path)},
+                           {"port", port},
+                           {"device", device ? json(*device) : json()},
+                           {"reason", {{"code", "map-not-saved"}, {"text", text}}}})
           << '\n';
     return kExitMapNotSaved;
   };
@@ -188,10 +186,10 @@ int EditMap(const PortsOptions& options, std::ostream& out, std::ostream& err) {
   else if (mapping)
     SuggestStableName(port, *device, err);
   if (options.json)
-    out << service::JsonText(json{{"outcome", "done"},
-                                  {"file", path},
-                                  {"port", port},
-                                  {"device", device ? json(*device) : json()}})
+    out << JsonText(json{{"outcome", "done"},
+                         {"file", path},
+                         {"port", port},
+                         {"device", device ? json(*device) : json()}})
         << '\n';
   else
     out << (mapping ? port + " = " + *device : port + ": назначение снято") << " (" << path << ")\n";

@@ -128,35 +128,34 @@ BusFault ParseBusFault(const std::string& text) {
   return found->second;
 }
 
-int ParseCommandLine(int argc, char** argv, SimOptions& options) {
-  CLI::App app{
-      "Моделирует ККМ на псевдотерминале в реальном времени и выводит путь, который нужно указать\n"
-      "в KKM_COM1. Завершается по SIGINT или SIGTERM."};
-  // Help in Russian, as the tools' messages are; usage lines and option names stay.
-  app.get_formatter()->label("Excludes", "Исключает");
-  app.get_formatter()->label("Needs", "Требует");
-  app.option_defaults()->group("Параметры");
-  app.set_help_flag("-h,--help", "показать эту справку и выйти");
-  std::string link = "cpu";
+namespace {
+
+// The option values read into the options after parsing, as they were given.
+struct Words {
+  std::string link = service::LinkName(Link::Processor);
   std::string firmware = "1.0.5";
   std::vector<std::string> faults;
   std::vector<std::string> busFaults;
-  app.add_option("--link", link, "cpu: связь с процессором ККМ; kia: плата КИА, подключённая к ККМ")
-      ->check(CLI::IsMember({"cpu", "kia"}))
+};
+
+// The device's options, its run's and its dumps'.
+void AddDeviceOptions(CLI::App& app, SimOptions& options, Words& words) {
+  app.add_option("--link", words.link, "cpu: связь с процессором ККМ; kia: плата КИА, подключённая к ККМ")
+      ->check(CLI::IsMember({service::LinkName(Link::Processor), service::LinkName(Link::Kia)}))
       ->capture_default_str();
   app.add_option("--number", options.number, "сетевой номер 1..99")
       ->check(CLI::Range(1, 99))
       ->capture_default_str();
-  app.add_option("--firmware", firmware, "версия ПО A.B.C[.D], каждое число 0..15 (полубайты D5 и D6)")
+  app.add_option("--firmware", words.firmware, "версия ПО A.B.C[.D], каждое число 0..15 (полубайты D5 и D6)")
       ->capture_default_str();
   app.set_version_flag("--version", std::string("kkm-sim ") + kVersion, "показать версию и выйти");
   app.add_option("--busy", options.busy, "ответы «занято» 0x65 перед каждым эхом (связь с процессором)");
   app.add_option(
-      "--fault", faults,
+      "--fault", words.faults,
       "EXCHANGE:KIND[=VALUE], можно повторять (связь с процессором). EXCHANGE: N, all, cmd0xHH[#N];\n"
       "KIND: silence, busy[=N], wrong-echo[=HH], wrong-ack[=HH], no-reply, bad-checksum,\n"
       "short-reply, stray-bytes[=HH,HH...]");
-  app.add_option("--bus-fault", busFaults,
+  app.add_option("--bus-fault", words.busFaults,
                  "data-low, clock-low, no-eeprom-51, no-eeprom-53, можно повторять (связь с КИА)");
   app.add_option("--trace", options.tracePath,
                  "каждый байт строкой \"<ms> host>dev|dev>host <hex> <parity>\" в FILE, или - — в stderr");
@@ -177,8 +176,11 @@ int ParseCommandLine(int argc, char** argv, SimOptions& options) {
       ->capture_default_str();
   app.add_flag("--exit-on-close", options.exitOnClose,
                "завершиться, когда компьютер закроет открытый им порт");
+}
 
-  // Several registers on one line.
+// Several registers on one line, and a row of fresh ones; the option of the
+// several, whose presence the checks look at.
+CLI::Option* AddLineOptions(CLI::App& app, SimOptions& options) {
   CLI::Option* registers =
       app.add_option(
              "--registers", options.registers,
@@ -186,8 +188,6 @@ int ParseCommandLine(int argc, char** argv, SimOptions& options) {
              "вместо --number (один номер дважды: две ККМ, искажающие эхо друг друга)")
           ->delimiter(',')
           ->check(CLI::Range(1, 99));
-
-  // A row of fresh registers.
   app.add_option("--fresh-row", options.freshRow,
                  "K: K factory-fresh registers at --number, one after another: the next comes a moment after "
                  "the last one is renumbered")
@@ -200,27 +200,49 @@ int ParseCommandLine(int argc, char** argv, SimOptions& options) {
   app.add_option("--row-two-at-once", options.rowTwoAtOnceMs,
                  "MS: the row's first two come together; the second is taken away after MS ms and comes back "
                  "in its turn (--fresh-row, processor link)");
+  return registers;
+}
 
+// The words parsed into the options, and the options checked against each
+// other; a mismatch throws CLI::ValidationError, a bad word std::invalid_argument.
+void Complete(const CLI::App& app, const CLI::Option& registers, const Words& words, SimOptions& options) {
+  options.link = service::ParseLink(words.link).value_or(Link::Processor);
+  ParseVersion(words.firmware, options.versionD5, options.versionD6);
+  for (const std::string& fault : words.faults) options.faults.push_back(ParseFault(fault));
+  for (const std::string& fault : words.busFaults) options.busFaults.push_back(ParseBusFault(fault));
+  if (options.link == Link::Kia && (options.busy != 0 || !options.faults.empty()))
+    throw CLI::ValidationError("--busy and --fault", "apply to the processor link (--link cpu) only");
+  if (options.link == Link::Processor && !options.busFaults.empty())
+    throw CLI::ValidationError("--bus-fault", "applies to the KIA link (--link kia) only");
+  if (registers.count() != 0 && options.link == Link::Kia)
+    throw CLI::ValidationError("--registers", "applies to the processor link (--link cpu) only");
+  if (options.freshRow == 0 &&
+      (app.count("--row-delay") + app.count("--row-unplug") + app.count("--row-two-at-once")) != 0)
+    throw CLI::ValidationError("--row-delay, --row-unplug and --row-two-at-once", "need --fresh-row");
+  if (options.link == Link::Kia && options.rowTwoAtOnceMs != 0)
+    throw CLI::ValidationError("--row-two-at-once", "applies to the processor link (--link cpu) only");
+  if (options.link == Link::Kia) options.rowPointToPoint = true;
+  if (registers.count() != 0 && app.count("--number") != 0 && options.freshRow == 0)
+    throw CLI::ValidationError("--registers", "replaces --number; give one of them");
+}
+
+}  // namespace
+
+int ParseCommandLine(int argc, char** argv, SimOptions& options) {
+  CLI::App app{
+      "Моделирует ККМ на псевдотерминале в реальном времени и выводит путь, который нужно указать\n"
+      "в KKM_COM1. Завершается по SIGINT или SIGTERM."};
+  // Help in Russian, as the tools' messages are; usage lines and option names stay.
+  app.get_formatter()->label("Excludes", "Исключает");
+  app.get_formatter()->label("Needs", "Требует");
+  app.option_defaults()->group("Параметры");
+  app.set_help_flag("-h,--help", "показать эту справку и выйти");
+  Words words;
+  AddDeviceOptions(app, options, words);
+  const CLI::Option* registers = AddLineOptions(app, options);
   try {
     app.parse(argc, argv);
-    options.link = link == "kia" ? Link::Kia : Link::Processor;
-    ParseVersion(firmware, options.versionD5, options.versionD6);
-    for (const std::string& fault : faults) options.faults.push_back(ParseFault(fault));
-    for (const std::string& fault : busFaults) options.busFaults.push_back(ParseBusFault(fault));
-    if (options.link == Link::Kia && (options.busy != 0 || !options.faults.empty()))
-      throw CLI::ValidationError("--busy and --fault", "apply to the processor link (--link cpu) only");
-    if (options.link == Link::Processor && !options.busFaults.empty())
-      throw CLI::ValidationError("--bus-fault", "applies to the KIA link (--link kia) only");
-    if (registers->count() != 0 && options.link == Link::Kia)
-      throw CLI::ValidationError("--registers", "applies to the processor link (--link cpu) only");
-    if (options.freshRow == 0 &&
-        (app.count("--row-delay") + app.count("--row-unplug") + app.count("--row-two-at-once")) != 0)
-      throw CLI::ValidationError("--row-delay, --row-unplug and --row-two-at-once", "need --fresh-row");
-    if (options.link == Link::Kia && options.rowTwoAtOnceMs != 0)
-      throw CLI::ValidationError("--row-two-at-once", "applies to the processor link (--link cpu) only");
-    if (options.link == Link::Kia) options.rowPointToPoint = true;
-    if (registers->count() != 0 && app.count("--number") != 0 && options.freshRow == 0)
-      throw CLI::ValidationError("--registers", "replaces --number; give one of them");
+    Complete(app, *registers, words, options);
   } catch (const CLI::ParseError& error) {
     return app.exit(error);
   } catch (const std::invalid_argument& error) {

@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "service/Link.h"
 #include "sim/cashreg/CashRegister.h"
 
 namespace kkm::sim::tool {
 
-enum class Link { Processor, Kia };
+// The device on the line: a register on its processor link, or a KIA board.
+using Link = service::Link;
 
 // Conditions on the KIA board's two-wire bus.
 enum class BusFault { DataLow, ClockLow, NoReadDevice, NoWriteDevice };

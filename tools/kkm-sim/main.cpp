@@ -160,51 +160,81 @@ bool WriteDumps(const SimOptions& options, const CashRegister& reg) {
   return ok;
 }
 
+// The devices on the line: the registers (a fresh row's first), and on the
+// KIA link the boards wired to their memories.
+struct Devices {
+  std::vector<std::unique_ptr<CashRegister>> registers;
+  std::vector<std::unique_ptr<kia::KiaBoard>> boards;
+};
+
+// The register (or several on one line), and on the KIA link the board
+// wired to its memories. A fresh row comes first, each of its registers
+// behind its place on the line (with its own board on the KIA link).
+Devices MakeDevices(const SimOptions& options) {
+  std::vector<int> numbers(static_cast<std::size_t>(options.freshRow), options.number);
+  numbers.insert(numbers.end(), options.registers.begin(), options.registers.end());
+  if (numbers.empty()) numbers.push_back(options.number);
+  Devices devices;
+  for (const int number : numbers) {
+    devices.registers.push_back(std::make_unique<CashRegister>(number));
+    devices.registers.back()->setFirmwareVersion(options.versionD5, options.versionD6);
+  }
+  CashRegister& reg = *devices.registers.front();
+  reg.setBusyAnswers(options.busy);
+  for (const FaultRule& rule : options.faults) reg.addFault(rule);
+  if (options.link == Link::Kia)
+    for (std::size_t i = 0; i < std::max<std::size_t>(1, static_cast<std::size_t>(options.freshRow)); ++i) {
+      devices.boards.push_back(std::make_unique<kia::KiaBoard>(devices.registers[i]->dataMemory(),
+                                                               devices.registers[i]->nonVolatile()));
+      for (BusFault fault : options.busFaults) ApplyBusFault(*devices.boards.back(), fault);
+    }
+  return devices;
+}
+
+// Puts the devices on the server's line: the fresh row's through `row`.
+void AttachDevices(PtyServer& server, Devices& devices, FreshRow& row, const SimOptions& options) {
+  for (std::size_t i = 0; i < devices.registers.size(); ++i) {
+    LineDevice& device =
+        i < devices.boards.size() ? static_cast<LineDevice&>(*devices.boards[i]) : *devices.registers[i];
+    if (i < static_cast<std::size_t>(options.freshRow))
+      server.attach(row.add(device, *devices.registers[i]));
+    else if (options.link == Link::Processor || i < devices.boards.size())
+      server.attach(device);
+  }
+}
+
+// Leaves the memories behind for whoever drove the run. Of several registers
+// on the line (a fresh row's first), the second and later ones leave their
+// number cells beside the first's, as FILE.2, FILE.3 and so on.
+bool WriteAllDumps(const SimOptions& options, const Devices& devices) {
+  bool dumped = WriteDumps(options, *devices.registers.front());
+  for (std::size_t i = 1; i < devices.registers.size() && !options.dumpMemoryPath.empty(); ++i) {
+    SimOptions more;
+    more.dumpMemoryPath = options.dumpMemoryPath + "." + std::to_string(i + 1);
+    dumped = WriteDumps(more, *devices.registers[i]) && dumped;
+  }
+  return dumped;
+}
+
 int Run(const SimOptions& options) {
   // 1. Stop signals first, so none is lost once the line is announced;
   //    a trace reader that goes away must not end the run.
   StopSignals signals;
   ::signal(SIGPIPE, SIG_IGN);
 
-  // 2. The register (or several on one line), and on the KIA link the board
-  //    wired to its memories.
-  //    A fresh row comes first, each of its registers behind its place on
-  //    the line (with its own board on the KIA link).
-  std::vector<int> numbers(static_cast<std::size_t>(options.freshRow), options.number);
-  numbers.insert(numbers.end(), options.registers.begin(), options.registers.end());
-  if (numbers.empty()) numbers.push_back(options.number);
-  std::vector<std::unique_ptr<CashRegister>> registers;
-  for (const int number : numbers) {
-    registers.push_back(std::make_unique<CashRegister>(number));
-    registers.back()->setFirmwareVersion(options.versionD5, options.versionD6);
-  }
-  CashRegister& reg = *registers.front();
-  reg.setBusyAnswers(options.busy);
-  for (const FaultRule& rule : options.faults) reg.addFault(rule);
-  std::vector<std::unique_ptr<kia::KiaBoard>> boards;
-  if (options.link == Link::Kia)
-    for (std::size_t i = 0; i < std::max<std::size_t>(1, static_cast<std::size_t>(options.freshRow)); ++i) {
-      boards.push_back(
-          std::make_unique<kia::KiaBoard>(registers[i]->dataMemory(), registers[i]->nonVolatile()));
-      for (BusFault fault : options.busFaults) ApplyBusFault(*boards.back(), fault);
-    }
+  // 2. The devices, and the line with them.
+  Devices devices = MakeDevices(options);
   FreshRow row({options.rowDelayMs * kNsPerMs, options.rowPointToPoint, options.rowTwoAtOnceMs * kNsPerMs});
-
-  // 3. The line, its trace and its symlink.
   PtyServer server;
   server.keepTrace(false);
-  for (std::size_t i = 0; i < registers.size(); ++i) {
-    LineDevice& device = i < boards.size() ? static_cast<LineDevice&>(*boards[i]) : *registers[i];
-    if (i < static_cast<std::size_t>(options.freshRow))
-      server.attach(row.add(device, *registers[i]));
-    else if (options.link == Link::Processor || i < boards.size())
-      server.attach(device);
-  }
+  AttachDevices(server, devices, row, options);
   server.addStopDescriptor(signals.fd());
   server.stopWhenHostCloses(options.exitOnClose);
   // A PC's UART delivers received bytes in FIFO batches; the KIA link relies
   // on it (a memory write's echo must be queued before the next frame's purge).
   server.setHostReceiveFifo(options.uartFifo, 4);
+
+  // 3. The line's trace and its symlink.
   std::unique_ptr<TraceFile> trace;
   bool traceFailed = false;
   if (!options.tracePath.empty()) {
@@ -240,16 +270,8 @@ int Run(const SimOptions& options) {
   std::fflush(stdout);
   server.run();
 
-  // 5. Leave the memories behind for whoever drove the run.
-  //    A trace that broke off makes the run a failure too.
-  //    Of several registers on the line (a fresh row's first), the second and later ones leave
-  //    their number cells beside the first's, as FILE.2, FILE.3 and so on.
-  bool dumped = WriteDumps(options, reg);
-  for (std::size_t i = 1; i < registers.size() && !options.dumpMemoryPath.empty(); ++i) {
-    SimOptions more;
-    more.dumpMemoryPath = options.dumpMemoryPath + "." + std::to_string(i + 1);
-    dumped = WriteDumps(more, *registers[i]) && dumped;
-  }
+  // 5. The dumps; a trace that broke off makes the run a failure too.
+  const bool dumped = WriteAllDumps(options, devices);
   return dumped && !traceFailed ? 0 : kExitFailure;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// How the programs write JSON: one object on one line, and a failure as
+// How kkm-netnum-cli writes JSON: one object on one line, keys in the order
+// the object was built (the documented order), and a failure as
 // {"code": "<name>", "text": "<sentence>"}, or null for none.
 
 #include <cstdint>
@@ -10,16 +11,17 @@
 
 #include "serial/Failure.h"
 
-namespace kkm::service {
+namespace kkm::cli {
+
+using json = nlohmann::ordered_json;
 
 // The object's text on one line, without the line break. Text that is not
 // UTF-8 (a device's or a file's name) is replaced, never a reason to lose it.
-template <typename Json>
-std::string JsonText(const Json& object) {
-  return object.dump(-1, ' ', false, Json::error_handler_t::replace);
+inline std::string JsonText(const json& object) {
+  return object.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-inline nlohmann::ordered_json FailureJson(const serial::Failure& failure) {
+inline json FailureJson(const serial::Failure& failure) {
   if (!failure.failed()) return nullptr;
   return {{"code", failure.name()}, {"text", failure.text()}};
 }
@@ -43,4 +45,4 @@ inline Holder ParseHolder(std::string_view text) {
   return holder;
 }
 
-}  // namespace kkm::service
+}  // namespace kkm::cli
