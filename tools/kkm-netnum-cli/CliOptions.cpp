@@ -86,13 +86,18 @@ bool NormalizePortName(std::string& port) {
 }
 
 // The usage error of a port name that is neither a COM name nor a path, with
-// the path meant when it looks like a device's own name ("ttyUSB0").
+// the path meant when it looks like a device's own name ("ttyUSB0"); Windows
+// has no /dev to suggest.
 std::string BadPortNameText(const std::string& port) {
+#ifdef _WIN32
+  const bool suggestDevice = false;
+#else
   std::string lower = port;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  const bool comLike = lower.rfind("com", 0) == 0 || port.empty();
+  const bool suggestDevice = lower.rfind("com", 0) != 0 && !port.empty();
+#endif
   return "неверное имя порта " + port + " (COM1..COM255 или путь к устройству" +
-         (comLike ? "" : ", например /dev/" + port) + ")";
+         (suggestDevice ? ", например /dev/" + port : "") + ")";
 }
 
 }  // namespace
