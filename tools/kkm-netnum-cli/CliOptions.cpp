@@ -102,12 +102,6 @@ std::string BadPortNameText(const std::string& port) {
 
 }  // namespace
 
-CLI::Option* AddLinkOption(CLI::App& command, std::string& link) {
-  return command.add_option("--link", link, "cpu: процессор ККМ; kia: микроконтроллер КИА")
-      ->check(CLI::IsMember({service::LinkName(Link::Processor), service::LinkName(Link::Kia)}))
-      ->capture_default_str();
-}
-
 std::optional<int> ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std::ostream& out,
                                     std::ostream& err) {
   CLI::App app{"Читает, записывает и перечисляет сетевые номера ККМ ТИМ-31Ц через последовательный порт.",

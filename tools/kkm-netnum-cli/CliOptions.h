@@ -42,7 +42,4 @@ struct CliOptions {
 std::optional<int> ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std::ostream& out,
                                     std::ostream& err);
 
-// Adds --link cpu|kia to `command`, its word into `link`.
-CLI::Option* AddLinkOption(CLI::App& command, std::string& link);
-
 }  // namespace kkm::cli

@@ -3,6 +3,7 @@
 #include <optional>
 #include <ostream>
 
+#include "service/Connection.h"
 #include "service/History.h"
 #include "service/Messages.h"
 #include "service/NetworkNumber.h"

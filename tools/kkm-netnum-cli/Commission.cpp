@@ -12,9 +12,8 @@
 #include "service/Messages.h"
 #include "service/NetworkNumber.h"
 #include "service/Session.h"
-#include "tools/kkm-netnum-cli/CliOptions.h"
-#include "tools/kkm-netnum-cli/CliTool.h"
 #include "tools/kkm-netnum-cli/Console.h"
+#include "tools/kkm-netnum-cli/ExitStatus.h"
 #include "tools/kkm-netnum-cli/Json.h"
 #include "tools/kkm-netnum-cli/SharedLine.h"
 

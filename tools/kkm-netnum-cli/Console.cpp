@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "serial/PortMap.h"
+#include "service/Link.h"
 #include "tools/kkm-netnum-cli/Json.h"
 
 namespace kkm::cli {
@@ -75,6 +76,13 @@ void RussianHelp(CLI::App& app) {
   formatter->label("Needs", "Требует");
   app.option_defaults()->group("Параметры");
   app.set_help_flag("-h,--help", "показать эту справку и выйти");
+}
+
+CLI::Option* AddLinkOption(CLI::App& command, std::string& link) {
+  return command.add_option("--link", link, "cpu: процессор ККМ; kia: микроконтроллер КИА")
+      ->check(
+          CLI::IsMember({service::LinkName(service::Link::Processor), service::LinkName(service::Link::Kia)}))
+      ->capture_default_str();
 }
 
 std::string UsageErrorText(const CLI::Error& error) { return UsageErrorText(UsageProblem(error)); }

@@ -11,6 +11,7 @@
 namespace CLI {
 class App;
 class Error;
+class Option;
 }  // namespace CLI
 
 namespace kkm::cli {
@@ -19,6 +20,8 @@ namespace kkm::cli {
 // words. The usage lines and the option names stay as the parser writes them.
 // Options added afterwards (subcommands included) go to the Russian group.
 void RussianHelp(CLI::App& app);
+// Adds --link cpu|kia to `command`, its word into `link`.
+CLI::Option* AddLinkOption(CLI::App& command, std::string& link);
 
 // The message of a command line the parser refused, in Russian: what is wrong
 // (the option or arguments named as typed) and where help is, e.g.

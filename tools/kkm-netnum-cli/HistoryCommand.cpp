@@ -6,7 +6,7 @@
 #include <string>
 
 #include "service/History.h"
-#include "tools/kkm-netnum-cli/CliTool.h"
+#include "tools/kkm-netnum-cli/ExitStatus.h"
 #include "tools/kkm-netnum-cli/Json.h"
 #include "tools/kkm-netnum-cli/Render.h"
 

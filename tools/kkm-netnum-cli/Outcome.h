@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "serial/Failure.h"
-#include "tools/kkm-netnum-cli/CliTool.h"
+#include "tools/kkm-netnum-cli/ExitStatus.h"
 
 namespace kkm::cli {
 

@@ -8,8 +8,8 @@
 
 #include "serial/PortList.h"
 #include "serial/PortMap.h"
-#include "tools/kkm-netnum-cli/CliTool.h"
 #include "tools/kkm-netnum-cli/Console.h"
+#include "tools/kkm-netnum-cli/ExitStatus.h"
 #include "tools/kkm-netnum-cli/Json.h"
 
 namespace kkm::cli {
