@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "bench/Overhead.h"
+#include "service/Connection.h"
 #include "service/NetworkNumber.h"
 #include "service/Session.h"
 #include "tests/support/StateHome.h"

@@ -7,6 +7,7 @@
 
 #include "register/AddressDiscovery.h"
 #include "serial/SerialLine.h"
+#include "service/Connection.h"
 #include "service/History.h"
 #include "service/Scan.h"
 #include "service/WriteRecord.h"

@@ -3,6 +3,7 @@
 #include "register/AddressDiscovery.h"
 #include "serial/Failure.h"
 #include "serial/SerialLine.h"
+#include "service/Connection.h"
 #include "service/NumberText.h"
 #include "service/SessionFailure.h"
 

@@ -5,6 +5,7 @@
 
 #include "serial/OperationTrace.h"
 #include "serial/SerialLine.h"
+#include "service/Connection.h"
 #include "service/Messages.h"
 #include "service/NetworkNumber.h"
 #include "service/Scan.h"

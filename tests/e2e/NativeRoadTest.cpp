@@ -25,6 +25,7 @@
 #include "kia/KiaFrames.h"
 #include "serial/Platform.h"
 #include "serial/SerialLine.h"
+#include "service/Connection.h"
 #include "service/NetworkNumber.h"
 #include "service/Session.h"
 #include "tests/support/Facts.h"

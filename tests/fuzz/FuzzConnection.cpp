@@ -15,6 +15,7 @@
 
 #include "kia/KiaFrames.h"
 #include "memmap/MemoryMap.h"
+#include "service/Connection.h"
 #include "service/Session.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/fuzz/FuzzRig.h"

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "service/Connection.h"
 #include "service/NetworkNumber.h"
 #include "service/WriteRecord.h"
 #include "sim/cashreg/CashRegister.h"

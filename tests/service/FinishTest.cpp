@@ -24,6 +24,7 @@
 
 #include "serial/Platform.h"
 #include "serial/PortMap.h"
+#include "service/Connection.h"
 #include "service/History.h"
 #include "service/Messages.h"
 #include "service/NetworkNumber.h"

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "service/Connection.h"
 #include "service/NetworkNumber.h"
 #include "service/Session.h"
 #include "service/WriteRecord.h"

@@ -18,6 +18,7 @@
 #include "register/RegisterFailure.h"
 #include "serial/Failure.h"
 #include "serial/SerialLine.h"
+#include "service/Connection.h"
 #include "service/Session.h"
 #include "service/SessionFailure.h"
 #include "sim/cashreg/CashRegister.h"
