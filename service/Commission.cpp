@@ -67,119 +67,158 @@ std::vector<int> NumbersUsedByRow(const CommissionPlan& plan, const std::string&
   return used;
 }
 
-CommissionResult Commission(Session& session, const CommissionPlan& plan,
-                            const CommissionCallbacks& callbacks) {
-  CommissionResult result;
-  const std::uint8_t factoryByte = NetworkNumberByte(plan.factoryNumber);
-  const auto stop = [&callbacks] { return callbacks.stopRequested && callbacks.stopRequested(); };
+namespace {
 
-  // 1. The port's device held, and no cut write on it in the way.
-  if (serial::Status opened = OpenSessionPort(session, plan.portName); !opened) {
-    result.end = CommissionEnd::NoPort;
-    result.connect = {ConnectOutcome::PortUnavailable, opened.failure()};
-    return result;
-  }
-  if (const WriteResult bar = WriteOnTopOf(LoadRecord(session, plan.link));
-      bar.refused != WriteRefusal::None) {
-    result.end = CommissionEnd::WriteFailed;
-    result.write = bar;
-    return result;
-  }
-  const std::vector<int> fromHistory = NumbersUsedByRow(plan, session.deviceKey);
-  std::set<int> used(fromHistory.begin(), fromHistory.end());
-  const int before = static_cast<int>(used.size());
+// One commissioning run: the row's state between the steps.
+class RowRun {
+ public:
+  RowRun(Session& session, const CommissionPlan& plan, const CommissionCallbacks& callbacks)
+      : session_(session),
+        plan_(plan),
+        callbacks_(callbacks),
+        factoryByte_(NetworkNumberByte(plan.factoryNumber)) {}
 
+  // 1. The port's device held, and no cut write on it in the way; false ends the run.
+  bool start() {
+    if (serial::Status opened = OpenSessionPort(session_, plan_.portName); !opened) {
+      result_.end = CommissionEnd::NoPort;
+      result_.connect = {ConnectOutcome::PortUnavailable, opened.failure()};
+      return false;
+    }
+    if (const WriteResult bar = WriteOnTopOf(LoadRecord(session_, plan_.link));
+        bar.refused != WriteRefusal::None) {
+      result_.end = CommissionEnd::WriteFailed;
+      result_.write = bar;
+      return false;
+    }
+    const std::vector<int> fromHistory = NumbersUsedByRow(plan_, session_.deviceKey);
+    used_.insert(fromHistory.begin(), fromHistory.end());
+    before_ = static_cast<int>(used_.size());
+    return true;
+  }
+
+  // 3. One register a turn, until the list is used up or a stop.
+  CommissionResult run() {
+    while (true) {
+      if (callbacks_.stopRequested && callbacks_.stopRequested()) {
+        result_.end = CommissionEnd::Stopped;
+        return result_;
+      }
+      if (std::all_of(plan_.numbers.begin(), plan_.numbers.end(),
+                      [this](int n) { return used_.contains(n); }))
+        return result_;  // ListUsedUp
+      const Arrival arrival = arrive();
+      if (arrival == Arrival::Failed) return result_;
+      if (arrival == Arrival::Waiting) continue;
+      told_.reset();
+      const int number = nextNumber();
+      if (number == 0) return result_;  // ListUsedUp: the rest is taken
+      if (!renumber(number)) return result_;
+    }
+  }
+
+  CommissionResult result() const { return result_; }
+
+ private:
   // 2. Waiting for a fresh register: tells the reason once, then probes at a quiet rate.
-  std::optional<WaitReason> told;
-  const auto wait = [&](WaitReason reason) {
-    if (told != reason && callbacks.waiting) callbacks.waiting(reason);
-    told = reason;
-    serial::PauseMs(session.port.clock(), kProbeIntervalMs);
+  Arrival wait(WaitReason reason) {
+    if (told_ != reason && callbacks_.waiting) callbacks_.waiting(reason);
+    told_ = reason;
+    serial::PauseMs(session_.port.clock(), kProbeIntervalMs);
     return Arrival::Waiting;
-  };
-  std::optional<std::uint8_t> lastWritten;
-  const auto connectFailed = [&](const ConnectResult& connected) {
-    result.connect = connected;
-    result.end = connected.outcome == ConnectOutcome::WrongFirmware ? CommissionEnd::WrongFirmware
-                                                                    : CommissionEnd::NoPort;
+  }
+
+  Arrival connectFailed(const ConnectResult& connected) {
+    result_.connect = connected;
+    result_.end = connected.outcome == ConnectOutcome::WrongFirmware ? CommissionEnd::WrongFirmware
+                                                                     : CommissionEnd::NoPort;
     return Arrival::Failed;
-  };
-  const auto arrive = [&]() -> Arrival {
-    if (plan.link == Link::Processor) {
-      serial::SetAddressParity(session.port, true);
-      const reg::AddressAnswer answer = reg::ProbeAddress(session.port, factoryByte, kSecondVoiceMs);
+  }
+
+  Arrival arrive() {
+    if (plan_.link == Link::Processor) {
+      serial::SetAddressParity(session_.port, true);
+      const reg::AddressAnswer answer = reg::ProbeAddress(session_.port, factoryByte_, kSecondVoiceMs);
       if (answer.kind == reg::AddressAnswer::Kind::Garbled) return wait(WaitReason::Several);
       if (answer.kind != reg::AddressAnswer::Kind::Echo) return wait(WaitReason::NoRegister);
-      session.namedAddress = factoryByte;
+      session_.namedAddress = factoryByte_;
     }
-    const ConnectResult connected = Connect(session, plan.portName, plan.link);
+    const ConnectResult connected = Connect(session_, plan_.portName, plan_.link);
     if (connected.outcome == ConnectOutcome::NoRegister || connected.outcome == ConnectOutcome::NoKia)
       return wait(WaitReason::NoRegister);
     if (!connected.connected()) return connectFailed(connected);
-    if (plan.link == Link::Processor) return Arrival::Fresh;
+    if (plan_.link == Link::Processor) return Arrival::Fresh;
     // The KIA link reaches whatever register is plugged in: only a fresh one is renumbered.
-    const ReadResult now = ReadNetworkNumber(session, plan.link);
+    const ReadResult now = ReadNetworkNumber(session_, plan_.link);
     if (!now.ok()) return wait(WaitReason::NoRegister);
-    if (now.networkNumberByte == factoryByte) return Arrival::Fresh;
-    return wait(now.networkNumberByte == lastWritten ? WaitReason::Renumbered : WaitReason::NotFresh);
-  };
+    if (now.networkNumberByte == factoryByte_) return Arrival::Fresh;
+    return wait(now.networkNumberByte == lastWritten_ ? WaitReason::Renumbered : WaitReason::NotFresh);
+  }
 
-  // 3. One register a turn, until the list is used up or a stop.
-  while (true) {
-    if (stop()) {
-      result.end = CommissionEnd::Stopped;
-      return result;
-    }
-    if (std::all_of(plan.numbers.begin(), plan.numbers.end(), [&used](int n) { return used.contains(n); }))
-      return result;  // ListUsedUp
-    const Arrival arrival = arrive();
-    if (arrival == Arrival::Failed) return result;
-    if (arrival == Arrival::Waiting) continue;
-    told.reset();
-
-    // The first number of the list neither this row's nor answered to on the line.
-    int number = 0;
-    for (const int candidate : plan.numbers) {
-      if (used.contains(candidate)) continue;
-      if (plan.link == Link::Processor && AddressAnswers(session, NetworkNumberByte(candidate))) {
-        used.insert(candidate);
-        result.skipped.push_back(candidate);
-        if (callbacks.skipped) callbacks.skipped(candidate);
+  // The first number of the list neither this row's nor answered to on the line; 0: none.
+  int nextNumber() {
+    for (const int candidate : plan_.numbers) {
+      if (used_.contains(candidate)) continue;
+      if (plan_.link == Link::Processor && AddressAnswers(session_, NetworkNumberByte(candidate))) {
+        used_.insert(candidate);
+        result_.skipped.push_back(candidate);
+        if (callbacks_.skipped) callbacks_.skipped(candidate);
         continue;
       }
-      number = candidate;
-      break;
+      return candidate;
     }
-    if (number == 0) return result;  // ListUsedUp: the rest is taken
-
-    CommissionedRegister done;
-    done.sequence = before + static_cast<int>(result.registers.size()) + 1;
-    done.oldByte = factoryByte;
-    done.number = number;
-    session.commission = CommissionMark{done.sequence, plan.numbersText};
-    const WriteResult written = WriteNetworkNumber(session, plan.link, number);
-    session.commission.reset();
-    if (written.refused == WriteRefusal::None) used.insert(number);  // something was sent
-    if (!written.written()) {
-      result.end = CommissionEnd::WriteFailed;
-      result.write = written;
-      result.number = number;
-      return result;
-    }
-    result.write = written;  // its warnings, if any
-    const std::uint8_t b = NetworkNumberByte(number);
-    result.read = ReadNetworkNumber(session, plan.link);
-    done.time = LocalTimeWithZone();
-    done.verified = result.read.ok() && result.read.networkNumberByte == b;
-    result.registers.push_back(done);
-    if (callbacks.done) callbacks.done(done, static_cast<int>(plan.numbers.size()));
-    if (!done.verified) {
-      result.end = CommissionEnd::NotVerified;
-      result.number = number;
-      return result;
-    }
-    lastWritten = b;
+    return 0;
   }
+
+  // Writes `number` to the fresh register and reads it back; false ends the run.
+  bool renumber(int number) {
+    CommissionedRegister done;
+    done.sequence = before_ + static_cast<int>(result_.registers.size()) + 1;
+    done.oldByte = factoryByte_;
+    done.number = number;
+    session_.commission = CommissionMark{done.sequence, plan_.numbersText};
+    const WriteResult written = WriteNetworkNumber(session_, plan_.link, number);
+    session_.commission.reset();
+    if (written.refused == WriteRefusal::None) used_.insert(number);  // something was sent
+    result_.write = written;                                          // its warnings, if any
+    if (!written.written()) {
+      result_.end = CommissionEnd::WriteFailed;
+      result_.number = number;
+      return false;
+    }
+    const std::uint8_t b = NetworkNumberByte(number);
+    result_.read = ReadNetworkNumber(session_, plan_.link);
+    done.time = LocalTimeWithZone();
+    done.verified = result_.read.ok() && result_.read.networkNumberByte == b;
+    result_.registers.push_back(done);
+    if (callbacks_.done) callbacks_.done(done, static_cast<int>(plan_.numbers.size()));
+    if (!done.verified) {
+      result_.end = CommissionEnd::NotVerified;
+      result_.number = number;
+      return false;
+    }
+    lastWritten_ = b;
+    return true;
+  }
+
+  Session& session_;
+  const CommissionPlan& plan_;
+  const CommissionCallbacks& callbacks_;
+  const std::uint8_t factoryByte_;
+  CommissionResult result_;
+  std::set<int> used_;
+  int before_ = 0;
+  std::optional<WaitReason> told_;
+  std::optional<std::uint8_t> lastWritten_;
+};
+
+}  // namespace
+
+CommissionResult Commission(Session& session, const CommissionPlan& plan,
+                            const CommissionCallbacks& callbacks) {
+  RowRun row(session, plan, callbacks);
+  if (!row.start()) return row.result();
+  return row.run();
 }
 
 }  // namespace kkm::service
