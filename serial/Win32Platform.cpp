@@ -218,9 +218,7 @@ class Win32Platform : public Platform {
 }  // namespace
 
 std::string Win32DeviceName(const std::string& portName) {
-  const bool comName = portName.size() > 3 && portName.compare(0, 3, "COM") == 0 && portName[3] != '0' &&
-                       portName.find_first_not_of("0123456789", 3) == std::string::npos;
-  return comName ? "\\\\.\\" + portName : portName;
+  return ComPortNumber(portName) ? "\\\\.\\" + portName : portName;
 }
 
 void FillDcb(const LineSettings& settings, DCB& dcb) {

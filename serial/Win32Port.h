@@ -13,7 +13,7 @@
 
 namespace kkm::serial {
 
-// "COM<n>" (n from 1 on) becomes "\\.\COM<n>", the form that reaches every
+// "COM1".."COM255" (ComPortNumber) becomes "\\.\COM<n>", the form that reaches every
 // port including COM10 and above; any other name (a device path such as
 // "\\.\COM3" or a driver's own name) is used as given.
 std::string Win32DeviceName(const std::string& portName);

@@ -27,6 +27,7 @@ TEST(Win32DeviceName, ComNamesGetTheDevicePrefixOtherNamesPassUnchanged) {
       {"COM4", R"(\\.\COM4)"},
       {"COM10", R"(\\.\COM10)"},
       {"COM255", R"(\\.\COM255)"},
+      {"COM256", "COM256"},
       {R"(\\.\COM3)", R"(\\.\COM3)"},
       {"COM", "COM"},
       {"COM0", "COM0"},
