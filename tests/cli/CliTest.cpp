@@ -31,6 +31,17 @@ namespace {
 
 using sim::RegisterFault;
 
+// A device name the port map takes and no machine has. On Windows an argument
+// starting with / is an option, and a port name that is no COM name gets no
+// /dev path suggested.
+#ifdef _WIN32
+constexpr const char* kAbsentDevice = "KKM-ABSENT";
+constexpr const char* kDevicePathExample = "";
+#else
+constexpr const char* kAbsentDevice = "/dev/kkm-absent";
+constexpr const char* kDevicePathExample = ", например /dev/ttyUSB0";
+#endif
+
 // What is on COM1's line; NoDevice: KKM_COM1 is set empty, on the machine's own ports.
 // CutAtF0: register 1, and the cable pulled when the host sends 0xF0.
 enum class Device { Register, Kia, Nothing, OldFirmware, TwoRegistersSharingFive, Shared, NoDevice, CutAtF0 };
@@ -491,7 +502,8 @@ TEST(CliUsage, HelpVersionAndMalformedCommandLines) {
       {{"read", "--port", "ttyUSB0"},
        kExitUsage,
        "",
-       "неверное имя порта ttyUSB0 (COM1..COM255 или путь к устройству, например /dev/ttyUSB0)"},
+       std::string("неверное имя порта ttyUSB0 (COM1..COM255 или путь к устройству") + kDevicePathExample +
+           ")"},
       {{"read", "--port", "COM007"}, kExitUsage, ""},
       {{"read", "--port", "COM1", "--register", "100"}, kExitUsage, ""},
       {{"read", "--port", "COM1", "--register", "5", "--link", "kia"}, kExitUsage, ""},
@@ -527,13 +539,13 @@ TEST(CliPorts, JsonKeysComeInTheDocumentedOrder) {
   sim::VirtualLine line;
   sim::VirtualPlatform platform(line);
   std::string out, err;
-  ASSERT_EQ(RunTool(platform, {"ports", "--map", "COM5", "/dev/kkm-absent", "--json"}, out, err), kExitDone)
-      << err;
+  const std::string device = kAbsentDevice;
+  ASSERT_EQ(RunTool(platform, {"ports", "--map", "COM5", device, "--json"}, out, err), kExitDone) << err;
   EXPECT_EQ(out.rfind("{\"outcome\":\"done\",\"file\":", 0), 0u) << out;
-  EXPECT_NE(out.find("\"port\":\"COM5\",\"device\":\"/dev/kkm-absent\"}"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"port\":\"COM5\",\"device\":\"" + device + "\"}"), std::string::npos) << out;
   ASSERT_EQ(RunTool(platform, {"ports", "--json"}, out, err), kExitDone);
   EXPECT_EQ(out.rfind("{\"outcome\":\"done\",\"ports\":", 0), 0u) << out;
-  EXPECT_NE(out.find("{\"port\":\"COM5\",\"device\":\"/dev/kkm-absent\",\"present\":false}"),
+  EXPECT_NE(out.find("{\"port\":\"COM5\",\"device\":\"" + device + "\",\"present\":false}"),
             std::string::npos)
       << out;
 }
