@@ -19,8 +19,6 @@ namespace {
 
 using service::Link;
 
-constexpr const char* kProgram = "kkm-netnum-cli";
-
 // --port, --json and --trace; with `withLink` --link and --register too.
 void AddCommonOptions(CLI::App& command, CliOptions& options, std::string& link, bool withLink) {
   command.add_option("--port", options.port, "COM1..COM255 или путь к устройству")->required();

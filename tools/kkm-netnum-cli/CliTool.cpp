@@ -28,8 +28,6 @@ namespace kkm::cli {
 
 namespace {
 
-constexpr const char* kProgram = "kkm-netnum-cli";
-
 // KKM_TRACE, or nothing.
 std::string TraceVariable() {
   const char* value = std::getenv("KKM_TRACE");
@@ -57,8 +55,7 @@ int RunNumberCommand(const CliOptions& options, service::Session& session, Progr
   } else if (const std::optional<int> number = service::ParseNetworkNumber(options.numberText)) {
     outcome = Write(session, options.port, options.link, *number);
   } else {
-    outcome.exitCode = kExitUsage;
-    outcome.outcome = "usage";
+    outcome.endAs(kExitUsage, "usage");
     outcome.message = service::kOutOfRangeText;
   }
   PrintOutcome(outcome, options.asJson, progress.out(), progress.err());

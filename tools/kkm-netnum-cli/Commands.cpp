@@ -32,20 +32,16 @@ bool ConnectFor(service::Session& session, const std::string& port, Link link, O
       }
       return true;
     case service::ConnectOutcome::PortUnavailable:
-      outcome.exitCode = kExitPortUnavailable;
-      outcome.outcome = "port_unavailable";
+      outcome.endAs(kExitPortUnavailable, "port_unavailable");
       break;
     case service::ConnectOutcome::NoRegister:
-      outcome.exitCode = kExitNoContact;
-      outcome.outcome = "no_register";
+      outcome.endAs(kExitNoContact, "no_register");
       break;
     case service::ConnectOutcome::NoKia:
-      outcome.exitCode = kExitNoContact;
-      outcome.outcome = "no_kia";
+      outcome.endAs(kExitNoContact, "no_kia");
       break;
     case service::ConnectOutcome::WrongFirmware:
-      outcome.exitCode = kExitWrongFirmware;
-      outcome.outcome = "wrong_firmware";
+      outcome.endAs(kExitWrongFirmware, "wrong_firmware");
       outcome.address = session.registerAddress;
       outcome.firmware = session.firmwareVersion;
       break;
@@ -66,16 +62,14 @@ bool HoldFor(service::Session& session, const std::string& port, Outcome& outcom
   if (held && !session.deviceKey.empty()) return true;
   if (held) held = service::OpenSessionPort(session, port);
   outcome.failure = held.failure();
-  outcome.exitCode = kExitPortUnavailable;
-  outcome.outcome = "port_unavailable";
+  outcome.endAs(kExitPortUnavailable, "port_unavailable");
   outcome.message = service::kPortUnavailableText + ("\n" + DeviceTriedText(port, session.devicePath));
   return false;
 }
 
 // A read exchange that went unanswered.
 Outcome ReadFailed(Link link, Outcome& outcome) {
-  outcome.exitCode = kExitNoContact;
-  outcome.outcome = "read_failed";
+  outcome.endAs(kExitNoContact, "read_failed");
   outcome.message = service::NoInterfaceText(link);
   return outcome;
 }
@@ -120,21 +114,18 @@ void ReportWrite(const service::Session& session, const std::string& port, Link 
     case service::WriteRefusal::None:
       break;
     case service::WriteRefusal::RecordPending:
-      outcome.exitCode = kExitRecordPending;
-      outcome.outcome = "record_pending";
+      outcome.endAs(kExitRecordPending, "record_pending");
       outcome.message = "Предыдущая запись сетевого номера через " + port +
                         " была прервана; новая запись не начата. Сначала завершите прерванную: " +
                         FinishCommand(session, port, link);
       return;
     case service::WriteRefusal::RecordUnusable:
-      outcome.exitCode = kExitRecordUnusable;
-      outcome.outcome = "record_unusable";
+      outcome.endAs(kExitRecordUnusable, "record_unusable");
       outcome.message = std::string(service::kUnusableRecordText) + "\nНовая запись не начата. Удалить их: " +
                         FinishCommand(session, port, link, " --discard");
       return;
     case service::WriteRefusal::NoRecord:
-      outcome.exitCode = kExitNoRecord;
-      outcome.outcome = "no_record_possible";
+      outcome.endAs(kExitNoRecord, "no_record_possible");
       outcome.message = std::string(service::kNoRecordText) + "\n" + kNonVolatileUntouchedText;
       return;
   }
@@ -146,12 +137,10 @@ void ReportWrite(const service::Session& session, const std::string& port, Link 
   outcome.failedExchange = result.failedExchange;
   outcome.message = service::NoInterfaceText(link);
   if (result.partlyWritten()) {
-    outcome.exitCode = kExitPartlyWritten;
-    outcome.outcome = "partly_written";
+    outcome.endAs(kExitPartlyWritten, "partly_written");
     outcome.message += "\n" + PartlyWrittenText(result.failedExchange, FinishCommand(session, port, link));
   } else {
-    outcome.exitCode = kExitNoContact;
-    outcome.outcome = "write_failed";
+    outcome.endAs(kExitNoContact, "write_failed");
   }
 }
 
@@ -162,8 +151,7 @@ Outcome Discard(service::Session& session, const service::WriteRecord& record, b
   const service::WriteResult discarded = service::DiscardRecord(session, record);
   outcome.warnings = discarded.warnings;
   if (!discarded.written()) {
-    outcome.exitCode = kExitRecordUnusable;
-    outcome.outcome = "record_unusable";
+    outcome.endAs(kExitRecordUnusable, "record_unusable");
     outcome.message = "Сведения о прерванной записи сетевого номера не удалены";
     outcome.failure = discarded.failure;
     return outcome;
@@ -214,8 +202,7 @@ Outcome Settle(service::Session& session, const std::string& port, Link link, bo
   const std::string number = service::RecordedNumberText(record);
   switch (check.state) {
     case service::InterruptedWrite::OtherRegister:
-      outcome.exitCode = kExitOtherRegister;
-      outcome.outcome = "other_register";
+      outcome.endAs(kExitOtherRegister, "other_register");
       outcome.message = service::OtherRegisterText(number, record.registerAddress);
       if (link == Link::Processor && record.registerAddress != session.registerAddress &&
           service::NetworkNumberValue(record.registerAddress))
@@ -224,16 +211,14 @@ Outcome Settle(service::Session& session, const std::string& port, Link link, bo
       break;
     case service::InterruptedWrite::Changed:
       if (discard) return Discard(session, record, false);
-      outcome.exitCode = kExitMemoryChanged;
-      outcome.outcome = "memory_changed";
+      outcome.endAs(kExitMemoryChanged, "memory_changed");
       outcome.message = service::MemoryChangedText(number) +
                         "\nУдалить сведения о ней: " + FinishCommand(session, port, link, " --discard");
       break;
     case service::InterruptedWrite::Untouched:
     case service::InterruptedWrite::Finishable:
       if (discard) {
-        outcome.exitCode = kExitRecordKept;
-        outcome.outcome = "record_kept";
+        outcome.endAs(kExitRecordKept, "record_kept");
         outcome.message = "Сведения о прерванной записи сетевого номера " + number +
                           " не удалены: запись можно завершить (" + FinishCommand(session, port, link) + ")";
         break;
@@ -273,8 +258,7 @@ Outcome Write(service::Session& session, const std::string& port, Link link, int
   }
   if (!ConnectFor(session, port, link, outcome)) return outcome;
   if (const serial::Status free = service::CheckNumberFree(session, link, number); !free) {
-    outcome.exitCode = kExitNumberTaken;
-    outcome.outcome = "number_taken";
+    outcome.endAs(kExitNumberTaken, "number_taken");
     outcome.failure = free.failure();
     outcome.reasonInJsonOnly = true;
     outcome.message = service::NumberTakenText(number);
@@ -309,8 +293,7 @@ Outcome Finish(service::Session& session, const std::string& port, Link link, bo
   // 1. A damaged record is never acted on; the operator may give it up.
   if (loaded.status == service::RecordStatus::Unusable) {
     if (discard) return Discard(session, {port, session.deviceKey, link}, true);
-    outcome.exitCode = kExitRecordUnusable;
-    outcome.outcome = "record_unusable";
+    outcome.endAs(kExitRecordUnusable, "record_unusable");
     outcome.message = std::string(service::kUnusableRecordText) +
                       "\nУдалить их: " + FinishCommand(session, port, link, " --discard");
     outcome.failure = loaded.failure;
@@ -345,21 +328,17 @@ Outcome ScanOutcome(const service::ScanResult& result, const service::Session& s
   Outcome outcome;
   outcome.failure = result.failure;
   if (!result.portOpened) {
-    outcome.exitCode = kExitPortUnavailable;
-    outcome.outcome = "port_unavailable";
+    outcome.endAs(kExitPortUnavailable, "port_unavailable");
     outcome.message = service::kPortUnavailableText + ("\n" + DeviceTriedText(port, session.devicePath));
   } else if (!result.complete()) {
     // A census cut part-way lists only part of the line: a failure, as a read would be.
-    outcome.exitCode = kExitNoContact;
-    outcome.outcome = "scan_failed";
+    outcome.endAs(kExitNoContact, "scan_failed");
     outcome.message = "Поиск ККМ на линии прерван: список неполный";
   } else if (result.registers.empty() && result.conflicts.empty()) {
-    outcome.exitCode = kExitNoContact;
-    outcome.outcome = "no_register";
+    outcome.endAs(kExitNoContact, "no_register");
     outcome.message = service::kNoRegisterText;
   } else if (!result.conflicts.empty()) {
-    outcome.exitCode = kExitConflict;
-    outcome.outcome = "conflict";
+    outcome.endAs(kExitConflict, "conflict");
   }
   return outcome;
 }

@@ -249,7 +249,7 @@ int RunCommission(const CommissionOptions& options, serial::Platform& platform, 
   plan.numbers = *numbers;
   plan.numbersText = options.numbers;
 
-  service::Session session(platform, "kkm-netnum-cli");
+  service::Session session(platform, kProgram);
   const service::CommissionCallbacks callbacks = Callbacks(options, out, err);
   service::CommissionResult result;
   {

@@ -1,8 +1,11 @@
 #pragma once
 // The exit statuses of kkm-netnum-cli, one per outcome a script tells apart
-// (the commands' own, such as commission's, sit with them).
+// (the commands' own, such as commission's, sit with them), and the name the
+// tool gives itself in its messages, the history and the locks.
 
 namespace kkm::cli {
+
+inline constexpr const char* kProgram = "kkm-netnum-cli";
 
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitUsage = 2;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "serial/Failure.h"
@@ -27,6 +28,12 @@ struct Outcome {
   // a warning in the JSON.
   std::vector<serial::Failure> recordWarnings;
   bool reasonInJsonOnly = false;  // the message says it all; the reason is for scripts
+
+  // Ends the command with `status` and the JSON outcome `word`.
+  void endAs(int status, std::string word) {
+    exitCode = status;
+    outcome = std::move(word);
+  }
 };
 
 }  // namespace kkm::cli

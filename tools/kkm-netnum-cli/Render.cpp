@@ -14,7 +14,6 @@ namespace kkm::cli {
 
 namespace {
 
-constexpr const char* kProgram = "kkm-netnum-cli";
 constexpr const char* kConflictText = "конфликт: несколько ККМ отвечают на этот адрес";
 
 std::string Hex(std::uint8_t byte) {
